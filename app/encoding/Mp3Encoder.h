@@ -1,0 +1,31 @@
+// The MP3 encoder as the encoding windows use it: five settings, one call per file,
+// progress on the UI thread with 100 last, once the target is complete and closed.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class Mp3Encoder : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~Mp3Encoder() override = default;
+
+    virtual void setVbrMode(int mode) = 0; // 0 constant, 1 variable bit rate
+    virtual void setBitRateKbps(int kbps) = 0;
+    virtual void setChannelMode(int mode) = 0; // 0 stereo, 1 joint, 2 mono, 3 dual channel
+    virtual void setMaxBitRateKbps(int kbps) = 0;
+    virtual void setMinBitRateKbps(int kbps) = 0;
+
+    // True when encoding has started; false when the source is no readable WAV or the target
+    // cannot be created (errorText() says why).
+    virtual bool EncodeFile(const QString& wavPath, const QString& mp3Path) = 0;
+    // Stops a running encoding and removes its partial target.
+    virtual void Stop() = 0;
+    virtual QString errorText() const = 0;
+
+signals:
+    void Progress(qint16 percent, int unused);
+    // An encoding that failed half-way; the partial target has been removed.
+    void EncodeFailed(const QString& message);
+};

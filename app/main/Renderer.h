@@ -1,0 +1,35 @@
+// The MIDI renderer as the main window uses it: set the output format, start a render,
+// read the song's length, stop, and hear about progress and the end on the UI thread.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class Renderer : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~Renderer() override = default;
+
+    virtual void setChannelCount(int channels) = 0;
+    virtual void setBitsPerSample(int bits) = 0;
+    virtual void setSampleRate(int rate) = 0;
+    // An empty path means the renderer's own search for a General MIDI SoundFont.
+    virtual void setSoundFont(const QString& path) = 0;
+
+    // Starts rendering midiPath into wavPath and returns while the work goes on.
+    // False when the source cannot be read or the target cannot be created; errorText() says why.
+    virtual bool Render(const QString& midiPath, const QString& wavPath) = 0;
+    // The length in milliseconds of the file passed to the last Render; the argument is unused.
+    virtual double GetTotalTime(const QString& unused) = 0;
+    // Ends the running render, leaving a valid WAV of what was rendered; no end notification follows.
+    virtual void StopRender() = 0;
+    virtual QString errorText() const = 0;
+
+signals:
+    void RenderProgress(qint16 percent);
+    void RenderDone();
+    void RenderEnded();
+    // A render that failed half-way; the partial output has been removed.
+    void RenderFailed(const QString& message);
+};
