@@ -17,9 +17,15 @@ constexpr OleColor ColourButtonText = 0x80000012u;
 constexpr OleColor Rgb(int red, int green, int blue) {
     return OleColor(red & 0xFF) | OleColor(green & 0xFF) << 8 | OleColor(blue & 0xFF) << 16;
 }
-constexpr int RedOf(OleColor c) { return int(c % 256); }
-constexpr int GreenOf(OleColor c) { return int(c / 256 % 256); }
-constexpr int BlueOf(OleColor c) { return int(c / 65536 % 256); }
+constexpr int RedOf(OleColor c) {
+    return int(c % 256);
+}
+constexpr int GreenOf(OleColor c) {
+    return int(c / 256 % 256);
+}
+constexpr int BlueOf(OleColor c) {
+    return int(c / 65536 % 256);
+}
 
 // A plain colour converts directly; a system colour takes the application palette's colour.
 QColor ToQColor(OleColor colour);

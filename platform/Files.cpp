@@ -19,10 +19,9 @@ bool isOrdinaryFile(const QFileInfo& info) {
 }
 
 QRegularExpression wildcard(const QString& pattern) {
-    return QRegularExpression(
-        QRegularExpression::wildcardToRegularExpression(pattern,
-                                                        QRegularExpression::UnanchoredWildcardConversion),
-        QRegularExpression::CaseInsensitiveOption);
+    return QRegularExpression(QRegularExpression::wildcardToRegularExpression(
+                                  pattern, QRegularExpression::UnanchoredWildcardConversion),
+                              QRegularExpression::CaseInsensitiveOption);
 }
 
 bool anchoredMatch(const QRegularExpression& re, const QString& name) {

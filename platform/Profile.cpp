@@ -15,9 +15,8 @@ namespace platform {
 
 #ifdef _WIN32
 
-int GetPrivateProfileString(const QString& section, const QString& key,
-                            const QString& defaultValue, QString& out, int size,
-                            const QString& filePath) {
+int GetPrivateProfileString(const QString& section, const QString& key, const QString& defaultValue,
+                            QString& out, int size, const QString& filePath) {
     std::vector<wchar_t> buffer(size > 0 ? size : 1);
     const DWORD n = ::GetPrivateProfileStringW(
         reinterpret_cast<LPCWSTR>(section.utf16()), reinterpret_cast<LPCWSTR>(key.utf16()),
@@ -29,11 +28,10 @@ int GetPrivateProfileString(const QString& section, const QString& key,
 
 int WritePrivateProfileString(const QString& section, const std::optional<QString>& key,
                               const std::optional<QString>& value, const QString& filePath) {
-    return ::WritePrivateProfileStringW(
-        reinterpret_cast<LPCWSTR>(section.utf16()),
-        key ? reinterpret_cast<LPCWSTR>(key->utf16()) : nullptr,
-        value ? reinterpret_cast<LPCWSTR>(value->utf16()) : nullptr,
-        reinterpret_cast<LPCWSTR>(filePath.utf16()));
+    return ::WritePrivateProfileStringW(reinterpret_cast<LPCWSTR>(section.utf16()),
+                                        key ? reinterpret_cast<LPCWSTR>(key->utf16()) : nullptr,
+                                        value ? reinterpret_cast<LPCWSTR>(value->utf16()) : nullptr,
+                                        reinterpret_cast<LPCWSTR>(filePath.utf16()));
 }
 
 #else
@@ -176,16 +174,15 @@ bool writable(const QString& section, const std::optional<QString>& key,
               const std::optional<QString>& value) {
     if (section.trimmed().isEmpty() || hasLineBreak(section) || section.contains(QLatin1Char(']')))
         return false;
-    if (key && (key->trimmed().isEmpty() || hasLineBreak(*key) || key->contains(QLatin1Char('='))
-                || key->trimmed().startsWith(QLatin1Char('['))
-                || key->trimmed().startsWith(QLatin1Char(';'))
-                || key->trimmed().startsWith(QLatin1Char('#'))))
+    if (key && (key->trimmed().isEmpty() || hasLineBreak(*key) || key->contains(QLatin1Char('=')) ||
+                key->trimmed().startsWith(QLatin1Char('[')) ||
+                key->trimmed().startsWith(QLatin1Char(';')) ||
+                key->trimmed().startsWith(QLatin1Char('#'))))
         return false;
     return !(value && hasLineBreak(*value));
 }
 
-void setValue(ProfileText& text, const QString& section, const QString& key,
-              const QString& value) {
+void setValue(ProfileText& text, const QString& section, const QString& key, const QString& value) {
     const auto range = findSection(text, section);
     if (!range) {
         text.lines.push_back('[' + section.toUtf8() + ']');
@@ -228,9 +225,8 @@ void removeSection(ProfileText& text, const QString& section) {
 
 } // namespace
 
-int GetPrivateProfileString(const QString& section, const QString& key,
-                            const QString& defaultValue, QString& out, int size,
-                            const QString& filePath) {
+int GetPrivateProfileString(const QString& section, const QString& key, const QString& defaultValue,
+                            QString& out, int size, const QString& filePath) {
     QString value = defaultValue;
     if (const auto text = readProfile(filePath)) {
         if (const auto range = findSection(*text, section)) {

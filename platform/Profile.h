@@ -11,9 +11,8 @@ namespace platform {
 
 // Copies the value of key in section (or defaultValue when the file, section or key is missing)
 // into out, cut to size - 1 characters, and returns the number of characters copied.
-int GetPrivateProfileString(const QString& section, const QString& key,
-                            const QString& defaultValue, QString& out, int size,
-                            const QString& filePath);
+int GetPrivateProfileString(const QString& section, const QString& key, const QString& defaultValue,
+                            QString& out, int size, const QString& filePath);
 
 // Stores value under key in section. Without a key the whole section is removed; with a key
 // but no value that key is removed. The file is replaced through a temporary file, so a failed

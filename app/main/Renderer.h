@@ -22,7 +22,8 @@ public:
     virtual bool Render(const QString& midiPath, const QString& wavPath) = 0;
     // The length in milliseconds of the file passed to the last Render; the argument is unused.
     virtual double GetTotalTime(const QString& unused) = 0;
-    // Ends the running render, leaving a valid WAV of what was rendered; no end notification follows.
+    // Ends the running render, leaving a valid WAV of what was rendered; no end notification
+    // follows.
     virtual void StopRender() = 0;
     virtual QString errorText() const = 0;
 

@@ -1,0 +1,14 @@
+#include "app/main/TargetName.h"
+
+#include "platform/Text.h"
+
+QString LastFourLower(const QString& text) {
+    return text.right(4).toLower();
+}
+
+QString SwitchExtension(const QString& target, const QString& from, const QString& to) {
+    const QString trimmed = platform::TrimSpaces(target);
+    if (LastFourLower(trimmed) != from)
+        return trimmed;
+    return trimmed.left(trimmed.size() - 4) + to;
+}

@@ -1,0 +1,312 @@
+#include "app/main/frmMain.h"
+
+#include "app/decoration/Decoration.h"
+#include "app/decoration/SkinButton.h"
+#include "app/decoration/Twips.h"
+#include "app/main/TargetName.h"
+#include "app/settings/Settings.h"
+#include "platform/CommonDialog.h"
+#include "platform/Files.h"
+#include "platform/MessageBox.h"
+#include "platform/Shell.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QRadioButton>
+#include <QScreen>
+
+namespace {
+
+constexpr platform::OleColor BlueText = 0xFF0000;
+constexpr platform::OleColor LabelText = 0x404040;
+constexpr platform::OleColor FrameColour = 0xFF8080;
+constexpr platform::OleColor White = 0xFFFFFF;
+
+constexpr int ClientWidthTwips = 6945;
+constexpr int ClientHeightTwips = 4350;
+
+enum ShapeIndex { Shape1, ShpOpen, ShpSave };
+enum LineIndex { Line1Top, Line1Bottom };
+
+const QString ProgramTitle = QStringLiteral("Quillory");
+
+QFont labelFont() {
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(9);
+    font.setBold(true);
+    return font;
+}
+
+QFont controlFont() {
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSizeF(8.25);
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arial")});
+    font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
+void setTextColour(QWidget* widget, platform::OleColor colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, platform::ToQColor(colour));
+    palette.setColor(QPalette::Text, platform::ToQColor(colour));
+    widget->setPalette(palette);
+}
+
+} // namespace
+
+frmMain::frmMain(MainWindowSetup setup, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint)
+    , setup_(std::move(setup)) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(ProgramTitle);
+    setFixedSize(TwipsToPixels(ClientWidthTwips), TwipsToPixels(ClientHeightTwips));
+    surface_.resize(size());
+    createControls();
+    connectButtons();
+    setTabOrder();
+    startUp();
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    txtOpen_->setFocus();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::RefreshCap() {
+    setWindowTitle(QStringLiteral("Quillory 2.0"));
+}
+
+void frmMain::createControls() {
+    const auto label = [this](const char* name, const QString& text, QRect twips) {
+        auto* l = new QLabel(text, this);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setFont(labelFont());
+        setTextColour(l, LabelText);
+        l->setAttribute(Qt::WA_TranslucentBackground);
+        l->move(twips.topLeft());
+        l->adjustSize();
+        return l;
+    };
+    const auto pathBox = [this](const char* name, QRect twips) {
+        auto* box = new QLineEdit(this);
+        box->setObjectName(QString::fromLatin1(name));
+        box->setFrame(false);
+        box->setReadOnly(true);
+        box->setFont(controlFont());
+        box->setGeometry(twips);
+        SetBackColor(box, White);
+        box->installEventFilter(this);
+        return box;
+    };
+    const auto option = [this](const char* name, const QString& text, QRect twips) {
+        auto* button = new QRadioButton(text, this);
+        button->setObjectName(QString::fromLatin1(name));
+        button->setAutoExclusive(false);
+        button->setFont(controlFont());
+        setTextColour(button, BlueText);
+        button->setGeometry(twips);
+        return button;
+    };
+
+    label("Label5", QStringLiteral("Converting Type:"), TwipsRect(240, 240, 1410, 225));
+    surface_.shapes.push_back({TwipsRect(240, 480, 5175, 315), FrameColour});
+    optMP3_ =
+        option("optMP3", QStringLiteral("Convert MIDI to MP3"), TwipsRect(360, 525, 2415, 255));
+    optWAV_ =
+        option("OptWAV", QStringLiteral("Convert MIDI to WAV"), TwipsRect(2880, 525, 2415, 255));
+    optMP3_->setChecked(true);
+    cmdConfigure_ = createButton("cmdConfigure", QStringLiteral("Configure ..."),
+                                 TwipsRect(5520, 480, 1185, 315));
+
+    label("Label1", QStringLiteral("Open MIDI File:"), TwipsRect(240, 960, 1230, 225));
+    txtOpen_ = pathBox("txtOpen", TwipsRect(240, 1200, 5175, 285));
+    surface_.shapes.push_back({QRect(), FrameColour});
+    cmdOpen_ =
+        createButton("cmdOpen", QStringLiteral("Open ..."), TwipsRect(5520, 1200, 1185, 315));
+
+    label("Label2", QStringLiteral("Save to File:"), TwipsRect(240, 1680, 1005, 225));
+    txtSave_ = pathBox("txtSave", TwipsRect(240, 1920, 5175, 285));
+    surface_.shapes.push_back({QRect(), FrameColour});
+    cmdSave_ =
+        createButton("cmdSave", QStringLiteral("Save ..."), TwipsRect(5520, 1920, 1185, 315));
+
+    lNow_ = label("lNow", QStringLiteral("Now:"), TwipsRect(240, 2400, 420, 225));
+    lTotal_ = label("lTotal", QStringLiteral("Total:"), TwipsRect(2520, 2400, 465, 225));
+    cmdConvert_ =
+        createButton("cmdConvert", QStringLiteral("Convert"), TwipsRect(5520, 2640, 1185, 315));
+
+    surface_.lines.push_back(
+        {QLine(TwipsToPixels(-480), TwipsToPixels(3360), TwipsToPixels(6960), TwipsToPixels(3360)),
+         0});
+    surface_.lines.push_back(
+        {QLine(0, TwipsToPixels(3480), TwipsToPixels(7440), TwipsToPixels(3480)), 0});
+
+    const char* const captions[] = {"WAV->MP3...", "Help", "About ...", "Control ...", "Exit"};
+    for (int i = 0; i < 5; ++i) {
+        const QByteArray name = QByteArray("cmd(") + QByteArray::number(i) + ')';
+        cmd_[i] = createButton(name.constData(), QString::fromLatin1(captions[i]),
+                               TwipsRect(240 + 1320 * i, 3720, 1185, 345));
+    }
+}
+
+SkinButton* frmMain::createButton(const char* name, const QString& caption, QRect twips) {
+    SkinButton* button = setup_.makeButton(this);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setCaption(caption);
+    button->setForeColor(BlueText);
+    button->setGeometry(twips);
+    return button;
+}
+
+void frmMain::connectButtons() {
+    for (SkinButton* button : {cmdOpen_, cmdSave_, cmdConvert_, cmdConfigure_, cmd_[0], cmd_[1],
+                               cmd_[2], cmd_[3], cmd_[4]}) {
+        connect(button, &SkinButton::pointerEntered, this,
+                [button](int, int, int, int) { HighlightButton(button, 1); });
+        connect(button, &SkinButton::pointerLeft, this,
+                [button](int, int, int, int) { HighlightButton(button, 0); });
+    }
+    connect(cmdOpen_, &SkinButton::clicked, this, &frmMain::chooseSource);
+    connect(cmdSave_, &SkinButton::clicked, this, &frmMain::chooseTarget);
+    connect(optMP3_, &QRadioButton::clicked, this, [this] { selectOption(optMP3_, true); });
+    connect(optWAV_, &QRadioButton::clicked, this, [this] { selectOption(optWAV_, true); });
+    connect(cmd_[1], &SkinButton::clicked, this, &frmMain::openHelpFile);
+    connect(cmd_[3], &SkinButton::clicked, this, &frmMain::openVolumeControl);
+    connect(cmd_[4], &SkinButton::clicked, this, &QWidget::close);
+}
+
+void frmMain::setTabOrder() {
+    QWidget* const order[] = {txtOpen_, txtSave_,      cmdOpen_,    cmdSave_, optMP3_,
+                              optWAV_,  cmdConfigure_, cmdConvert_, cmd_[0],  cmd_[1],
+                              cmd_[2],  cmd_[3],       cmd_[4]};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void frmMain::startUp() {
+    PaintGradient({*this, surface_}, 0, 0, width(), height(), GradientEdge, GradientMiddle);
+    frameTextBox(surface_.shapes[ShpOpen].rect, txtOpen_);
+    frameTextBox(surface_.shapes[ShpSave].rect, txtSave_);
+    cmdOpen_->move(cmdOpen_->x(), surface_.shapes[ShpOpen].rect.top());
+    cmdSave_->move(cmdSave_->x(), surface_.shapes[ShpSave].rect.top());
+
+    QLine& coloured = surface_.lines[Line1Top].line;
+    Surface::Line& etched = surface_.lines[Line1Bottom];
+    surface_.lines[Line1Top].colour = surface_.shapes[ShpOpen].border;
+    etched.colour = White;
+    etched.line.setLine(etched.line.x1(), coloured.y1() + 1, etched.line.x2(), coloured.y1() + 1);
+
+    converting_ = false;
+    cmdConvert_->setCaption(QStringLiteral("Convert"));
+
+    SetDefaultSettings();
+    SetSettingsPath(SettingsPathFor(setup_.programFolder));
+    LoadSettings();
+    RefreshCap();
+}
+
+void frmMain::frameTextBox(QRect& shape, const QLineEdit* box) {
+    const QRect b = box->geometry();
+    shape = QRect(b.left() - 1, b.top() - 1, b.width() + 2, b.height() + 2);
+}
+
+void frmMain::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    surface_.paint(painter);
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    const platform::MessageRequest question{QStringLiteral("Are you sure to exit Quillory?"),
+                                            ProgramTitle, platform::MsgButtons::YesNo,
+                                            platform::MsgIcon::Question, platform::MsgAnswer::No};
+    if (platform::MsgBox(this, question) == platform::MsgAnswer::Yes)
+        event->accept();
+    else
+        event->ignore();
+}
+
+// A key that produces a character in a path box opens that box's file dialog.
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress || (watched != txtOpen_ && watched != txtSave_))
+        return QWidget::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->text().isEmpty())
+        return QWidget::eventFilter(watched, event);
+    SkinButton* button = watched == txtOpen_ ? cmdOpen_ : cmdSave_;
+    if (button->isEnabled()) {
+        if (watched == txtOpen_)
+            chooseSource();
+        else
+            chooseTarget();
+    }
+    return true;
+}
+
+void frmMain::chooseSource() {
+    platform::CommonDialog dlgFile(this);
+    dlgFile.CancelError = true;
+    dlgFile.Filter = QStringLiteral("MIDI Files(*.mid;*.midi)|*.mid;*.midi");
+    dlgFile.FileName.clear();
+    dlgFile.Flags = platform::OfnReadOnly | platform::OfnFileMustExist | platform::OfnExplorer |
+                    platform::OfnLongNames;
+    if (dlgFile.ShowOpen() != platform::CdlCancel)
+        txtOpen_->setText(dlgFile.FileName);
+}
+
+void frmMain::chooseTarget() {
+    platform::CommonDialog dlgFile(this);
+    dlgFile.CancelError = true;
+    dlgFile.Filter = optMP3_->isChecked()
+                         ? QStringLiteral("MP3 Files(*.mp3)|*.mp3|WAV Files(*.wav)|*.wav")
+                         : QStringLiteral("WAV Files(*.wav)|*.wav|MP3 Files(*.mp3)|*.mp3");
+    dlgFile.FilterIndex = 1;
+    dlgFile.FileName.clear();
+    dlgFile.Flags = platform::OfnOverwritePrompt | platform::OfnExplorer | platform::OfnLongNames;
+    if (dlgFile.ShowSave() == platform::CdlCancel)
+        return;
+    txtSave_->setText(dlgFile.FileName);
+    const QString extension = LastFourLower(txtSave_->text());
+    selectOption(optMP3_, extension == QLatin1String(".mp3"));
+    selectOption(optWAV_, extension == QLatin1String(".wav"));
+}
+
+// Option buttons form one group; selecting one clears the other and runs its click action.
+void frmMain::selectOption(QRadioButton* option, bool selected) {
+    option->setChecked(selected);
+    if (!selected)
+        return;
+    QRadioButton* other = option == optMP3_ ? optWAV_ : optMP3_;
+    other->setChecked(false);
+    if (option == optMP3_)
+        switchTargetToMp3();
+    else
+        switchTargetToWav();
+}
+
+void frmMain::switchTargetToMp3() {
+    txtSave_->setText(
+        SwitchExtension(txtSave_->text(), QStringLiteral(".wav"), QStringLiteral(".mp3")));
+}
+
+void frmMain::switchTargetToWav() {
+    txtSave_->setText(
+        SwitchExtension(txtSave_->text(), QStringLiteral(".mp3"), QStringLiteral(".wav")));
+}
+
+void frmMain::openHelpFile() {
+    const QString help =
+        setup_.programFolder + platform::PathSeparator() + QStringLiteral("quillory.chm");
+    platform::ShellExecute(QStringLiteral("open"), help, QString(), QString());
+}
+
+void frmMain::openVolumeControl() {
+    platform::ShellExecute(QStringLiteral("open"), QStringLiteral("sndvol32.exe "),
+                           QStringLiteral("/r"), QString());
+}

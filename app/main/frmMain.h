@@ -1,0 +1,71 @@
+// The main window: source and target paths, output type, the command buttons, and the
+// start-up sequence that paints the background and loads the settings.
+#pragma once
+
+#include "app/decoration/Surface.h"
+
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <functional>
+
+class QLabel;
+class QLineEdit;
+class QRadioButton;
+class SkinButton;
+
+struct MainWindowSetup {
+    // The folder that holds the program, its help file and, when writable, options.ini.
+    QString programFolder;
+    std::function<SkinButton*(QWidget* parent)> makeButton;
+};
+
+class frmMain : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmMain(MainWindowSetup setup, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    void RefreshCap();
+
+    bool isConverting() const { return converting_; }
+    const Surface& surface() const { return surface_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createControls();
+    SkinButton* createButton(const char* name, const QString& caption, QRect twips);
+    void connectButtons();
+    void setTabOrder();
+    void startUp();
+    void frameTextBox(QRect& shape, const QLineEdit* box);
+
+    void chooseSource();
+    void chooseTarget();
+    void selectOption(QRadioButton* option, bool selected);
+    void switchTargetToMp3();
+    void switchTargetToWav();
+    void openHelpFile();
+    void openVolumeControl();
+
+    MainWindowSetup setup_;
+    Surface surface_;
+    bool converting_ = false;
+    std::int32_t totalMs_ = 0;
+
+    QLineEdit* txtOpen_ = nullptr;
+    QLineEdit* txtSave_ = nullptr;
+    QRadioButton* optMP3_ = nullptr;
+    QRadioButton* optWAV_ = nullptr;
+    QLabel* lNow_ = nullptr;
+    QLabel* lTotal_ = nullptr;
+    SkinButton* cmdConfigure_ = nullptr;
+    SkinButton* cmdOpen_ = nullptr;
+    SkinButton* cmdSave_ = nullptr;
+    SkinButton* cmdConvert_ = nullptr;
+    std::array<SkinButton*, 5> cmd_{};
+};

@@ -1,0 +1,65 @@
+#include "platform/MessageBox.h"
+
+#include <QMessageBox>
+
+namespace platform {
+
+namespace {
+
+class RealMessageBoxes final : public MessageBoxes {
+public:
+    MsgAnswer show(QWidget* owner, const MessageRequest& request) override {
+        QMessageBox box(icon(request.icon), request.caption, request.text, QMessageBox::NoButton,
+                        owner);
+        if (request.buttons == MsgButtons::YesNo) {
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            box.setDefaultButton(request.defaultAnswer == MsgAnswer::No ? QMessageBox::No
+                                                                        : QMessageBox::Yes);
+            box.setEscapeButton(QMessageBox::No);
+        } else {
+            box.setStandardButtons(QMessageBox::Ok);
+        }
+        const int result = box.exec();
+        if (request.buttons == MsgButtons::Ok)
+            return MsgAnswer::Ok;
+        return result == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
+    }
+
+private:
+    static QMessageBox::Icon icon(MsgIcon icon) {
+        switch (icon) {
+        case MsgIcon::Critical:
+            return QMessageBox::Critical;
+        case MsgIcon::Question:
+            return QMessageBox::Question;
+        case MsgIcon::Exclamation:
+            return QMessageBox::Warning;
+        case MsgIcon::Information:
+            return QMessageBox::Information;
+        }
+        return QMessageBox::NoIcon;
+    }
+};
+
+MessageBoxes*& installed() {
+    static MessageBoxes* boxes = nullptr;
+    return boxes;
+}
+
+} // namespace
+
+MessageBoxes& CurrentMessageBoxes() {
+    static RealMessageBoxes real;
+    MessageBoxes* boxes = installed();
+    return boxes ? *boxes : real;
+}
+
+void SetMessageBoxes(MessageBoxes* boxes) {
+    installed() = boxes;
+}
+
+MsgAnswer MsgBox(QWidget* owner, const MessageRequest& request) {
+    return CurrentMessageBoxes().show(owner, request);
+}
+
+} // namespace platform
