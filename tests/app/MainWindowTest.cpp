@@ -1,0 +1,234 @@
+#include "app/decoration/Decoration.h"
+#include "app/decoration/SkinButton.h"
+#include "app/main/TargetName.h"
+#include "app/main/frmMain.h"
+#include "app/settings/Settings.h"
+#include "components/button/DappletButton.h"
+#include "tests/support/Fakes.h"
+#include "tests/support/FileHelpers.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+using platform::MsgAnswer;
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { open(); }
+
+    void open() {
+        window.reset();
+        MainWindowSetup setup;
+        setup.programFolder = program.path();
+        setup.makeButton = [](QWidget* parent) -> SkinButton* { return new DappletButton(parent); };
+        window = std::make_unique<frmMain>(std::move(setup));
+    }
+    template <typename T = QWidget>
+    T* control(const char* name) {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    SkinButton* button(const char* name) { return control<SkinButton>(name); }
+    void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
+    QString target() { return control<QLineEdit>("txtSave")->text(); }
+    bool mp3() { return control<QRadioButton>("optMP3")->isChecked(); }
+    bool wav() { return control<QRadioButton>("OptWAV")->isChecked(); }
+    void chooseTarget(const QString& path) {
+        dialogs.choices.push_back(path);
+        click("cmdSave");
+    }
+
+    ScopedUserFolders folders;
+    QTemporaryDir program;
+    FakeMessageBoxes boxes;
+    FakeFileDialogs dialogs;
+    FakeShell shell;
+    std::unique_ptr<frmMain> window;
+};
+
+TEST_F(MainWindowTest, StartUpPlacesEveryControlAndSetsTheTitle) {
+    EXPECT_EQ(window->windowTitle(), "Quillory 2.0");
+    EXPECT_EQ(window->size(), QSize(463, 290));
+    EXPECT_EQ(control("txtOpen")->geometry(), QRect(16, 80, 345, 19));
+    EXPECT_EQ(control("txtSave")->geometry(), QRect(16, 128, 345, 19));
+    EXPECT_EQ(window->surface().shapes[1].rect, QRect(15, 79, 347, 21)) << "shpOpen frames txtOpen";
+    EXPECT_EQ(window->surface().shapes[2].rect, QRect(15, 127, 347, 21));
+    EXPECT_EQ(button("cmdOpen")->geometry(), QRect(368, 79, 79, 21));
+    EXPECT_EQ(button("cmdSave")->geometry(), QRect(368, 127, 79, 21));
+    EXPECT_EQ(button("cmd(4)")->geometry(), QRect(368, 248, 79, 23));
+    EXPECT_EQ(button("cmdConvert")->caption(), "Convert");
+    EXPECT_EQ(button("cmd(0)")->caption(), "WAV->MP3...");
+    EXPECT_EQ(button("cmd(4)")->foreColor(), 0xFF0000u);
+    EXPECT_EQ(control("Label5")->pos(), QPoint(16, 16));
+    EXPECT_TRUE(mp3());
+    EXPECT_FALSE(wav());
+    EXPECT_FALSE(window->isConverting());
+}
+
+TEST_F(MainWindowTest, EtchedSeparatorAndTintedPathBoxes) {
+    const auto& lines = window->surface().lines;
+    EXPECT_EQ(lines[0].line, QLine(-32, 224, 464, 224));
+    EXPECT_EQ(lines[0].colour, 0xFF8080u);
+    EXPECT_EQ(lines[1].line, QLine(0, 225, 496, 225));
+    EXPECT_EQ(lines[1].colour, 0xFFFFFFu);
+    // txtOpen's centre is 89.5: it keeps the colour of row 91.
+    EXPECT_EQ(control("txtOpen")->palette().color(QPalette::Base),
+              platform::ToQColor(BandRowColour(GradientEdge, GradientMiddle, 145, 91)));
+    EXPECT_EQ(window->surface().image().pixelColor(100, 0), QColor(235, 246, 255));
+    EXPECT_EQ(window->surface().image().pixelColor(100, 145), QColor(153, 211, 254));
+}
+
+TEST_F(MainWindowTest, SettingsAreLoadedFromTheProgramFolder) {
+    WriteBytes(program.filePath("options.ini"), "[MP3]\nBitrate=192\n[wav]\nbits=8\n");
+    Settings() = SettingsRecord{};
+    open();
+    EXPECT_EQ(SettingsPath(), program.filePath("options.ini"));
+    EXPECT_EQ(Settings().Bitrate, 192);
+    EXPECT_EQ(Settings().Bits, 8);
+    EXPECT_EQ(Settings().Frequency, 44100);
+}
+
+TEST_F(MainWindowTest, FocusStartsInTheSourceBoxAndTabFollowsTheOrder) {
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    EXPECT_EQ(QApplication::focusWidget(), control("txtOpen"));
+    const char* const order[] = {"txtSave", "cmdOpen",      "cmdSave",    "optMP3",
+                                 "OptWAV",  "cmdConfigure", "cmdConvert", "cmd(0)"};
+    for (const char* name : order) {
+        QWidget* next = QApplication::focusWidget()->nextInFocusChain();
+        while (next->focusPolicy() == Qt::NoFocus)
+            next = next->nextInFocusChain();
+        EXPECT_EQ(next->objectName(), name);
+        next->setFocus();
+    }
+}
+
+TEST_F(MainWindowTest, TypingInAPathBoxOpensItsDialogOnlyWhileTheButtonIsEnabled) {
+    dialogs.choices.push_back("/music/my song.mid");
+    QTest::keyClick(control("txtOpen"), Qt::Key_A);
+    ASSERT_EQ(dialogs.requests.size(), 1u);
+    EXPECT_EQ(dialogs.requests[0].kind, platform::FileDialogKind::Open);
+    EXPECT_EQ(control<QLineEdit>("txtOpen")->text(), "/music/my song.mid");
+    QTest::keyClick(control("txtSave"), Qt::Key_Return);
+    EXPECT_EQ(dialogs.requests.size(), 2u);
+    EXPECT_EQ(dialogs.requests[1].kind, platform::FileDialogKind::Save);
+    QTest::keyClick(control("txtSave"), Qt::Key_Shift);
+    EXPECT_EQ(dialogs.requests.size(), 2u) << "a key without a character does nothing";
+    button("cmdOpen")->setEnabled(false);
+    button("cmdSave")->setEnabled(false);
+    QTest::keyClick(control("txtOpen"), Qt::Key_B);
+    QTest::keyClick(control("txtSave"), Qt::Key_B);
+    EXPECT_EQ(dialogs.requests.size(), 2u);
+    EXPECT_EQ(control<QLineEdit>("txtOpen")->text(), "/music/my song.mid") << "read-only box";
+}
+
+TEST_F(MainWindowTest, OpenDialogRequestAndCancelKeepsTheSource) {
+    dialogs.choices.push_back("/m/a.mid");
+    click("cmdOpen");
+    dialogs.choices.push_back(std::nullopt);
+    click("cmdOpen");
+    EXPECT_EQ(control<QLineEdit>("txtOpen")->text(), "/m/a.mid");
+    const auto& r = dialogs.requests.back();
+    EXPECT_EQ(r.filter, "MIDI Files(*.mid;*.midi)|*.mid;*.midi");
+    EXPECT_EQ(r.flags, 0x281001);
+    EXPECT_TRUE(r.fileName.isEmpty());
+    EXPECT_TRUE(target().isEmpty()) << "the source never touches the target";
+}
+
+TEST_F(MainWindowTest, SaveDialogPutsTheCurrentTypeFirstAndStartsEmpty) {
+    chooseTarget("/out/Song.WAV");
+    const auto& first = dialogs.requests[0];
+    EXPECT_EQ(first.filter, "MP3 Files(*.mp3)|*.mp3|WAV Files(*.wav)|*.wav");
+    EXPECT_EQ(first.filterIndex, 1);
+    EXPECT_EQ(first.flags, 0x280002);
+    EXPECT_TRUE(first.fileName.isEmpty());
+    EXPECT_TRUE(wav());
+    EXPECT_FALSE(mp3());
+    EXPECT_EQ(target(), "/out/Song.WAV");
+    dialogs.choices.push_back(std::nullopt);
+    click("cmdSave");
+    EXPECT_EQ(dialogs.requests[1].filter, "WAV Files(*.wav)|*.wav|MP3 Files(*.mp3)|*.mp3");
+    EXPECT_TRUE(dialogs.requests[1].fileName.isEmpty());
+    EXPECT_EQ(target(), "/out/Song.WAV") << "Cancel keeps the target";
+    EXPECT_TRUE(wav());
+}
+
+TEST_F(MainWindowTest, OptionButtonsSwapTheTargetExtension) {
+    chooseTarget("/out dir/Song.WAV");
+    QTest::mouseClick(control("optMP3"), Qt::LeftButton);
+    EXPECT_EQ(target(), "/out dir/Song.mp3");
+    EXPECT_TRUE(mp3());
+    EXPECT_FALSE(wav());
+    QTest::mouseClick(control("optMP3"), Qt::LeftButton);
+    EXPECT_TRUE(mp3()) << "clicking the selected button keeps it selected";
+    QTest::mouseClick(control("OptWAV"), Qt::LeftButton);
+    EXPECT_EQ(target(), "/out dir/Song.wav");
+}
+
+TEST_F(MainWindowTest, TargetWithoutKnownExtensionClearsBothOptions) {
+    chooseTarget("/out/Song");
+    EXPECT_FALSE(mp3());
+    EXPECT_FALSE(wav());
+    QTest::mouseClick(control("OptWAV"), Qt::LeftButton);
+    EXPECT_EQ(target(), "/out/Song");
+    chooseTarget("/out/Song.mp3");
+    EXPECT_TRUE(mp3());
+    EXPECT_FALSE(wav());
+}
+
+TEST(TargetName, ExtensionSwitchCases) {
+    EXPECT_EQ(SwitchExtension("Song.WAV", ".wav", ".mp3"), "Song.mp3");
+    EXPECT_EQ(SwitchExtension("  Song.wav  ", ".wav", ".mp3"), "Song.mp3");
+    EXPECT_EQ(SwitchExtension("Song", ".wav", ".mp3"), "Song");
+    EXPECT_EQ(SwitchExtension("", ".wav", ".mp3"), "");
+    EXPECT_EQ(SwitchExtension(".wav", ".wav", ".mp3"), ".mp3");
+    EXPECT_EQ(SwitchExtension("Grüße.Mp3", ".mp3", ".wav"), "Grüße.wav");
+    EXPECT_EQ(SwitchExtension("a.wav.mp3", ".wav", ".mp3"), "a.wav.mp3");
+}
+
+TEST_F(MainWindowTest, EmptyTargetStaysEmpty) {
+    QTest::mouseClick(control("OptWAV"), Qt::LeftButton);
+    QTest::mouseClick(control("optMP3"), Qt::LeftButton);
+    EXPECT_EQ(target(), "");
+}
+
+TEST_F(MainWindowTest, HelpAndVolumeControlGoThroughTheShell) {
+    click("cmd(1)");
+    click("cmd(3)");
+    ASSERT_EQ(shell.requests.size(), 2u);
+    EXPECT_EQ(shell.requests[0].operation, "open");
+    EXPECT_EQ(shell.requests[0].file, program.path() + "/quillory.chm");
+    EXPECT_EQ(shell.requests[0].parameters, "");
+    EXPECT_EQ(shell.requests[1].file, "sndvol32.exe ");
+    EXPECT_EQ(shell.requests[1].parameters, "/r");
+}
+
+TEST_F(MainWindowTest, ExitAsksAndNoKeepsTheWindowOpen) {
+    window->show();
+    dialogs.choices.push_back("/a/b.mid");
+    click("cmdOpen");
+    boxes.answers = {MsgAnswer::No};
+    click("cmd(4)");
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    const auto& question = boxes.shown[0];
+    EXPECT_EQ(question.text, "Are you sure to exit Quillory?");
+    EXPECT_EQ(question.caption, "Quillory");
+    EXPECT_EQ(question.buttons, platform::MsgButtons::YesNo);
+    EXPECT_EQ(question.icon, platform::MsgIcon::Question);
+    EXPECT_EQ(question.defaultAnswer, MsgAnswer::No);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(control<QLineEdit>("txtOpen")->text(), "/a/b.mid");
+    boxes.answers = {MsgAnswer::Yes};
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(window->isVisible());
+}
+
+} // namespace

@@ -1,0 +1,88 @@
+// Scripted stand-ins for the platform seams, so window tests can answer message boxes and file
+// dialogs and see what the window asked the desktop to open.
+#pragma once
+
+#include "platform/CommonDialog.h"
+#include "platform/MessageBox.h"
+#include "platform/Shell.h"
+
+#include <QTemporaryDir>
+#include <deque>
+#include <optional>
+#include <vector>
+
+class FakeMessageBoxes final : public platform::MessageBoxes {
+public:
+    FakeMessageBoxes() { platform::SetMessageBoxes(this); }
+    ~FakeMessageBoxes() override { platform::SetMessageBoxes(nullptr); }
+
+    platform::MsgAnswer show(QWidget*, const platform::MessageRequest& request) override {
+        shown.push_back(request);
+        if (answers.empty())
+            return request.buttons == platform::MsgButtons::Ok ? platform::MsgAnswer::Ok
+                                                               : platform::MsgAnswer::No;
+        const platform::MsgAnswer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+
+    std::deque<platform::MsgAnswer> answers;
+    std::vector<platform::MessageRequest> shown;
+};
+
+class FakeFileDialogs final : public platform::FileDialogs {
+public:
+    FakeFileDialogs() { platform::SetFileDialogs(this); }
+    ~FakeFileDialogs() override { platform::SetFileDialogs(nullptr); }
+
+    std::optional<QString> run(QWidget*, const platform::FileDialogRequest& request) override {
+        requests.push_back(request);
+        if (choices.empty())
+            return std::nullopt;
+        const std::optional<QString> choice = choices.front();
+        choices.pop_front();
+        return choice;
+    }
+
+    // std::nullopt plays Cancel.
+    std::deque<std::optional<QString>> choices;
+    std::vector<platform::FileDialogRequest> requests;
+};
+
+class FakeShell final : public platform::Shell {
+public:
+    FakeShell() { platform::SetShell(this); }
+    ~FakeShell() override { platform::SetShell(nullptr); }
+
+    bool execute(const platform::ShellRequest& request) override {
+        requests.push_back(request);
+        return true;
+    }
+
+    std::vector<platform::ShellRequest> requests;
+};
+
+// Points the per-user folders (configuration, cache, data) at a fresh temporary folder for
+// the life of the object, so tests never touch the real user's files.
+class ScopedUserFolders {
+public:
+    ScopedUserFolders() {
+        for (const char* name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"}) {
+            saved_.push_back({name, qgetenv(name)});
+            qputenv(name, (root.path() + QLatin1Char('/') + QLatin1String(name)).toUtf8());
+        }
+    }
+    ~ScopedUserFolders() {
+        for (const auto& [name, value] : saved_) {
+            if (value.isNull())
+                qunsetenv(name);
+            else
+                qputenv(name, value);
+        }
+    }
+
+    QTemporaryDir root;
+
+private:
+    std::vector<std::pair<const char*, QByteArray>> saved_;
+};
