@@ -4,6 +4,7 @@
 
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 
 class SkinButton : public QWidget {
     Q_OBJECT
@@ -26,3 +27,6 @@ signals:
     void pointerEntered(int button, int shift, int x, int y);
     void pointerLeft(int button, int shift, int x, int y);
 };
+
+// How windows make their buttons: the real skinned button in the program, anything in tests.
+using ButtonFactory = std::function<SkinButton*(QWidget* parent)>;

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 
 class Mp3Encoder : public QObject {
     Q_OBJECT
@@ -29,3 +30,6 @@ signals:
     // An encoding that failed half-way; the partial target has been removed.
     void EncodeFailed(const QString& message);
 };
+
+// How windows make their encoder; it lives and dies with the window that made it.
+using EncoderFactory = std::function<Mp3Encoder*(QObject* parent)>;

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 
 class Renderer : public QObject {
     Q_OBJECT
@@ -34,3 +35,5 @@ signals:
     // A render that failed half-way; the partial output has been removed.
     void RenderFailed(const QString& message);
 };
+
+using RendererFactory = std::function<Renderer*(QObject* parent)>;

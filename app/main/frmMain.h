@@ -2,6 +2,7 @@
 // start-up sequence that paints the background and loads the settings.
 #pragma once
 
+#include "app/decoration/SkinButton.h"
 #include "app/decoration/Surface.h"
 
 #include <QWidget>
@@ -12,12 +13,11 @@
 class QLabel;
 class QLineEdit;
 class QRadioButton;
-class SkinButton;
 
 struct MainWindowSetup {
     // The folder that holds the program, its help file and, when writable, options.ini.
     QString programFolder;
-    std::function<SkinButton*(QWidget* parent)> makeButton;
+    ButtonFactory makeButton;
 };
 
 class frmMain : public QWidget {
