@@ -1,0 +1,70 @@
+#include "app/decoration/DialogParts.h"
+
+#include "app/decoration/Decoration.h"
+
+#include <QLabel>
+
+QFont SansSerifFont(double points) {
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arial")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    return font;
+}
+
+QFont ArialFont(double points, bool bold) {
+    QFont font(QStringLiteral("Arial"));
+    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+void SetTextColour(QWidget* widget, platform::OleColor colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, platform::ToQColor(colour));
+    palette.setColor(QPalette::Text, platform::ToQColor(colour));
+    widget->setPalette(palette);
+}
+
+QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& text, QRect geometry,
+                   const QFont& font) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setFont(font);
+    label->setAttribute(Qt::WA_TranslucentBackground);
+    label->setGeometry(geometry);
+    return label;
+}
+
+QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& text, QPoint at,
+                   const QFont& font) {
+    QLabel* label = PlaceLabel(parent, name, text, QRect(at, QSize(1, 1)), font);
+    label->adjustSize();
+    return label;
+}
+
+SkinButton* PlaceButton(const ButtonFactory& makeButton, QWidget* parent, const char* name,
+                        const QString& caption, QRect geometry) {
+    SkinButton* button = makeButton(parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setCaption(caption);
+    button->setForeColor(ButtonTextBlue);
+    button->setFont(SansSerifFont());
+    button->setGeometry(geometry);
+    return button;
+}
+
+void ForwardHoverToHighlight(SkinButton* button) {
+    QObject::connect(button, &SkinButton::pointerEntered, button,
+                     [button](int, int, int, int) { HighlightButton(button, 1); });
+    QObject::connect(button, &SkinButton::pointerLeft, button,
+                     [button](int, int, int, int) { HighlightButton(button, 0); });
+}
+
+void SetButtonEnabled(SkinButton* button, bool enabled) {
+    button->setEnabled(enabled);
+    button->setForeColor(enabled ? ButtonTextBlue : platform::ColourGreyText);
+}

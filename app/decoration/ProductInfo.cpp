@@ -1,0 +1,9 @@
+#include "app/decoration/ProductInfo.h"
+
+QPixmap ProgramIconPixmap() {
+    return QPixmap(QStringLiteral(":/quillory/quillory.png"));
+}
+
+QIcon ProgramIcon() {
+    return QIcon(ProgramIconPixmap());
+}

@@ -1,0 +1,88 @@
+#include "app/decoration/frmAbout.h"
+
+#include "app/decoration/Decoration.h"
+#include "app/decoration/DialogParts.h"
+#include "app/decoration/ProductInfo.h"
+#include "app/decoration/Twips.h"
+#include "platform/Shell.h"
+
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace {
+
+constexpr int ClientWidthTwips = 6135;
+constexpr int ClientHeightTwips = 2820;
+constexpr platform::OleColor DarkGreen = 0x008000;
+constexpr platform::OleColor Red = 0x0000FF;
+constexpr platform::OleColor LinkBlue = 0xFF0000;
+
+} // namespace
+
+frmAbout::frmAbout(QWidget* owner, ButtonFactory makeButton)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+    setObjectName(QStringLiteral("frmAbout"));
+    setWindowTitle(QStringLiteral("About Quillory"));
+    setFixedSize(TwipsToPixels(ClientWidthTwips), TwipsToPixels(ClientHeightTwips));
+    surface_.resize(size());
+    createControls(makeButton);
+    connect(cmdOK_, &SkinButton::clicked, this, &QDialog::accept);
+    ForwardHoverToHighlight(cmdOK_);
+    PaintGradient({*this, surface_}, 0, 0, width(), height(), GradientEdge, GradientMiddle);
+}
+
+frmAbout::~frmAbout() = default;
+
+void frmAbout::createControls(const ButtonFactory& makeButton) {
+    auto* image = new QLabel(this);
+    image->setObjectName(QStringLiteral("Image1"));
+    image->setPixmap(ProgramIconPixmap());
+    image->setGeometry(TwipsRect(240, 240, 720, 720));
+
+    QLabel* name = PlaceLabel(this, "Label1", QStringLiteral("Quillory 1.20"),
+                              TwipsRect(1200, 240, 3060, 285), ArialFont(12, true));
+    SetTextColour(name, DarkGreen);
+    QLabel* line =
+        PlaceLabel(this, "Label4", QStringLiteral("Convert MIDI to MP3, Convert MIDI to WAV"),
+                   TwipsRect(1200, 720, 2835, 480), ArialFont(9.75, true));
+    line->setWordWrap(true);
+    SetTextColour(line, Red);
+    PlaceLabel(this, "Label2", QStringLiteral("Website:"), TwipsRect(1200, 1440, 630, 195),
+               SansSerifFont());
+
+    QFont linkFont = SansSerifFont();
+    linkFont.setUnderline(true);
+    lblWebsite_ = PlaceLabel(this, "lblWebsite", QString::fromLatin1(ProductWebsite),
+                             TwipsRect(2040, 1440, 2280, 195), linkFont);
+    SetTextColour(lblWebsite_, LinkBlue);
+    lblWebsite_->setCursor(Qt::PointingHandCursor);
+    lblWebsite_->installEventFilter(this);
+
+    cmdOK_ = PlaceButton(makeButton, this, "cmdOK", QStringLiteral("OK"),
+                         TwipsRect(4680, 360, 1140, 330));
+}
+
+void frmAbout::OpenWebsite() {
+    platform::ShellExecute(QStringLiteral("open"), QStringLiteral("IExplore.exe"),
+                           QString::fromLatin1(ProductWebsite), QString());
+}
+
+// A label has no click of its own: a left-button release over the link counts as one.
+bool frmAbout::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lblWebsite_ && event->type() == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton &&
+            lblWebsite_->rect().contains(mouse->position().toPoint())) {
+            OpenWebsite();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void frmAbout::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    surface_.paint(painter);
+}

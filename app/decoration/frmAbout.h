@@ -1,0 +1,32 @@
+// The About box: the program's icon, name and version, what it converts, and a link that opens
+// the project's web page in the browser.
+#pragma once
+
+#include "app/decoration/SkinButton.h"
+#include "app/decoration/Surface.h"
+
+#include <QDialog>
+
+class QLabel;
+
+class frmAbout : public QDialog {
+    Q_OBJECT
+public:
+    frmAbout(QWidget* owner, ButtonFactory makeButton);
+    ~frmAbout() override;
+
+    void OpenWebsite();
+
+    const Surface& surface() const { return surface_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createControls(const ButtonFactory& makeButton);
+
+    Surface surface_;
+    QLabel* lblWebsite_ = nullptr;
+    SkinButton* cmdOK_ = nullptr;
+};

@@ -1,0 +1,37 @@
+#include "app/encoding/KeptResult.h"
+
+#include "app/main/TempFiles.h"
+#include "platform/Files.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+// The target's name, unless it would be taken for a temporary file and deleted with them.
+QString keptName(const QString& target) {
+    QString name = QFileInfo(target).fileName();
+    if (name.isEmpty())
+        name = QStringLiteral("result.mp3");
+    if (name.startsWith(QLatin1String("__qlr_"), Qt::CaseInsensitive))
+        name.prepend(QStringLiteral("kept"));
+    return name;
+}
+
+QString freePath(const QString& folder, const QString& name) {
+    const QFileInfo info(name);
+    const QString stem = info.completeBaseName();
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    QString candidate = folder + platform::PathSeparator() + name;
+    for (int n = 2; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++n)
+        candidate =
+            folder + platform::PathSeparator() + stem + QStringLiteral(" (%1)").arg(n) + suffix;
+    return candidate;
+}
+
+} // namespace
+
+QString KeepEncodedFile(const QString& encodedTemp, const QString& target) {
+    const QString kept = freePath(WindowsFolder(), keptName(target));
+    return QFile::rename(encodedTemp, kept) ? kept : QString();
+}

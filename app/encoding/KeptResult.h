@@ -1,0 +1,9 @@
+// Keeping a finished MP3 that could not be copied to its target: the temporary file is renamed
+// in the work folder to the target's own name, out of reach of DeleteTempFiles, so the user
+// can fetch it from there.
+#pragma once
+
+#include <QString>
+
+// The path the encoded file now has, or an empty string when it could not be renamed.
+QString KeepEncodedFile(const QString& encodedTemp, const QString& target);

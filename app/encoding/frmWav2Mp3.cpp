@@ -1,0 +1,253 @@
+#include "app/encoding/frmWav2Mp3.h"
+
+#include "app/decoration/Decoration.h"
+#include "app/decoration/DialogParts.h"
+#include "app/decoration/Twips.h"
+#include "app/encoding/EncodingBar.h"
+#include "app/encoding/KeptResult.h"
+#include "app/main/TempFiles.h"
+#include "app/settings/Settings.h"
+#include "platform/CommonDialog.h"
+#include "platform/Files.h"
+#include "platform/MessageBox.h"
+#include "platform/Text.h"
+
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPainter>
+
+namespace {
+
+constexpr int ClientWidthTwips = 5775;
+constexpr int ClientHeightTwips = 2610;
+constexpr int CopyDelayMs = 1000;
+constexpr platform::OleColor White = 0xFFFFFF;
+
+const QString ProgramTitle = QStringLiteral("Quillory");
+const QString NewLine = QStringLiteral("\r\n");
+
+} // namespace
+
+frmWav2Mp3::frmWav2Mp3(QWidget* owner, ButtonFactory makeButton, EncoderFactory makeEncoder)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+    setObjectName(QStringLiteral("frmWav2Mp3"));
+    setWindowTitle(QStringLiteral("Convert WAV to MP3"));
+    setFixedSize(TwipsToPixels(ClientWidthTwips), TwipsToPixels(ClientHeightTwips));
+    surface_.resize(size());
+    MP3X_ = makeEncoder(this);
+    Timer1_.setInterval(CopyDelayMs);
+    Timer1_.setSingleShot(true);
+    Timer1_.setTimerType(Qt::PreciseTimer);
+    createControls(makeButton);
+    connectControls();
+    setTabOrder();
+    load();
+}
+
+frmWav2Mp3::~frmWav2Mp3() {
+    if (encoding_)
+        MP3X_->Stop();
+}
+
+void frmWav2Mp3::createControls(const ButtonFactory& makeButton) {
+    const QFont font = SansSerifFont();
+    const auto pathBox = [&](const char* name, QRect geometry) {
+        auto* box = new QLineEdit(this);
+        box->setObjectName(QString::fromLatin1(name));
+        box->setFrame(false);
+        box->setReadOnly(true);
+        box->setFont(font);
+        box->setGeometry(geometry);
+        SetBackColor(box, White);
+        return box;
+    };
+    PlaceLabel(this, "Label1", QStringLiteral("WAV File:"), TwipsPoint(240, 240), font);
+    txtWAV_ = pathBox("txtWAV", TwipsRect(240, 480, 4215, 285));
+    cmdWAV_ = PlaceButton(makeButton, this, "cmdWAV", QStringLiteral("Open ..."),
+                          TwipsRect(4560, 480, 945, 315));
+    PlaceLabel(this, "Label2", QStringLiteral("MP3 File:"), TwipsPoint(240, 960), font);
+    txtMP3_ = pathBox("txtMP3", TwipsRect(240, 1200, 4215, 285));
+    cmdMP3_ = PlaceButton(makeButton, this, "cmdMP3", QStringLiteral("Save ..."),
+                          TwipsRect(4560, 1200, 945, 315));
+    createProgressBar();
+    cmdConvert_ = PlaceButton(makeButton, this, "cmdConvert", QStringLiteral("Convert"),
+                              TwipsRect(4560, 1920, 945, 315));
+}
+
+// Without its bar the tool still converts; the user learns how to get the bar back.
+void frmWav2Mp3::createProgressBar() {
+    QString message;
+    pbCur_ = PlaceEncodingBar(this, TwipsRect(240, 1920, 4215, 315), &message);
+    if (!pbCur_)
+        showError(message);
+}
+
+void frmWav2Mp3::connectControls() {
+    for (SkinButton* button : {cmdWAV_, cmdMP3_, cmdConvert_})
+        ForwardHoverToHighlight(button);
+    connect(cmdWAV_, &SkinButton::clicked, this, &frmWav2Mp3::chooseSource);
+    connect(cmdMP3_, &SkinButton::clicked, this, &frmWav2Mp3::chooseTarget);
+    connect(cmdConvert_, &SkinButton::clicked, this, &frmWav2Mp3::convert);
+    connect(MP3X_, &Mp3Encoder::Progress, this, &frmWav2Mp3::showProgress);
+    connect(MP3X_, &Mp3Encoder::EncodeFailed, this, &frmWav2Mp3::encodingFailed);
+    connect(&Timer1_, &QTimer::timeout, this, &frmWav2Mp3::Timer1_Timer);
+}
+
+void frmWav2Mp3::setTabOrder() {
+    QWidget* const bar = pbCur_ ? pbCur_->Widget() : nullptr;
+    QWidget* const order[] = {bar, txtWAV_, txtMP3_, cmdMP3_, cmdWAV_, cmdConvert_};
+    for (std::size_t i = 1; i < std::size(order); ++i) {
+        if (order[i - 1])
+            QWidget::setTabOrder(order[i - 1], order[i]);
+    }
+}
+
+void frmWav2Mp3::load() {
+    const SettingsRecord& s = Settings();
+    MP3X_->setVbrMode(s.VBR ? 1 : 0);
+    MP3X_->setBitRateKbps(s.Bitrate);
+    MP3X_->setChannelMode(s.Mp3Channels);
+    MP3X_->setMaxBitRateKbps(s.MaxBitrate);
+    MP3X_->setMinBitRateKbps(s.MinBitrate);
+    PaintGradient({*this, surface_}, 0, 0, width(), height(), GradientEdge, GradientMiddle);
+    EncodingViaTemp = false;
+}
+
+void frmWav2Mp3::chooseSource() {
+    platform::CommonDialog dlgFile(this);
+    dlgFile.CancelError = true;
+    dlgFile.Filter = QStringLiteral("WAV Files(*.wav)|*.wav");
+    dlgFile.FileName.clear();
+    dlgFile.Flags = platform::OfnReadOnly | platform::OfnFileMustExist | platform::OfnExplorer |
+                    platform::OfnLongNames;
+    if (dlgFile.ShowOpen() != platform::CdlCancel)
+        txtWAV_->setText(dlgFile.FileName);
+}
+
+void frmWav2Mp3::chooseTarget() {
+    platform::CommonDialog dlgFile(this);
+    dlgFile.CancelError = true;
+    dlgFile.Filter = QStringLiteral("MP3 Files(*.mp3)|*.mp3");
+    dlgFile.FileName.clear();
+    dlgFile.Flags = platform::OfnOverwritePrompt | platform::OfnExplorer | platform::OfnLongNames;
+    if (dlgFile.ShowSave() != platform::CdlCancel)
+        txtMP3_->setText(dlgFile.FileName);
+}
+
+void frmWav2Mp3::convert() {
+    const QString source = txtWAV_->text();
+    const QString target = txtMP3_->text();
+    if (platform::TrimSpaces(source).isEmpty()) {
+        showError(QStringLiteral("Please open a WAV file!"));
+        return;
+    }
+    if (platform::TrimSpaces(target).isEmpty()) {
+        showError(QStringLiteral("Please enter an MP3 file name to save!"));
+        return;
+    }
+    if (!platform::FileExists(source)) {
+        showError(QStringLiteral("The below file is not existing:") + NewLine + source);
+        return;
+    }
+    if (platform::FileExists(target)) {
+        const QString question = QStringLiteral("The below file is already existed,") + NewLine +
+                                 QStringLiteral("Do you want to overwrite it?") + NewLine + target;
+        const platform::MsgAnswer answer =
+            platform::MsgBox(this, {question, ProgramTitle, platform::MsgButtons::YesNo,
+                                    platform::MsgIcon::Question, platform::MsgAnswer::Yes});
+        if (answer != platform::MsgAnswer::Yes)
+            return;
+        platform::DeleteFile(target);
+    }
+    if (MP3X_->EncodeFile(source, target)) {
+        EncodingViaTemp = false;
+        startedEncoding();
+    } else {
+        RetryViaTemp(source);
+    }
+}
+
+void frmWav2Mp3::RetryViaTemp(const QString& sourceWav) {
+    SourceCopyPath = NewTempPath(QStringLiteral(".wav"));
+    EncodedTempPath = NewTempPath(QStringLiteral(".mp3"));
+    if (!platform::CopyFile(sourceWav, SourceCopyPath))
+        return;
+    EncodingViaTemp = MP3X_->EncodeFile(SourceCopyPath, EncodedTempPath);
+    if (EncodingViaTemp) {
+        startedEncoding();
+        return;
+    }
+    // Nothing of a refused conversion stays behind in the work folder.
+    platform::DeleteFile(SourceCopyPath);
+    platform::DeleteFile(EncodedTempPath);
+    const QString reason = MP3X_->errorText();
+    showError(QStringLiteral("Unknow error!") + (reason.isEmpty() ? QString() : NewLine + reason));
+}
+
+void frmWav2Mp3::startedEncoding() {
+    encoding_ = true;
+    SetButtonEnabled(cmdConvert_, false);
+}
+
+void frmWav2Mp3::showProgress(qint16 percent, int) {
+    PutBarValue(pbCur_.get(), percent);
+    if (percent < 100)
+        return;
+    encoding_ = false;
+    if (EncodingViaTemp)
+        Timer1_.start();
+    else
+        SetButtonEnabled(cmdConvert_, true);
+}
+
+void frmWav2Mp3::encodingFailed(const QString& message) {
+    encoding_ = false;
+    EncodingViaTemp = false;
+    showError(message);
+    SetButtonEnabled(cmdConvert_, true);
+}
+
+void frmWav2Mp3::Timer1_Timer() {
+    Timer1_.stop();
+    EncodingViaTemp = false;
+    copyResult();
+    SetButtonEnabled(cmdConvert_, true);
+}
+
+// A result that cannot reach its target is kept under its own name and the user told where.
+void frmWav2Mp3::copyResult() {
+    const QString target = txtMP3_->text();
+    const bool copied = platform::CopyFile(EncodedTempPath, target);
+    QCoreApplication::processEvents();
+    const QString kept = copied ? QString() : KeepEncodedFile(EncodedTempPath, target);
+    DeleteTempFiles();
+    if (copied)
+        return;
+    QString text = QStringLiteral("The MP3 file could not be copied to:") + NewLine + target;
+    text += kept.isEmpty()
+                ? NewLine + QStringLiteral("The encoded file could not be kept either.")
+                : NewLine + QStringLiteral("The encoded file was kept as:") + NewLine + kept;
+    showError(text);
+}
+
+void frmWav2Mp3::done(int result) {
+    if (encoding_) {
+        encoding_ = false;
+        EncodingViaTemp = false;
+        MP3X_->Stop();
+    }
+    if (Timer1_.isActive())
+        Timer1_Timer();
+    QDialog::done(result);
+}
+
+void frmWav2Mp3::showError(const QString& text) {
+    platform::MsgBox(this, {text, ProgramTitle, platform::MsgButtons::Ok,
+                            platform::MsgIcon::Critical, platform::MsgAnswer::Ok});
+}
+
+void frmWav2Mp3::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    surface_.paint(painter);
+}

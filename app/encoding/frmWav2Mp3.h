@@ -1,0 +1,73 @@
+// The WAV-to-MP3 tool: encodes a WAV file the user picks into an MP3 file with the current MP3
+// settings. When the encoder refuses the chosen paths, it encodes a temporary copy of the source
+// into a temporary MP3 and copies that to the target a second after it is finished.
+#pragma once
+
+#include "app/decoration/SkinButton.h"
+#include "app/decoration/Surface.h"
+#include "app/encoding/Mp3Encoder.h"
+
+#include <QDialog>
+#include <QTimer>
+#include <cstdint>
+#include <memory>
+
+class QLineEdit;
+namespace platform::control {
+class HostedControl;
+}
+
+class frmWav2Mp3 : public QDialog {
+    Q_OBJECT
+public:
+    frmWav2Mp3(QWidget* owner, ButtonFactory makeButton, EncoderFactory makeEncoder);
+    ~frmWav2Mp3() override;
+
+    void RetryViaTemp(const QString& sourceWav);
+
+    // Closing stops a running encoding (its partial target goes with it) and makes a pending
+    // copy at once.
+    void done(int result) override;
+
+    const Surface& surface() const { return surface_; }
+    bool isEncoding() const { return encoding_; }
+    // The Ombrel bar, or null when the control could not be created.
+    platform::control::HostedControl* progressBar() const { return pbCur_.get(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void createControls(const ButtonFactory& makeButton);
+    void createProgressBar();
+    void connectControls();
+    void setTabOrder();
+    void load();
+
+    void chooseSource();
+    void chooseTarget();
+    void convert();
+    void startedEncoding();
+    void showProgress(qint16 percent, int unused);
+    void encodingFailed(const QString& message);
+    void Timer1_Timer();
+    void copyResult();
+    void showError(const QString& text);
+
+    Surface surface_;
+    Mp3Encoder* MP3X_ = nullptr;
+    QTimer Timer1_;
+
+    QString SourceCopyPath;
+    QString EncodedTempPath;
+    bool EncodingViaTemp = false;
+    // From an accepted EncodeFile until its 100 or its failure.
+    bool encoding_ = false;
+
+    std::unique_ptr<platform::control::HostedControl> pbCur_;
+    QLineEdit* txtWAV_ = nullptr;
+    QLineEdit* txtMP3_ = nullptr;
+    SkinButton* cmdWAV_ = nullptr;
+    SkinButton* cmdMP3_ = nullptr;
+    SkinButton* cmdConvert_ = nullptr;
+};

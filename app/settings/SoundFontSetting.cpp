@@ -1,0 +1,64 @@
+#include "app/settings/SoundFontSetting.h"
+
+#include "app/settings/Settings.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+const QString Section = QStringLiteral("Renderer");
+const QString Key = QStringLiteral("SoundFont");
+
+struct RememberedChoice {
+    bool known = false;
+    QString soundFont;
+};
+
+RememberedChoice& remembered() {
+    static RememberedChoice choice;
+    return choice;
+}
+
+} // namespace
+
+QString ReadSoundFontPath(const QString& settingsFile) {
+    return ReadIniValue(Section, Key, QString(), settingsFile);
+}
+
+bool WriteSoundFontPath(const QString& soundFont, const QString& settingsFile) {
+    // Removing a key that is not there must not create a settings file.
+    if (soundFont.isEmpty() && ReadSoundFontPath(settingsFile).isEmpty())
+        return true;
+    return WriteIniValue(Section, Key, soundFont, settingsFile) != 0;
+}
+
+void LoadSoundFontPath() {
+    remembered() = {true, ReadSoundFontPath(SettingsPath())};
+}
+
+QString SoundFontPath() {
+    if (!remembered().known)
+        LoadSoundFontPath();
+    return remembered().soundFont;
+}
+
+bool SetSoundFontPath(const QString& soundFont) {
+    remembered() = {true, soundFont};
+    return WriteSoundFontPath(soundFont, SettingsPath());
+}
+
+QString SoundFontProblem(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("The file does not exist.");
+    if (!info.isFile())
+        return QStringLiteral("This is a folder, not a file.");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("The file cannot be read.");
+    const QByteArray header = file.read(12);
+    if (header.size() < 12 || !header.startsWith("RIFF") || header.mid(8, 4) != "sfbk")
+        return QStringLiteral("The file is not a SoundFont (.sf2 or .sf3).");
+    return QString();
+}

@@ -1,0 +1,331 @@
+#include "app/settings/frmOptions.h"
+
+#include "app/decoration/Decoration.h"
+#include "app/decoration/DialogParts.h"
+#include "app/decoration/Twips.h"
+#include "app/settings/Settings.h"
+#include "app/settings/SoundFontSetting.h"
+#include "platform/CommonDialog.h"
+#include "platform/MessageBox.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPainter>
+
+namespace {
+
+constexpr int ClientWidthTwips = 5670;
+constexpr int ClientHeightTwips = 5445;
+constexpr platform::OleColor White = 0xFFFFFF;
+constexpr platform::OleColor GroupCaptionText = 0x800000;
+
+const QString ProgramTitle = QStringLiteral("Quillory");
+const QString NoSoundFontChosen = QStringLiteral("(automatic)");
+
+// Shape1 (1) and (0) frame the MP3 group, (3) and (2) the WAV group; the even ones are the
+// white half of the etched line, drawn first so the accent line lies over them.
+enum FrameIndex { Mp3White, Mp3Accent, WavWhite, WavAccent };
+
+struct Item {
+    const char* text;
+    std::int32_t value;
+};
+
+const Item BitrateItems[] = {
+    {"32 kb/s", 32},   {"40 kb/s", 40},   {"48 kb/s", 48},   {"56 kb/s", 56},   {"64 kb/s", 64},
+    {"80 kb/s", 80},   {"96 kb/s", 96},   {"112 kb/s", 112}, {"128 kb/s", 128}, {"160 kb/s", 160},
+    {"192 kb/s", 192}, {"224 kb/s", 224}, {"256 kb/s", 256}, {"320 kb/s", 320}};
+const Item Mp3ChannelItems[] = {
+    {"Stereo", 0}, {"Joint Stereo", 1}, {"Mono", 2}, {"Dual Channel", 3}};
+const Item FrequencyItems[] = {{"44100", 44100}, {"22050", 22050}, {"11025", 11025}};
+const Item WavChannelItems[] = {{"Stereo", 2}, {"Mono", 1}};
+const Item BitsItems[] = {{"16 Bits", 16}, {"8 Bits", 8}};
+
+template <std::size_t N>
+void fillList(QComboBox* list, const Item (&items)[N]) {
+    list->clear();
+    for (const Item& item : items)
+        list->addItem(QString::fromLatin1(item.text), QVariant::fromValue<qint32>(item.value));
+}
+
+void showError(QWidget* owner, const QString& text) {
+    platform::MsgBox(owner, {text, ProgramTitle, platform::MsgButtons::Ok,
+                             platform::MsgIcon::Critical, platform::MsgAnswer::Ok});
+}
+
+} // namespace
+
+void FillBitrateList(QComboBox* list) {
+    fillList(list, BitrateItems);
+}
+
+void SelectItemByValue(QComboBox* list, std::int32_t value) {
+    for (int i = 0; i < list->count(); ++i) {
+        if (list->itemData(i).value<qint32>() == value) {
+            list->setCurrentIndex(i);
+            return;
+        }
+    }
+}
+
+std::int32_t SelectedItemValue(const QComboBox* list) {
+    return list->currentData().value<qint32>();
+}
+
+frmOptions::frmOptions(QWidget* owner, ButtonFactory makeButton)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+    , makeButton_(std::move(makeButton)) {
+    setObjectName(QStringLiteral("frmOptions"));
+    setWindowTitle(QStringLiteral("Options"));
+    setFixedSize(TwipsToPixels(ClientWidthTwips), TwipsToPixels(ClientHeightTwips));
+    surface_.resize(size());
+    createControls();
+    connectControls();
+    setTabOrder();
+    load();
+}
+
+frmOptions::~frmOptions() = default;
+
+void frmOptions::createControls() {
+    const QFont font = SansSerifFont();
+    // Group captions are opaque and cover the frame line they sit across.
+    const auto groupCaption = [&](const char* name, const QString& text, QPoint at) {
+        auto* caption = new QLabel(text, this);
+        caption->setObjectName(QString::fromLatin1(name));
+        caption->setFont(font);
+        caption->setContentsMargins(2, 0, 2, 0);
+        SetTextColour(caption, GroupCaptionText);
+        caption->move(at);
+        caption->adjustSize();
+    };
+    const auto label = [&](const char* name, const QString& text, QPoint at) {
+        return PlaceLabel(this, name, text, at, font);
+    };
+    const QRect mp3Frame = TwipsRect(240, 240, 3735, 2895);
+    const QRect wavFrame = TwipsRect(240, 3360, 3735, 1815);
+    surface_.shapes = {{mp3Frame, 0}, {mp3Frame, 0}, {wavFrame, 0}, {wavFrame, 0}};
+
+    groupCaption("LabelMP3", QStringLiteral("MP3 Settings"), TwipsPoint(480, 120));
+    label("Label1", QStringLiteral("Bitrate"), TwipsPoint(480, 480));
+    cboBitrate_ = createList("cboBitrate", TwipsRect(1680, 480, 2055, 315));
+    label("Label2", QStringLiteral("Channels Mode"), TwipsPoint(480, 960));
+    cboChannels_ = createList("cboChannels", TwipsRect(1680, 960, 2055, 315));
+    chkVBR_ = new QCheckBox(QStringLiteral("Support VBR (Variable Bit Rate)"), this);
+    chkVBR_->setObjectName(QStringLiteral("chkVBR"));
+    chkVBR_->setFont(font);
+    chkVBR_->setGeometry(TwipsRect(480, 1680, 2775, 195));
+    label3_ = label("Label3", QStringLiteral("Bitrate Min"), TwipsPoint(480, 2040));
+    cboMin_ = createList("cboMin", TwipsRect(1680, 2040, 2055, 315));
+    label4_ = label("Label4", QStringLiteral("Bitrate Max"), TwipsPoint(480, 2520));
+    cboMax_ = createList("cboMax", TwipsRect(1680, 2520, 2055, 315));
+
+    groupCaption("LabelWAV", QStringLiteral("WAV Settings"), TwipsPoint(480, 3240));
+    label("Label8", QStringLiteral("Frequency:"), TwipsPoint(480, 3600));
+    cboFrequency_ = createList("cboFrequency", TwipsRect(1680, 3600, 2055, 315));
+    label("Label9", QStringLiteral("Channels:"), TwipsPoint(480, 4080));
+    cboWAVChannels_ = createList("cboWAVChannels", TwipsRect(1680, 4080, 2055, 315));
+    label("Label7", QStringLiteral("Bits Per Sample:"), TwipsPoint(480, 4560));
+    cboBits_ = createList("cboBits", TwipsRect(1680, 4560, 2055, 315));
+
+    const char* const captions[] = {"OK", "Cancel", "Default"};
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray name = QByteArray("cmdOK(") + QByteArray::number(i) + ')';
+        cmdOK_[i] =
+            PlaceButton(makeButton_, this, name.constData(), QString::fromLatin1(captions[i]),
+                        TwipsRect(4200, 240 + 480 * i, 1260, 330));
+    }
+    // The SoundFont choice continues the button column; the file's name sits under it.
+    cmdSoundFont_ = PlaceButton(makeButton_, this, "cmdSoundFont", QStringLiteral("SoundFont ..."),
+                                TwipsRect(4200, 1680, 1260, 330));
+    lblSoundFont_ =
+        PlaceLabel(this, "lblSoundFont", QString(), TwipsRect(4200, 2100, 1260, 195), font);
+    lblSoundFont_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+}
+
+QComboBox* frmOptions::createList(const char* name, QRect geometry) {
+    auto* list = new QComboBox(this);
+    list->setObjectName(QString::fromLatin1(name));
+    list->setFont(SansSerifFont());
+    list->setGeometry(geometry);
+    return list;
+}
+
+void frmOptions::connectControls() {
+    for (int i = 0; i < 3; ++i) {
+        ForwardHoverToHighlight(cmdOK_[i]);
+        connect(cmdOK_[i], &SkinButton::clicked, this, [this, i] { cmdOK_Click(i); });
+    }
+    ForwardHoverToHighlight(cmdSoundFont_);
+    connect(cmdSoundFont_, &SkinButton::clicked, this, &frmOptions::chooseSoundFont);
+    // Any change of the check state, also from RestoreDefaults and ShowSettings, updates the
+    // range lists.
+    connect(chkVBR_, &QCheckBox::toggled, this, &frmOptions::UpdateVbrControls);
+}
+
+void frmOptions::setTabOrder() {
+    QWidget* const order[] = {cboBitrate_, cboChannels_,  chkVBR_,         cboMin_,
+                              cboMax_,     cboFrequency_, cboWAVChannels_, cboBits_,
+                              cmdOK_[0],   cmdOK_[1],     cmdOK_[2],       cmdSoundFont_};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void frmOptions::load() {
+    PaintGradient({*this, surface_}, 0, 0, width(), height(), GradientEdge, GradientMiddle);
+    drawEtchedFrames();
+    fillLists();
+    RestoreDefaults();
+    UpdateVbrControls();
+    ShowSettings();
+}
+
+void frmOptions::drawEtchedFrames() {
+    const platform::OleColor accent = cmdOK_[0]->accentColor();
+    for (auto [white, dark] : {std::pair{Mp3White, Mp3Accent}, std::pair{WavWhite, WavAccent}}) {
+        surface_.shapes[white].rect = surface_.shapes[dark].rect.translated(1, 1);
+        surface_.shapes[white].border = White;
+        surface_.shapes[dark].border = accent;
+    }
+}
+
+void frmOptions::fillLists() {
+    FillBitrateList(cboBitrate_);
+    FillBitrateList(cboMin_);
+    FillBitrateList(cboMax_);
+    fillList(cboChannels_, Mp3ChannelItems);
+    fillList(cboBits_, BitsItems);
+    fillList(cboFrequency_, FrequencyItems);
+    fillList(cboWAVChannels_, WavChannelItems);
+}
+
+void frmOptions::RestoreDefaults() {
+    SelectItemByValue(cboBitrate_, 128);
+    SelectItemByValue(cboMin_, 32);
+    SelectItemByValue(cboMax_, 320);
+    cboChannels_->setCurrentIndex(0);
+    chkVBR_->setChecked(false);
+    cboWAVChannels_->setCurrentIndex(0);
+    cboBits_->setCurrentIndex(0);
+    cboFrequency_->setCurrentIndex(0);
+    soundFont_.clear();
+    showSoundFont();
+}
+
+void frmOptions::UpdateVbrControls() {
+    const bool vbr = chkVBR_->isChecked();
+    for (QWidget* control : {static_cast<QWidget*>(cboMin_), static_cast<QWidget*>(cboMax_),
+                             static_cast<QWidget*>(label3_), static_cast<QWidget*>(label4_)})
+        control->setEnabled(vbr);
+}
+
+void frmOptions::ShowSettings() {
+    const SettingsRecord& s = Settings();
+    SelectItemByValue(cboBitrate_, s.Bitrate);
+    SelectItemByValue(cboChannels_, s.Mp3Channels);
+    SelectItemByValue(cboMin_, s.MinBitrate);
+    SelectItemByValue(cboMax_, s.MaxBitrate);
+    chkVBR_->setChecked(s.VBR);
+    SelectItemByValue(cboBits_, s.Bits);
+    SelectItemByValue(cboFrequency_, s.Frequency);
+    SelectItemByValue(cboWAVChannels_, s.WavChannels);
+    soundFont_ = SoundFontPath();
+    showSoundFont();
+}
+
+void frmOptions::TakeSettings() {
+    SettingsRecord& s = Settings();
+    s.Bitrate = SelectedItemValue(cboBitrate_);
+    s.Mp3Channels = SelectedItemValue(cboChannels_);
+    s.MinBitrate = SelectedItemValue(cboMin_);
+    s.MaxBitrate = SelectedItemValue(cboMax_);
+    s.VBR = chkVBR_->isChecked();
+    s.Bits = SelectedItemValue(cboBits_);
+    s.Frequency = SelectedItemValue(cboFrequency_);
+    s.WavChannels = SelectedItemValue(cboWAVChannels_);
+}
+
+void frmOptions::cmdOK_Click(int index) {
+    switch (index) {
+    case 0:
+        confirm();
+        break;
+    case 1:
+        reject();
+        break;
+    case 2:
+        RestoreDefaults();
+        break;
+    }
+}
+
+void frmOptions::confirm() {
+    if (!rangeIsValid() || !soundFontIsUsable())
+        return;
+    TakeSettings();
+    bool saved = SaveSettings();
+    if (soundFont_ != SoundFontPath())
+        saved = SetSoundFontPath(soundFont_) && saved;
+    // The new values hold for this run either way; the user must know they will not last.
+    if (!saved)
+        showError(this, QStringLiteral("The settings could not be saved to the file below:\r\n") +
+                            SettingsPath() +
+                            QStringLiteral("\r\nThey apply until Quillory is closed."));
+    accept();
+}
+
+// The three bit-rate lists hold the same items in ascending order, so positions compare rates.
+bool frmOptions::rangeIsValid() {
+    if (!chkVBR_->isChecked() || cboMin_->currentIndex() < cboMax_->currentIndex())
+        return true;
+    showError(this, QStringLiteral("Min Bitrate Must be smaller than Max Bitrate!"));
+    return false;
+}
+
+// Only a newly chosen file is checked: a stored choice that went bad must not block the other
+// settings, and the renderer reports it when it tries to load it.
+bool frmOptions::soundFontIsUsable() {
+    if (soundFont_.isEmpty() || soundFont_ == SoundFontPath())
+        return true;
+    const QString problem = SoundFontProblem(soundFont_);
+    if (problem.isEmpty())
+        return true;
+    showError(this, QStringLiteral("This SoundFont cannot be used:\r\n") + soundFont_ +
+                        QStringLiteral("\r\n") + problem);
+    return false;
+}
+
+void frmOptions::chooseSoundFont() {
+    platform::CommonDialog dlgFile(this);
+    dlgFile.CancelError = true;
+    dlgFile.Filter = QStringLiteral("SoundFont Files(*.sf2;*.sf3)|*.sf2;*.sf3");
+    dlgFile.FileName.clear();
+    dlgFile.Flags = platform::OfnReadOnly | platform::OfnFileMustExist | platform::OfnExplorer |
+                    platform::OfnLongNames;
+    if (dlgFile.ShowOpen() == platform::CdlCancel)
+        return;
+    soundFont_ = dlgFile.FileName;
+    showSoundFont();
+}
+
+// The column is narrow: the name is shortened in the middle, the whole path is in the tip.
+void frmOptions::showSoundFont() {
+    if (soundFont_.isEmpty()) {
+        lblSoundFont_->setText(NoSoundFontChosen);
+        lblSoundFont_->setToolTip(
+            QStringLiteral("The renderer uses the General MIDI SoundFont it finds installed."));
+        return;
+    }
+    const QString name = QFileInfo(soundFont_).fileName();
+    lblSoundFont_->setText(
+        lblSoundFont_->fontMetrics().elidedText(name, Qt::ElideMiddle, lblSoundFont_->width()));
+    lblSoundFont_->setToolTip(soundFont_);
+}
+
+void frmOptions::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    surface_.paint(painter);
+}

@@ -1,0 +1,73 @@
+// The Options dialog: the MP3 and WAV output settings in drop-down lists, and the SoundFont the
+// renderer plays with. Only OK changes the settings, and the same step saves options.ini.
+#pragma once
+
+#include "app/decoration/SkinButton.h"
+#include "app/decoration/Surface.h"
+
+#include <QDialog>
+#include <array>
+#include <cstdint>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+
+// Every list item carries its value beside its text; the dialog maps settings to lists only
+// through these values.
+void FillBitrateList(QComboBox* list);
+// Selects the first item with the value; without one the selection stays as it was.
+void SelectItemByValue(QComboBox* list, std::int32_t value);
+std::int32_t SelectedItemValue(const QComboBox* list);
+
+class frmOptions : public QDialog {
+    Q_OBJECT
+public:
+    frmOptions(QWidget* owner, ButtonFactory makeButton);
+    ~frmOptions() override;
+
+    void RestoreDefaults();
+    void UpdateVbrControls();
+    void ShowSettings();
+    void TakeSettings();
+
+    // The SoundFont the dialog would store on OK; empty for the renderer's own search.
+    const QString& chosenSoundFont() const { return soundFont_; }
+    const Surface& surface() const { return surface_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void createControls();
+    QComboBox* createList(const char* name, QRect geometry);
+    void connectControls();
+    void setTabOrder();
+    void load();
+    void drawEtchedFrames();
+    void fillLists();
+    void cmdOK_Click(int index);
+    void confirm();
+    bool rangeIsValid();
+    bool soundFontIsUsable();
+    void chooseSoundFont();
+    void showSoundFont();
+
+    ButtonFactory makeButton_;
+    Surface surface_;
+    QString soundFont_;
+
+    QComboBox* cboBitrate_ = nullptr;
+    QComboBox* cboChannels_ = nullptr;
+    QComboBox* cboMin_ = nullptr;
+    QComboBox* cboMax_ = nullptr;
+    QComboBox* cboFrequency_ = nullptr;
+    QComboBox* cboWAVChannels_ = nullptr;
+    QComboBox* cboBits_ = nullptr;
+    QCheckBox* chkVBR_ = nullptr;
+    QLabel* label3_ = nullptr;
+    QLabel* label4_ = nullptr;
+    QLabel* lblSoundFont_ = nullptr;
+    std::array<SkinButton*, 3> cmdOK_{};
+    SkinButton* cmdSoundFont_ = nullptr;
+};
