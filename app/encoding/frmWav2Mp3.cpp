@@ -171,9 +171,10 @@ void frmWav2Mp3::convert() {
 void frmWav2Mp3::RetryViaTemp(const QString& sourceWav) {
     SourceCopyPath = NewTempPath(QStringLiteral(".wav"));
     EncodedTempPath = NewTempPath(QStringLiteral(".mp3"));
-    if (!platform::CopyFile(sourceWav, SourceCopyPath))
-        return;
-    EncodingViaTemp = MP3X_->EncodeFile(SourceCopyPath, EncodedTempPath);
+    // A source that cannot even be copied (unreadable, say) is reported like a second refusal,
+    // with the reason the encoder gave for the first.
+    EncodingViaTemp = platform::CopyFile(sourceWav, SourceCopyPath) &&
+                      MP3X_->EncodeFile(SourceCopyPath, EncodedTempPath);
     if (EncodingViaTemp) {
         startedEncoding();
         return;

@@ -76,13 +76,12 @@ std::int32_t SelectedItemValue(const QComboBox* list) {
 
 frmOptions::frmOptions(QWidget* owner, ButtonFactory makeButton)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
-    , makeButton_(std::move(makeButton)) {
+                         Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("frmOptions"));
     setWindowTitle(QStringLiteral("Options"));
     setFixedSize(TwipsToPixels(ClientWidthTwips), TwipsToPixels(ClientHeightTwips));
     surface_.resize(size());
-    createControls();
+    createControls(makeButton);
     connectControls();
     setTabOrder();
     load();
@@ -90,7 +89,7 @@ frmOptions::frmOptions(QWidget* owner, ButtonFactory makeButton)
 
 frmOptions::~frmOptions() = default;
 
-void frmOptions::createControls() {
+void frmOptions::createControls(const ButtonFactory& makeButton) {
     const QFont font = SansSerifFont();
     // Group captions are opaque and cover the frame line they sit across.
     const auto groupCaption = [&](const char* name, const QString& text, QPoint at) {
@@ -135,11 +134,11 @@ void frmOptions::createControls() {
     for (int i = 0; i < 3; ++i) {
         const QByteArray name = QByteArray("cmdOK(") + QByteArray::number(i) + ')';
         cmdOK_[i] =
-            PlaceButton(makeButton_, this, name.constData(), QString::fromLatin1(captions[i]),
+            PlaceButton(makeButton, this, name.constData(), QString::fromLatin1(captions[i]),
                         TwipsRect(4200, 240 + 480 * i, 1260, 330));
     }
     // The SoundFont choice continues the button column; the file's name sits under it.
-    cmdSoundFont_ = PlaceButton(makeButton_, this, "cmdSoundFont", QStringLiteral("SoundFont ..."),
+    cmdSoundFont_ = PlaceButton(makeButton, this, "cmdSoundFont", QStringLiteral("SoundFont ..."),
                                 TwipsRect(4200, 1680, 1260, 330));
     lblSoundFont_ =
         PlaceLabel(this, "lblSoundFont", QString(), TwipsRect(4200, 2100, 1260, 195), font);

@@ -39,7 +39,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void createControls();
+    void createControls(const ButtonFactory& makeButton);
     QComboBox* createList(const char* name, QRect geometry);
     void connectControls();
     void setTabOrder();
@@ -53,7 +53,6 @@ private:
     void chooseSoundFont();
     void showSoundFont();
 
-    ButtonFactory makeButton_;
     Surface surface_;
     QString soundFont_;
 

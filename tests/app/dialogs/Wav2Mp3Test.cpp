@@ -17,6 +17,7 @@
 #include <QTest>
 #include <memory>
 #include <mpg123.h>
+#include <unistd.h>
 
 namespace {
 
@@ -226,6 +227,20 @@ TEST_F(Wav2Mp3Test, BothRefusalsGiveTheEncodersReasonAndLeaveNothing) {
     EXPECT_TRUE(idle());
     EXPECT_TRUE(workFiles().isEmpty());
     EXPECT_FALSE(QFile::exists(target));
+}
+
+TEST_F(Wav2Mp3Test, UnreadableSourceIsReportedWithTheFirstReason) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads any file";
+    open();
+    QFile::setPermissions(source, QFileDevice::WriteOwner);
+    encoder->answers = {false};
+    encoder->error = "The WAV file cannot be read.";
+    convert(source, target);
+    EXPECT_EQ(encoder->calls.size(), 1u) << "no copy, so no second call";
+    EXPECT_EQ(texts(), QStringList{"Unknow error!\r\nThe WAV file cannot be read."});
+    EXPECT_TRUE(idle());
+    EXPECT_TRUE(workFiles().isEmpty());
 }
 
 TEST_F(Wav2Mp3Test, FailedCopyIsReportedAndTheResultKept) {
