@@ -8,7 +8,7 @@
 
 #include <QtGlobal>
 
-namespace ids = platform::control::ombrel;
+namespace ids = platform::control::ombrelids;
 namespace hr = platform::control::hr;
 using platform::control::ComObject;
 using platform::control::ComPtr;

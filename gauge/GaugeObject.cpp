@@ -9,8 +9,8 @@
 namespace ombrel {
 
 namespace hr = platform::control::hr;
-namespace ids = platform::control::ombrel;
-namespace dispid = platform::control::ombrel::dispid;
+namespace ids = platform::control::ombrelids;
+namespace dispid = platform::control::ombrelids::dispid;
 using platform::control::Failed;
 using platform::control::MemberKind;
 using platform::control::MemberType;

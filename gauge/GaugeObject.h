@@ -41,6 +41,8 @@ public:
     HResult SetExtent(const QSize& pixels) override;
     HResult CreateWindow(QWidget* parent, const QRect& geometry, QWidget** out) override;
 
+    const OmbrelGauge& Gauge() const { return gauge_; }
+
 private:
     HResult get(DispId id, Variant* out);
     HResult put(DispId id, const Variant& value);

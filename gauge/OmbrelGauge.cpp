@@ -9,7 +9,7 @@
 namespace ombrel {
 
 namespace hr = platform::control::hr;
-namespace dispid = platform::control::ombrel::dispid;
+namespace dispid = platform::control::ombrelids::dispid;
 using platform::control::Failed;
 
 namespace {
