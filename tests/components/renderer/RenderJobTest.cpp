@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace quillory::renderer;
@@ -196,21 +194,13 @@ TEST(RenderJob, AWriteThatFailsHalfWayThrowsAndTheFileCanBeDiscarded) {
     const std::filesystem::path out = dir / "full-disk.wav";
     Synthesizer synth(kSoundFont, 22050);
     RenderJob job(song(rendertest::steadySong(10)), synth, out, {22050, 16, 2});
-    // The file size limit stands in for a full disk: writes past it fail with EFBIG.
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 64 * 1024;
-    setrlimit(RLIMIT_FSIZE, &small);
     std::string error;
     try {
+        const rendertest::FileSizeLimit fullDisk(64 * 1024);
         renderAll(job);
     } catch (const RenderError& e) {
         error = e.what();
     }
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
     EXPECT_NE(error.find("writing " + out.string() + " failed"), std::string::npos) << error;
     EXPECT_TRUE(std::filesystem::exists(out));
     job.discard();

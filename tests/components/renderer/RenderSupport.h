@@ -6,8 +6,10 @@
 
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
 
 namespace rendertest {
 
@@ -23,6 +25,28 @@ public:
 
 private:
     QTemporaryDir dir_;
+};
+
+// While it lives, writes past `bytes` in any file fail with EFBIG, as they would on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved_;
+        small.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*oldHandler_)(int) = nullptr;
 };
 
 // A quarter of a second of silence, then a chord across two tracks through a tempo change, over

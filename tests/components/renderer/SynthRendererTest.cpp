@@ -11,9 +11,6 @@
 #include <QElapsedTimer>
 #include <QThread>
 
-#include <csignal>
-#include <sys/resource.h>
-
 using rendertest::TempFolder;
 
 namespace {
@@ -198,18 +195,12 @@ TEST(SynthRenderer, AFailureHalfWayIsReportedAndThePartialFileRemoved) {
     SynthRenderer renderer;
     setFormat(renderer, 22050, 16, 2);
     Log log(renderer);
-    // The file size limit stands in for a full disk.
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 256 * 1024;
-    setrlimit(RLIMIT_FSIZE, &small);
-    const bool started = renderer.Render(dir.qpath("song.mid"), dir.qpath("song.wav"));
-    pumpUntil([&] { return log.ended(); });
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-
+    bool started = false;
+    {
+        const rendertest::FileSizeLimit fullDisk(256 * 1024);
+        started = renderer.Render(dir.qpath("song.mid"), dir.qpath("song.wav"));
+        pumpUntil([&] { return log.ended(); });
+    }
     ASSERT_TRUE(started);
     ASSERT_FALSE(log.entries.isEmpty());
     EXPECT_TRUE(
