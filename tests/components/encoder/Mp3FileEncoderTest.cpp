@@ -116,7 +116,7 @@ TEST_F(Mp3FileEncoderTest, CountsFramesBlockByBlock) {
     EXPECT_EQ(fixtures::probeMp3(path("out.mp3")).samples, frames);
 }
 
-TEST_F(Mp3FileEncoderTest, UnfinishedTargetIsRemoved) {
+TEST_F(Mp3FileEncoderTest, UnfinishedOrAbandonedTargetIsRemovedFinishedOneKept) {
     fixtures::writeWav(path("in.wav"), {.seconds = 0.5});
     {
         Mp3FileEncoder encoder;
@@ -132,6 +132,12 @@ TEST_F(Mp3FileEncoderTest, UnfinishedTargetIsRemoved) {
         EXPECT_TRUE(fs::exists(path("dropped.mp3")));
     }
     EXPECT_FALSE(fs::exists(path("dropped.mp3")));
+    {
+        Mp3FileEncoder encoder;
+        ASSERT_TRUE(encoder.open(path("in.wav"), path("kept.mp3"), {}));
+        ASSERT_EQ(encodeAll(encoder), "");
+    }
+    EXPECT_TRUE(fixtures::probeMp3(path("kept.mp3")).decoded);
 }
 
 TEST_F(Mp3FileEncoderTest, NeverWritesOverItsSourceOrRemovesADevice) {
@@ -142,12 +148,17 @@ TEST_F(Mp3FileEncoderTest, NeverWritesOverItsSourceOrRemovesADevice) {
     EXPECT_NE(self.error().find("its own source"), std::string::npos) << self.error();
     EXPECT_EQ(fs::file_size(path("in.wav")), size);
 
-    {
+    // Through a link, so that a regression would remove the link and not the device itself.
+    fs::create_symlink("/dev/null", path("null.mp3"));
+    for (bool finish : {false, true}) {
         Mp3FileEncoder toNull;
-        ASSERT_TRUE(toNull.open(path("in.wav"), "/dev/null", {}));
+        ASSERT_TRUE(toNull.open(path("in.wav"), path("null.mp3"), {}));
         toNull.encodeBlock(4096);
+        if (finish)
+            encodeAll(toNull);
+        toNull.abandon();
     }
-    EXPECT_TRUE(fs::exists("/dev/null"));
+    EXPECT_TRUE(fs::is_symlink(path("null.mp3")));
 }
 
 TEST_F(Mp3FileEncoderTest, ZeroFramesGiveAnEmptyButValidMp3) {
