@@ -3,6 +3,8 @@
 #include "app/decoration/Decoration.h"
 #include "app/decoration/SkinButton.h"
 #include "app/decoration/Twips.h"
+#include "app/encoding/frmConvert.h"
+#include "app/main/ConversionRun.h"
 #include "app/main/TargetName.h"
 #include "app/settings/Settings.h"
 #include "platform/CommonDialog.h"
@@ -69,6 +71,7 @@ frmMain::frmMain(MainWindowSetup setup, QWidget* parent)
     setFixedSize(TwipsToPixels(ClientWidthTwips), TwipsToPixels(ClientHeightTwips));
     surface_.resize(size());
     createControls();
+    createConversionRun();
     connectButtons();
     setTabOrder();
     startUp();
@@ -78,6 +81,10 @@ frmMain::frmMain(MainWindowSetup setup, QWidget* parent)
 }
 
 frmMain::~frmMain() = default;
+
+bool frmMain::isConverting() const {
+    return run_->converting();
+}
 
 void frmMain::RefreshCap() {
     setWindowTitle(QStringLiteral("Quillory 2.0"));
@@ -177,6 +184,7 @@ void frmMain::connectButtons() {
     connect(cmdSave_, &SkinButton::clicked, this, &frmMain::chooseTarget);
     connect(optMP3_, &QRadioButton::clicked, this, [this] { selectOption(optMP3_, true); });
     connect(optWAV_, &QRadioButton::clicked, this, [this] { selectOption(optWAV_, true); });
+    connect(cmdConvert_, &SkinButton::clicked, run_, &ConversionRun::toggle);
     connect(cmd_[1], &SkinButton::clicked, this, &frmMain::openHelpFile);
     connect(cmd_[3], &SkinButton::clicked, this, &frmMain::openVolumeControl);
     connect(cmd_[4], &SkinButton::clicked, this, &QWidget::close);
@@ -203,7 +211,6 @@ void frmMain::startUp() {
     etched.colour = White;
     etched.line.setLine(etched.line.x1(), coloured.y1() + 1, etched.line.x2(), coloured.y1() + 1);
 
-    converting_ = false;
     cmdConvert_->setCaption(QStringLiteral("Convert"));
 
     SetDefaultSettings();
@@ -309,4 +316,30 @@ void frmMain::openHelpFile() {
 void frmMain::openVolumeControl() {
     platform::ShellExecute(QStringLiteral("open"), QStringLiteral("sndvol32.exe "),
                            QStringLiteral("/r"), QString());
+}
+
+void frmMain::createConversionRun() {
+    ConversionControls controls;
+    controls.window = this;
+    controls.txtOpen = txtOpen_;
+    controls.txtSave = txtSave_;
+    controls.optMP3 = optMP3_;
+    controls.optWAV = optWAV_;
+    controls.cmdConfigure = cmdConfigure_;
+    controls.cmdOpen = cmdOpen_;
+    controls.cmdSave = cmdSave_;
+    controls.cmdConvert = cmdConvert_;
+    controls.cmd = cmd_;
+    controls.lNow = lNow_;
+    controls.lTotal = lTotal_;
+    controls.runEncodingStage = [this] { runEncodingStage(); };
+    run_ = new ConversionRun(std::move(controls), setup_.makeRenderer(this), this);
+}
+
+void frmMain::runEncodingStage() {
+    EncodingStageSetup stage;
+    stage.makeEncoder = setup_.makeEncoder;
+    stage.targetPath = [this] { return txtSave_->text(); };
+    frmConvert frm(this, std::move(stage));
+    frm.exec();
 }

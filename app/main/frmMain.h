@@ -3,6 +3,8 @@
 #pragma once
 
 #include "app/decoration/SkinButton.h"
+#include "app/encoding/Mp3Encoder.h"
+#include "app/main/Renderer.h"
 #include "app/decoration/Surface.h"
 
 #include <QWidget>
@@ -13,11 +15,14 @@
 class QLabel;
 class QLineEdit;
 class QRadioButton;
+class ConversionRun;
 
 struct MainWindowSetup {
     // The folder that holds the program, its help file and, when writable, options.ini.
     QString programFolder;
     ButtonFactory makeButton;
+    RendererFactory makeRenderer;
+    EncoderFactory makeEncoder;
 };
 
 class frmMain : public QWidget {
@@ -28,7 +33,7 @@ public:
 
     void RefreshCap();
 
-    bool isConverting() const { return converting_; }
+    bool isConverting() const;
     const Surface& surface() const { return surface_; }
 
 protected:
@@ -51,11 +56,12 @@ private:
     void switchTargetToWav();
     void openHelpFile();
     void openVolumeControl();
+    void createConversionRun();
+    void runEncodingStage();
 
     MainWindowSetup setup_;
     Surface surface_;
-    bool converting_ = false;
-    std::int32_t totalMs_ = 0;
+    ConversionRun* run_ = nullptr;
 
     QLineEdit* txtOpen_ = nullptr;
     QLineEdit* txtSave_ = nullptr;

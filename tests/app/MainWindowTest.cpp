@@ -4,7 +4,7 @@
 #include "app/main/frmMain.h"
 #include "app/settings/Settings.h"
 #include "components/button/DappletButton.h"
-#include "tests/support/Fakes.h"
+#include "tests/app/MainWindowFixture.h"
 #include "tests/support/FileHelpers.h"
 
 #include <QLabel>
@@ -18,40 +18,7 @@ namespace {
 
 using platform::MsgAnswer;
 
-class MainWindowTest : public ::testing::Test {
-protected:
-    void SetUp() override { open(); }
-
-    void open() {
-        window.reset();
-        MainWindowSetup setup;
-        setup.programFolder = program.path();
-        setup.makeButton = [](QWidget* parent) -> SkinButton* { return new DappletButton(parent); };
-        window = std::make_unique<frmMain>(std::move(setup));
-    }
-    template <typename T = QWidget>
-    T* control(const char* name) {
-        T* found = window->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
-    SkinButton* button(const char* name) { return control<SkinButton>(name); }
-    void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
-    QString target() { return control<QLineEdit>("txtSave")->text(); }
-    bool mp3() { return control<QRadioButton>("optMP3")->isChecked(); }
-    bool wav() { return control<QRadioButton>("OptWAV")->isChecked(); }
-    void chooseTarget(const QString& path) {
-        dialogs.choices.push_back(path);
-        click("cmdSave");
-    }
-
-    ScopedUserFolders folders;
-    QTemporaryDir program;
-    FakeMessageBoxes boxes;
-    FakeFileDialogs dialogs;
-    FakeShell shell;
-    std::unique_ptr<frmMain> window;
-};
+using MainWindowTest = MainWindowFixture;
 
 TEST_F(MainWindowTest, StartUpPlacesEveryControlAndSetsTheTitle) {
     EXPECT_EQ(window->windowTitle(), "Quillory 2.0");
@@ -131,8 +98,7 @@ TEST_F(MainWindowTest, TypingInAPathBoxOpensItsDialogOnlyWhileTheButtonIsEnabled
 }
 
 TEST_F(MainWindowTest, OpenDialogRequestAndCancelKeepsTheSource) {
-    dialogs.choices.push_back("/m/a.mid");
-    click("cmdOpen");
+    chooseSource("/m/a.mid");
     dialogs.choices.push_back(std::nullopt);
     click("cmdOpen");
     EXPECT_EQ(control<QLineEdit>("txtOpen")->text(), "/m/a.mid");
