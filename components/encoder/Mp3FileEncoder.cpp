@@ -1,0 +1,134 @@
+#include "components/encoder/Mp3FileEncoder.h"
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+namespace encoder {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string inQuotes(const fs::path& path) {
+    return "\"" + path.string() + "\"";
+}
+
+// Big enough that writing costs a small part of the encoding.
+constexpr std::size_t kWriteBuffer = 1 << 16;
+
+} // namespace
+
+Mp3FileEncoder::~Mp3FileEncoder() {
+    abandon();
+}
+
+bool Mp3FileEncoder::open(const fs::path& wavPath, const fs::path& mp3Path,
+                          const Mp3Settings& settings) {
+    source_ = WavSource::openFile(wavPath, error_);
+    if (!source_)
+        return false;
+    std::error_code ec;
+    if (fs::equivalent(wavPath, mp3Path, ec)) {
+        source_.reset();
+        return fail("The MP3 file " + inQuotes(mp3Path) + " would overwrite its own source.");
+    }
+    if (!stream_.open(settings, source_->sampleRate(), source_->channels())) {
+        source_.reset();
+        return fail(stream_.error());
+    }
+    target_ = std::fopen(mp3Path.string().c_str(), "wb");
+    if (target_ == nullptr) {
+        const int code = errno;
+        source_.reset();
+        const fs::path folder = mp3Path.parent_path();
+        if (code == ENOENT && !folder.empty() && !fs::is_directory(folder, ec))
+            return fail("Cannot create the MP3 file " + inQuotes(mp3Path) + ": the folder " +
+                        inQuotes(folder) + " does not exist.");
+        return fail("Cannot create the MP3 file " + inQuotes(mp3Path) + ": " + std::strerror(code) +
+                    ".");
+    }
+    std::setvbuf(target_, nullptr, _IOFBF, kWriteBuffer);
+    targetPath_ = mp3Path;
+    // Only a file this encoder made is ever removed again; /dev/null and the like stay.
+    targetIsFile_ = fs::is_regular_file(mp3Path, ec);
+    return true;
+}
+
+Mp3FileEncoder::Step Mp3FileEncoder::encodeBlock(std::int64_t maxFrames) {
+    if (target_ == nullptr)
+        return Step::Failed;
+    samples_.resize(static_cast<std::size_t>(maxFrames) *
+                    static_cast<std::size_t>(source_->channels()));
+    const std::int64_t got = source_->read(samples_.data(), maxFrames);
+    if (got < 0) {
+        fail(source_->error());
+        return Step::Failed;
+    }
+    const auto bytes = stream_.encode(samples_.data(), static_cast<std::size_t>(got));
+    if (!bytes) {
+        fail(stream_.error());
+        return Step::Failed;
+    }
+    if (!write(bytes->data(), bytes->size()))
+        return Step::Failed;
+    framesDone_ += got;
+    return got < maxFrames ? Step::End : Step::More;
+}
+
+bool Mp3FileEncoder::finish() {
+    if (target_ == nullptr)
+        return false;
+    const auto tail = stream_.flush();
+    if (!tail)
+        return fail(stream_.error());
+    if (!write(tail->data(), tail->size()))
+        return false;
+    const std::vector<std::uint8_t> header = stream_.header();
+    // A pipe cannot be rewound; its stream simply keeps the placeholder frame.
+    if (!header.empty() && targetIsFile_) {
+        if (std::fseek(target_, 0, SEEK_SET) != 0)
+            return fail("Cannot rewind " + inQuotes(targetPath_) + ": " + std::strerror(errno) +
+                        ".");
+        if (!write(header.data(), header.size()))
+            return false;
+    }
+    const int closed = std::fclose(target_);
+    const int code = errno;
+    target_ = nullptr;
+    if (closed != 0)
+        return fail("Writing " + inQuotes(targetPath_) + " failed: " + std::strerror(code) + ".");
+    targetIsFile_ = false;
+    return true;
+}
+
+void Mp3FileEncoder::abandon() {
+    closeTarget();
+    if (targetIsFile_) {
+        std::error_code ec;
+        fs::remove(targetPath_, ec);
+        targetIsFile_ = false;
+    }
+}
+
+bool Mp3FileEncoder::write(const std::uint8_t* bytes, std::size_t size) {
+    if (size == 0 || std::fwrite(bytes, 1, size, target_) == size)
+        return true;
+    return fail("Writing " + inQuotes(targetPath_) + " failed: " + std::strerror(errno) + ".");
+}
+
+// Records the reason and removes the partial target; always false, for `return fail(...)`.
+bool Mp3FileEncoder::fail(std::string message) {
+    error_ = std::move(message);
+    abandon();
+    return false;
+}
+
+void Mp3FileEncoder::closeTarget() {
+    if (target_ != nullptr) {
+        std::fclose(target_);
+        target_ = nullptr;
+    }
+}
+
+} // namespace encoder

@@ -1,0 +1,64 @@
+// One WAV file into one MP3 file, a block at a time: open both, call encodeBlock until it says
+// End, then finish. The caller owns the loop, so it can report progress and stop between blocks.
+// A failure, an abandon, or destroying an unfinished encoder removes the partial MP3, so no
+// half-written file is ever left behind.
+#pragma once
+
+#include "components/encoder/Mp3Plan.h"
+#include "components/encoder/Mp3Stream.h"
+#include "components/encoder/WavSource.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace encoder {
+
+class Mp3FileEncoder {
+public:
+    enum class Step { More, End, Failed };
+    static constexpr std::int64_t kBlockFrames = 8192;
+
+    Mp3FileEncoder() = default;
+    ~Mp3FileEncoder();
+    Mp3FileEncoder(const Mp3FileEncoder&) = delete;
+    Mp3FileEncoder& operator=(const Mp3FileEncoder&) = delete;
+
+    // Opens the source and creates the target. False, with error() saying why, when the source is
+    // no WAV that can be encoded or the target cannot be created; nothing is created then.
+    bool open(const std::filesystem::path& wavPath, const std::filesystem::path& mp3Path,
+              const Mp3Settings& settings);
+
+    // Encodes up to maxFrames more frames of the source.
+    Step encodeBlock(std::int64_t maxFrames = kBlockFrames);
+    // Flushes the encoder, writes the Xing/LAME header over the first frame and closes the file.
+    bool finish();
+    // Closes and removes the target.
+    void abandon();
+
+    std::int64_t totalFrames() const { return source_ ? source_->frames() : 0; }
+    std::int64_t framesDone() const { return framesDone_; }
+    const Mp3Plan& plan() const { return stream_.plan(); }
+    const std::string& error() const { return error_; }
+    const std::string& warning() const { return source_ ? source_->warning() : noWarning_; }
+
+private:
+    bool write(const std::uint8_t* bytes, std::size_t size);
+    bool fail(std::string message);
+    void closeTarget();
+
+    std::unique_ptr<WavSource> source_;
+    Mp3Stream stream_;
+    std::FILE* target_ = nullptr;
+    std::filesystem::path targetPath_;
+    bool targetIsFile_ = false;
+    std::vector<float> samples_;
+    std::int64_t framesDone_ = 0;
+    std::string error_;
+    std::string noWarning_;
+};
+
+} // namespace encoder

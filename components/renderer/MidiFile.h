@@ -1,0 +1,126 @@
+// Our own Standard MIDI File reader. It checks a whole file before anything is rendered, so a
+// corrupt file fails early with the file, track and byte offset named, and it knows the song's
+// exact length through the tempo map. Events are then streamed in time order straight from the
+// file's bytes: nothing is allocated per event and nothing on the strength of a length field.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace quillory::renderer {
+
+class MidiError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct MidiEvent {
+    // Time since the start of the song, in units of which MidiFile::unitsPerSecond() make a second.
+    std::uint64_t time = 0;
+    // 0x80–0xEF a channel message, 0xF0 or 0xF7 a SysEx message, 0xFF a meta event.
+    std::uint8_t status = 0;
+    std::uint8_t data1 = 0; // first data byte, or the meta event's type
+    std::uint8_t data2 = 0; // second data byte of two-byte channel messages
+    int track = 0;          // counted from 0
+    std::size_t offset = 0; // of the event's delta time in the file
+    // SysEx or meta bytes after the length; they live as long as the MidiFile or a Cursor of it.
+    std::span<const std::uint8_t> payload;
+};
+
+class MidiFile {
+public:
+    static constexpr std::uint8_t kMetaTempo = 0x51;
+    static constexpr std::uint8_t kMetaEndOfTrack = 0x2F;
+    // No real MIDI file comes near this; it keeps a mistaken choice of file from eating memory.
+    static constexpr std::uintmax_t kMaxFileBytes = 64u << 20;
+    static constexpr std::uint64_t kMaxSeconds = 12 * 3600;
+
+    // Both throw MidiError with a message naming the file (and the track and byte where it
+    // applies).
+    static MidiFile read(const std::filesystem::path& path);
+    static MidiFile parse(std::vector<std::uint8_t> bytes, std::string name);
+
+    int format() const { return format_; }
+    int trackCount() const { return static_cast<int>(tracks_.size()); }
+    bool smpte() const { return smpte_; }
+    const std::string& name() const { return name_; }
+
+    std::uint64_t unitsPerSecond() const { return unitsPerSecond_; }
+    // The time of the last event, End of Track included.
+    std::uint64_t endTime() const { return endTime_; }
+    double lengthMs() const;
+    // The first sample frame at or after `time`, at the given rate.
+    static std::uint64_t frameAt(std::uint64_t time, std::uint64_t unitsPerSecond, int sampleRate);
+    std::uint64_t frameAt(std::uint64_t time, int sampleRate) const {
+        return frameAt(time, unitsPerSecond_, sampleRate);
+    }
+
+    // Walks the song's events in time order; events at the same time keep their track order,
+    // and a format 2 file plays its tracks one after the other.
+    class Cursor {
+    public:
+        explicit Cursor(const MidiFile& file);
+        // False at the end of the song. Throws MidiError on a corrupt event.
+        bool next(MidiEvent& event);
+
+    private:
+        struct Track {
+            std::size_t pos = 0;
+            std::size_t end = 0;
+            std::uint64_t tick = 0;
+            std::uint8_t running = 0;
+            bool pending = false;
+            MidiEvent event;
+        };
+        void startTrack(std::size_t index, std::uint64_t tick);
+        void startSequence(std::size_t index);
+        bool later(std::size_t a, std::size_t b) const;
+        void decode(Track& track, std::size_t index);
+        std::uint32_t readVarLen(Track& track, std::size_t index, std::size_t eventStart) const;
+        std::span<const std::uint8_t> take(Track& track, std::size_t index, std::size_t count,
+                                           std::size_t eventStart) const;
+        [[noreturn]] void fail(std::size_t index, std::size_t offset,
+                               const std::string& what) const;
+        void pushHeap(std::size_t index);
+        std::size_t popHeap();
+
+        const MidiFile* file_;
+        std::shared_ptr<const std::vector<std::uint8_t>> bytes_;
+        std::vector<Track> tracks_;
+        std::vector<std::size_t> heap_;
+        std::size_t sequentialTrack_ = 0;
+        std::uint64_t lastTick_ = 0;
+        std::uint64_t time_ = 0;
+        std::uint64_t unitsPerTick_ = 0;
+    };
+    Cursor events() const { return Cursor(*this); }
+
+private:
+    struct Chunk {
+        std::size_t begin = 0;
+        std::size_t end = 0;
+    };
+    MidiFile() = default;
+    void readHeader();
+    void scan();
+    [[noreturn]] void fail(std::size_t offset, const std::string& what) const;
+
+    std::shared_ptr<const std::vector<std::uint8_t>> bytes_;
+    std::string name_;
+    int format_ = 0;
+    bool smpte_ = false;
+    int declaredTracks_ = 0;
+    std::uint64_t unitsPerSecond_ = 1;
+    // Units per tick at the song's start: the default 120 beats per minute, or the SMPTE frame.
+    std::uint64_t startUnitsPerTick_ = 1;
+    std::vector<Chunk> tracks_;
+    std::uint64_t endTime_ = 0;
+};
+
+} // namespace quillory::renderer

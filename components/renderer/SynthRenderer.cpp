@@ -1,0 +1,147 @@
+#include "components/renderer/SynthRenderer.h"
+
+#include "components/renderer/MidiFile.h"
+#include "components/renderer/RenderJob.h"
+#include "components/renderer/SoundFontSearch.h"
+#include "components/renderer/Synthesizer.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <algorithm>
+
+using namespace quillory::renderer;
+
+namespace {
+
+std::filesystem::path toPath(const QString& path) {
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+}
+
+} // namespace
+
+SynthRenderer::SynthRenderer(QObject* parent)
+    : Renderer(parent) {
+}
+
+SynthRenderer::~SynthRenderer() {
+    stop_ = true;
+    joinWorker();
+}
+
+void SynthRenderer::setChannelCount(int channels) {
+    format_.channels = channels;
+}
+void SynthRenderer::setBitsPerSample(int bits) {
+    format_.bitsPerSample = bits;
+}
+void SynthRenderer::setSampleRate(int rate) {
+    format_.sampleRate = rate;
+}
+void SynthRenderer::setSoundFont(const QString& path) {
+    soundFont_ = path;
+}
+
+QString SynthRenderer::loadedSoundFont() const {
+    return synth_ ? QFile::decodeName(synth_->soundFont().string().c_str()) : QString();
+}
+
+double SynthRenderer::GetTotalTime(const QString&) {
+    return totalMs_;
+}
+
+// Keeps the loaded SoundFont as long as the same one is asked for.
+void SynthRenderer::startSynth() {
+    std::filesystem::path wanted =
+        soundFont_.isEmpty() ? findSoundFont(toPath(QCoreApplication::applicationDirPath()))
+                             : toPath(soundFont_);
+    if (wanted.empty())
+        throw SynthError("no General MIDI SoundFont was found: put a .sf2 file beside the program "
+                         "or install one (the Debian package fluid-soundfont-gm, for example)");
+    if (!synth_ || synth_->soundFont() != wanted) {
+        synth_.reset();
+        synth_ = std::make_unique<Synthesizer>(wanted, format_.sampleRate);
+    }
+}
+
+bool SynthRenderer::Render(const QString& midiPath, const QString& wavPath) {
+    if (worker_.joinable() && !done_) {
+        errorText_ = QStringLiteral("a render is already running");
+        return false;
+    }
+    joinWorker();
+    ++generation_;
+    errorText_.clear();
+    totalMs_ = 0;
+    try {
+        if (const std::string problem = format_.problem(); !problem.empty())
+            throw RenderError(problem);
+        MidiFile song = MidiFile::read(toPath(midiPath));
+        const double length = song.lengthMs();
+        startSynth();
+        job_ = std::make_unique<RenderJob>(std::move(song), *synth_, toPath(wavPath), format_);
+        totalMs_ = length;
+    } catch (const std::exception& e) {
+        job_.reset();
+        errorText_ = QString::fromStdString(e.what());
+        return false;
+    }
+    stop_ = false;
+    done_ = false;
+    worker_ = std::thread(&SynthRenderer::runWorker, this, generation_);
+    return true;
+}
+
+void SynthRenderer::StopRender() {
+    stop_ = true;
+    joinWorker();
+    ++generation_;
+}
+
+void SynthRenderer::joinWorker() {
+    if (worker_.joinable())
+        worker_.join();
+}
+
+void SynthRenderer::post(unsigned generation, std::function<void()> notify) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, notify = std::move(notify)] {
+            if (generation == generation_)
+                notify();
+        },
+        Qt::QueuedConnection);
+}
+
+void SynthRenderer::runWorker(unsigned generation) {
+    int shown = -1;
+    try {
+        while (!stop_ && !job_->finished()) {
+            job_->render(kBlockFrames);
+            // 100 waits until the file is complete.
+            const int percent = std::min(job_->percent(), 99);
+            if (percent != shown) {
+                shown = percent;
+                post(generation, [this, percent] { emit RenderProgress(qint16(percent)); });
+            }
+        }
+        job_->close();
+    } catch (const std::exception& e) {
+        job_->discard();
+        const QString message = QString::fromStdString(e.what());
+        done_ = true;
+        post(generation, [this, message] {
+            joinWorker();
+            emit RenderFailed(message);
+        });
+        return;
+    }
+    done_ = true;
+    if (stop_)
+        return;
+    post(generation, [this] { emit RenderProgress(100); });
+    post(generation, [this] {
+        joinWorker();
+        emit RenderDone();
+    });
+}

@@ -1,0 +1,59 @@
+// The renderer the main window drives: runs a RenderJob on a worker thread and raises the
+// contract's notifications on the thread that owns this object, through its event queue.
+// The SoundFont is loaded at the first render and kept for the next ones.
+#pragma once
+
+#include "app/main/Renderer.h"
+#include "components/renderer/WavWriter.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace quillory::renderer {
+class RenderJob;
+class Synthesizer;
+} // namespace quillory::renderer
+
+class SynthRenderer : public Renderer {
+    Q_OBJECT
+public:
+    // Frames per block: small enough that a stop takes effect well within 100 ms at any rate.
+    static constexpr std::size_t kBlockFrames = 1024;
+
+    explicit SynthRenderer(QObject* parent = nullptr);
+    // Stops a running render; the WAV is closed with what was rendered.
+    ~SynthRenderer() override;
+
+    void setChannelCount(int channels) override;
+    void setBitsPerSample(int bits) override;
+    void setSampleRate(int rate) override;
+    void setSoundFont(const QString& path) override;
+    QString soundFont() const { return soundFont_; }
+    // The SoundFont in use since the last successful Render; empty before.
+    QString loadedSoundFont() const;
+
+    bool Render(const QString& midiPath, const QString& wavPath) override;
+    double GetTotalTime(const QString& unused) override;
+    void StopRender() override;
+    QString errorText() const override { return errorText_; }
+
+private:
+    void startSynth();
+    void runWorker(unsigned generation);
+    void post(unsigned generation, std::function<void()> notify);
+    void joinWorker();
+
+    quillory::renderer::WavFormat format_;
+    QString soundFont_;
+    QString errorText_;
+    double totalMs_ = 0;
+    std::unique_ptr<quillory::renderer::Synthesizer> synth_;
+    std::unique_ptr<quillory::renderer::RenderJob> job_;
+    std::thread worker_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> done_{true};
+    // Notifications of a render that was stopped or replaced are dropped on arrival.
+    unsigned generation_ = 0;
+};

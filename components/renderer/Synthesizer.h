@@ -1,0 +1,56 @@
+// The FluidSynth synthesizer behind the renderer: loads a SoundFont once, plays MIDI events and
+// renders float stereo blocks. Not thread-safe: one render uses it at a time.
+#pragma once
+
+#include "components/renderer/MidiFile.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+struct _fluid_hashtable_t;
+struct _fluid_synth_t;
+
+namespace quillory::renderer {
+
+class SynthError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class Synthesizer {
+public:
+    // Chosen so that a full General MIDI arrangement stays clear of full scale.
+    static constexpr float kGain = 0.2f;
+    static constexpr int kMinRate = 8000;
+    static constexpr int kMaxRate = 96000;
+
+    // Loads the SoundFont; throws SynthError when it is missing or not a usable SoundFont.
+    explicit Synthesizer(const std::filesystem::path& soundFont, int sampleRate = 44100);
+    ~Synthesizer();
+    Synthesizer(const Synthesizer&) = delete;
+    Synthesizer& operator=(const Synthesizer&) = delete;
+
+    const std::filesystem::path& soundFont() const { return soundFont_; }
+    int sampleRate() const { return sampleRate_; }
+
+    // Silences everything and resets all channels, at the given rate, for a new song. A change of
+    // rate builds a new synth; FluidSynth shares the loaded samples between the two.
+    void prepare(int sampleRate);
+    void play(const MidiEvent& event);
+    void render(float* left, float* right, int frames);
+    bool voicesSounding() const;
+
+private:
+    struct Instance {
+        _fluid_hashtable_t* settings = nullptr;
+        _fluid_synth_t* synth = nullptr;
+    };
+    Instance create(int sampleRate) const;
+    static void destroy(Instance& instance);
+
+    std::filesystem::path soundFont_;
+    int sampleRate_ = 0;
+    Instance instance_;
+};
+
+} // namespace quillory::renderer

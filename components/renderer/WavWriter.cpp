@@ -1,0 +1,82 @@
+#include "components/renderer/WavWriter.h"
+
+#include <sndfile.h>
+
+#include <string>
+
+namespace quillory::renderer {
+
+std::string WavFormat::problem() const {
+    if (sampleRate < 8000 || sampleRate > 96000)
+        return "a sample rate of " + std::to_string(sampleRate) +
+               " Hz is not supported (8000 to 96000 Hz)";
+    if (bitsPerSample != 8 && bitsPerSample != 16)
+        return std::to_string(bitsPerSample) + " bits per sample are not supported (8 or 16)";
+    if (channels != 1 && channels != 2)
+        return std::to_string(channels) + " channels are not supported (1 or 2)";
+    return {};
+}
+
+WavWriter::WavWriter(const std::filesystem::path& path, const WavFormat& format)
+    : path_(path)
+    , format_(format) {
+    if (const std::string problem = format.problem(); !problem.empty())
+        throw RenderError(problem);
+    SF_INFO info{};
+    info.samplerate = format.sampleRate;
+    info.channels = format.channels;
+    info.format =
+        SF_FORMAT_RF64 | (format.bitsPerSample == 8 ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_16);
+    file_ = sf_open(path.string().c_str(), SFM_WRITE, &info);
+    if (!file_)
+        throw RenderError("cannot create " + path.string() + " (" + sf_strerror(nullptr) + ")");
+    // Written as RF64 but turned back into a plain WAV on close whenever it fits one.
+    sf_command(file_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+}
+
+WavWriter::~WavWriter() {
+    if (file_)
+        sf_close(file_);
+}
+
+void WavWriter::write(const float* left, const float* right, std::size_t frames) {
+    const std::size_t channels = std::size_t(format_.channels);
+    interleaved_.resize(frames * channels);
+    if (channels == 2) {
+        for (std::size_t i = 0; i < frames; ++i) {
+            interleaved_[2 * i] = left[i];
+            interleaved_[2 * i + 1] = right[i];
+        }
+    } else {
+        for (std::size_t i = 0; i < frames; ++i)
+            interleaved_[i] = 0.5f * (left[i] + right[i]);
+    }
+    const sf_count_t written = sf_writef_float(file_, interleaved_.data(), sf_count_t(frames));
+    if (written != sf_count_t(frames))
+        throw RenderError("writing " + path_.string() + " failed (" + sf_strerror(file_) + ")");
+    frames_ += frames;
+}
+
+void WavWriter::close() {
+    if (!file_)
+        return;
+    const int error = sf_error(file_);
+    const std::string why = error ? sf_strerror(file_) : "";
+    const int closed = sf_close(file_);
+    file_ = nullptr;
+    if (error || closed != 0)
+        throw RenderError("completing " + path_.string() + " failed" +
+                          (why.empty() ? std::string() : " (" + why + ")"));
+}
+
+void WavWriter::discard() {
+    if (file_) {
+        sf_close(file_);
+        file_ = nullptr;
+    }
+    std::error_code ec;
+    std::filesystem::remove(path_, ec);
+}
+
+} // namespace quillory::renderer

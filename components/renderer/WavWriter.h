@@ -1,0 +1,56 @@
+// Writes the rendered audio as a WAV file through libsndfile: 8-bit (unsigned, as WAV requires)
+// or 16-bit PCM, mono (an average of the two synth channels) or stereo. A file that would pass
+// 4 GiB is written as RF64, since a plain WAV cannot describe it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+
+struct sf_private_tag;
+
+namespace quillory::renderer {
+
+class RenderError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct WavFormat {
+    int sampleRate = 44100;
+    int bitsPerSample = 16;
+    int channels = 2;
+
+    // Empty when the format can be written, otherwise the reason it cannot.
+    std::string problem() const;
+    std::uint64_t bytesPerFrame() const { return std::uint64_t(channels) * (bitsPerSample / 8); }
+};
+
+class WavWriter {
+public:
+    // Creates (or replaces) the file; throws RenderError naming the path when it cannot.
+    WavWriter(const std::filesystem::path& path, const WavFormat& format);
+    // An open writer is closed, keeping what was written.
+    ~WavWriter();
+    WavWriter(const WavWriter&) = delete;
+    WavWriter& operator=(const WavWriter&) = delete;
+
+    // Throws RenderError when the data cannot be written (a full disk, for example).
+    void write(const float* left, const float* right, std::size_t frames);
+    // Completes the header; throws RenderError when that fails.
+    void close();
+    // Closes and deletes the file, for a render that failed.
+    void discard();
+    std::uint64_t framesWritten() const { return frames_; }
+
+private:
+    std::filesystem::path path_;
+    WavFormat format_;
+    sf_private_tag* file_ = nullptr;
+    std::vector<float> interleaved_;
+    std::uint64_t frames_ = 0;
+};
+
+} // namespace quillory::renderer

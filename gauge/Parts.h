@@ -1,0 +1,100 @@
+// The lightweight parts the gauge is made of: labels that hold a colour (and one of them shows
+// the solid bar), the percentage text, and the border shape. Each checks what it is given the
+// way a window-system part would, refusing invalid colours, negative sizes and pen widths out
+// of range, and paints itself on the gauge's surface in pixels.
+#pragma once
+
+#include "gauge/Surface.h"
+#include "platform/control/Control.h"
+
+#include <QString>
+#include <functional>
+
+class QPainter;
+
+namespace ombrel {
+
+using platform::control::IFontObject;
+
+// Negative widths and heights are refused.
+HResult CheckSize(double width, double height);
+
+// A label without text: a background colour and, for the solid bar, a rectangle.
+class ColourLabel {
+public:
+    explicit ColourLabel(OleColor colour);
+    OleColor BackColor() const { return colour_; }
+    HResult SetBackColor(OleColor colour);
+    const Geometry& Rect() const { return rect_; }
+    HResult Move(double left, double top, double width, double height);
+    bool Visible() const { return visible_; }
+    void SetVisible(bool on) { visible_ = on; }
+    // An opaque rectangle in the background colour, when visible.
+    void Paint(QPainter& painter, const Surface& surface) const;
+
+private:
+    OleColor colour_;
+    Geometry rect_;
+    bool visible_ = false;
+};
+
+// A transparent label with one line of text that sizes itself to its text. It listens to its
+// font object, so a change made through that object resizes it at once (keeping its position).
+class TextLabel final : private platform::control::IFontSink {
+public:
+    TextLabel(ComPtr<IFontObject> font, OleColor colour, const Surface& surface);
+    ~TextLabel();
+    TextLabel(const TextLabel&) = delete;
+    TextLabel& operator=(const TextLabel&) = delete;
+
+    const QString& Caption() const { return caption_; }
+    void SetCaption(const QString& text);
+    OleColor ForeColor() const { return colour_; }
+    HResult SetForeColor(OleColor colour);
+    const ComPtr<IFontObject>& Font() const { return font_; }
+    HResult SetFont(IFontObject* font);
+    const Geometry& Rect() const { return rect_; }
+    HResult MoveTo(double left, double top);
+    bool Visible() const { return visible_; }
+    void SetVisible(bool on) { visible_ = on; }
+    // Fits the size to the text in the current font and the surface's current scale.
+    void FitToText();
+    // Called after the label resized itself because its font changed.
+    std::function<void()> onFontChanged;
+
+    void Paint(QPainter& painter, const Surface& surface) const;
+
+private:
+    void OnFontChanged(platform::control::DispId property) override;
+
+    ComPtr<IFontObject> font_;
+    OleColor colour_;
+    const Surface& surface_;
+    QString caption_;
+    Geometry rect_;
+    bool visible_ = false;
+};
+
+// A rectangle outline drawn inside its rectangle with a pen of PenWidth pixels.
+class BorderShape {
+public:
+    // Pen widths the shape accepts.
+    static constexpr int MinPenWidth = 1;
+    static constexpr int MaxPenWidth = 8192;
+
+    BorderShape(std::int16_t penWidth, OleColor colour);
+    std::int16_t PenWidth() const { return penWidth_; }
+    HResult SetPenWidth(std::int16_t width);
+    OleColor Colour() const { return colour_; }
+    HResult SetColour(OleColor colour);
+    const Geometry& Rect() const { return rect_; }
+    HResult Move(double left, double top, double width, double height);
+    void Paint(QPainter& painter, const Surface& surface) const;
+
+private:
+    std::int16_t penWidth_;
+    OleColor colour_;
+    Geometry rect_;
+};
+
+} // namespace ombrel

@@ -1,0 +1,28 @@
+// The host side of the boundary: creating an object of a registered class by its ProgID. The
+// library is found through the control registry and loaded once for the life of the process
+// (a library is never unloaded, so no object or code of it can outlive it).
+#pragma once
+
+#include "platform/control/Com.h"
+
+#include <QString>
+
+namespace platform::control {
+
+struct CreateRequest {
+    QString progId;
+    // The class id the host's stored layout expects; a null Guid accepts what is registered.
+    Guid classId;
+    // The library file that serves the class, for the registration hint in messages.
+    QString libraryFileName;
+};
+
+// A new object of the class, as interface iid. On failure *out is null and *message tells the
+// user what went wrong, naming the ProgID and the command that registers the library.
+HResult CreateObject(const CreateRequest& request, const Guid& iid, void** out, QString* message);
+
+// "regctl <library>", the command that registers a control library, with the paths that exist
+// beside the running program.
+QString RegisterCommand(const QString& libraryFileName);
+
+} // namespace platform::control
