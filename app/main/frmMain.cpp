@@ -1,6 +1,7 @@
 #include "app/main/frmMain.h"
 
 #include "app/decoration/Decoration.h"
+#include "app/decoration/ProgressBar.h"
 #include "app/decoration/SkinButton.h"
 #include "app/decoration/Twips.h"
 #include "app/encoding/frmConvert.h"
@@ -146,6 +147,9 @@ void frmMain::createControls() {
 
     lNow_ = label("lNow", QStringLiteral("Now:"), TwipsRect(240, 2400, 420, 225));
     lTotal_ = label("lTotal", QStringLiteral("Total:"), TwipsRect(2520, 2400, 465, 225));
+    GaugeLayout bar;
+    bar.borderColor = FrameColour;
+    pbCur_ = ProgressBar::Place(this, QStringLiteral("pbCur"), TwipsRect(240, 2640, 5175, 315), bar);
     cmdConvert_ =
         createButton("cmdConvert", QStringLiteral("Convert"), TwipsRect(5520, 2640, 1185, 315));
 
@@ -333,6 +337,7 @@ void frmMain::createConversionRun() {
     controls.lNow = lNow_;
     controls.lTotal = lTotal_;
     controls.runEncodingStage = [this] { runEncodingStage(); };
+    controls.showPercent = [this](std::int16_t percent) { pbCur_->putValue(percent); };
     run_ = new ConversionRun(std::move(controls), setup_.makeRenderer(this), this);
 }
 
@@ -340,6 +345,11 @@ void frmMain::runEncodingStage() {
     EncodingStageSetup stage;
     stage.makeEncoder = setup_.makeEncoder;
     stage.targetPath = [this] { return txtSave_->text(); };
+    stage.makeProgressBar = [](QWidget* window) -> std::function<void(std::int16_t)> {
+        ProgressBar* bar = ProgressBar::Place(window, QStringLiteral("pbCur"),
+                                              TwipsRect(120, 120, 5175, 315), GaugeLayout{});
+        return [bar](std::int16_t percent) { bar->putValue(percent); };
+    };
     frmConvert frm(this, std::move(stage));
     frm.exec();
 }

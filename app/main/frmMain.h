@@ -16,6 +16,7 @@ class QLabel;
 class QLineEdit;
 class QRadioButton;
 class ConversionRun;
+class ProgressBar;
 
 struct MainWindowSetup {
     // The folder that holds the program, its help file and, when writable, options.ini.
@@ -69,6 +70,7 @@ private:
     QRadioButton* optWAV_ = nullptr;
     QLabel* lNow_ = nullptr;
     QLabel* lTotal_ = nullptr;
+    ProgressBar* pbCur_ = nullptr;
     SkinButton* cmdConfigure_ = nullptr;
     SkinButton* cmdOpen_ = nullptr;
     SkinButton* cmdSave_ = nullptr;

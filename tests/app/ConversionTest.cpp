@@ -1,3 +1,4 @@
+#include "app/decoration/ProgressBar.h"
 #include "app/main/ConversionState.h"
 #include "app/main/PlayingTime.h"
 #include "app/main/TempFiles.h"
@@ -140,6 +141,7 @@ TEST_F(ConversionTest, ProgressShowsElapsedAndTotalTimes) {
     renderer->totalMs = 125000;
     click("cmdConvert");
     emit renderer->RenderProgress(50);
+    EXPECT_EQ(control<ProgressBar>("pbCur")->value(), 50);
     EXPECT_EQ(text("lNow"), "Now: 1:2");
     EXPECT_EQ(text("lTotal"), "Total: 2:5");
     emit renderer->RenderProgress(0);

@@ -7,6 +7,7 @@
 #include "components/button/DappletButton.h"
 #include "tests/support/FakeComponents.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/GaugeRegistration.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -18,7 +19,10 @@
 
 class MainWindowFixture : public ::testing::Test {
 protected:
-    void SetUp() override { open(); }
+    void SetUp() override {
+        ASSERT_TRUE(RegisterBuiltGauge());
+        open();
+    }
 
     void open() {
         window.reset();

@@ -1,4 +1,5 @@
 #include "app/decoration/Decoration.h"
+#include "app/decoration/ProgressBar.h"
 #include "app/decoration/SkinButton.h"
 #include "app/main/TargetName.h"
 #include "app/main/frmMain.h"
@@ -195,6 +196,30 @@ TEST_F(MainWindowTest, ExitAsksAndNoKeepsTheWindowOpen) {
     boxes.answers = {MsgAnswer::Yes};
     EXPECT_TRUE(window->close());
     EXPECT_FALSE(window->isVisible());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, ProgressBarIsCreatedThroughTheRegistryAndTinted) {
+    auto* bar = control<ProgressBar>("pbCur");
+    ASSERT_TRUE(bar->hasControl());
+    EXPECT_EQ(bar->geometry(), QRect(16, 176, 345, 21));
+    // Its centre is 186.5: the last row within two units is 188, in the lower band.
+    EXPECT_EQ(bar->backColor(), BandRowColour(GradientMiddle, GradientEdge, 145, 188 - 145));
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(MainWindowTest, WithoutARegisteredBarTheWindowSaysSoAndGoesOn) {
+    QFile::remove(qEnvironmentVariable("XDG_DATA_HOME") + "/controls/registry.ini");
+    open();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(boxes.shown[0].text.contains("Ombrel.OmbrelGauge")) << boxes.shown[0].text;
+    EXPECT_TRUE(boxes.shown[0].text.contains("regctl")) << boxes.shown[0].text;
+    EXPECT_FALSE(control<ProgressBar>("pbCur")->hasControl());
+    EXPECT_EQ(window->windowTitle(), "Quillory 2.0");
 }
 
 } // namespace
