@@ -27,7 +27,8 @@ ctl::ComPtr<ctl::PropertyBag> storedBag(const GaugeLayout& layout) {
 } // namespace
 
 ProgressBar::ProgressBar(QWidget* window)
-    : QWidget(window) {}
+    : QWidget(window) {
+}
 
 ProgressBar::~ProgressBar() = default;
 

@@ -18,8 +18,8 @@ void showError(QWidget* owner, const QString& text) {
 } // namespace
 
 frmConvert::frmConvert(QWidget* owner, EncodingStageSetup setup)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                         | Qt::WindowCloseButtonHint)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint)
     , setup_(std::move(setup)) {
     setObjectName(QStringLiteral("frmConvert"));
     setWindowTitle(QStringLiteral("0%"));

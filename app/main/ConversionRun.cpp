@@ -37,8 +37,8 @@ void setLabel(QLabel* label, const QString& text) {
 // A kept file must not match the temporary-file pattern, or the next clean-up would take it.
 QString keptName(const QString& target) {
     const QFileInfo info(target);
-    const QString stem = info.completeBaseName().isEmpty() ? QStringLiteral("result")
-                                                           : info.completeBaseName();
+    const QString stem =
+        info.completeBaseName().isEmpty() ? QStringLiteral("result") : info.completeBaseName();
     const QString folder = WindowsFolder() + platform::PathSeparator();
     QString candidate = folder + stem + QStringLiteral(".mp3");
     for (int n = 2; QFileInfo::exists(candidate); ++n)
@@ -101,23 +101,24 @@ bool ConversionRun::checkPaths() {
         return false;
     }
     if (!platform::FileExists(c_.txtOpen->text())) {
-        showError(c_.window, QStringLiteral("The below file is not existing:") + CrLf
-                                 + c_.txtOpen->text());
+        showError(c_.window,
+                  QStringLiteral("The below file is not existing:") + CrLf + c_.txtOpen->text());
         return false;
     }
     return true;
 }
 
 bool ConversionRun::confirmOverwrite(const QString& target) {
-    const QString text = QStringLiteral("The below file is already existed,") + CrLf
-                         + QStringLiteral("Do you want to overwrite it?") + CrLf + target;
+    const QString text = QStringLiteral("The below file is already existed,") + CrLf +
+                         QStringLiteral("Do you want to overwrite it?") + CrLf + target;
     const platform::MessageRequest question{text, Caption, platform::MsgButtons::YesNo,
                                             platform::MsgIcon::Question, platform::MsgAnswer::Yes};
     if (platform::MsgBox(c_.window, question) != platform::MsgAnswer::Yes)
         return false;
     if (platform::DeleteFile(target))
         return true;
-    showError(c_.window, QStringLiteral("The below file could not be overwritten:") + CrLf + target);
+    showError(c_.window,
+              QStringLiteral("The below file could not be overwritten:") + CrLf + target);
     return false;
 }
 

@@ -1,6 +1,5 @@
 #include "app/main/PlayingTime.h"
 
-
 namespace {
 
 // Rounds num / den to the nearest integer, halves to even, without going through floating point.

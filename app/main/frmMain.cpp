@@ -149,7 +149,8 @@ void frmMain::createControls() {
     lTotal_ = label("lTotal", QStringLiteral("Total:"), TwipsRect(2520, 2400, 465, 225));
     GaugeLayout bar;
     bar.borderColor = FrameColour;
-    pbCur_ = ProgressBar::Place(this, QStringLiteral("pbCur"), TwipsRect(240, 2640, 5175, 315), bar);
+    pbCur_ =
+        ProgressBar::Place(this, QStringLiteral("pbCur"), TwipsRect(240, 2640, 5175, 315), bar);
     cmdConvert_ =
         createButton("cmdConvert", QStringLiteral("Convert"), TwipsRect(5520, 2640, 1185, 315));
 

@@ -3,9 +3,9 @@
 #pragma once
 
 #include "app/decoration/SkinButton.h"
+#include "app/decoration/Surface.h"
 #include "app/encoding/Mp3Encoder.h"
 #include "app/main/Renderer.h"
-#include "app/decoration/Surface.h"
 
 #include <QWidget>
 #include <array>

@@ -67,8 +67,8 @@ TEST_F(ConversionTest, OverwriteNoChangesNothingAndYesDeletesFirst) {
     WriteBytes(target(), "precious");
     boxes.answers = {MsgAnswer::No};
     click("cmdConvert");
-    EXPECT_EQ(lastMessage(), "The below file is already existed,\r\nDo you want to overwrite it?\r\n"
-                                 + target());
+    EXPECT_EQ(lastMessage(),
+              "The below file is already existed,\r\nDo you want to overwrite it?\r\n" + target());
     EXPECT_EQ(boxes.shown.back().buttons, platform::MsgButtons::YesNo);
     EXPECT_EQ(ReadBytes(target()), "precious");
     EXPECT_FALSE(window->isConverting());
@@ -109,8 +109,8 @@ TEST_F(ConversionTest, ControlsDuringARunAfterStopAndAfterTheEnd) {
     choose("song.wav");
     click("cmdConvert");
     EXPECT_EQ(button("cmdConvert")->caption(), "Stop");
-    for (const char* name : {"cmdConfigure", "cmdOpen", "cmdSave", "cmd(0)", "cmd(2)", "cmd(3)",
-                             "cmd(4)"}) {
+    for (const char* name :
+         {"cmdConfigure", "cmdOpen", "cmdSave", "cmd(0)", "cmd(2)", "cmd(3)", "cmd(4)"}) {
         EXPECT_FALSE(button(name)->isEnabled()) << name;
         EXPECT_EQ(button(name)->foreColor(), platform::ColourGreyText) << name;
     }
@@ -254,8 +254,8 @@ TEST_F(EncodingStageTest, FailedCopyIsReportedAndTheMp3Kept) {
     click("cmdConvert");
     emit renderer->RenderDone();
     const QString kept = WindowsFolder() + "/song.mp3";
-    EXPECT_EQ(lastMessage(), "The MP3 file could not be copied to:\r\n" + target()
-                                 + "\r\nIt has been kept as:\r\n" + kept);
+    EXPECT_EQ(lastMessage(), "The MP3 file could not be copied to:\r\n" + target() +
+                                 "\r\nIt has been kept as:\r\n" + kept);
     EXPECT_EQ(ReadBytes(kept), "ID3");
     EXPECT_EQ(workFiles(), QStringList{"song.mp3"});
 }
@@ -265,9 +265,8 @@ TEST_F(EncodingStageTest, ClosingTheStageStopsTheEncoding) {
         e.results = {false, true};
         e.script = {40};
         QObject::connect(&e, &FakeEncoder::Progress, &e, [enc = &e] {
-            QTimer::singleShot(0, enc->parent(), [enc] {
-                qobject_cast<QWidget*>(enc->parent())->close();
-            });
+            QTimer::singleShot(0, enc->parent(),
+                               [enc] { qobject_cast<QWidget*>(enc->parent())->close(); });
         });
     };
     runToEnd();

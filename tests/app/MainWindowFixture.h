@@ -39,6 +39,10 @@ protected:
                 prepareEncoder(*encoder);
             return encoder;
         };
+        if (realRenderer)
+            setup.makeRenderer = realRenderer;
+        if (realEncoder)
+            setup.makeEncoder = realEncoder;
         window = std::make_unique<frmMain>(std::move(setup));
     }
     template <typename T = QWidget>
@@ -71,5 +75,8 @@ protected:
     QPointer<FakeEncoder> encoder;
     EncoderLog encoderLog;
     std::function<void(FakeEncoder&)> prepareEncoder;
+    // Set before SetUp to run the window on real components instead of the fakes.
+    RendererFactory realRenderer;
+    EncoderFactory realEncoder;
     std::unique_ptr<frmMain> window;
 };

@@ -18,7 +18,9 @@ class FakeRenderer final : public Renderer {
 public:
     using Renderer::Renderer;
 
-    void setChannelCount(int channels) override { calls << QString("ChannelCount=%1").arg(channels); }
+    void setChannelCount(int channels) override {
+        calls << QString("ChannelCount=%1").arg(channels);
+    }
     void setBitsPerSample(int bits) override { calls << QString("BitsPerSample=%1").arg(bits); }
     void setSampleRate(int rate) override { calls << QString("SampleRate=%1").arg(rate); }
     void setSoundFont(const QString& path) override { soundFont = path; }
@@ -60,8 +62,12 @@ public:
     void setVbrMode(int mode) override { log.calls << QString("VbrMode=%1").arg(mode); }
     void setBitRateKbps(int kbps) override { log.calls << QString("BitRateKbps=%1").arg(kbps); }
     void setChannelMode(int mode) override { log.calls << QString("ChannelMode=%1").arg(mode); }
-    void setMaxBitRateKbps(int kbps) override { log.calls << QString("MaxBitRateKbps=%1").arg(kbps); }
-    void setMinBitRateKbps(int kbps) override { log.calls << QString("MinBitRateKbps=%1").arg(kbps); }
+    void setMaxBitRateKbps(int kbps) override {
+        log.calls << QString("MaxBitRateKbps=%1").arg(kbps);
+    }
+    void setMinBitRateKbps(int kbps) override {
+        log.calls << QString("MinBitRateKbps=%1").arg(kbps);
+    }
     bool EncodeFile(const QString& wav, const QString& mp3) override {
         log.encodes.push_back({wav, mp3});
         const bool ok = results.empty() ? true : results.front();

@@ -12,7 +12,6 @@
 inline bool RegisterBuiltGauge() {
     QLibrary library(QStringLiteral(OMBREL_LIBRARY));
     using Entry = int (*)();
-    const auto registerServer =
-        reinterpret_cast<Entry>(library.resolve("DllRegisterServer"));
+    const auto registerServer = reinterpret_cast<Entry>(library.resolve("DllRegisterServer"));
     return registerServer && registerServer() == 0;
 }
