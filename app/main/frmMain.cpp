@@ -1,8 +1,11 @@
 #include "app/main/frmMain.h"
 
 #include "app/decoration/Decoration.h"
+#include "app/decoration/ProgressBar.h"
 #include "app/decoration/SkinButton.h"
 #include "app/decoration/Twips.h"
+#include "app/encoding/frmConvert.h"
+#include "app/main/ConversionRun.h"
 #include "app/main/TargetName.h"
 #include "app/settings/Settings.h"
 #include "platform/CommonDialog.h"
@@ -69,6 +72,7 @@ frmMain::frmMain(MainWindowSetup setup, QWidget* parent)
     setFixedSize(TwipsToPixels(ClientWidthTwips), TwipsToPixels(ClientHeightTwips));
     surface_.resize(size());
     createControls();
+    createConversionRun();
     connectButtons();
     setTabOrder();
     startUp();
@@ -78,6 +82,10 @@ frmMain::frmMain(MainWindowSetup setup, QWidget* parent)
 }
 
 frmMain::~frmMain() = default;
+
+bool frmMain::isConverting() const {
+    return run_->converting();
+}
 
 void frmMain::RefreshCap() {
     setWindowTitle(QStringLiteral("Quillory 2.0"));
@@ -139,6 +147,10 @@ void frmMain::createControls() {
 
     lNow_ = label("lNow", QStringLiteral("Now:"), TwipsRect(240, 2400, 420, 225));
     lTotal_ = label("lTotal", QStringLiteral("Total:"), TwipsRect(2520, 2400, 465, 225));
+    GaugeLayout bar;
+    bar.borderColor = FrameColour;
+    pbCur_ =
+        ProgressBar::Place(this, QStringLiteral("pbCur"), TwipsRect(240, 2640, 5175, 315), bar);
     cmdConvert_ =
         createButton("cmdConvert", QStringLiteral("Convert"), TwipsRect(5520, 2640, 1185, 315));
 
@@ -177,6 +189,7 @@ void frmMain::connectButtons() {
     connect(cmdSave_, &SkinButton::clicked, this, &frmMain::chooseTarget);
     connect(optMP3_, &QRadioButton::clicked, this, [this] { selectOption(optMP3_, true); });
     connect(optWAV_, &QRadioButton::clicked, this, [this] { selectOption(optWAV_, true); });
+    connect(cmdConvert_, &SkinButton::clicked, run_, &ConversionRun::toggle);
     connect(cmd_[1], &SkinButton::clicked, this, &frmMain::openHelpFile);
     connect(cmd_[3], &SkinButton::clicked, this, &frmMain::openVolumeControl);
     connect(cmd_[4], &SkinButton::clicked, this, &QWidget::close);
@@ -203,7 +216,6 @@ void frmMain::startUp() {
     etched.colour = White;
     etched.line.setLine(etched.line.x1(), coloured.y1() + 1, etched.line.x2(), coloured.y1() + 1);
 
-    converting_ = false;
     cmdConvert_->setCaption(QStringLiteral("Convert"));
 
     SetDefaultSettings();
@@ -309,4 +321,36 @@ void frmMain::openHelpFile() {
 void frmMain::openVolumeControl() {
     platform::ShellExecute(QStringLiteral("open"), QStringLiteral("sndvol32.exe "),
                            QStringLiteral("/r"), QString());
+}
+
+void frmMain::createConversionRun() {
+    ConversionControls controls;
+    controls.window = this;
+    controls.txtOpen = txtOpen_;
+    controls.txtSave = txtSave_;
+    controls.optMP3 = optMP3_;
+    controls.optWAV = optWAV_;
+    controls.cmdConfigure = cmdConfigure_;
+    controls.cmdOpen = cmdOpen_;
+    controls.cmdSave = cmdSave_;
+    controls.cmdConvert = cmdConvert_;
+    controls.cmd = cmd_;
+    controls.lNow = lNow_;
+    controls.lTotal = lTotal_;
+    controls.runEncodingStage = [this] { runEncodingStage(); };
+    controls.showPercent = [this](std::int16_t percent) { pbCur_->putValue(percent); };
+    run_ = new ConversionRun(std::move(controls), setup_.makeRenderer(this), this);
+}
+
+void frmMain::runEncodingStage() {
+    EncodingStageSetup stage;
+    stage.makeEncoder = setup_.makeEncoder;
+    stage.targetPath = [this] { return txtSave_->text(); };
+    stage.makeProgressBar = [](QWidget* window) -> std::function<void(std::int16_t)> {
+        ProgressBar* bar = ProgressBar::Place(window, QStringLiteral("pbCur"),
+                                              TwipsRect(120, 120, 5175, 315), GaugeLayout{});
+        return [bar](std::int16_t percent) { bar->putValue(percent); };
+    };
+    frmConvert frm(this, std::move(stage));
+    frm.exec();
 }
