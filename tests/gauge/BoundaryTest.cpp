@@ -1,6 +1,7 @@
 // The control boundary end to end, with the built libombrel.so behind a redirected registry:
 // self-registration, creation by ProgID through the host API, dispatch by id, the unload
 // check, and the host's messages when the control cannot be found or loaded.
+#include "MainWindowLayout.h"
 #include "platform/Profile.h"
 #include "platform/control/ControlHost.h"
 #include "platform/control/ModulePath.h"
@@ -45,16 +46,6 @@ protected:
 
     QLibrary library;
 };
-
-ComPtr<PropertyBag> MainWindowLayout() {
-    auto bag = PropertyBag::Create();
-    bag->Write(QStringLiteral("Value"), Variant::I2(0));
-    bag->Write(QStringLiteral("BackColor"), Variant::I4(0x00FFFFFF));
-    bag->Write(QStringLiteral("PercentColor"), Variant::I4(0x000000FF));
-    bag->Write(QStringLiteral("BorderColor"), Variant::I4(0x00FF8080));
-    bag->Write(QStringLiteral("FadeEnabled"), Variant::Bool(true));
-    return bag;
-}
 
 TEST_F(Boundary, RegistersItselfUnderProgIdAndClassId) {
     ASSERT_EQ(Call("DllRegisterServer"), hr::Ok);

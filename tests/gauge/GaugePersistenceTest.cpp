@@ -1,6 +1,7 @@
 // Saving and loading the gauge's stored properties: which entries a save writes, what a load
 // applies and in which order, and bags with bad entries.
 #include "GaugeTestSupport.h"
+#include "MainWindowLayout.h"
 #include "platform/control/OmbrelIds.h"
 
 #include <gtest/gtest.h>
@@ -22,22 +23,6 @@ std::int32_t I4(const Variant& v) {
     std::int32_t n = 0;
     EXPECT_EQ(v.ToI4(&n), hr::Ok);
     return n;
-}
-
-// The stored layout of the main window's progress bar.
-ComPtr<PropertyBag> MainWindowLayout() {
-    auto bag = PropertyBag::Create();
-    bag->Write(QStringLiteral("Value"), Variant::I2(0));
-    bag->Write(QStringLiteral("BackColor"), Variant::I4(0x00FFFFFF));
-    bag->Write(QStringLiteral("FontSize"), Variant::R4(9.75f));
-    bag->Write(QStringLiteral("FontName"), Variant::String(QStringLiteral("Arial")));
-    bag->Write(QStringLiteral("Font"),
-               Variant::Object(CreateFontObject(Font("Arial", 9.75f)).Get()));
-    bag->Write(QStringLiteral("PercentColor"), Variant::I4(0x000000FF));
-    bag->Write(QStringLiteral("ProgressColor"), Variant::I4(0x0000FF00));
-    bag->Write(QStringLiteral("BorderColor"), Variant::I4(0x00FF8080));
-    bag->Write(QStringLiteral("FadeEnabled"), Variant::Bool(true));
-    return bag;
 }
 
 TEST(GaugePersistence, NewControlSavesOnlyWhatDiffersFromTheBagDefaults) {
