@@ -249,7 +249,9 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress || (watched != txtOpen_ && watched != txtSave_))
         return QWidget::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
-    if (key->text().isEmpty())
+    // Tab moves the focus; it is not typed into the box.
+    const bool navigation = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+    if (key->text().isEmpty() || navigation)
         return QWidget::eventFilter(watched, event);
     SkinButton* button = watched == txtOpen_ ? cmdOpen_ : cmdSave_;
     if (button->isEnabled()) {

@@ -68,6 +68,11 @@ TEST_F(MainWindowTest, FocusStartsInTheSourceBoxAndTabFollowsTheOrder) {
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     EXPECT_EQ(QApplication::focusWidget(), control("txtOpen"));
+    QTest::keyClick(control("txtOpen"), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), control("txtSave"));
+    QTest::keyClick(control("txtSave"), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), control("txtOpen"));
+    EXPECT_TRUE(dialogs.requests.empty()) << "Tab moves the focus and opens no dialog";
     const char* const order[] = {"txtSave", "cmdOpen",      "cmdSave",    "optMP3",
                                  "OptWAV",  "cmdConfigure", "cmdConvert", "cmd(0)"};
     for (const char* name : order) {
