@@ -1,6 +1,6 @@
 #include "app/decoration/ProgressBar.h"
 
-#include "platform/MessageBox.h"
+#include "app/decoration/Messages.h"
 #include "platform/control/ControlHost.h"
 #include "platform/control/OmbrelIds.h"
 
@@ -48,8 +48,7 @@ ProgressBar* ProgressBar::Place(QWidget* window, const QString& name, QRect geom
     QString message;
     bar->control_ = ctl::HostedControl::Create(placement, &message);
     if (!bar->control_)
-        platform::MsgBox(window, {message, QStringLiteral("Quillory"), platform::MsgButtons::Ok,
-                                  platform::MsgIcon::Exclamation, platform::MsgAnswer::Ok});
+        ShowWarning(window, message);
     return bar;
 }
 

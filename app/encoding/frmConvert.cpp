@@ -1,21 +1,11 @@
 #include "app/encoding/frmConvert.h"
 
+#include "app/decoration/Messages.h"
 #include "app/decoration/Twips.h"
 #include "app/main/ConversionState.h"
 #include "app/main/TempFiles.h"
 #include "app/settings/Settings.h"
 #include "platform/MessageBox.h"
-
-namespace {
-
-const QString Caption = QStringLiteral("Quillory");
-
-void showError(QWidget* owner, const QString& text) {
-    platform::MsgBox(owner, {text, Caption, platform::MsgButtons::Ok, platform::MsgIcon::Critical,
-                             platform::MsgAnswer::Ok});
-}
-
-} // namespace
 
 frmConvert::frmConvert(QWidget* owner, EncodingStageSetup setup)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -66,7 +56,7 @@ void frmConvert::RetryViaTemp() {
         encoding_ = true;
         return;
     }
-    showError(this, QStringLiteral("Sorry, an unknow error occurred, please try to change \r\n"
+    ShowError(this, QStringLiteral("Sorry, an unknow error occurred, please try to change \r\n"
                                    "the output file to another folder such as \"c:\\test.mp3\""));
     done(Rejected);
 }
@@ -84,7 +74,7 @@ void frmConvert::handleProgress(qint16 percent, int) {
 void frmConvert::handleFailure(const QString& message) {
     encoding_ = false;
     Mp3ViaTemp() = false;
-    showError(this, message);
+    ShowError(this, message);
     done(Rejected);
 }
 

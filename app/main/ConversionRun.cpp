@@ -1,5 +1,6 @@
 #include "app/main/ConversionRun.h"
 
+#include "app/decoration/Messages.h"
 #include "app/decoration/SkinButton.h"
 #include "app/main/ConversionState.h"
 #include "app/main/PlayingTime.h"
@@ -20,14 +21,8 @@
 
 namespace {
 
-const QString Caption = QStringLiteral("Quillory");
 const QString CrLf = QStringLiteral("\r\n");
 constexpr platform::OleColor BlueText = 0xFF0000;
-
-void showError(QWidget* owner, const QString& text) {
-    platform::MsgBox(owner, {text, Caption, platform::MsgButtons::Ok, platform::MsgIcon::Critical,
-                             platform::MsgAnswer::Ok});
-}
 
 void setLabel(QLabel* label, const QString& text) {
     label->setText(text);
@@ -93,15 +88,15 @@ void ConversionRun::StartConversion() {
 
 bool ConversionRun::checkPaths() {
     if (platform::TrimSpaces(c_.txtOpen->text()).isEmpty()) {
-        showError(c_.window, QStringLiteral("Please open an MIDI file!"));
+        ShowError(c_.window, QStringLiteral("Please open an MIDI file!"));
         return false;
     }
     if (platform::TrimSpaces(c_.txtSave->text()).isEmpty()) {
-        showError(c_.window, QStringLiteral("Please enter a file name to save!"));
+        ShowError(c_.window, QStringLiteral("Please enter a file name to save!"));
         return false;
     }
     if (!platform::FileExists(c_.txtOpen->text())) {
-        showError(c_.window,
+        ShowError(c_.window,
                   QStringLiteral("The below file is not existing:") + CrLf + c_.txtOpen->text());
         return false;
     }
@@ -111,13 +106,11 @@ bool ConversionRun::checkPaths() {
 bool ConversionRun::confirmOverwrite(const QString& target) {
     const QString text = QStringLiteral("The below file is already existed,") + CrLf +
                          QStringLiteral("Do you want to overwrite it?") + CrLf + target;
-    const platform::MessageRequest question{text, Caption, platform::MsgButtons::YesNo,
-                                            platform::MsgIcon::Question, platform::MsgAnswer::Yes};
-    if (platform::MsgBox(c_.window, question) != platform::MsgAnswer::Yes)
+    if (!AskYesNo(c_.window, text))
         return false;
     if (platform::DeleteFile(target))
         return true;
-    showError(c_.window,
+    ShowError(c_.window,
               QStringLiteral("The below file could not be overwritten:") + CrLf + target);
     return false;
 }
@@ -163,7 +156,7 @@ void ConversionRun::failRun(const QString& message) {
     enterIdle();
     if (runIsMp3_)
         DeleteTempFiles();
-    showError(c_.window, message);
+    ShowError(c_.window, message);
 }
 
 void ConversionRun::handleProgress(qint16 percent) {
@@ -207,5 +200,5 @@ void ConversionRun::copyFallbackResult() {
     QString text = QStringLiteral("The MP3 file could not be copied to:") + CrLf + target;
     if (moved)
         text += CrLf + QStringLiteral("It has been kept as:") + CrLf + kept;
-    showError(c_.window, text);
+    ShowError(c_.window, text);
 }

@@ -1,6 +1,7 @@
 #include "app/main/frmMain.h"
 
 #include "app/decoration/Decoration.h"
+#include "app/decoration/Messages.h"
 #include "app/decoration/ProgressBar.h"
 #include "app/decoration/SkinButton.h"
 #include "app/decoration/Twips.h"
@@ -34,8 +35,6 @@ constexpr int ClientHeightTwips = 4350;
 
 enum ShapeIndex { Shape1, ShpOpen, ShpSave };
 enum LineIndex { Line1Top, Line1Bottom };
-
-const QString ProgramTitle = QStringLiteral("Quillory");
 
 QFont labelFont() {
     QFont font(QStringLiteral("Arial"));
@@ -235,10 +234,7 @@ void frmMain::paintEvent(QPaintEvent*) {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
-    const platform::MessageRequest question{QStringLiteral("Are you sure to exit Quillory?"),
-                                            ProgramTitle, platform::MsgButtons::YesNo,
-                                            platform::MsgIcon::Question, platform::MsgAnswer::No};
-    if (platform::MsgBox(this, question) == platform::MsgAnswer::Yes)
+    if (AskYesNo(this, QStringLiteral("Are you sure to exit Quillory?"), platform::MsgAnswer::No))
         event->accept();
     else
         event->ignore();
