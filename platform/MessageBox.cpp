@@ -1,5 +1,7 @@
 #include "platform/MessageBox.h"
 
+#include "platform/Replaceable.h"
+
 #include <QMessageBox>
 
 namespace platform {
@@ -41,21 +43,14 @@ private:
     }
 };
 
-MessageBoxes*& installed() {
-    static MessageBoxes* boxes = nullptr;
-    return boxes;
-}
-
 } // namespace
 
 MessageBoxes& CurrentMessageBoxes() {
-    static RealMessageBoxes real;
-    MessageBoxes* boxes = installed();
-    return boxes ? *boxes : real;
+    return Replaceable<MessageBoxes, RealMessageBoxes>::current();
 }
 
 void SetMessageBoxes(MessageBoxes* boxes) {
-    installed() = boxes;
+    Replaceable<MessageBoxes, RealMessageBoxes>::install(boxes);
 }
 
 MsgAnswer MsgBox(QWidget* owner, const MessageRequest& request) {
