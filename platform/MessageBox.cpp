@@ -11,8 +11,11 @@ namespace {
 class RealMessageBoxes final : public MessageBoxes {
 public:
     MsgAnswer show(QWidget* owner, const MessageRequest& request) override {
-        QMessageBox box(icon(request.icon), request.caption, request.text, QMessageBox::NoButton,
-                        owner);
+        // Texts break lines the Windows way; Qt draws a lone CR as a glyph.
+        QString text = request.text;
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        QMessageBox box(icon(request.icon), request.caption, text, QMessageBox::NoButton, owner);
+        box.setTextFormat(Qt::PlainText);
         if (request.buttons == MsgButtons::YesNo) {
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
             box.setDefaultButton(request.defaultAnswer == MsgAnswer::No ? QMessageBox::No
