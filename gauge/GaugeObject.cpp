@@ -6,11 +6,11 @@
 
 #include <iterator>
 
-namespace ombrel {
+namespace gauge {
 
 namespace hr = platform::control::hr;
-namespace ids = platform::control::ombrelids;
-namespace dispid = platform::control::ombrelids::dispid;
+namespace ids = platform::control::ombrel;
+namespace dispid = platform::control::ombrel::dispid;
 using platform::control::Failed;
 using platform::control::MemberKind;
 using platform::control::MemberType;
@@ -358,4 +358,4 @@ void GaugeObject::updateWindow() {
         window_->update();
 }
 
-} // namespace ombrel
+} // namespace gauge

@@ -9,7 +9,7 @@
 #include <QPointer>
 #include <QWidget>
 
-namespace ombrel {
+namespace gauge {
 
 using platform::control::ComObject;
 using platform::control::Guid;
@@ -55,4 +55,4 @@ private:
     QPointer<QWidget> window_;
 };
 
-} // namespace ombrel
+} // namespace gauge

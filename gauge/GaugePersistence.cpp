@@ -6,7 +6,7 @@
 
 #include "platform/control/StdObjects.h"
 
-namespace ombrel {
+namespace gauge {
 
 namespace hr = platform::control::hr;
 using platform::control::ComPtr;
@@ -162,4 +162,4 @@ HResult OmbrelGauge::Load(IPropertyBag& bag, IControlSite* site) {
     return hr::Ok;
 }
 
-} // namespace ombrel
+} // namespace gauge

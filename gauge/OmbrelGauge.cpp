@@ -6,10 +6,10 @@
 #include <QPainter>
 #include <limits>
 
-namespace ombrel {
+namespace gauge {
 
 namespace hr = platform::control::hr;
-namespace dispid = platform::control::ombrelids::dispid;
+namespace dispid = platform::control::ombrel::dispid;
 using platform::control::Failed;
 
 namespace {
@@ -296,4 +296,4 @@ QImage OmbrelGauge::Render() const {
     return image;
 }
 
-} // namespace ombrel
+} // namespace gauge

@@ -13,7 +13,7 @@
 
 class QPainter;
 
-namespace ombrel {
+namespace gauge {
 
 using platform::control::DispId;
 using platform::control::IControlSite;
@@ -125,4 +125,4 @@ private:
     std::int16_t lastPaintedValue_ = 0;
 };
 
-} // namespace ombrel
+} // namespace gauge

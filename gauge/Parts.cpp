@@ -4,7 +4,7 @@
 #include <QPainter>
 #include <cmath>
 
-namespace ombrel {
+namespace gauge {
 
 namespace hr = platform::control::hr;
 
@@ -110,4 +110,4 @@ void BorderShape::Paint(QPainter& painter, const Surface& surface) const {
         colour);
 }
 
-} // namespace ombrel
+} // namespace gauge

@@ -12,7 +12,7 @@
 
 class QPainter;
 
-namespace ombrel {
+namespace gauge {
 
 using platform::control::IFontObject;
 
@@ -95,4 +95,4 @@ private:
     std::int16_t penWidth_;
 };
 
-} // namespace ombrel
+} // namespace gauge

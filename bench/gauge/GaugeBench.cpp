@@ -13,8 +13,8 @@ namespace {
 
 using namespace platform::control;
 
-ComPtr<ombrel::GaugeObject> GradientGauge(QSize pixels) {
-    auto gauge = ComPtr<ombrel::GaugeObject>::Adopt(new ombrel::GaugeObject);
+ComPtr<gauge::GaugeObject> GradientGauge(QSize pixels) {
+    auto gauge = ComPtr<gauge::GaugeObject>::Adopt(new gauge::GaugeObject);
     gauge->SetExtent(pixels);
     auto bag = PropertyBag::Create();
     bag->Write(QStringLiteral("BackColor"), Variant::I4(0x00FFFFFF));
@@ -34,7 +34,7 @@ void ValuePut(benchmark::State& state, bool repaint) {
     for (auto _ : state) {
         percent = std::int16_t(percent % 100 + 1);
         const Variant arg = Variant::RefI2(&percent);
-        gauge->Invoke(ombrelids::dispid::Value, InvokePropertyPut, &arg, 1, nullptr);
+        gauge->Invoke(ombrel::dispid::Value, InvokePropertyPut, &arg, 1, nullptr);
         if (repaint) {
             QPainter painter(&frame);
             gauge->Gauge().Paint(painter);

@@ -4,7 +4,7 @@
 
 #include "platform/control/Control.h"
 
-namespace platform::control::ombrelids {
+namespace platform::control::ombrel {
 
 inline constexpr char ProgId[] = "Ombrel.OmbrelGauge";
 inline constexpr char LibraryFileName[] = "libombrel.so";
@@ -46,4 +46,4 @@ inline constexpr DispId Picture = 0x68030001;
 inline constexpr DispId FadeEnabled = 0x68030000;
 } // namespace dispid
 
-} // namespace platform::control::ombrelids
+} // namespace platform::control::ombrel

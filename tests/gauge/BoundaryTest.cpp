@@ -13,7 +13,7 @@
 #include <memory>
 
 using namespace platform::control;
-namespace ids = platform::control::ombrelids;
+namespace ids = platform::control::ombrel;
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 using namespace gaugetest;
-using ombrel::BluePart;
-using ombrel::GreenPart;
-using ombrel::RedPart;
+using gauge::BluePart;
+using gauge::GreenPart;
+using gauge::RedPart;
 
 namespace {
 
@@ -17,7 +17,7 @@ const QColor BorderGreen = Colour(0x00008000);
 
 TEST(GaugeDrawing, SolidBarAtHalfOf345x21) {
     auto gauge = NewGauge({345, 21});
-    const ombrel::Geometry bar = gauge->Bar().Rect();
+    const gauge::Geometry bar = gauge->Bar().Rect();
     EXPECT_EQ(bar.left, 1);
     EXPECT_EQ(bar.top, 1);
     EXPECT_EQ(bar.width, 171.5);
@@ -144,7 +144,7 @@ TEST(GaugeDrawing, TallControlKeepsTwoHundredLogicalRows) {
     gauge->SetFadeInColor(0x000000FF);
     gauge->SetFadeOutColor(0x00FF0000);
     gauge->SetFadeEnabled(true);
-    const ombrel::Surface& surface = gauge->DrawingSurface();
+    const gauge::Surface& surface = gauge->DrawingSurface();
     EXPECT_EQ(surface.ScaleHeight(), 200);
     EXPECT_EQ(surface.ScaleWidth(), 345);
 
@@ -167,17 +167,17 @@ TEST(GaugeDrawing, TallControlKeepsTwoHundredLogicalRows) {
 
 TEST(GaugeDrawing, FontChangeResizesTheTextWithoutRecentringIt) {
     auto gauge = NewGauge({345, 21}, true);
-    const ombrel::Geometry before = gauge->PercentLabel().Rect();
+    const gauge::Geometry before = gauge->PercentLabel().Rect();
     EXPECT_DOUBLE_EQ(before.left, (345 - before.width) / 2);
 
     ASSERT_EQ(gauge->SetFontSize(20), hr::Ok);
-    const ombrel::Geometry bigger = gauge->PercentLabel().Rect();
+    const gauge::Geometry bigger = gauge->PercentLabel().Rect();
     EXPECT_GT(bigger.width, before.width);
     EXPECT_EQ(bigger.left, before.left);
     EXPECT_EQ(bigger.top, before.top);
 
     gauge->SetValue(50);
-    const ombrel::Geometry recentred = gauge->PercentLabel().Rect();
+    const gauge::Geometry recentred = gauge->PercentLabel().Rect();
     EXPECT_DOUBLE_EQ(recentred.left, (345 - recentred.width) / 2);
     EXPECT_LT(recentred.left, before.left);
 }

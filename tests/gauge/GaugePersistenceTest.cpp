@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 using namespace gaugetest;
-namespace dispid = platform::control::ombrelids::dispid;
+namespace dispid = platform::control::ombrel::dispid;
 
 namespace {
 
@@ -178,7 +178,7 @@ TEST(GaugePersistence, BadEntriesFallBackAndNeverCrash) {
             EXPECT_EQ(gauge.Load(*bag, site), hr::Ok);
             EXPECT_FALSE(gauge.Render().isNull());
             gauge.SetValue(40);
-            EXPECT_TRUE(ombrel::IsValidColour(gauge.BackColor()));
+            EXPECT_TRUE(gauge::IsValidColour(gauge.BackColor()));
         }
     }
 }

@@ -9,14 +9,14 @@
 #include <gtest/gtest.h>
 
 using namespace gaugetest;
-namespace dispid = platform::control::ombrelids::dispid;
+namespace dispid = platform::control::ombrel::dispid;
 
 namespace {
 
 class GaugeProperties : public ::testing::Test {
 protected:
     void SetUp() override {
-        object = ComPtr<ombrel::GaugeObject>::Adopt(new ombrel::GaugeObject);
+        object = ComPtr<gauge::GaugeObject>::Adopt(new gauge::GaugeObject);
         site = RecordingSite::Create(Font("Liberation Serif", 8));
         object->SetClientSite(site.Get());
         object->SetExtent({345, 21});
@@ -39,9 +39,9 @@ protected:
         return n;
     }
     QImage Render() { return object->Gauge().Render(); }
-    const ombrel::TextLabel& Text() { return object->Gauge().PercentLabel(); }
+    const gauge::TextLabel& Text() { return object->Gauge().PercentLabel(); }
 
-    ComPtr<ombrel::GaugeObject> object;
+    ComPtr<gauge::GaugeObject> object;
     ComPtr<RecordingSite> site;
 };
 

@@ -13,7 +13,7 @@
 namespace gaugetest {
 
 using namespace platform::control;
-using ombrel::OmbrelGauge;
+using gauge::OmbrelGauge;
 
 // A new control as a host places it: initialised, then sized; the text is hidden so that
 // pixel checks see only the bar, unless showText.

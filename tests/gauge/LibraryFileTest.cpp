@@ -11,7 +11,7 @@
 #include <elf.h>
 
 using namespace platform::control;
-namespace ids = platform::control::ombrelids;
+namespace ids = platform::control::ombrel;
 
 namespace {
 
@@ -107,11 +107,11 @@ TEST(LibraryFile, CarriesItsVersionBlockAndTypeLibraryFacts) {
 }
 
 TEST(LibraryFile, MetadataIdsMatchTheIdsHostsAreBuiltWith) {
-    EXPECT_EQ(ombrel::MetadataValue(QStringLiteral("Class.Id")), ids::ClassId.ToString());
-    EXPECT_EQ(ombrel::MetadataValue(QStringLiteral("TypeLib.Id")), ids::TypeLibId.ToString());
-    EXPECT_EQ(ombrel::MetadataValue(QStringLiteral("Interface._OmbrelGauge")),
+    EXPECT_EQ(gauge::MetadataValue(QStringLiteral("Class.Id")), ids::ClassId.ToString());
+    EXPECT_EQ(gauge::MetadataValue(QStringLiteral("TypeLib.Id")), ids::TypeLibId.ToString());
+    EXPECT_EQ(gauge::MetadataValue(QStringLiteral("Interface._OmbrelGauge")),
               ids::DispatchIid.ToString());
-    EXPECT_EQ(ombrel::MetadataValue(QStringLiteral("Interface.__OmbrelGauge")),
+    EXPECT_EQ(gauge::MetadataValue(QStringLiteral("Interface.__OmbrelGauge")),
               ids::EventsIid.ToString());
 }
 
@@ -126,7 +126,7 @@ TEST(LibraryFile, ToolboxBitmapIsA16By15TrueColourBmp) {
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.size(), QSize(16, 15));
     EXPECT_EQ(QColor(image.pixel(1, 4)), QColor(0, 128, 0)); // the frame's top-left corner
-    EXPECT_EQ(*bmp, ombrel::ToolboxBitmap());
+    EXPECT_EQ(*bmp, gauge::ToolboxBitmap());
 }
 
 class Regctl : public RedirectedRegistry {
