@@ -13,6 +13,8 @@
 
 namespace {
 
+using platform::MsgAnswer;
+
 constexpr char TestSoundFont[] = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
 class EndToEndTest : public MainWindowFixture {
@@ -111,6 +113,49 @@ TEST_F(EndToEndTest, SourceThatIsNotMidiIsReportedAndNothingIsWritten) {
     EXPECT_TRUE(boxes.shown[0].text.contains(source)) << boxes.shown[0].text;
     EXPECT_FALSE(window->isConverting());
     EXPECT_FALSE(QFile::exists(target()));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(EndToEndTest, TargetInAMissingFolderIsReportedAndTheWindowIsIdle) {
+    chooseSource(source);
+    chooseTarget(files.filePath("no such folder/song.wav"));
+    click("cmdConvert");
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].icon, platform::MsgIcon::Critical);
+    EXPECT_FALSE(window->isConverting());
+    EXPECT_TRUE(button("cmdOpen")->isEnabled());
+}
+
+TEST_F(EndToEndTest, StopKeepsAValidWavAndCloseDuringARenderAsksFirst) {
+    midiwriter::Track long_track;
+    long_track.program(0, 0, 48);
+    for (int i = 0; i < 600; ++i)
+        long_track.noteOn(0, 0, 48 + i % 24).noteOff(480, 0, 48 + i % 24);
+    long_track.endOfTrack();
+    midiwriter::save(source.toStdString(), midiwriter::file(0, 480, {long_track}));
+    chooseSource(source);
+    chooseTarget(files.filePath("long.wav"));
+    click("cmdConvert");
+    ASSERT_TRUE(window->isConverting());
+    EXPECT_EQ(text("lTotal"), "Total: 5:0");
+    click("cmdConvert"); // Stop
+    click("cmdConvert"); // a second press starts again: the target exists, and No keeps it
+    EXPECT_FALSE(window->isConverting());
+    const WavProbe stopped = WavProbe::read(target().toStdString());
+    EXPECT_TRUE(stopped.valid) << "what was rendered before Stop is a complete WAV";
+
+    boxes.answers = {MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Yes};
+    click("cmdConvert");
+    ASSERT_TRUE(window->isConverting());
+    window->show();
+    EXPECT_FALSE(window->close()) << "No keeps the window and the run";
+    EXPECT_TRUE(window->isConverting());
+    EXPECT_TRUE(window->close());
+    window.reset(); // the renderer goes with the window
+    EXPECT_TRUE(QFile::exists(files.filePath("long.wav")));
 }
 
 } // namespace
