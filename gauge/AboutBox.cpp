@@ -10,7 +10,7 @@
 #include <QPixmap>
 #include <QVBoxLayout>
 
-namespace ombrel {
+namespace gauge {
 
 void ShowAboutBox(QWidget* parent) {
     QDialog box(parent);
@@ -31,4 +31,4 @@ void ShowAboutBox(QWidget* parent) {
     box.exec();
 }
 
-} // namespace ombrel
+} // namespace gauge

@@ -3,10 +3,10 @@
 
 class QWidget;
 
-namespace ombrel {
+namespace gauge {
 
 // Shows the about box as a modal window over parent (which may be null) and returns when the
 // user closes it.
 void ShowAboutBox(QWidget* parent);
 
-} // namespace ombrel
+} // namespace gauge

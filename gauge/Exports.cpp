@@ -27,7 +27,7 @@ public:
         *out = nullptr;
         if (outer)
             return hr::NoAggregation;
-        const auto gauge = ComPtr<ombrel::GaugeObject>::Adopt(new ombrel::GaugeObject);
+        const auto gauge = ComPtr<gauge::GaugeObject>::Adopt(new gauge::GaugeObject);
         return gauge->QueryInterface(iid, out);
     }
     HResult LockServer(bool lock) override {
@@ -40,12 +40,12 @@ platform::control::ClassRegistration registration() {
     platform::control::ClassRegistration e;
     e.progId = QLatin1String(ids::ProgId);
     e.classId = ids::ClassId;
-    e.className = ombrel::MetadataValue(QStringLiteral("Class.Name"));
-    e.version = ombrel::MetadataValue(QStringLiteral("FileVersion"));
+    e.className = gauge::MetadataValue(QStringLiteral("Class.Name"));
+    e.version = gauge::MetadataValue(QStringLiteral("FileVersion"));
     e.isControl = true;
     e.typeLibId = ids::TypeLibId;
-    e.typeLibName = ombrel::MetadataValue(QStringLiteral("TypeLib.Name"));
-    e.typeLibHelp = ombrel::MetadataValue(QStringLiteral("TypeLib.HelpString"));
+    e.typeLibName = gauge::MetadataValue(QStringLiteral("TypeLib.Name"));
+    e.typeLibHelp = gauge::MetadataValue(QStringLiteral("TypeLib.HelpString"));
     e.typeLibVersion = QLatin1String(ids::TypeLibVersion);
     e.typeLibLocale = 0x0409;
     return e;

@@ -6,7 +6,7 @@
 
 #include <iterator>
 
-namespace ombrel {
+namespace gauge {
 
 namespace hr = platform::control::hr;
 namespace ids = platform::control::ombrel;
@@ -358,4 +358,4 @@ void GaugeObject::updateWindow() {
         window_->update();
 }
 
-} // namespace ombrel
+} // namespace gauge

@@ -9,7 +9,7 @@
 #include <QPointer>
 #include <QWidget>
 
-namespace ombrel {
+namespace gauge {
 
 using platform::control::ComObject;
 using platform::control::Guid;
@@ -41,6 +41,8 @@ public:
     HResult SetExtent(const QSize& pixels) override;
     HResult CreateWindow(QWidget* parent, const QRect& geometry, QWidget** out) override;
 
+    const OmbrelGauge& Gauge() const { return gauge_; }
+
 private:
     HResult get(DispId id, Variant* out);
     HResult put(DispId id, const Variant& value);
@@ -53,4 +55,4 @@ private:
     QPointer<QWidget> window_;
 };
 
-} // namespace ombrel
+} // namespace gauge

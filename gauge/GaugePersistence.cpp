@@ -6,7 +6,7 @@
 
 #include "platform/control/StdObjects.h"
 
-namespace ombrel {
+namespace gauge {
 
 namespace hr = platform::control::hr;
 using platform::control::ComPtr;
@@ -140,18 +140,18 @@ HResult OmbrelGauge::Load(IPropertyBag& bag, IControlSite* site) {
         percent_.SetFont(replacement.Get());
 
     if (Succeeded(readOr(bag, "PercentColor", Variant::I4(DefaultPercentColor)).ToI4(&i4)))
-        percent_.SetForeColor(OleColor(i4));
+        percent_.SetColour(OleColor(i4));
     if (Succeeded(readOr(bag, "ProgressColor", Variant::I4(DefaultProgressColor)).ToI4(&i4)))
-        bar_.SetBackColor(OleColor(i4));
+        bar_.SetColour(OleColor(i4));
     if (Succeeded(readOr(bag, "BorderColor", Variant::I4(DefaultBorderColor)).ToI4(&i4)))
-        borderColour_.SetBackColor(OleColor(i4));
-    border_.SetColour(borderColour_.BackColor());
+        borderColour_.SetColour(OleColor(i4));
+    border_.SetColour(borderColour_.Colour());
     if (Succeeded(readOr(bag, "PercentVisible", Variant::Bool(true)).ToBool(&on)))
         percentShown_ = on;
     if (Succeeded(readOr(bag, "FadeInColor", Variant::I4(DefaultFadeInColor)).ToI4(&i4)))
-        fadeIn_.SetBackColor(OleColor(i4));
+        fadeIn_.SetColour(OleColor(i4));
     if (Succeeded(readOr(bag, "FadeOutColor", Variant::I4(DefaultFadeOutColor)).ToI4(&i4)))
-        fadeOut_.SetBackColor(OleColor(i4));
+        fadeOut_.SetColour(OleColor(i4));
     ComPtr<IPictureObject> picture;
     if (Succeeded(readOr(bag, "Picture", Variant::Object(nullptr))
                       .ToObject(IPictureObject::Iid, reinterpret_cast<void**>(picture.Receive()))))
@@ -162,4 +162,4 @@ HResult OmbrelGauge::Load(IPropertyBag& bag, IControlSite* site) {
     return hr::Ok;
 }
 
-} // namespace ombrel
+} // namespace gauge

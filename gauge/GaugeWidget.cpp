@@ -5,7 +5,7 @@
 #include <QPainter>
 #include <QResizeEvent>
 
-namespace ombrel {
+namespace gauge {
 
 GaugeWidget::GaugeWidget(OmbrelGauge& gauge, QWidget* parent)
     : QWidget(parent)
@@ -24,4 +24,4 @@ void GaugeWidget::resizeEvent(QResizeEvent* event) {
     update();
 }
 
-} // namespace ombrel
+} // namespace gauge

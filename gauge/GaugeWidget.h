@@ -3,7 +3,7 @@
 
 #include <QWidget>
 
-namespace ombrel {
+namespace gauge {
 
 class OmbrelGauge;
 
@@ -19,4 +19,4 @@ private:
     OmbrelGauge& gauge_;
 };
 
-} // namespace ombrel
+} // namespace gauge

@@ -6,7 +6,7 @@
 #include <QPainter>
 #include <limits>
 
-namespace ombrel {
+namespace gauge {
 
 namespace hr = platform::control::hr;
 namespace dispid = platform::control::ombrel::dispid;
@@ -85,7 +85,7 @@ HResult OmbrelGauge::LayoutBar() {
         RETURN_IF_FAILED(surface_.SetScaleHeight(MaxLogicalHeight));
 
     RETURN_IF_FAILED(border_.Move(0, 0, surface_.ScaleWidth(), surface_.ScaleHeight()));
-    RETURN_IF_FAILED(border_.SetColour(borderColour_.BackColor()));
+    RETURN_IF_FAILED(border_.SetColour(borderColour_.Colour()));
 
     percent_.SetCaption(QString::number(currentValue_) + QLatin1Char('%'));
     RETURN_IF_FAILED(percent_.MoveTo((surface_.ScaleWidth() - percent_.Rect().width) / 2,
@@ -108,8 +108,8 @@ HResult OmbrelGauge::paintFade() {
     if (currentValue_ < lastPaintedValue_)
         surface_.Clear();
 
-    const auto c1 = std::int32_t(fadeIn_.BackColor());
-    const auto c2 = std::int32_t(fadeOut_.BackColor());
+    const auto c1 = std::int32_t(fadeIn_.Colour());
+    const auto c2 = std::int32_t(fadeOut_.Colour());
     const std::int32_t r1 = RedPart(c1), g1 = GreenPart(c1), b1 = BluePart(c1);
     const std::int32_t r2 = RedPart(c2), g2 = GreenPart(c2), b2 = BluePart(c2);
 
@@ -206,20 +206,20 @@ HResult OmbrelGauge::SetFont(IFontObject* font) {
 }
 
 HResult OmbrelGauge::SetPercentColor(OleColor colour) {
-    RETURN_IF_FAILED(percent_.SetForeColor(colour));
+    RETURN_IF_FAILED(percent_.SetColour(colour));
     notify(dispid::PercentColor);
     return hr::Ok;
 }
 
 HResult OmbrelGauge::SetProgressColor(OleColor colour) {
-    RETURN_IF_FAILED(bar_.SetBackColor(colour));
+    RETURN_IF_FAILED(bar_.SetColour(colour));
     notify(dispid::ProgressColor);
     return hr::Ok;
 }
 
 HResult OmbrelGauge::SetBorderColor(OleColor colour) {
-    RETURN_IF_FAILED(borderColour_.SetBackColor(colour));
-    RETURN_IF_FAILED(border_.SetColour(borderColour_.BackColor()));
+    RETURN_IF_FAILED(borderColour_.SetColour(colour));
+    RETURN_IF_FAILED(border_.SetColour(borderColour_.Colour()));
     notify(dispid::BorderColor);
     return hr::Ok;
 }
@@ -232,14 +232,14 @@ HResult OmbrelGauge::SetPercentVisible(bool on) {
 }
 
 HResult OmbrelGauge::SetFadeInColor(OleColor colour) {
-    RETURN_IF_FAILED(fadeIn_.SetBackColor(colour));
+    RETURN_IF_FAILED(fadeIn_.SetColour(colour));
     RETURN_IF_FAILED(LayoutBar());
     notify(dispid::FadeInColor);
     return hr::Ok;
 }
 
 HResult OmbrelGauge::SetFadeOutColor(OleColor colour) {
-    RETURN_IF_FAILED(fadeOut_.SetBackColor(colour));
+    RETURN_IF_FAILED(fadeOut_.SetColour(colour));
     RETURN_IF_FAILED(LayoutBar());
     notify(dispid::FadeOutColor);
     return hr::Ok;
@@ -296,4 +296,4 @@ QImage OmbrelGauge::Render() const {
     return image;
 }
 
-} // namespace ombrel
+} // namespace gauge

@@ -13,7 +13,7 @@
 
 class QPainter;
 
-namespace ombrel {
+namespace gauge {
 
 using platform::control::DispId;
 using platform::control::IControlSite;
@@ -66,17 +66,17 @@ public:
     HResult SetFontBold(bool on);
     const ComPtr<IFontObject>& Font() const { return percent_.Font(); }
     HResult SetFont(IFontObject* font);
-    OleColor PercentColor() const { return percent_.ForeColor(); }
+    OleColor PercentColor() const { return percent_.Colour(); }
     HResult SetPercentColor(OleColor colour);
-    OleColor ProgressColor() const { return bar_.BackColor(); }
+    OleColor ProgressColor() const { return bar_.Colour(); }
     HResult SetProgressColor(OleColor colour);
-    OleColor BorderColor() const { return borderColour_.BackColor(); }
+    OleColor BorderColor() const { return borderColour_.Colour(); }
     HResult SetBorderColor(OleColor colour);
     bool PercentVisible() const { return percentShown_; }
     HResult SetPercentVisible(bool on);
-    OleColor FadeInColor() const { return fadeIn_.BackColor(); }
+    OleColor FadeInColor() const { return fadeIn_.Colour(); }
     HResult SetFadeInColor(OleColor colour);
-    OleColor FadeOutColor() const { return fadeOut_.BackColor(); }
+    OleColor FadeOutColor() const { return fadeOut_.Colour(); }
     HResult SetFadeOutColor(OleColor colour);
     const ComPtr<IPictureObject>& Picture() const { return surface_.Picture(); }
     HResult SetPicture(IPictureObject* picture);
@@ -125,4 +125,4 @@ private:
     std::int16_t lastPaintedValue_ = 0;
 };
 
-} // namespace ombrel
+} // namespace gauge

@@ -4,28 +4,20 @@
 #include <QPainter>
 #include <cmath>
 
-namespace ombrel {
+namespace gauge {
 
 namespace hr = platform::control::hr;
 
-HResult CheckSize(double width, double height) {
-    return width >= 0 && height >= 0 ? hr::Ok : hr::InvalidPropertyValue;
-}
-
-ColourLabel::ColourLabel(OleColor colour)
-    : colour_(colour) {
-}
-
-HResult ColourLabel::SetBackColor(OleColor colour) {
+HResult ColouredPart::SetColour(OleColor colour) {
     if (!IsValidColour(colour))
         return hr::InvalidPropertyValue;
     colour_ = colour;
     return hr::Ok;
 }
 
-HResult ColourLabel::Move(double left, double top, double width, double height) {
-    if (const HResult r = CheckSize(width, height); platform::control::Failed(r))
-        return r;
+HResult ColouredPart::Move(double left, double top, double width, double height) {
+    if (!(width >= 0 && height >= 0))
+        return hr::InvalidPropertyValue;
     rect_ = {left, top, width, height};
     return hr::Ok;
 }
@@ -36,8 +28,8 @@ void ColourLabel::Paint(QPainter& painter, const Surface& surface) const {
 }
 
 TextLabel::TextLabel(ComPtr<IFontObject> font, OleColor colour, const Surface& surface)
-    : font_(std::move(font))
-    , colour_(colour)
+    : ColouredPart(colour)
+    , font_(std::move(font))
     , surface_(surface) {
     font_->Advise(this);
 }
@@ -49,13 +41,6 @@ TextLabel::~TextLabel() {
 void TextLabel::SetCaption(const QString& text) {
     caption_ = text;
     FitToText();
-}
-
-HResult TextLabel::SetForeColor(OleColor colour) {
-    if (!IsValidColour(colour))
-        return hr::InvalidPropertyValue;
-    colour_ = colour;
-    return hr::Ok;
 }
 
 HResult TextLabel::SetFont(IFontObject* font) {
@@ -97,28 +82,14 @@ void TextLabel::Paint(QPainter& painter, const Surface& surface) const {
 }
 
 BorderShape::BorderShape(std::int16_t penWidth, OleColor colour)
-    : penWidth_(penWidth)
-    , colour_(colour) {
+    : ColouredPart(colour)
+    , penWidth_(penWidth) {
 }
 
 HResult BorderShape::SetPenWidth(std::int16_t width) {
     if (width < MinPenWidth || width > MaxPenWidth)
         return hr::InvalidPropertyValue;
     penWidth_ = width;
-    return hr::Ok;
-}
-
-HResult BorderShape::SetColour(OleColor colour) {
-    if (!IsValidColour(colour))
-        return hr::InvalidPropertyValue;
-    colour_ = colour;
-    return hr::Ok;
-}
-
-HResult BorderShape::Move(double left, double top, double width, double height) {
-    if (const HResult r = CheckSize(width, height); platform::control::Failed(r))
-        return r;
-    rect_ = {left, top, width, height};
     return hr::Ok;
 }
 
@@ -139,4 +110,4 @@ void BorderShape::Paint(QPainter& painter, const Surface& surface) const {
         colour);
 }
 
-} // namespace ombrel
+} // namespace gauge

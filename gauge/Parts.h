@@ -12,35 +12,44 @@
 
 class QPainter;
 
-namespace ombrel {
+namespace gauge {
 
 using platform::control::IFontObject;
 
-// Negative widths and heights are refused.
-HResult CheckSize(double width, double height);
-
-// A label without text: a background colour and, for the solid bar, a rectangle.
-class ColourLabel {
+// What labels and shapes have in common: a colour and a rectangle, both checked when set.
+class ColouredPart {
 public:
-    explicit ColourLabel(OleColor colour);
-    OleColor BackColor() const { return colour_; }
-    HResult SetBackColor(OleColor colour);
+    explicit ColouredPart(OleColor colour)
+        : colour_(colour) {}
+    OleColor Colour() const { return colour_; }
+    // Refuses anything IsValidColour refuses.
+    HResult SetColour(OleColor colour);
     const Geometry& Rect() const { return rect_; }
+    // Refuses negative widths and heights.
     HResult Move(double left, double top, double width, double height);
+
+protected:
+    OleColor colour_;
+    Geometry rect_;
+};
+
+// A label without text: its colour is its background colour, and, for the solid bar, it
+// paints its rectangle.
+class ColourLabel : public ColouredPart {
+public:
+    using ColouredPart::ColouredPart;
     bool Visible() const { return visible_; }
     void SetVisible(bool on) { visible_ = on; }
     // An opaque rectangle in the background colour, when visible.
     void Paint(QPainter& painter, const Surface& surface) const;
 
 private:
-    OleColor colour_;
-    Geometry rect_;
     bool visible_ = false;
 };
 
 // A transparent label with one line of text that sizes itself to its text. It listens to its
 // font object, so a change made through that object resizes it at once (keeping its position).
-class TextLabel final : private platform::control::IFontSink {
+class TextLabel final : public ColouredPart, private platform::control::IFontSink {
 public:
     TextLabel(ComPtr<IFontObject> font, OleColor colour, const Surface& surface);
     ~TextLabel();
@@ -49,11 +58,8 @@ public:
 
     const QString& Caption() const { return caption_; }
     void SetCaption(const QString& text);
-    OleColor ForeColor() const { return colour_; }
-    HResult SetForeColor(OleColor colour);
     const ComPtr<IFontObject>& Font() const { return font_; }
     HResult SetFont(IFontObject* font);
-    const Geometry& Rect() const { return rect_; }
     HResult MoveTo(double left, double top);
     bool Visible() const { return visible_; }
     void SetVisible(bool on) { visible_ = on; }
@@ -68,15 +74,13 @@ private:
     void OnFontChanged(platform::control::DispId property) override;
 
     ComPtr<IFontObject> font_;
-    OleColor colour_;
     const Surface& surface_;
     QString caption_;
-    Geometry rect_;
     bool visible_ = false;
 };
 
-// A rectangle outline drawn inside its rectangle with a pen of PenWidth pixels.
-class BorderShape {
+// A rectangle outline in its colour, drawn inside its rectangle with a pen of PenWidth pixels.
+class BorderShape : public ColouredPart {
 public:
     // Pen widths the shape accepts.
     static constexpr int MinPenWidth = 1;
@@ -85,16 +89,10 @@ public:
     BorderShape(std::int16_t penWidth, OleColor colour);
     std::int16_t PenWidth() const { return penWidth_; }
     HResult SetPenWidth(std::int16_t width);
-    OleColor Colour() const { return colour_; }
-    HResult SetColour(OleColor colour);
-    const Geometry& Rect() const { return rect_; }
-    HResult Move(double left, double top, double width, double height);
     void Paint(QPainter& painter, const Surface& surface) const;
 
 private:
     std::int16_t penWidth_;
-    OleColor colour_;
-    Geometry rect_;
 };
 
-} // namespace ombrel
+} // namespace gauge

@@ -3,7 +3,7 @@
 #include <QList>
 #include <array>
 
-namespace ombrel {
+namespace gauge {
 
 namespace {
 
@@ -105,4 +105,4 @@ QByteArray ToolboxBitmap() {
     return QByteArray(reinterpret_cast<const char*>(Bitmap30000.data()), int(Bitmap30000.size()));
 }
 
-} // namespace ombrel
+} // namespace gauge

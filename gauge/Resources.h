@@ -8,7 +8,7 @@
 #include <QByteArray>
 #include <QString>
 
-namespace ombrel {
+namespace gauge {
 
 inline constexpr int ToolboxBitmapId = 30000;
 
@@ -17,4 +17,4 @@ QString MetadataValue(const QString& key);
 // The 16 x 15, 24-bit toolbox bitmap as a BMP file.
 QByteArray ToolboxBitmap();
 
-} // namespace ombrel
+} // namespace gauge

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace ombrel {
+namespace gauge {
 
 namespace hr = platform::control::hr;
 
@@ -136,4 +136,4 @@ void Surface::Paint(QPainter& painter) const {
     painter.drawImage(QPoint(0, 0), lines_);
 }
 
-} // namespace ombrel
+} // namespace gauge

@@ -16,7 +16,7 @@
 
 class QPainter;
 
-namespace ombrel {
+namespace gauge {
 
 using platform::OleColor;
 using platform::control::ComPtr;
@@ -80,4 +80,4 @@ private:
     QImage pictureImage_;
 };
 
-} // namespace ombrel
+} // namespace gauge

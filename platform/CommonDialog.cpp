@@ -1,5 +1,7 @@
 #include "platform/CommonDialog.h"
 
+#include "platform/Replaceable.h"
+
 #include <QDir>
 #include <QFileDialog>
 #include <QStringList>
@@ -29,21 +31,14 @@ public:
     }
 };
 
-FileDialogs*& installed() {
-    static FileDialogs* dialogs = nullptr;
-    return dialogs;
-}
-
 } // namespace
 
 FileDialogs& CurrentFileDialogs() {
-    static RealFileDialogs real;
-    FileDialogs* dialogs = installed();
-    return dialogs ? *dialogs : real;
+    return Replaceable<FileDialogs, RealFileDialogs>::current();
 }
 
 void SetFileDialogs(FileDialogs* dialogs) {
-    installed() = dialogs;
+    Replaceable<FileDialogs, RealFileDialogs>::install(dialogs);
 }
 
 QStringList ToQtFilters(const QString& filter) {

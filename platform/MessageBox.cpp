@@ -1,5 +1,7 @@
 #include "platform/MessageBox.h"
 
+#include "platform/Replaceable.h"
+
 #include <QMessageBox>
 
 namespace platform {
@@ -9,8 +11,11 @@ namespace {
 class RealMessageBoxes final : public MessageBoxes {
 public:
     MsgAnswer show(QWidget* owner, const MessageRequest& request) override {
-        QMessageBox box(icon(request.icon), request.caption, request.text, QMessageBox::NoButton,
-                        owner);
+        // Texts break lines the Windows way; Qt draws a lone CR as a glyph.
+        QString text = request.text;
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        QMessageBox box(icon(request.icon), request.caption, text, QMessageBox::NoButton, owner);
+        box.setTextFormat(Qt::PlainText);
         if (request.buttons == MsgButtons::YesNo) {
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
             box.setDefaultButton(request.defaultAnswer == MsgAnswer::No ? QMessageBox::No
@@ -41,21 +46,14 @@ private:
     }
 };
 
-MessageBoxes*& installed() {
-    static MessageBoxes* boxes = nullptr;
-    return boxes;
-}
-
 } // namespace
 
 MessageBoxes& CurrentMessageBoxes() {
-    static RealMessageBoxes real;
-    MessageBoxes* boxes = installed();
-    return boxes ? *boxes : real;
+    return Replaceable<MessageBoxes, RealMessageBoxes>::current();
 }
 
 void SetMessageBoxes(MessageBoxes* boxes) {
-    installed() = boxes;
+    Replaceable<MessageBoxes, RealMessageBoxes>::install(boxes);
 }
 
 MsgAnswer MsgBox(QWidget* owner, const MessageRequest& request) {

@@ -1,5 +1,7 @@
 #include "platform/Shell.h"
 
+#include "platform/Replaceable.h"
+
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QProcess>
@@ -47,21 +49,14 @@ public:
     }
 };
 
-Shell*& installed() {
-    static Shell* shell = nullptr;
-    return shell;
-}
-
 } // namespace
 
 Shell& CurrentShell() {
-    static RealShell real;
-    Shell* shell = installed();
-    return shell ? *shell : real;
+    return Replaceable<Shell, RealShell>::current();
 }
 
 void SetShell(Shell* shell) {
-    installed() = shell;
+    Replaceable<Shell, RealShell>::install(shell);
 }
 
 bool ShellExecute(const QString& operation, const QString& file, const QString& parameters,

@@ -2,14 +2,14 @@
 
 #include "app/decoration/Decoration.h"
 #include "app/decoration/DialogParts.h"
+#include "app/decoration/Messages.h"
+#include "app/decoration/ProgressBar.h"
 #include "app/decoration/Twips.h"
-#include "app/encoding/EncodingBar.h"
 #include "app/encoding/KeptResult.h"
 #include "app/main/TempFiles.h"
 #include "app/settings/Settings.h"
 #include "platform/CommonDialog.h"
 #include "platform/Files.h"
-#include "platform/MessageBox.h"
 #include "platform/Text.h"
 
 #include <QCoreApplication>
@@ -23,7 +23,6 @@ constexpr int ClientHeightTwips = 2610;
 constexpr int CopyDelayMs = 1000;
 constexpr platform::OleColor White = 0xFFFFFF;
 
-const QString ProgramTitle = QStringLiteral("Quillory");
 const QString NewLine = QStringLiteral("\r\n");
 
 } // namespace
@@ -70,17 +69,11 @@ void frmWav2Mp3::createControls(const ButtonFactory& makeButton) {
     txtMP3_ = pathBox("txtMP3", TwipsRect(240, 1200, 4215, 285));
     cmdMP3_ = PlaceButton(makeButton, this, "cmdMP3", QStringLiteral("Save ..."),
                           TwipsRect(4560, 1200, 945, 315));
-    createProgressBar();
+    // Without its control the bar stays empty and the tool still converts.
+    pbCur_ = ProgressBar::Place(this, QStringLiteral("pbCur"), TwipsRect(240, 1920, 4215, 315),
+                                GaugeLayout{});
     cmdConvert_ = PlaceButton(makeButton, this, "cmdConvert", QStringLiteral("Convert"),
                               TwipsRect(4560, 1920, 945, 315));
-}
-
-// Without its bar the tool still converts; the user learns how to get the bar back.
-void frmWav2Mp3::createProgressBar() {
-    QString message;
-    pbCur_ = PlaceEncodingBar(this, TwipsRect(240, 1920, 4215, 315), &message);
-    if (!pbCur_)
-        showError(message);
 }
 
 void frmWav2Mp3::connectControls() {
@@ -95,12 +88,9 @@ void frmWav2Mp3::connectControls() {
 }
 
 void frmWav2Mp3::setTabOrder() {
-    QWidget* const bar = pbCur_ ? pbCur_->Widget() : nullptr;
-    QWidget* const order[] = {bar, txtWAV_, txtMP3_, cmdMP3_, cmdWAV_, cmdConvert_};
-    for (std::size_t i = 1; i < std::size(order); ++i) {
-        if (order[i - 1])
-            QWidget::setTabOrder(order[i - 1], order[i]);
-    }
+    QWidget* const order[] = {pbCur_, txtWAV_, txtMP3_, cmdMP3_, cmdWAV_, cmdConvert_};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
 void frmWav2Mp3::load() {
@@ -139,24 +129,21 @@ void frmWav2Mp3::convert() {
     const QString source = txtWAV_->text();
     const QString target = txtMP3_->text();
     if (platform::TrimSpaces(source).isEmpty()) {
-        showError(QStringLiteral("Please open a WAV file!"));
+        ShowError(this, QStringLiteral("Please open a WAV file!"));
         return;
     }
     if (platform::TrimSpaces(target).isEmpty()) {
-        showError(QStringLiteral("Please enter an MP3 file name to save!"));
+        ShowError(this, QStringLiteral("Please enter an MP3 file name to save!"));
         return;
     }
     if (!platform::FileExists(source)) {
-        showError(QStringLiteral("The below file is not existing:") + NewLine + source);
+        ShowError(this, QStringLiteral("The below file is not existing:") + NewLine + source);
         return;
     }
     if (platform::FileExists(target)) {
         const QString question = QStringLiteral("The below file is already existed,") + NewLine +
                                  QStringLiteral("Do you want to overwrite it?") + NewLine + target;
-        const platform::MsgAnswer answer =
-            platform::MsgBox(this, {question, ProgramTitle, platform::MsgButtons::YesNo,
-                                    platform::MsgIcon::Question, platform::MsgAnswer::Yes});
-        if (answer != platform::MsgAnswer::Yes)
+        if (!AskYesNo(this, question))
             return;
         platform::DeleteFile(target);
     }
@@ -183,7 +170,8 @@ void frmWav2Mp3::RetryViaTemp(const QString& sourceWav) {
     platform::DeleteFile(SourceCopyPath);
     platform::DeleteFile(EncodedTempPath);
     const QString reason = MP3X_->errorText();
-    showError(QStringLiteral("Unknow error!") + (reason.isEmpty() ? QString() : NewLine + reason));
+    ShowError(this,
+              QStringLiteral("Unknow error!") + (reason.isEmpty() ? QString() : NewLine + reason));
 }
 
 void frmWav2Mp3::startedEncoding() {
@@ -192,7 +180,7 @@ void frmWav2Mp3::startedEncoding() {
 }
 
 void frmWav2Mp3::showProgress(qint16 percent, int) {
-    PutBarValue(pbCur_.get(), percent);
+    pbCur_->putValue(percent);
     if (percent < 100)
         return;
     encoding_ = false;
@@ -205,7 +193,7 @@ void frmWav2Mp3::showProgress(qint16 percent, int) {
 void frmWav2Mp3::encodingFailed(const QString& message) {
     encoding_ = false;
     EncodingViaTemp = false;
-    showError(message);
+    ShowError(this, message);
     SetButtonEnabled(cmdConvert_, true);
 }
 
@@ -226,10 +214,9 @@ void frmWav2Mp3::copyResult() {
     if (copied)
         return;
     QString text = QStringLiteral("The MP3 file could not be copied to:") + NewLine + target;
-    text += kept.isEmpty()
-                ? NewLine + QStringLiteral("The encoded file could not be kept either.")
-                : NewLine + QStringLiteral("The encoded file was kept as:") + NewLine + kept;
-    showError(text);
+    text += kept.isEmpty() ? NewLine + QStringLiteral("The encoded file could not be kept either.")
+                           : NewLine + QStringLiteral("It has been kept as:") + NewLine + kept;
+    ShowError(this, text);
 }
 
 void frmWav2Mp3::done(int result) {
@@ -241,11 +228,6 @@ void frmWav2Mp3::done(int result) {
     if (Timer1_.isActive())
         Timer1_Timer();
     QDialog::done(result);
-}
-
-void frmWav2Mp3::showError(const QString& text) {
-    platform::MsgBox(this, {text, ProgramTitle, platform::MsgButtons::Ok,
-                            platform::MsgIcon::Critical, platform::MsgAnswer::Ok});
 }
 
 void frmWav2Mp3::paintEvent(QPaintEvent*) {

@@ -10,12 +10,9 @@
 #include <QDialog>
 #include <QTimer>
 #include <cstdint>
-#include <memory>
 
 class QLineEdit;
-namespace platform::control {
-class HostedControl;
-}
+class ProgressBar;
 
 class frmWav2Mp3 : public QDialog {
     Q_OBJECT
@@ -31,15 +28,12 @@ public:
 
     const Surface& surface() const { return surface_; }
     bool isEncoding() const { return encoding_; }
-    // The Ombrel bar, or null when the control could not be created.
-    platform::control::HostedControl* progressBar() const { return pbCur_.get(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     void createControls(const ButtonFactory& makeButton);
-    void createProgressBar();
     void connectControls();
     void setTabOrder();
     void load();
@@ -52,7 +46,6 @@ private:
     void encodingFailed(const QString& message);
     void Timer1_Timer();
     void copyResult();
-    void showError(const QString& text);
 
     Surface surface_;
     Mp3Encoder* MP3X_ = nullptr;
@@ -64,7 +57,7 @@ private:
     // From an accepted EncodeFile until its 100 or its failure.
     bool encoding_ = false;
 
-    std::unique_ptr<platform::control::HostedControl> pbCur_;
+    ProgressBar* pbCur_ = nullptr;
     QLineEdit* txtWAV_ = nullptr;
     QLineEdit* txtMP3_ = nullptr;
     SkinButton* cmdWAV_ = nullptr;

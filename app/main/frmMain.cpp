@@ -1,8 +1,12 @@
 #include "app/main/frmMain.h"
 
 #include "app/decoration/Decoration.h"
+#include "app/decoration/Messages.h"
+#include "app/decoration/ProgressBar.h"
 #include "app/decoration/SkinButton.h"
 #include "app/decoration/Twips.h"
+#include "app/encoding/frmConvert.h"
+#include "app/main/ConversionRun.h"
 #include "app/main/TargetName.h"
 #include "app/settings/Settings.h"
 #include "platform/CommonDialog.h"
@@ -31,8 +35,6 @@ constexpr int ClientHeightTwips = 4350;
 
 enum ShapeIndex { Shape1, ShpOpen, ShpSave };
 enum LineIndex { Line1Top, Line1Bottom };
-
-const QString ProgramTitle = QStringLiteral("Quillory");
 
 QFont labelFont() {
     QFont font(QStringLiteral("Arial"));
@@ -69,6 +71,7 @@ frmMain::frmMain(MainWindowSetup setup, QWidget* parent)
     setFixedSize(TwipsToPixels(ClientWidthTwips), TwipsToPixels(ClientHeightTwips));
     surface_.resize(size());
     createControls();
+    createConversionRun();
     connectButtons();
     setTabOrder();
     startUp();
@@ -78,6 +81,10 @@ frmMain::frmMain(MainWindowSetup setup, QWidget* parent)
 }
 
 frmMain::~frmMain() = default;
+
+bool frmMain::isConverting() const {
+    return run_->converting();
+}
 
 void frmMain::RefreshCap() {
     setWindowTitle(QStringLiteral("Quillory 2.0"));
@@ -139,6 +146,10 @@ void frmMain::createControls() {
 
     lNow_ = label("lNow", QStringLiteral("Now:"), TwipsRect(240, 2400, 420, 225));
     lTotal_ = label("lTotal", QStringLiteral("Total:"), TwipsRect(2520, 2400, 465, 225));
+    GaugeLayout bar;
+    bar.borderColor = FrameColour;
+    pbCur_ =
+        ProgressBar::Place(this, QStringLiteral("pbCur"), TwipsRect(240, 2640, 5175, 315), bar);
     cmdConvert_ =
         createButton("cmdConvert", QStringLiteral("Convert"), TwipsRect(5520, 2640, 1185, 315));
 
@@ -177,6 +188,7 @@ void frmMain::connectButtons() {
     connect(cmdSave_, &SkinButton::clicked, this, &frmMain::chooseTarget);
     connect(optMP3_, &QRadioButton::clicked, this, [this] { selectOption(optMP3_, true); });
     connect(optWAV_, &QRadioButton::clicked, this, [this] { selectOption(optWAV_, true); });
+    connect(cmdConvert_, &SkinButton::clicked, run_, &ConversionRun::toggle);
     connect(cmd_[1], &SkinButton::clicked, this, &frmMain::openHelpFile);
     connect(cmd_[3], &SkinButton::clicked, this, &frmMain::openVolumeControl);
     connect(cmd_[4], &SkinButton::clicked, this, &QWidget::close);
@@ -203,7 +215,6 @@ void frmMain::startUp() {
     etched.colour = White;
     etched.line.setLine(etched.line.x1(), coloured.y1() + 1, etched.line.x2(), coloured.y1() + 1);
 
-    converting_ = false;
     cmdConvert_->setCaption(QStringLiteral("Convert"));
 
     SetDefaultSettings();
@@ -223,10 +234,7 @@ void frmMain::paintEvent(QPaintEvent*) {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
-    const platform::MessageRequest question{QStringLiteral("Are you sure to exit Quillory?"),
-                                            ProgramTitle, platform::MsgButtons::YesNo,
-                                            platform::MsgIcon::Question, platform::MsgAnswer::No};
-    if (platform::MsgBox(this, question) == platform::MsgAnswer::Yes)
+    if (AskYesNo(this, QStringLiteral("Are you sure to exit Quillory?"), platform::MsgAnswer::No))
         event->accept();
     else
         event->ignore();
@@ -237,7 +245,9 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress || (watched != txtOpen_ && watched != txtSave_))
         return QWidget::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
-    if (key->text().isEmpty())
+    // Tab moves the focus; it is not typed into the box.
+    const bool navigation = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+    if (key->text().isEmpty() || navigation)
         return QWidget::eventFilter(watched, event);
     SkinButton* button = watched == txtOpen_ ? cmdOpen_ : cmdSave_;
     if (button->isEnabled()) {
@@ -309,4 +319,36 @@ void frmMain::openHelpFile() {
 void frmMain::openVolumeControl() {
     platform::ShellExecute(QStringLiteral("open"), QStringLiteral("sndvol32.exe "),
                            QStringLiteral("/r"), QString());
+}
+
+void frmMain::createConversionRun() {
+    ConversionControls controls;
+    controls.window = this;
+    controls.txtOpen = txtOpen_;
+    controls.txtSave = txtSave_;
+    controls.optMP3 = optMP3_;
+    controls.optWAV = optWAV_;
+    controls.cmdConfigure = cmdConfigure_;
+    controls.cmdOpen = cmdOpen_;
+    controls.cmdSave = cmdSave_;
+    controls.cmdConvert = cmdConvert_;
+    controls.cmd = cmd_;
+    controls.lNow = lNow_;
+    controls.lTotal = lTotal_;
+    controls.runEncodingStage = [this] { runEncodingStage(); };
+    controls.showPercent = [this](std::int16_t percent) { pbCur_->putValue(percent); };
+    run_ = new ConversionRun(std::move(controls), setup_.makeRenderer(this), this);
+}
+
+void frmMain::runEncodingStage() {
+    EncodingStageSetup stage;
+    stage.makeEncoder = setup_.makeEncoder;
+    stage.targetPath = [this] { return txtSave_->text(); };
+    stage.makeProgressBar = [](QWidget* window) -> std::function<void(std::int16_t)> {
+        ProgressBar* bar = ProgressBar::Place(window, QStringLiteral("pbCur"),
+                                              TwipsRect(120, 120, 5175, 315), GaugeLayout{});
+        return [bar](std::int16_t percent) { bar->putValue(percent); };
+    };
+    frmConvert frm(this, std::move(stage));
+    frm.exec();
 }

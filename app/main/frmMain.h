@@ -4,6 +4,8 @@
 
 #include "app/decoration/SkinButton.h"
 #include "app/decoration/Surface.h"
+#include "app/encoding/Mp3Encoder.h"
+#include "app/main/Renderer.h"
 
 #include <QWidget>
 #include <array>
@@ -13,11 +15,15 @@
 class QLabel;
 class QLineEdit;
 class QRadioButton;
+class ConversionRun;
+class ProgressBar;
 
 struct MainWindowSetup {
     // The folder that holds the program, its help file and, when writable, options.ini.
     QString programFolder;
     ButtonFactory makeButton;
+    RendererFactory makeRenderer;
+    EncoderFactory makeEncoder;
 };
 
 class frmMain : public QWidget {
@@ -28,7 +34,7 @@ public:
 
     void RefreshCap();
 
-    bool isConverting() const { return converting_; }
+    bool isConverting() const;
     const Surface& surface() const { return surface_; }
 
 protected:
@@ -51,11 +57,12 @@ private:
     void switchTargetToWav();
     void openHelpFile();
     void openVolumeControl();
+    void createConversionRun();
+    void runEncodingStage();
 
     MainWindowSetup setup_;
     Surface surface_;
-    bool converting_ = false;
-    std::int32_t totalMs_ = 0;
+    ConversionRun* run_ = nullptr;
 
     QLineEdit* txtOpen_ = nullptr;
     QLineEdit* txtSave_ = nullptr;
@@ -63,6 +70,7 @@ private:
     QRadioButton* optWAV_ = nullptr;
     QLabel* lNow_ = nullptr;
     QLabel* lTotal_ = nullptr;
+    ProgressBar* pbCur_ = nullptr;
     SkinButton* cmdConfigure_ = nullptr;
     SkinButton* cmdOpen_ = nullptr;
     SkinButton* cmdSave_ = nullptr;

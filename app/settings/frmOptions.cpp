@@ -2,11 +2,11 @@
 
 #include "app/decoration/Decoration.h"
 #include "app/decoration/DialogParts.h"
+#include "app/decoration/Messages.h"
 #include "app/decoration/Twips.h"
 #include "app/settings/Settings.h"
 #include "app/settings/SoundFontSetting.h"
 #include "platform/CommonDialog.h"
-#include "platform/MessageBox.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,7 +21,6 @@ constexpr int ClientHeightTwips = 5445;
 constexpr platform::OleColor White = 0xFFFFFF;
 constexpr platform::OleColor GroupCaptionText = 0x800000;
 
-const QString ProgramTitle = QStringLiteral("Quillory");
 const QString NoSoundFontChosen = QStringLiteral("(automatic)");
 
 // Shape1 (1) and (0) frame the MP3 group, (3) and (2) the WAV group; the even ones are the
@@ -48,11 +47,6 @@ void fillList(QComboBox* list, const Item (&items)[N]) {
     list->clear();
     for (const Item& item : items)
         list->addItem(QString::fromLatin1(item.text), QVariant::fromValue<qint32>(item.value));
-}
-
-void showError(QWidget* owner, const QString& text) {
-    platform::MsgBox(owner, {text, ProgramTitle, platform::MsgButtons::Ok,
-                             platform::MsgIcon::Critical, platform::MsgAnswer::Ok});
 }
 
 } // namespace
@@ -270,7 +264,7 @@ void frmOptions::confirm() {
         saved = SetSoundFontPath(soundFont_) && saved;
     // The new values hold for this run either way; the user must know they will not last.
     if (!saved)
-        showError(this, QStringLiteral("The settings could not be saved to the file below:\r\n") +
+        ShowError(this, QStringLiteral("The settings could not be saved to the file below:\r\n") +
                             SettingsPath() +
                             QStringLiteral("\r\nThey apply until Quillory is closed."));
     accept();
@@ -280,7 +274,7 @@ void frmOptions::confirm() {
 bool frmOptions::rangeIsValid() {
     if (!chkVBR_->isChecked() || cboMin_->currentIndex() < cboMax_->currentIndex())
         return true;
-    showError(this, QStringLiteral("Min Bitrate Must be smaller than Max Bitrate!"));
+    ShowError(this, QStringLiteral("Min Bitrate Must be smaller than Max Bitrate!"));
     return false;
 }
 
@@ -292,7 +286,7 @@ bool frmOptions::soundFontIsUsable() {
     const QString problem = SoundFontProblem(soundFont_);
     if (problem.isEmpty())
         return true;
-    showError(this, QStringLiteral("This SoundFont cannot be used:\r\n") + soundFont_ +
+    ShowError(this, QStringLiteral("This SoundFont cannot be used:\r\n") + soundFont_ +
                         QStringLiteral("\r\n") + problem);
     return false;
 }

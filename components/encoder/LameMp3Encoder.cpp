@@ -39,7 +39,6 @@ bool LameMp3Encoder::EncodeFile(const QString& wavPath, const QString& mp3Path) 
     }
     warning_ = QString::fromStdString(job->warning());
     job_ = std::move(job);
-    targetPath_ = mp3Path;
     stopRequested_ = false;
     outcome_ = Outcome::Stopped;
     failure_.clear();
@@ -62,7 +61,7 @@ void LameMp3Encoder::Stop() {
     worker_.join();
     // Finished but not yet announced counts as stopped too: no 100 is raised, so no file is kept.
     if (outcome_ == Outcome::Completed)
-        QFile::remove(targetPath_);
+        job_->abandon();
     job_.reset();
     running_ = false;
     ++run_;

@@ -50,7 +50,6 @@ private:
     encoder::Mp3Settings settings_;
     QString error_;
     QString warning_;
-    QString targetPath_;
 
     // One run is one accepted EncodeFile; queued notifications of an earlier run are dropped.
     quint64 run_ = 0;

@@ -20,7 +20,8 @@ constexpr std::size_t kWriteBuffer = 1 << 16;
 } // namespace
 
 Mp3FileEncoder::~Mp3FileEncoder() {
-    abandon();
+    if (!finished_)
+        abandon();
 }
 
 bool Mp3FileEncoder::open(const fs::path& wavPath, const fs::path& mp3Path,
@@ -77,7 +78,7 @@ Mp3FileEncoder::Step Mp3FileEncoder::encodeBlock(std::int64_t maxFrames) {
 }
 
 bool Mp3FileEncoder::finish() {
-    if (target_ == nullptr)
+    if (target_ == nullptr || finished_)
         return false;
     const auto tail = stream_.flush();
     if (!tail)
@@ -98,7 +99,7 @@ bool Mp3FileEncoder::finish() {
     target_ = nullptr;
     if (closed != 0)
         return fail("Writing " + inQuotes(targetPath_) + " failed: " + std::strerror(code) + ".");
-    targetIsFile_ = false;
+    finished_ = true;
     return true;
 }
 

@@ -1,7 +1,8 @@
 // One WAV file into one MP3 file, a block at a time: open both, call encodeBlock until it says
 // End, then finish. The caller owns the loop, so it can report progress and stop between blocks.
 // A failure, an abandon, or destroying an unfinished encoder removes the partial MP3, so no
-// half-written file is ever left behind.
+// half-written file is ever left behind. Only a regular file the encoder created is removed:
+// a target such as /dev/null stays.
 #pragma once
 
 #include "components/encoder/Mp3Plan.h"
@@ -36,7 +37,7 @@ public:
     Step encodeBlock(std::int64_t maxFrames = kBlockFrames);
     // Flushes the encoder, writes the Xing/LAME header over the first frame and closes the file.
     bool finish();
-    // Closes and removes the target.
+    // Closes and removes the target, even a finished one.
     void abandon();
 
     std::int64_t totalFrames() const { return source_ ? source_->frames() : 0; }
@@ -55,6 +56,7 @@ private:
     std::FILE* target_ = nullptr;
     std::filesystem::path targetPath_;
     bool targetIsFile_ = false;
+    bool finished_ = false;
     std::vector<float> samples_;
     std::int64_t framesDone_ = 0;
     std::string error_;

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdlib>
 #include <utility>
+#include <vector>
 
 namespace encoder {
 
@@ -39,6 +40,27 @@ ChannelLayout layoutFor(int channelMode, int sourceChannels) {
     }
 }
 
+// The bit rates LAME can write at an MPEG sample rate, ascending.
+std::vector<int> bitRatesAt(int mpegRate) {
+    const int version = mpegVersion(mpegRate);
+    std::vector<int> rates;
+    for (int i = 1; i < 16; ++i) {
+        const int kbps = lame_get_bitrate(version, i);
+        if (kbps > 0)
+            rates.push_back(kbps);
+    }
+    return rates;
+}
+
+bool headerFitsFrame(int kbps, int mpegRate, int outputChannels) {
+    // The size test LAME applies before it writes its header: one frame must hold the frame
+    // header, the side information and 156 bytes of Xing and LAME fields.
+    const bool mpeg1 = mpegVersion(mpegRate) == kMpeg1;
+    const int sideInfo = mpeg1 ? (outputChannels == 1 ? 17 : 32) : (outputChannels == 1 ? 9 : 17);
+    const int frameBytes = (mpeg1 ? 144000 : 72000) * kbps / mpegRate;
+    return frameBytes >= 4 + sideInfo + 156;
+}
+
 } // namespace
 
 int mpegSampleRate(int sourceRate) {
@@ -51,33 +73,17 @@ int mpegSampleRate(int sourceRate) {
     return 48000;
 }
 
-std::vector<int> bitRatesAt(int mpegRate) {
-    const int version = mpegVersion(mpegRate);
-    std::vector<int> rates;
-    for (int i = 1; i < 16; ++i) {
-        const int kbps = lame_get_bitrate(version, i);
-        if (kbps > 0)
-            rates.push_back(kbps);
-    }
-    return rates;
-}
-
 int nearestBitRate(int kbps, int mpegRate) {
     const std::vector<int> rates = bitRatesAt(mpegRate);
     int best = rates.front();
+    // In 64 bits: the settings file may hold any 32-bit value.
+    const auto distance = [kbps](int rate) {
+        return std::llabs(static_cast<long long>(rate) - kbps);
+    };
     for (int rate : rates)
-        if (std::abs(rate - kbps) <= std::abs(best - kbps))
+        if (distance(rate) <= distance(best))
             best = rate;
     return best;
-}
-
-bool headerFitsFrame(int kbps, int mpegRate, int outputChannels) {
-    // The size test LAME applies before it writes its header: one frame must hold the frame
-    // header, the side information and 156 bytes of Xing and LAME fields.
-    const bool mpeg1 = mpegVersion(mpegRate) == kMpeg1;
-    const int sideInfo = mpeg1 ? (outputChannels == 1 ? 17 : 32) : (outputChannels == 1 ? 9 : 17);
-    const int frameBytes = (mpeg1 ? 144000 : 72000) * kbps / mpegRate;
-    return frameBytes >= 4 + sideInfo + 156;
 }
 
 Mp3Plan planMp3(const Mp3Settings& settings, int sourceRate, int sourceChannels) {

@@ -13,8 +13,6 @@
 //     frame of its own size, so players still learn the exact length.
 #pragma once
 
-#include <vector>
-
 namespace encoder {
 
 // The encoder settings as the program stores them; values outside the listed codes are tolerated.
@@ -42,11 +40,8 @@ struct Mp3Plan {
 
 // The MPEG sample rate an MP3 of a source at sourceRate is written at.
 int mpegSampleRate(int sourceRate);
-// The bit rates LAME can write at an MPEG sample rate, ascending.
-std::vector<int> bitRatesAt(int mpegRate);
+// The bit rate LAME can write at an MPEG sample rate that is nearest to kbps, ties going up.
 int nearestBitRate(int kbps, int mpegRate);
-// Whether LAME's Xing/LAME header fits in one frame of this bit rate.
-bool headerFitsFrame(int kbps, int mpegRate, int outputChannels);
 
 Mp3Plan planMp3(const Mp3Settings& settings, int sourceRate, int sourceChannels);
 

@@ -28,10 +28,8 @@ std::string megabytes(std::uint64_t bytes) {
 
 } // namespace
 
-std::uint64_t RenderJob::maxOutputBytes(const MidiFile& song, const WavFormat& format) {
-    const std::uint64_t frames = song.frameAt(song.endTime(), format.sampleRate) +
-                                 std::uint64_t(kTailSeconds) * format.sampleRate;
-    return frames * format.bytesPerFrame() + 4096;
+std::uint64_t RenderJob::maxOutputFrames(const MidiFile& song, int sampleRate) {
+    return song.frameAt(song.endTime(), sampleRate) + std::uint64_t(kTailSeconds) * sampleRate;
 }
 
 // Everything that can be refused is refused here, before the output file exists.
@@ -45,8 +43,10 @@ const std::filesystem::path& RenderJob::checked(const MidiFile& song, Synthesize
     const std::filesystem::path folder =
         output.has_parent_path() ? output.parent_path() : std::filesystem::path(".");
     const std::filesystem::space_info space = std::filesystem::space(folder, ec);
-    const std::uint64_t needed = maxOutputBytes(song, format);
-    if (!ec && space.available < needed)
+    const std::uint64_t needed =
+        maxOutputFrames(song, format.sampleRate) * format.bytesPerFrame() + 4096;
+    // File systems that report no capacity at all (virtual or some network ones) are not judged.
+    if (!ec && space.capacity > 0 && space.available < needed)
         throw RenderError("not enough free space for " + output.string() + ": it needs up to " +
                           megabytes(needed) + " MiB and " + megabytes(space.available) +
                           " MiB are free");
@@ -57,7 +57,8 @@ RenderJob::RenderJob(MidiFile song, Synthesizer& synth, const std::filesystem::p
                      const WavFormat& format)
     : song_(std::move(song))
     , synth_(synth)
-    , writer_(checked(song_, synth, output, format), format)
+    , writer_(checked(song_, synth, output, format), format,
+              maxOutputFrames(song_, format.sampleRate))
     , cursor_(song_)
     , songFrames_(song_.frameAt(song_.endTime(), format.sampleRate))
     , left_(kMaxBlockFrames)

@@ -41,8 +41,8 @@ public:
     // Closes and removes the output, for a render that failed.
     void discard() { writer_.discard(); }
 
-    // What the output will take on disk at most, tail and header included.
-    static std::uint64_t maxOutputBytes(const MidiFile& song, const WavFormat& format);
+    // The song's frames and the longest tail.
+    static std::uint64_t maxOutputFrames(const MidiFile& song, int sampleRate);
 
 private:
     static const std::filesystem::path& checked(const MidiFile& song, Synthesizer& synth,

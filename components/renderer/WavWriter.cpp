@@ -17,7 +17,19 @@ std::string WavFormat::problem() const {
     return {};
 }
 
-WavWriter::WavWriter(const std::filesystem::path& path, const WavFormat& format)
+namespace {
+
+// Leaves room for the header within the 32-bit sizes of a RIFF file.
+constexpr std::uint64_t kMaxWavData = 0xFFFFFFFFull - 4096;
+
+float clamped(float sample) {
+    return sample > 1.0f ? 1.0f : (sample < -1.0f ? -1.0f : sample);
+}
+
+} // namespace
+
+WavWriter::WavWriter(const std::filesystem::path& path, const WavFormat& format,
+                     std::uint64_t maxFrames)
     : path_(path)
     , format_(format) {
     if (const std::string problem = format.problem(); !problem.empty())
@@ -25,14 +37,15 @@ WavWriter::WavWriter(const std::filesystem::path& path, const WavFormat& format)
     SF_INFO info{};
     info.samplerate = format.sampleRate;
     info.channels = format.channels;
-    info.format =
-        SF_FORMAT_RF64 | (format.bitsPerSample == 8 ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_16);
+    rf64_ = maxFrames > kMaxWavData / format.bytesPerFrame();
+    info.format = (rf64_ ? SF_FORMAT_RF64 : SF_FORMAT_WAV) |
+                  (format.bitsPerSample == 8 ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_16);
     file_ = sf_open(path.string().c_str(), SFM_WRITE, &info);
     if (!file_)
         throw RenderError("cannot create " + path.string() + " (" + sf_strerror(nullptr) + ")");
-    // Written as RF64 but turned back into a plain WAV on close whenever it fits one.
-    sf_command(file_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
-    sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // A render stopped early may still fit a plain WAV after all.
+    if (rf64_)
+        sf_command(file_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
 }
 
 WavWriter::~WavWriter() {
@@ -45,12 +58,12 @@ void WavWriter::write(const float* left, const float* right, std::size_t frames)
     interleaved_.resize(frames * channels);
     if (channels == 2) {
         for (std::size_t i = 0; i < frames; ++i) {
-            interleaved_[2 * i] = left[i];
-            interleaved_[2 * i + 1] = right[i];
+            interleaved_[2 * i] = clamped(left[i]);
+            interleaved_[2 * i + 1] = clamped(right[i]);
         }
     } else {
         for (std::size_t i = 0; i < frames; ++i)
-            interleaved_[i] = 0.5f * (left[i] + right[i]);
+            interleaved_[i] = clamped(0.5f * (left[i] + right[i]));
     }
     const sf_count_t written = sf_writef_float(file_, interleaved_.data(), sf_count_t(frames));
     if (written != sf_count_t(frames))

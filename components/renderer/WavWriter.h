@@ -1,6 +1,6 @@
 // Writes the rendered audio as a WAV file through libsndfile: 8-bit (unsigned, as WAV requires)
-// or 16-bit PCM, mono (an average of the two synth channels) or stereo. A file that would pass
-// 4 GiB is written as RF64, since a plain WAV cannot describe it.
+// or 16-bit PCM, mono (an average of the two synth channels) or stereo. A plain PCM WAV whenever
+// the result fits one; a render that might pass 4 GiB is written as RF64, which can describe it.
 #pragma once
 
 #include <cstddef>
@@ -30,8 +30,9 @@ struct WavFormat {
 
 class WavWriter {
 public:
-    // Creates (or replaces) the file; throws RenderError naming the path when it cannot.
-    WavWriter(const std::filesystem::path& path, const WavFormat& format);
+    // Creates (or replaces) the file for at most maxFrames frames; throws RenderError naming the
+    // path when it cannot.
+    WavWriter(const std::filesystem::path& path, const WavFormat& format, std::uint64_t maxFrames);
     // An open writer is closed, keeping what was written.
     ~WavWriter();
     WavWriter(const WavWriter&) = delete;
@@ -44,6 +45,7 @@ public:
     // Closes and deletes the file, for a render that failed.
     void discard();
     std::uint64_t framesWritten() const { return frames_; }
+    bool rf64() const { return rf64_; }
 
 private:
     std::filesystem::path path_;
@@ -51,6 +53,7 @@ private:
     sf_private_tag* file_ = nullptr;
     std::vector<float> interleaved_;
     std::uint64_t frames_ = 0;
+    bool rf64_ = false;
 };
 
 } // namespace quillory::renderer

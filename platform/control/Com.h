@@ -110,6 +110,7 @@ public:
     }
     T* Get() const { return p_; }
     T* operator->() const { return p_; }
+    T& operator*() const { return *p_; }
     explicit operator bool() const { return p_ != nullptr; }
     // Gives up the reference to the caller.
     T* Detach() { return std::exchange(p_, nullptr); }

@@ -1,10 +1,11 @@
 #include "app/decoration/Decoration.h"
+#include "app/decoration/ProgressBar.h"
 #include "app/decoration/SkinButton.h"
 #include "app/main/TargetName.h"
 #include "app/main/frmMain.h"
 #include "app/settings/Settings.h"
 #include "components/button/DappletButton.h"
-#include "tests/support/Fakes.h"
+#include "tests/app/MainWindowFixture.h"
 #include "tests/support/FileHelpers.h"
 
 #include <QLabel>
@@ -18,40 +19,7 @@ namespace {
 
 using platform::MsgAnswer;
 
-class MainWindowTest : public ::testing::Test {
-protected:
-    void SetUp() override { open(); }
-
-    void open() {
-        window.reset();
-        MainWindowSetup setup;
-        setup.programFolder = program.path();
-        setup.makeButton = [](QWidget* parent) -> SkinButton* { return new DappletButton(parent); };
-        window = std::make_unique<frmMain>(std::move(setup));
-    }
-    template <typename T = QWidget>
-    T* control(const char* name) {
-        T* found = window->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
-    SkinButton* button(const char* name) { return control<SkinButton>(name); }
-    void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
-    QString target() { return control<QLineEdit>("txtSave")->text(); }
-    bool mp3() { return control<QRadioButton>("optMP3")->isChecked(); }
-    bool wav() { return control<QRadioButton>("OptWAV")->isChecked(); }
-    void chooseTarget(const QString& path) {
-        dialogs.choices.push_back(path);
-        click("cmdSave");
-    }
-
-    ScopedUserFolders folders;
-    QTemporaryDir program;
-    FakeMessageBoxes boxes;
-    FakeFileDialogs dialogs;
-    FakeShell shell;
-    std::unique_ptr<frmMain> window;
-};
+using MainWindowTest = MainWindowFixture;
 
 TEST_F(MainWindowTest, StartUpPlacesEveryControlAndSetsTheTitle) {
     EXPECT_EQ(window->windowTitle(), "Quillory 2.0");
@@ -100,6 +68,11 @@ TEST_F(MainWindowTest, FocusStartsInTheSourceBoxAndTabFollowsTheOrder) {
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     EXPECT_EQ(QApplication::focusWidget(), control("txtOpen"));
+    QTest::keyClick(control("txtOpen"), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), control("txtSave"));
+    QTest::keyClick(control("txtSave"), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), control("txtOpen"));
+    EXPECT_TRUE(dialogs.requests.empty()) << "Tab moves the focus and opens no dialog";
     const char* const order[] = {"txtSave", "cmdOpen",      "cmdSave",    "optMP3",
                                  "OptWAV",  "cmdConfigure", "cmdConvert", "cmd(0)"};
     for (const char* name : order) {
@@ -131,8 +104,7 @@ TEST_F(MainWindowTest, TypingInAPathBoxOpensItsDialogOnlyWhileTheButtonIsEnabled
 }
 
 TEST_F(MainWindowTest, OpenDialogRequestAndCancelKeepsTheSource) {
-    dialogs.choices.push_back("/m/a.mid");
-    click("cmdOpen");
+    chooseSource("/m/a.mid");
     dialogs.choices.push_back(std::nullopt);
     click("cmdOpen");
     EXPECT_EQ(control<QLineEdit>("txtOpen")->text(), "/m/a.mid");
@@ -229,6 +201,30 @@ TEST_F(MainWindowTest, ExitAsksAndNoKeepsTheWindowOpen) {
     boxes.answers = {MsgAnswer::Yes};
     EXPECT_TRUE(window->close());
     EXPECT_FALSE(window->isVisible());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, ProgressBarIsCreatedThroughTheRegistryAndTinted) {
+    auto* bar = control<ProgressBar>("pbCur");
+    ASSERT_TRUE(bar->hasControl());
+    EXPECT_EQ(bar->geometry(), QRect(16, 176, 345, 21));
+    // Its centre is 186.5: the last row within two units is 188, in the lower band.
+    EXPECT_EQ(bar->backColor(), BandRowColour(GradientMiddle, GradientEdge, 145, 188 - 145));
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(MainWindowTest, WithoutARegisteredBarTheWindowSaysSoAndGoesOn) {
+    QFile::remove(qEnvironmentVariable("XDG_DATA_HOME") + "/controls/registry.ini");
+    open();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(boxes.shown[0].text.contains("Ombrel.OmbrelGauge")) << boxes.shown[0].text;
+    EXPECT_TRUE(boxes.shown[0].text.contains("regctl")) << boxes.shown[0].text;
+    EXPECT_FALSE(control<ProgressBar>("pbCur")->hasControl());
+    EXPECT_EQ(window->windowTitle(), "Quillory 2.0");
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include "platform/MessageBox.h"
 #include "platform/Shell.h"
 
+#include "tests/support/QtPrinting.h"
+
 #include <QTemporaryDir>
 #include <deque>
 #include <optional>

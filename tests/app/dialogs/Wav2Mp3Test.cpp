@@ -1,12 +1,11 @@
 // The WAV-to-MP3 tool with a scripted encoder and the real Ombrel bar: the checks and their
 // messages, the direct route, the fallback through temporary files and its delayed copy,
 // closing mid-way, failures; and one real encoding of a generated WAV.
+#include "app/decoration/ProgressBar.h"
 #include "app/encoding/frmWav2Mp3.h"
 #include "app/main/TempFiles.h"
 #include "components/encoder/LameMp3Encoder.h"
 #include "platform/Files.h"
-#include "platform/control/ControlHost.h"
-#include "platform/control/OmbrelIds.h"
 #include "platform/control/Registry.h"
 #include "tests/app/dialogs/DialogTestSupport.h"
 #include "tests/components/encoder/Mp3Probe.h"
@@ -22,7 +21,6 @@
 namespace {
 
 using platform::MsgAnswer;
-namespace ctl = platform::control;
 
 class Wav2Mp3Test : public DialogTest {
 protected:
@@ -57,13 +55,8 @@ protected:
         choose("cmdMP3", to);
         click("cmdConvert");
     }
-    int barValue() {
-        ctl::Variant value;
-        EXPECT_TRUE(ctl::Succeeded(window->progressBar()->Get(ctl::ombrel::dispid::Value, &value)));
-        std::int16_t percent = -1;
-        value.ToI2(&percent);
-        return percent;
-    }
+    ProgressBar* bar() { return window->findChild<ProgressBar*>("pbCur"); }
+    int barValue() { return bar()->value(); }
     bool idle() {
         return button("cmdConvert")->isEnabled() && button("cmdConvert")->foreColor() == 0xFF0000u;
     }
@@ -90,14 +83,10 @@ TEST_F(Wav2Mp3Test, LoadPutsTheMp3SettingsInOrderAndPlacesTheBar) {
     EXPECT_EQ(encoder->puts, expected);
     EXPECT_EQ(window->windowTitle(), "Convert WAV to MP3");
     EXPECT_EQ(window->size(), QSize(385, 174));
-    ASSERT_NE(window->progressBar(), nullptr);
-    EXPECT_EQ(window->progressBar()->Widget()->geometry(), QRect(16, 128, 281, 21));
+    ASSERT_NE(bar(), nullptr);
+    EXPECT_TRUE(bar()->hasControl());
+    EXPECT_EQ(bar()->geometry(), QRect(16, 128, 281, 21));
     EXPECT_EQ(barValue(), 0);
-    ctl::Variant fade;
-    window->progressBar()->Get(ctl::ombrel::dispid::FadeEnabled, &fade);
-    bool fading = false;
-    fade.ToBool(&fading);
-    EXPECT_TRUE(fading);
     EXPECT_TRUE(boxes.shown.empty());
     EXPECT_TRUE(idle());
 }
@@ -252,7 +241,7 @@ TEST_F(Wav2Mp3Test, FailedCopyIsReportedAndTheResultKept) {
     ASSERT_TRUE(WaitUntil([&] { return idle(); }, 5000));
     const QString kept = WindowsFolder() + "/song.mp3";
     EXPECT_EQ(texts(), QStringList{"The MP3 file could not be copied to:\r\n" + unreachable +
-                                   "\r\nThe encoded file was kept as:\r\n" + kept});
+                                   "\r\nIt has been kept as:\r\n" + kept});
     EXPECT_EQ(ReadBytes(kept), FakeEncoder::Result);
     DeleteTempFiles();
     EXPECT_TRUE(QFile::exists(kept)) << "the main window's clean-up leaves it alone";
@@ -294,7 +283,7 @@ TEST_F(Wav2Mp3Test, WithoutTheBarTheToolSaysHowToRegisterItAndStillConverts) {
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_TRUE(boxes.shown[0].text.contains("Ombrel.OmbrelGauge"))
         << boxes.shown[0].text.toStdString();
-    EXPECT_EQ(window->progressBar(), nullptr);
+    EXPECT_FALSE(bar()->hasControl());
     convert(source, target);
     encoder->progress(50);
     encoder->finish();
@@ -349,7 +338,7 @@ TEST_F(Wav2Mp3EndToEnd, UnwritableTargetGoesThroughTheFallbackAndReportsTheCopy)
     ASSERT_TRUE(WaitUntil([&] { return !boxes.shown.empty() && idle(); }));
     const QString kept = WindowsFolder() + "/out.mp3";
     EXPECT_EQ(texts(), QStringList{"The MP3 file could not be copied to:\r\n" + unreachable +
-                                   "\r\nThe encoded file was kept as:\r\n" + kept});
+                                   "\r\nIt has been kept as:\r\n" + kept});
     EXPECT_TRUE(fixtures::probeMp3(kept.toStdString()).decoded);
 }
 

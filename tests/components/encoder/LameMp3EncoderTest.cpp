@@ -163,6 +163,19 @@ TEST_F(LameMp3EncoderTest, StopRemovesThePartialFileAndSilencesTheRun) {
     EXPECT_EQ(events.percents.back(), 100);
 }
 
+TEST_F(LameMp3EncoderTest, StopBeforeTheHundredIsRaisedRemovesEvenAFinishedFile) {
+    fixtures::writeWav(fsPath("in.wav"), {});
+    LameMp3Encoder encoder;
+    Events events;
+    record(encoder, events);
+    ASSERT_TRUE(encoder.EncodeFile(path("in.wav"), path("out.mp3")));
+    QThread::msleep(500); // the worker finishes; its notifications wait in the queue
+    encoder.Stop();
+    processEventsFor(100);
+    EXPECT_TRUE(events.percents.empty());
+    EXPECT_FALSE(QFile::exists(path("out.mp3")));
+}
+
 TEST_F(LameMp3EncoderTest, DestroyingTheEncoderMidRunJoinsAndRemovesThePartialFile) {
     fixtures::writeWav(fsPath("in.wav"), {.seconds = 20});
     Events events;

@@ -116,7 +116,7 @@ TEST_F(Mp3FileEncoderTest, CountsFramesBlockByBlock) {
     EXPECT_EQ(fixtures::probeMp3(path("out.mp3")).samples, frames);
 }
 
-TEST_F(Mp3FileEncoderTest, UnfinishedTargetIsRemoved) {
+TEST_F(Mp3FileEncoderTest, UnfinishedOrAbandonedTargetIsRemovedFinishedOneKept) {
     fixtures::writeWav(path("in.wav"), {.seconds = 0.5});
     {
         Mp3FileEncoder encoder;
@@ -132,6 +132,12 @@ TEST_F(Mp3FileEncoderTest, UnfinishedTargetIsRemoved) {
         EXPECT_TRUE(fs::exists(path("dropped.mp3")));
     }
     EXPECT_FALSE(fs::exists(path("dropped.mp3")));
+    {
+        Mp3FileEncoder encoder;
+        ASSERT_TRUE(encoder.open(path("in.wav"), path("kept.mp3"), {}));
+        ASSERT_EQ(encodeAll(encoder), "");
+    }
+    EXPECT_TRUE(fixtures::probeMp3(path("kept.mp3")).decoded);
 }
 
 TEST_F(Mp3FileEncoderTest, NeverWritesOverItsSourceOrRemovesADevice) {
@@ -142,12 +148,17 @@ TEST_F(Mp3FileEncoderTest, NeverWritesOverItsSourceOrRemovesADevice) {
     EXPECT_NE(self.error().find("its own source"), std::string::npos) << self.error();
     EXPECT_EQ(fs::file_size(path("in.wav")), size);
 
-    {
+    // Through a link, so that a regression would remove the link and not the device itself.
+    fs::create_symlink("/dev/null", path("null.mp3"));
+    for (bool finish : {false, true}) {
         Mp3FileEncoder toNull;
-        ASSERT_TRUE(toNull.open(path("in.wav"), "/dev/null", {}));
+        ASSERT_TRUE(toNull.open(path("in.wav"), path("null.mp3"), {}));
         toNull.encodeBlock(4096);
+        if (finish)
+            encodeAll(toNull);
+        toNull.abandon();
     }
-    EXPECT_TRUE(fs::exists("/dev/null"));
+    EXPECT_TRUE(fs::is_symlink(path("null.mp3")));
 }
 
 TEST_F(Mp3FileEncoderTest, ZeroFramesGiveAnEmptyButValidMp3) {
@@ -156,14 +167,6 @@ TEST_F(Mp3FileEncoderTest, ZeroFramesGiveAnEmptyButValidMp3) {
     const fixtures::Mp3Facts mp3 = fixtures::probeMp3(path("empty.mp3"));
     EXPECT_TRUE(mp3.decoded) << mp3.error;
     EXPECT_EQ(mp3.samples, 0);
-}
-
-TEST(SanitiseSamples, ReplacesNanAndClipsToUnity) {
-    float samples[] = {std::nanf(""), -INFINITY, INFINITY, 1.5f, -1.0001f, 0.25f, -1.0f, 1.0f};
-    encoder::sanitiseSamples(samples, std::size(samples));
-    const float expected[] = {0.0f, -1.0f, 1.0f, 1.0f, -1.0f, 0.25f, -1.0f, 1.0f};
-    for (std::size_t i = 0; i < std::size(samples); ++i)
-        EXPECT_EQ(samples[i], expected[i]) << i;
 }
 
 } // namespace

@@ -1,7 +1,10 @@
-// How the user's settings become what MPEG and LAME can write.
+// How the user's settings become what MPEG and LAME can write, for the values the grid test
+// does not reach: other source rates, bit rates off the lists, unknown codes.
 #include "components/encoder/Mp3Plan.h"
 
 #include <gtest/gtest.h>
+
+#include <climits>
 
 using namespace encoder;
 
@@ -13,14 +16,6 @@ TEST(Mp3Plan, KeepsMpegRatesAndResamplesOthersUpward) {
     };
     for (auto [source, mpeg] : cases)
         EXPECT_EQ(mpegSampleRate(source), mpeg) << source;
-}
-
-TEST(Mp3Plan, BitRatesFollowLamesTables) {
-    EXPECT_EQ(bitRatesAt(44100),
-              (std::vector<int>{32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}));
-    EXPECT_EQ(bitRatesAt(22050).back(), 160);
-    EXPECT_EQ(bitRatesAt(11025).back(), 64);
-    EXPECT_EQ(bitRatesAt(8000).front(), 8);
 }
 
 TEST(Mp3Plan, TakesTheNearestBitRateTiesGoingUp) {
@@ -35,17 +30,11 @@ TEST(Mp3Plan, TakesTheNearestBitRateTiesGoingUp) {
         EXPECT_EQ(nearestBitRate(c.kbps, c.rate), c.expected) << c.kbps << " at " << c.rate;
 }
 
-TEST(Mp3Plan, MapsChannelModesAndKeepsMonoSourcesMono) {
-    const std::pair<int, ChannelLayout> cases[] = {
-        {0, ChannelLayout::Stereo},      {1, ChannelLayout::JointStereo},
-        {2, ChannelLayout::Mono},        {3, ChannelLayout::DualChannel},
-        {7, ChannelLayout::JointStereo}, {-1, ChannelLayout::JointStereo},
-    };
-    for (auto [mode, layout] : cases) {
+TEST(Mp3Plan, UnknownChannelModesGiveJointStereo) {
+    for (int mode : {4, 7, -1}) {
         Mp3Settings settings;
         settings.channelMode = mode;
-        EXPECT_EQ(planMp3(settings, 44100, 2).layout, layout) << mode;
-        EXPECT_EQ(planMp3(settings, 44100, 1).layout, ChannelLayout::Mono) << mode;
+        EXPECT_EQ(planMp3(settings, 44100, 2).layout, ChannelLayout::JointStereo) << mode;
     }
 }
 
@@ -67,24 +56,4 @@ TEST(Mp3Plan, VariableRangeIsClampedAndOrdered) {
 
     settings.vbrMode = -1; // a 16-bit True
     EXPECT_TRUE(planMp3(settings, 44100, 2).variable);
-}
-
-TEST(Mp3Plan, PinsConstantRatesWhoseFramesCannotHoldTheHeader) {
-    struct Case {
-        int kbps, rate, channels;
-        bool pinned;
-    } const cases[] = {
-        {32, 44100, 2, true},  {56, 44100, 2, true},  {64, 44100, 2, false},
-        {48, 44100, 1, true},  {56, 44100, 1, false}, {48, 22050, 2, true},
-        {56, 22050, 2, false}, {32, 11025, 2, false}, {128, 48000, 2, false},
-    };
-    for (const Case& c : cases) {
-        Mp3Settings settings;
-        settings.bitRateKbps = c.kbps;
-        const Mp3Plan plan = planMp3(settings, c.rate, c.channels);
-        EXPECT_EQ(plan.pinnedConstant, c.pinned) << c.kbps << " at " << c.rate;
-        EXPECT_FALSE(plan.variable);
-        EXPECT_EQ(plan.minKbps, c.kbps);
-        EXPECT_EQ(plan.maxKbps, c.kbps);
-    }
 }

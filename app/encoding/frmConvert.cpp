@@ -1,0 +1,91 @@
+#include "app/encoding/frmConvert.h"
+
+#include "app/decoration/Messages.h"
+#include "app/decoration/Twips.h"
+#include "app/main/ConversionState.h"
+#include "app/main/TempFiles.h"
+#include "app/settings/Settings.h"
+#include "platform/MessageBox.h"
+
+frmConvert::frmConvert(QWidget* owner, EncodingStageSetup setup)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint)
+    , setup_(std::move(setup)) {
+    setObjectName(QStringLiteral("frmConvert"));
+    setWindowTitle(QStringLiteral("0%"));
+    setFixedSize(TwipsToPixels(5445), TwipsToPixels(555));
+    setModal(true);
+    if (setup_.makeProgressBar)
+        showPercent_ = setup_.makeProgressBar(this);
+    MP3X = setup_.makeEncoder(this);
+    connect(MP3X, &Mp3Encoder::Progress, this, &frmConvert::handleProgress);
+    connect(MP3X, &Mp3Encoder::EncodeFailed, this, &frmConvert::handleFailure);
+    Timer1.setSingleShot(true);
+    connect(&Timer1, &QTimer::timeout, this, &frmConvert::startEncoding);
+
+    putEncoderSettings();
+    Timer1.setInterval(1000);
+    Timer1.start();
+}
+
+frmConvert::~frmConvert() = default;
+
+void frmConvert::putEncoderSettings() {
+    const SettingsRecord& s = Settings();
+    MP3X->setVbrMode(s.VBR ? 1 : 0);
+    MP3X->setBitRateKbps(s.Bitrate);
+    MP3X->setChannelMode(s.Mp3Channels);
+    MP3X->setMaxBitRateKbps(s.MaxBitrate);
+    MP3X->setMinBitRateKbps(s.MinBitrate);
+}
+
+void frmConvert::startEncoding() {
+    Timer1.stop();
+    const QString target = setup_.targetPath();
+    if (MP3X->EncodeFile(TempWavPath(), target)) {
+        encoding_ = true;
+        return;
+    }
+    RetryViaTemp();
+}
+
+void frmConvert::RetryViaTemp() {
+    TempMp3Path() = NewTempPath(QStringLiteral(".mp3"));
+    Mp3ViaTemp() = MP3X->EncodeFile(TempWavPath(), TempMp3Path());
+    if (Mp3ViaTemp()) {
+        encoding_ = true;
+        return;
+    }
+    ShowError(this, QStringLiteral("Sorry, an unknow error occurred, please try to change \r\n"
+                                   "the output file to another folder such as \"c:\\test.mp3\""));
+    done(Rejected);
+}
+
+void frmConvert::handleProgress(qint16 percent, int) {
+    if (showPercent_)
+        showPercent_(percent);
+    setWindowTitle(QString::number(percent) + QLatin1Char('%'));
+    if (percent >= 100) {
+        encoding_ = false;
+        done(Accepted);
+    }
+}
+
+void frmConvert::handleFailure(const QString& message) {
+    encoding_ = false;
+    Mp3ViaTemp() = false;
+    ShowError(this, message);
+    done(Rejected);
+}
+
+// Closing the window early abandons the encoding: the encoder removes its partial target, and
+// nothing is left for the main window to copy.
+void frmConvert::reject() {
+    Timer1.stop();
+    if (encoding_) {
+        encoding_ = false;
+        MP3X->Stop();
+        Mp3ViaTemp() = false;
+    }
+    QDialog::reject();
+}

@@ -1,0 +1,204 @@
+#include "app/main/ConversionRun.h"
+
+#include "app/decoration/Messages.h"
+#include "app/decoration/SkinButton.h"
+#include "app/main/ConversionState.h"
+#include "app/main/PlayingTime.h"
+#include "app/main/TempFiles.h"
+#include "app/settings/Settings.h"
+#include "platform/Colour.h"
+#include "platform/Files.h"
+#include "platform/MessageBox.h"
+#include "platform/Text.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+
+namespace {
+
+const QString CrLf = QStringLiteral("\r\n");
+constexpr platform::OleColor BlueText = 0xFF0000;
+
+void setLabel(QLabel* label, const QString& text) {
+    label->setText(text);
+    label->adjustSize();
+}
+
+// A kept file must not match the temporary-file pattern, or the next clean-up would take it.
+QString keptName(const QString& target) {
+    const QFileInfo info(target);
+    const QString stem =
+        info.completeBaseName().isEmpty() ? QStringLiteral("result") : info.completeBaseName();
+    const QString folder = WindowsFolder() + platform::PathSeparator();
+    QString candidate = folder + stem + QStringLiteral(".mp3");
+    for (int n = 2; QFileInfo::exists(candidate); ++n)
+        candidate = folder + stem + QStringLiteral(" (%1).mp3").arg(n);
+    return candidate;
+}
+
+} // namespace
+
+ConversionRun::ConversionRun(ConversionControls controls, Renderer* renderer, QObject* parent)
+    : QObject(parent)
+    , c_(std::move(controls))
+    , rendler1_(renderer) {
+    connect(rendler1_, &Renderer::RenderProgress, this, &ConversionRun::handleProgress);
+    connect(rendler1_, &Renderer::RenderDone, this, &ConversionRun::handleEnd);
+    connect(rendler1_, &Renderer::RenderEnded, this, &ConversionRun::handleEnd);
+    connect(rendler1_, &Renderer::RenderFailed, this, &ConversionRun::handleFailure);
+}
+
+void ConversionRun::toggle() {
+    if (converting_)
+        StopConversion();
+    else
+        StartConversion();
+}
+
+void ConversionRun::StartConversion() {
+    if (!checkPaths())
+        return;
+    const QString source = c_.txtOpen->text();
+    const QString target = c_.txtSave->text();
+    if (platform::FileExists(target) && !confirmOverwrite(target))
+        return;
+    SetControlsEnabled(false);
+    converting_ = true;
+    c_.cmdConvert->setCaption(QStringLiteral("Stop"));
+    runIsMp3_ = c_.optMP3->isChecked();
+    ApplyRenderFormat(runIsMp3_);
+    if (runIsMp3_)
+        TempWavPath() = NewTempPath(QStringLiteral(".wav"));
+    if (!rendler1_->Render(source, runIsMp3_ ? TempWavPath() : target)) {
+        failRun(rendler1_->errorText());
+        return;
+    }
+    totalMs_ = std::int64_t(rendler1_->GetTotalTime(QString()));
+    showTotal();
+    if (totalMs_ <= 0) {
+        rendler1_->StopRender();
+        failRun(QStringLiteral("The below file holds no music to convert:") + CrLf + source);
+    }
+}
+
+bool ConversionRun::checkPaths() {
+    if (platform::TrimSpaces(c_.txtOpen->text()).isEmpty()) {
+        ShowError(c_.window, QStringLiteral("Please open an MIDI file!"));
+        return false;
+    }
+    if (platform::TrimSpaces(c_.txtSave->text()).isEmpty()) {
+        ShowError(c_.window, QStringLiteral("Please enter a file name to save!"));
+        return false;
+    }
+    if (!platform::FileExists(c_.txtOpen->text())) {
+        ShowError(c_.window,
+                  QStringLiteral("The below file is not existing:") + CrLf + c_.txtOpen->text());
+        return false;
+    }
+    return true;
+}
+
+bool ConversionRun::confirmOverwrite(const QString& target) {
+    const QString text = QStringLiteral("The below file is already existed,") + CrLf +
+                         QStringLiteral("Do you want to overwrite it?") + CrLf + target;
+    if (!AskYesNo(c_.window, text))
+        return false;
+    if (platform::DeleteFile(target))
+        return true;
+    ShowError(c_.window,
+              QStringLiteral("The below file could not be overwritten:") + CrLf + target);
+    return false;
+}
+
+void ConversionRun::ApplyRenderFormat(bool mp3) {
+    const SettingsRecord& s = Settings();
+    rendler1_->setChannelCount(mp3 ? 2 : s.WavChannels);
+    rendler1_->setBitsPerSample(mp3 ? 16 : s.Bits);
+    rendler1_->setSampleRate(mp3 ? 44100 : s.Frequency);
+}
+
+void ConversionRun::SetControlsEnabled(bool enabled) {
+    c_.optMP3->setEnabled(enabled);
+    c_.optWAV->setEnabled(enabled);
+    SkinButton* const buttons[] = {c_.cmdConfigure, c_.cmdOpen, c_.cmdSave, c_.cmd[0],
+                                   c_.cmd[2],       c_.cmd[3],  c_.cmd[4]};
+    for (SkinButton* button : buttons)
+        button->setEnabled(enabled);
+    for (SkinButton* button : buttons)
+        ShowEnabledColour(button);
+}
+
+void ConversionRun::ShowEnabledColour(SkinButton* button) {
+    button->setForeColor(button->isEnabled() ? BlueText : platform::ColourGreyText);
+}
+
+void ConversionRun::StopConversion() {
+    rendler1_->StopRender();
+    enterIdle();
+}
+
+void ConversionRun::enterIdle() {
+    converting_ = false;
+    c_.cmdConvert->setCaption(QStringLiteral("Convert"));
+    SetControlsEnabled(true);
+}
+
+void ConversionRun::showTotal() {
+    setLabel(c_.lTotal, QStringLiteral("Total: ") + FormatTime(totalMs_));
+}
+
+void ConversionRun::failRun(const QString& message) {
+    enterIdle();
+    if (runIsMp3_)
+        DeleteTempFiles();
+    ShowError(c_.window, message);
+}
+
+void ConversionRun::handleProgress(qint16 percent) {
+    if (c_.showPercent)
+        c_.showPercent(percent);
+    setLabel(c_.lNow, QStringLiteral("Now: ") + FormatTime(ElapsedMs(percent, totalMs_)));
+    showTotal();
+}
+
+void ConversionRun::handleEnd() {
+    enterIdle();
+    FinishConversion();
+}
+
+void ConversionRun::handleFailure(const QString& message) {
+    if (converting_)
+        failRun(message);
+}
+
+void ConversionRun::FinishConversion() {
+    if (!runIsMp3_)
+        return;
+    Mp3ViaTemp() = false;
+    if (c_.runEncodingStage)
+        c_.runEncodingStage();
+    QCoreApplication::processEvents();
+    if (Mp3ViaTemp())
+        copyFallbackResult();
+    QCoreApplication::processEvents();
+    DeleteTempFiles();
+}
+
+// A fallback result that cannot reach the target is moved out of the clean-up's way and the
+// user is told where it is, instead of being deleted with the temporary files.
+void ConversionRun::copyFallbackResult() {
+    const QString target = c_.txtSave->text();
+    if (platform::CopyFile(TempMp3Path(), target))
+        return;
+    const QString kept = keptName(target);
+    const bool moved = QFile::rename(TempMp3Path(), kept);
+    QString text = QStringLiteral("The MP3 file could not be copied to:") + CrLf + target;
+    if (moved)
+        text += CrLf + QStringLiteral("It has been kept as:") + CrLf + kept;
+    ShowError(c_.window, text);
+}

@@ -1,0 +1,16 @@
+#include "app/main/ConversionState.h"
+
+QString& TempWavPath() {
+    static QString path;
+    return path;
+}
+
+QString& TempMp3Path() {
+    static QString path;
+    return path;
+}
+
+bool& Mp3ViaTemp() {
+    static bool viaTemp = false;
+    return viaTemp;
+}

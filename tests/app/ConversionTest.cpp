@@ -1,0 +1,291 @@
+#include "app/decoration/ProgressBar.h"
+#include "app/main/ConversionState.h"
+#include "app/main/PlayingTime.h"
+#include "app/main/TempFiles.h"
+#include "app/settings/Settings.h"
+#include "tests/app/MainWindowFixture.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+
+namespace {
+
+using platform::MsgAnswer;
+
+class ConversionTest : public MainWindowFixture {
+protected:
+    void SetUp() override {
+        MainWindowFixture::SetUp();
+        source = files.filePath("my song.mid");
+        WriteBytes(source, "MThd");
+    }
+    void choose(const QString& targetName) {
+        chooseSource(source);
+        chooseTarget(files.filePath(targetName));
+    }
+    QStringList workFiles() { return QDir(WindowsFolder()).entryList(QDir::Files, QDir::Name); }
+    QString lastMessage() { return boxes.shown.empty() ? QString() : boxes.shown.back().text; }
+
+    QTemporaryDir files;
+    QString source;
+};
+
+TEST(PlayingTime, FormatsSecondsThenMinutes) {
+    EXPECT_EQ(FormatTime(0), "0");
+    EXPECT_EQ(FormatTime(60000), "60");
+    EXPECT_EQ(FormatTime(61000), "1:1");
+    EXPECT_EQ(FormatTime(125000), "2:5");
+    EXPECT_EQ(FormatTime(62500), "1:2") << "62.5 s rounds to even: 62 s";
+    EXPECT_EQ(FormatTime(60500), "60") << "60.5 s rounds to 60";
+    EXPECT_EQ(FormatTime(63500), "1:4");
+    EXPECT_EQ(FormatTime(3600000), "60:0");
+    EXPECT_EQ(FormatTime(36000000), "600:0") << "ten hours, beyond 16-bit seconds";
+    EXPECT_EQ(ElapsedMs(50, 125000), 62500);
+    EXPECT_EQ(ElapsedMs(100, 36000000), 36000000) << "beyond 32-bit products";
+    EXPECT_EQ(ElapsedMs(1, 50), 0) << "0.5 ms rounds to even";
+    EXPECT_EQ(ElapsedMs(3, 50), 2) << "1.5 ms rounds to even";
+}
+
+TEST_F(ConversionTest, ChecksComeInOrderWithTheirMessages) {
+    click("cmdConvert");
+    EXPECT_EQ(lastMessage(), "Please open an MIDI file!");
+    EXPECT_EQ(boxes.shown.back().icon, platform::MsgIcon::Critical);
+    EXPECT_EQ(boxes.shown.back().caption, "Quillory");
+    chooseSource(files.filePath("gone.mid"));
+    click("cmdConvert");
+    EXPECT_EQ(lastMessage(), "Please enter a file name to save!");
+    chooseTarget(files.filePath("out.wav"));
+    click("cmdConvert");
+    EXPECT_EQ(lastMessage(), "The below file is not existing:\r\n" + files.filePath("gone.mid"));
+    EXPECT_FALSE(window->isConverting());
+    EXPECT_TRUE(renderer->calls.isEmpty());
+}
+
+TEST_F(ConversionTest, OverwriteNoChangesNothingAndYesDeletesFirst) {
+    choose("old.wav");
+    WriteBytes(target(), "precious");
+    boxes.answers = {MsgAnswer::No};
+    click("cmdConvert");
+    EXPECT_EQ(lastMessage(),
+              "The below file is already existed,\r\nDo you want to overwrite it?\r\n" + target());
+    EXPECT_EQ(boxes.shown.back().buttons, platform::MsgButtons::YesNo);
+    EXPECT_EQ(ReadBytes(target()), "precious");
+    EXPECT_FALSE(window->isConverting());
+    EXPECT_TRUE(renderer->calls.isEmpty());
+
+    renderer->createTarget = false;
+    boxes.answers = {MsgAnswer::Yes};
+    click("cmdConvert");
+    EXPECT_FALSE(QFile::exists(target())) << "deleted before the renderer starts";
+    EXPECT_TRUE(window->isConverting());
+}
+
+TEST_F(ConversionTest, WavRunUsesTheWavSettingsAndTheTargetItself) {
+    Settings().Frequency = 22050;
+    Settings().Bits = 8;
+    Settings().WavChannels = 1;
+    choose("song.wav");
+    click("cmdConvert");
+    EXPECT_EQ(renderer->calls, (QStringList{"ChannelCount=1", "BitsPerSample=8", "SampleRate=22050",
+                                            "Render " + source + " -> " + target()}));
+    EXPECT_EQ(text("lTotal"), "Total: 2:5");
+    EXPECT_EQ(text("lNow"), "Now:") << "only Total is refreshed at the start";
+}
+
+TEST_F(ConversionTest, Mp3RunRendersCdQualityIntoATemporaryWav) {
+    Settings().Frequency = 11025;
+    choose("song.mp3");
+    click("cmdConvert");
+    EXPECT_EQ(renderer->calls.mid(0, 3),
+              (QStringList{"ChannelCount=2", "BitsPerSample=16", "SampleRate=44100"}));
+    EXPECT_EQ(TempWavPath(), WindowsFolder() + "/__qlr_1.wav");
+    EXPECT_EQ(renderer->lastTarget, TempWavPath());
+    click("cmdConvert"); // Stop
+    EXPECT_EQ(workFiles(), QStringList{"__qlr_1.wav"}) << "Stop keeps the temporary WAV";
+}
+
+TEST_F(ConversionTest, ControlsDuringARunAfterStopAndAfterTheEnd) {
+    choose("song.wav");
+    click("cmdConvert");
+    EXPECT_EQ(button("cmdConvert")->caption(), "Stop");
+    for (const char* name :
+         {"cmdConfigure", "cmdOpen", "cmdSave", "cmd(0)", "cmd(2)", "cmd(3)", "cmd(4)"}) {
+        EXPECT_FALSE(button(name)->isEnabled()) << name;
+        EXPECT_EQ(button(name)->foreColor(), platform::ColourGreyText) << name;
+    }
+    EXPECT_TRUE(button("cmd(1)")->isEnabled()) << "Help stays usable";
+    EXPECT_TRUE(button("cmdConvert")->isEnabled());
+    EXPECT_FALSE(control("optMP3")->isEnabled());
+    EXPECT_FALSE(control("OptWAV")->isEnabled());
+    QTest::keyClick(control("txtOpen"), Qt::Key_A);
+    EXPECT_EQ(dialogs.requests.size(), 2u) << "no dialog while converting";
+
+    click("cmdConvert");
+    EXPECT_EQ(renderer->calls.back(), "StopRender");
+    EXPECT_FALSE(window->isConverting());
+    EXPECT_EQ(button("cmdConvert")->caption(), "Convert");
+    EXPECT_TRUE(button("cmdOpen")->isEnabled());
+    EXPECT_EQ(button("cmdOpen")->foreColor(), 0xFF0000u);
+
+    boxes.answers = {MsgAnswer::Yes};
+    click("cmdConvert");
+    emit renderer->RenderDone();
+    EXPECT_FALSE(window->isConverting());
+    EXPECT_EQ(button("cmd(4)")->foreColor(), 0xFF0000u);
+    EXPECT_TRUE(control("OptWAV")->isEnabled());
+}
+
+TEST_F(ConversionTest, ProgressShowsElapsedAndTotalTimes) {
+    choose("song.wav");
+    renderer->totalMs = 125000;
+    click("cmdConvert");
+    emit renderer->RenderProgress(0);
+    EXPECT_EQ(text("lNow"), "Now: 0");
+    emit renderer->RenderProgress(50);
+    EXPECT_EQ(control<ProgressBar>("pbCur")->value(), 50);
+    EXPECT_EQ(text("lNow"), "Now: 1:2");
+    EXPECT_EQ(text("lTotal"), "Total: 2:5");
+    emit renderer->RenderEnded();
+
+    renderer->totalMs = 60000;
+    boxes.answers = {MsgAnswer::Yes};
+    click("cmdConvert");
+    EXPECT_EQ(text("lTotal"), "Total: 60");
+    EXPECT_EQ(text("lNow"), "Now: 1:2") << "the previous run's value stays until progress";
+    EXPECT_EQ(control<ProgressBar>("pbCur")->value(), 50);
+    emit renderer->RenderProgress(100);
+    EXPECT_EQ(text("lNow"), "Now: 60");
+    click("cmdConvert");
+
+    renderer->totalMs = 36000000;
+    boxes.answers = {MsgAnswer::Yes};
+    click("cmdConvert");
+    emit renderer->RenderProgress(50);
+    EXPECT_EQ(text("lTotal"), "Total: 600:0");
+    EXPECT_EQ(text("lNow"), "Now: 300:0");
+}
+
+TEST_F(ConversionTest, RendererFailuresAreReportedAndTheWindowGoesIdle) {
+    choose("song.mp3");
+    renderer->accept = false;
+    renderer->error = "Not a MIDI file: " + source;
+    click("cmdConvert");
+    EXPECT_EQ(lastMessage(), "Not a MIDI file: " + source);
+    EXPECT_FALSE(window->isConverting());
+    EXPECT_TRUE(button("cmdOpen")->isEnabled());
+
+    renderer->accept = true;
+    renderer->totalMs = 0;
+    click("cmdConvert");
+    EXPECT_EQ(lastMessage(), "The below file holds no music to convert:\r\n" + source);
+    EXPECT_FALSE(window->isConverting());
+
+    renderer->totalMs = 5000;
+    click("cmdConvert");
+    emit renderer->RenderFailed("The disk is full.");
+    EXPECT_EQ(lastMessage(), "The disk is full.");
+    EXPECT_FALSE(window->isConverting());
+    EXPECT_TRUE(workFiles().isEmpty());
+}
+
+class EncodingStageTest : public ConversionTest {
+protected:
+    // Renders to MP3 and lets the fake renderer end, which opens the encoding stage.
+    void runToEnd() {
+        choose("song.mp3");
+        click("cmdConvert");
+        emit renderer->RenderDone();
+    }
+};
+
+TEST_F(EncodingStageTest, DirectRoutePutsSettingsWaitsAndFollowsProgress) {
+    Settings().VBR = true;
+    Settings().Bitrate = 192;
+    Settings().Mp3Channels = 1;
+    Settings().MinBitrate = 64;
+    Settings().MaxBitrate = 256;
+    QElapsedTimer clock;
+    clock.start();
+    runToEnd();
+    EXPECT_GE(clock.elapsed(), 950) << "the stage waits one second before encoding";
+    ASSERT_TRUE(encoder.isNull()) << "the stage closed and took its encoder along";
+    EXPECT_EQ(ReadBytes(target()), "ID3");
+    EXPECT_TRUE(workFiles().isEmpty());
+    EXPECT_FALSE(Mp3ViaTemp());
+}
+
+TEST_F(EncodingStageTest, CaptionAndEncoderCallsInOrder) {
+    prepareEncoder = [](FakeEncoder& e) { e.script = {57, 99, 100}; };
+    runToEnd();
+    const QStringList& calls = encoderLog.calls;
+    const QStringList& titles = encoderLog.titles;
+    const auto& encodes = encoderLog.encodes;
+    EXPECT_EQ(calls, (QStringList{"VbrMode=0", "BitRateKbps=128", "ChannelMode=0",
+                                  "MaxBitRateKbps=320", "MinBitRateKbps=32"}));
+    EXPECT_EQ(titles, (QStringList{"0%", "57%", "99%", "100%"})) << "99 does not close";
+    ASSERT_EQ(encodes.size(), 1u);
+    EXPECT_EQ(encodes[0].first, WindowsFolder() + "/__qlr_1.wav");
+    EXPECT_EQ(encodes[0].second, target());
+}
+
+TEST_F(EncodingStageTest, RefusedTargetGoesThroughATemporaryMp3AndIsCopied) {
+    prepareEncoder = [](FakeEncoder& e) { e.results = {false, true}; };
+    runToEnd();
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(TempMp3Path(), WindowsFolder() + "/__qlr_1.mp3");
+    EXPECT_TRUE(Mp3ViaTemp());
+    EXPECT_EQ(ReadBytes(target()), "ID3");
+    EXPECT_TRUE(workFiles().isEmpty());
+}
+
+TEST_F(EncodingStageTest, BothRefusedShowsTheMessageAndCleansUp) {
+    prepareEncoder = [](FakeEncoder& e) { e.results = {false, false}; };
+    runToEnd();
+    EXPECT_EQ(lastMessage(), "Sorry, an unknow error occurred, please try to change \r\n"
+                             "the output file to another folder such as \"c:\\test.mp3\"");
+    EXPECT_FALSE(QFile::exists(target()));
+    EXPECT_TRUE(workFiles().isEmpty());
+}
+
+TEST_F(EncodingStageTest, FailedCopyIsReportedAndTheMp3Kept) {
+    prepareEncoder = [](FakeEncoder& e) { e.results = {false, true}; };
+    chooseSource(source);
+    chooseTarget(files.filePath("no such folder/song.mp3"));
+    click("cmdConvert");
+    emit renderer->RenderDone();
+    const QString kept = WindowsFolder() + "/song.mp3";
+    EXPECT_EQ(lastMessage(), "The MP3 file could not be copied to:\r\n" + target() +
+                                 "\r\nIt has been kept as:\r\n" + kept);
+    EXPECT_EQ(ReadBytes(kept), "ID3");
+    EXPECT_EQ(workFiles(), QStringList{"song.mp3"});
+}
+
+TEST_F(EncodingStageTest, ClosingTheStageStopsTheEncoding) {
+    prepareEncoder = [](FakeEncoder& e) {
+        e.results = {false, true};
+        e.script = {40};
+        QObject::connect(&e, &FakeEncoder::Progress, &e, [enc = &e] {
+            QTimer::singleShot(0, enc->parent(),
+                               [enc] { qobject_cast<QWidget*>(enc->parent())->close(); });
+        });
+    };
+    runToEnd();
+    EXPECT_EQ(encoderLog.calls.back(), "Stop");
+    EXPECT_FALSE(Mp3ViaTemp()) << "nothing is left to copy";
+    EXPECT_FALSE(QFile::exists(target()));
+    EXPECT_TRUE(workFiles().isEmpty());
+}
+
+TEST_F(EncodingStageTest, EncoderFailureHalfWayIsReported) {
+    prepareEncoder = [](FakeEncoder& e) {
+        e.script = {};
+        QTimer::singleShot(1200, &e, [enc = &e] { emit enc->EncodeFailed("Encoding failed."); });
+    };
+    runToEnd();
+    EXPECT_EQ(lastMessage(), "Encoding failed.");
+    EXPECT_FALSE(window->isConverting());
+    EXPECT_TRUE(workFiles().isEmpty());
+}
+
+} // namespace

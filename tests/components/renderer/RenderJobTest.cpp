@@ -1,0 +1,274 @@
+// The render engine end to end with a real SoundFont: the WAV's format and length, a bounded
+// tail, event timing, the mono downmix, headroom, and failures that must leave no file behind.
+#include "components/renderer/RenderJob.h"
+#include "components/renderer/SoundFontSearch.h"
+#include "tests/components/renderer/RenderSupport.h"
+#include "tests/components/renderer/WavProbe.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace quillory::renderer;
+using rendertest::kSoundFont;
+using rendertest::TempFolder;
+
+namespace {
+
+MidiFile song(const midiwriter::Bytes& bytes) {
+    return MidiFile::parse(bytes, "test.mid");
+}
+
+void renderAll(RenderJob& job) {
+    while (job.render(RenderJob::kMaxBlockFrames) > 0) {
+    }
+    job.close();
+}
+
+WavProbe renderToProbe(const MidiFile& midi, const WavFormat& format,
+                       const std::filesystem::path& out) {
+    Synthesizer synth(kSoundFont, format.sampleRate);
+    RenderJob job(midi, synth, out, format);
+    renderAll(job);
+    return WavProbe::read(out);
+}
+
+std::string renderError(const MidiFile& midi, const WavFormat& format,
+                        const std::filesystem::path& out) {
+    try {
+        Synthesizer synth(kSoundFont);
+        RenderJob job(midi, synth, out, format);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "(accepted)";
+}
+
+} // namespace
+
+TEST(RenderJob, WritesTheRequestedFormatForTheSongPlusABoundedTail) {
+    const WavFormat formats[] = {{8000, 8, 1}, {11025, 8, 2}, {22050, 16, 1}, {96000, 16, 2}};
+    TempFolder dir;
+    const MidiFile midi = song(rendertest::chordSong());
+    ASSERT_DOUBLE_EQ(midi.lengthMs(), 1000.0);
+    for (const WavFormat& format : formats) {
+        SCOPED_TRACE(std::to_string(format.sampleRate) + " Hz " +
+                     std::to_string(format.bitsPerSample) + " bits " +
+                     std::to_string(format.channels) + " channels");
+        const WavProbe wav = renderToProbe(midi, format, dir / "out.wav");
+        ASSERT_TRUE(wav.valid);
+        EXPECT_EQ(wav.formatTag, 1);
+        EXPECT_EQ(wav.sampleRate, format.sampleRate);
+        EXPECT_EQ(wav.bits, format.bitsPerSample);
+        EXPECT_EQ(wav.channels, format.channels);
+        const std::size_t songFrames = std::size_t(format.sampleRate); // one second
+        EXPECT_GE(wav.frames(), songFrames);
+        EXPECT_LE(wav.frames(), songFrames + 3 * std::size_t(format.sampleRate));
+        // The quarter second before the first note is digital silence: 0x80 in unsigned 8-bit.
+        const std::size_t leadIn = wav.channels * std::size_t(format.sampleRate) / 4;
+        for (std::size_t i = 0; i < leadIn; ++i)
+            ASSERT_EQ(format.bitsPerSample == 8 ? wav.data[i] : wav.sample(i),
+                      format.bitsPerSample == 8 ? 0x80 : 0)
+                << "sample " << i;
+        EXPECT_GT(wav.peak(), format.bitsPerSample == 8 ? 8 : 2000);
+    }
+}
+
+TEST(RenderJob, TailRingsOnUntilSilenceButNeverPastThreeSeconds) {
+    TempFolder dir;
+    const WavFormat format{8000, 16, 1};
+    // A note that is never released: the tail is cut at exactly three seconds.
+    const MidiFile held =
+        song(midiwriter::file(0, 96, {midiwriter::Track().noteOn(0, 0, 60).endOfTrack(96)}));
+    EXPECT_EQ(renderToProbe(held, format, dir / "held.wav").frames(), 4000u + 3 * 8000u);
+    // A pluck released long before the end has died away well within the cap.
+    const MidiFile plucked = song(midiwriter::file(
+        0, 96,
+        {midiwriter::Track().program(0, 0, 12).noteOn(0, 0, 72).noteOff(10, 0, 72).endOfTrack(
+            1000)}));
+    const std::size_t songFrames = plucked.frameAt(plucked.endTime(), 8000);
+    EXPECT_LT(renderToProbe(plucked, format, dir / "plucked.wav").frames(), songFrames + 8000u);
+}
+
+TEST(RenderJob, NotesStartOnTheirFrameThroughTheTempoMap) {
+    TempFolder dir;
+    // 480 ticks at 0.25 s per quarter, then 240 at 0.5: the note starts at exactly 0.5 s.
+    midiwriter::Track track;
+    track.tempo(0, 250000)
+        .tempo(480, 500000)
+        .noteOn(240, 0, 60, 127)
+        .noteOff(480, 0, 60)
+        .endOfTrack();
+    const WavProbe wav =
+        renderToProbe(song(midiwriter::file(0, 480, {track})), {8000, 16, 1}, dir / "t.wav");
+    std::size_t onset = 0;
+    while (onset < wav.samples() && wav.sample(onset) == 0)
+        ++onset;
+    // FluidSynth starts notes on its 64-frame grid; a few more frames let the attack rise.
+    EXPECT_GE(onset, 4000u);
+    EXPECT_LE(onset, 4000u + 64 + 16);
+}
+
+TEST(RenderJob, MonoIsTheAverageOfTheStereoChannels) {
+    TempFolder dir;
+    midiwriter::Track track;
+    track.controller(0, 0, 10, 0).controller(0, 1, 10, 127).program(0, 1, 40);
+    track.noteOn(0, 0, 60, 120)
+        .noteOn(0, 1, 67, 60)
+        .noteOff(96, 0, 60)
+        .noteOff(0, 1, 67)
+        .endOfTrack(48);
+    const MidiFile midi = song(midiwriter::file(0, 96, {track}));
+    const WavProbe stereo = renderToProbe(midi, {22050, 16, 2}, dir / "stereo.wav");
+    const WavProbe mono = renderToProbe(midi, {22050, 16, 1}, dir / "mono.wav");
+    ASSERT_EQ(stereo.frames(), mono.frames());
+    int leftPeak = 0, rightPeak = 0, worst = 0;
+    for (std::size_t i = 0; i < mono.frames(); ++i) {
+        const int left = stereo.sample(2 * i), right = stereo.sample(2 * i + 1);
+        leftPeak = std::max(leftPeak, std::abs(left));
+        rightPeak = std::max(rightPeak, std::abs(right));
+        worst = std::max(worst, std::abs(2 * mono.sample(i) - (left + right)));
+    }
+    EXPECT_GT(leftPeak, 2 * rightPeak)
+        << "the channels should differ for the test to mean anything";
+    EXPECT_LE(worst, 2);
+}
+
+TEST(RenderJob, AFullGeneralMidiArrangementStaysClearOfClipping) {
+    TempFolder dir;
+    std::vector<midiwriter::Track> tracks;
+    static const int programs[] = {0, 4, 24, 32, 40, 48, 56, 61, 65, 0, 73, 80, 88, 11, 19, 26};
+    for (int ch = 0; ch < 16; ++ch) {
+        midiwriter::Track track;
+        track.program(0, ch, programs[ch]).controller(0, ch, 7, 110);
+        const int root = ch == 9 ? 36 : 48 + 12 * (ch % 3);
+        for (int bar = 0; bar < 4; ++bar) {
+            track.noteOn(0, ch, root, 115)
+                .noteOn(0, ch, root + 4, 115)
+                .noteOn(0, ch, root + 7, 115);
+            track.noteOff(48, ch, root).noteOff(0, ch, root + 4).noteOff(0, ch, root + 7);
+        }
+        tracks.push_back(track.endOfTrack());
+    }
+    const WavProbe wav =
+        renderToProbe(song(midiwriter::file(1, 96, tracks)), {22050, 16, 2}, dir / "full.wav");
+    EXPECT_GT(wav.peak(), 3000);
+    EXPECT_LT(wav.peak(), 32767 * 9 / 10);
+}
+
+TEST(RenderJob, RefusesWhatItCannotWriteBeforeCreatingAnything) {
+    TempFolder dir;
+    const MidiFile midi = song(rendertest::chordSong());
+    const std::filesystem::path out = dir / "out.wav";
+    struct Case {
+        WavFormat format;
+        const char* expected;
+    } cases[] = {{{7999, 16, 2}, "7999 Hz is not supported"},
+                 {{96001, 16, 2}, "96001 Hz"},
+                 {{44100, 24, 2}, "24 bits per sample are not supported"},
+                 {{44100, 16, 0}, "0 channels"},
+                 {{44100, 16, 6}, "6 channels are not supported"}};
+    for (const Case& c : cases) {
+        const std::string error = renderError(midi, c.format, out);
+        EXPECT_NE(error.find(c.expected), std::string::npos) << error;
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+    const std::filesystem::path missingFolder = dir / "missing" / "out.wav";
+    EXPECT_NE(renderError(midi, {}, missingFolder).find("cannot create " + missingFolder.string()),
+              std::string::npos);
+    EXPECT_NE(renderError(midi, {}, "/proc/quillory.wav").find("cannot create /proc/quillory.wav"),
+              std::string::npos);
+    if (geteuid() != 0) {
+        std::filesystem::create_directory(dir / "locked");
+        std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_read |
+                                                         std::filesystem::perms::owner_exec);
+        EXPECT_NE(renderError(midi, {}, dir / "locked" / "out.wav").find("cannot create"),
+                  std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(dir / "locked" / "out.wav"));
+        std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_all);
+    }
+}
+
+TEST(RenderJob, AWriteThatFailsHalfWayThrowsAndTheFileCanBeDiscarded) {
+    TempFolder dir;
+    const std::filesystem::path out = dir / "full-disk.wav";
+    Synthesizer synth(kSoundFont, 22050);
+    RenderJob job(song(rendertest::steadySong(10)), synth, out, {22050, 16, 2});
+    std::string error;
+    try {
+        const rendertest::FileSizeLimit fullDisk(64 * 1024);
+        renderAll(job);
+    } catch (const RenderError& e) {
+        error = e.what();
+    }
+    EXPECT_NE(error.find("writing " + out.string() + " failed"), std::string::npos) << error;
+    EXPECT_TRUE(std::filesystem::exists(out));
+    job.discard();
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST(Synthesizer, RefusesMissingAndCorruptSoundFonts) {
+    TempFolder dir;
+    const auto errorFor = [](const std::filesystem::path& path) -> std::string {
+        try {
+            Synthesizer synth(path);
+        } catch (const SynthError& e) {
+            return e.what();
+        }
+        return "(accepted)";
+    };
+    EXPECT_NE(errorFor(dir / "none.sf2")
+                  .find("SoundFont " + (dir / "none.sf2").string() + " does not exist"),
+              std::string::npos);
+    midiwriter::save(dir / "text.sf2", {'n', 'o', 't', ' ', 'a', ' ', 's', 'f', '2'});
+    EXPECT_NE(errorFor(dir / "text.sf2").find("cannot be loaded"), std::string::npos)
+        << errorFor(dir / "text.sf2");
+    midiwriter::save(dir / "empty.sf2", {});
+    EXPECT_NE(errorFor(dir / "empty.sf2").find("cannot be loaded"), std::string::npos);
+    EXPECT_NE(errorFor(dir.path()).find("is not a file"), std::string::npos);
+}
+
+TEST(Synthesizer, KeepsItsSoundFontWhenTheFileGoes) {
+    TempFolder dir;
+    const std::filesystem::path copy = dir / "copy.sf2";
+    std::filesystem::copy_file(kSoundFont, copy);
+    Synthesizer synth(copy, 11025);
+    std::filesystem::remove(copy);
+    RenderJob job(song(rendertest::chordSong()), synth, dir / "out.wav", {11025, 16, 1});
+    renderAll(job);
+    EXPECT_GT(WavProbe::read(dir / "out.wav").peak(), 2000);
+}
+
+TEST(SoundFontSearch, ProgramFolderThenSystemDefaultThenAnyOther) {
+    TempFolder program, system;
+    const auto touch = [](const std::filesystem::path& p) { midiwriter::save(p, {0}); };
+    EXPECT_EQ(findSoundFont(program.path(), system.path()), std::filesystem::path());
+    touch(system / "aaa.sf2");
+    touch(system / "readme.txt");
+    EXPECT_EQ(findSoundFont(program.path(), system.path()), system / "aaa.sf2");
+    std::filesystem::create_symlink(system / "gone.sf2", system / "default-GM.sf2");
+    EXPECT_EQ(findSoundFont(program.path(), system.path()), system / "aaa.sf2");
+    std::filesystem::remove(system / "default-GM.sf2");
+    std::filesystem::create_symlink(system / "aaa.sf2", system / "default-GM.sf2");
+    touch(system / "zzz.sf3");
+    EXPECT_EQ(findSoundFont(program.path(), system.path()), system / "default-GM.sf2");
+    touch(program / "b.sf2");
+    touch(program / "A.SF3");
+    touch(program / "quillory");
+    EXPECT_EQ(findSoundFont(program.path(), system.path()), program / "A.SF3");
+}
+
+TEST(WavWriter, ARenderThatMightPassFourGigabytesIsWrittenAsRf64AndShrinksBackToWav) {
+    TempFolder dir;
+    std::vector<float> left(100, 0.25f), right(100, -2.0f);
+    WavWriter large(dir / "large.wav", {8000, 16, 2}, 1ull << 31);
+    EXPECT_TRUE(large.rf64());
+    large.write(left.data(), right.data(), left.size());
+    large.close();
+    const WavProbe wav = WavProbe::read(dir / "large.wav");
+    ASSERT_TRUE(wav.valid);
+    EXPECT_EQ(wav.frames(), 100u);
+    EXPECT_EQ(wav.sample(0), 8192);
+    EXPECT_EQ(wav.sample(1), -32767) << "out-of-range samples are clipped, not wrapped";
+    EXPECT_FALSE(WavWriter(dir / "small.wav", {96000, 16, 2}, 12ull * 3600 * 8000).rf64());
+}

@@ -1,0 +1,232 @@
+// The renderer as the window sees it: Render returns at once with the length known, the
+// notifications arrive in order on the UI thread, Stop leaves a valid file and silence, and
+// every failure is a clear message with no output left behind.
+#include "components/renderer/SynthRenderer.h"
+#include "tests/components/renderer/RenderSupport.h"
+#include "tests/components/renderer/WavProbe.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+using rendertest::TempFolder;
+
+namespace {
+
+// Everything the renderer told us, in order: "p<percent>", "done", "ended", "failed: ...".
+struct Log {
+    QStringList entries;
+    QThread* thread = nullptr;
+    bool allOnUiThread = true;
+
+    explicit Log(SynthRenderer& renderer) {
+        QObject::connect(&renderer, &Renderer::RenderProgress,
+                         [this](qint16 p) { add("p" + QString::number(p)); });
+        QObject::connect(&renderer, &Renderer::RenderDone, [this] { add("done"); });
+        QObject::connect(&renderer, &Renderer::RenderEnded, [this] { add("ended"); });
+        QObject::connect(&renderer, &Renderer::RenderFailed,
+                         [this](const QString& m) { add("failed: " + m); });
+    }
+    void add(const QString& entry) {
+        allOnUiThread =
+            allOnUiThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+        entries << entry;
+    }
+    bool ended() const {
+        return !entries.isEmpty() &&
+               (entries.last() == "done" || entries.last().startsWith("failed"));
+    }
+};
+
+void pumpUntil(const std::function<bool()>& condition, int timeoutMs = 20000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition() && timer.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+void pumpFor(int ms) {
+    pumpUntil([] { return false; }, ms);
+}
+
+void setFormat(SynthRenderer& renderer, int rate, int bits, int channels) {
+    renderer.setSampleRate(rate);
+    renderer.setBitsPerSample(bits);
+    renderer.setChannelCount(channels);
+    renderer.setSoundFont(QString::fromStdString(rendertest::kSoundFont.string()));
+}
+
+} // namespace
+
+TEST(SynthRenderer, RendersInTheBackgroundAndReportsInOrder) {
+    TempFolder dir;
+    midiwriter::save(dir / "song.mid", rendertest::chordSong());
+    SynthRenderer renderer;
+    setFormat(renderer, 11025, 8, 2);
+    Log log(renderer);
+    ASSERT_TRUE(renderer.Render(dir.qpath("song.mid"), dir.qpath("song.wav")))
+        << renderer.errorText().toStdString();
+    EXPECT_DOUBLE_EQ(renderer.GetTotalTime(QString()), 1000.0);
+    EXPECT_TRUE(log.entries.isEmpty())
+        << "notifications come through the event loop, never inside Render";
+    pumpUntil([&] { return log.ended(); });
+
+    ASSERT_EQ(log.entries.last(), "done");
+    ASSERT_GE(log.entries.size(), 2);
+    EXPECT_EQ(log.entries[log.entries.size() - 2], "p100");
+    int last = -1;
+    for (int i = 0; i + 1 < log.entries.size(); ++i) {
+        const int percent = log.entries[i].mid(1).toInt();
+        EXPECT_GT(percent, last) << log.entries.join(' ').toStdString();
+        last = percent;
+    }
+    EXPECT_TRUE(log.allOnUiThread);
+    // Complete and closed when RenderDone arrives.
+    const WavProbe wav = WavProbe::read(dir / "song.wav");
+    ASSERT_TRUE(wav.valid);
+    EXPECT_EQ(wav.sampleRate, 11025);
+    EXPECT_EQ(wav.bits, 8);
+    EXPECT_EQ(wav.channels, 2);
+    EXPECT_GE(wav.frames(), 11025u);
+    EXPECT_LE(wav.frames(), 4 * 11025u);
+    pumpFor(50);
+    EXPECT_EQ(log.entries.last(), "done") << "nothing follows the end";
+}
+
+TEST(SynthRenderer, StopEndsTheRenderWithAValidFileAndNoMoreNotifications) {
+    TempFolder dir;
+    midiwriter::save(dir / "long.mid", rendertest::steadySong(600));
+    SynthRenderer renderer;
+    setFormat(renderer, 8000, 16, 1);
+    Log log(renderer);
+    ASSERT_TRUE(renderer.Render(dir.qpath("long.mid"), dir.qpath("long.wav")));
+    EXPECT_DOUBLE_EQ(renderer.GetTotalTime(QString()), 600000.0);
+    pumpUntil([&] { return log.entries.size() >= 2; });
+    renderer.StopRender();
+    const int seen = int(log.entries.size());
+    pumpFor(200);
+    EXPECT_EQ(log.entries.size(), seen) << log.entries.join(' ').toStdString();
+    EXPECT_FALSE(log.entries.contains("done"));
+    const WavProbe wav = WavProbe::read(dir / "long.wav");
+    ASSERT_TRUE(wav.valid) << "the stopped file is closed with a consistent header";
+    EXPECT_GT(wav.frames(), 0u);
+    EXPECT_LT(wav.frames(), 600u * 8000u);
+
+    // The same renderer goes on to the next file.
+    midiwriter::save(dir / "short.mid", rendertest::chordSong());
+    ASSERT_TRUE(renderer.Render(dir.qpath("short.mid"), dir.qpath("short.wav")));
+    pumpUntil([&] { return log.ended(); });
+    EXPECT_EQ(log.entries.last(), "done");
+}
+
+TEST(SynthRenderer, ClosingTheWindowMidRenderStopsCleanly) {
+    TempFolder dir;
+    midiwriter::save(dir / "long.mid", rendertest::steadySong(600));
+    auto renderer = std::make_unique<SynthRenderer>();
+    setFormat(*renderer, 8000, 8, 1);
+    Log log(*renderer);
+    ASSERT_TRUE(renderer->Render(dir.qpath("long.mid"), dir.qpath("long.wav")));
+    pumpUntil([&] { return !log.entries.isEmpty(); });
+    renderer.reset();
+    pumpFor(50);
+    EXPECT_FALSE(log.entries.contains("done"));
+    EXPECT_TRUE(WavProbe::read(dir / "long.wav").valid);
+}
+
+TEST(SynthRenderer, RefusesASecondRenderWhileOneRuns) {
+    TempFolder dir;
+    midiwriter::save(dir / "long.mid", rendertest::steadySong(600));
+    SynthRenderer renderer;
+    setFormat(renderer, 8000, 8, 1);
+    ASSERT_TRUE(renderer.Render(dir.qpath("long.mid"), dir.qpath("a.wav")));
+    EXPECT_FALSE(renderer.Render(dir.qpath("long.mid"), dir.qpath("b.wav")));
+    EXPECT_EQ(renderer.errorText(), "a render is already running");
+    EXPECT_FALSE(std::filesystem::exists(dir / "b.wav"));
+    renderer.StopRender();
+}
+
+TEST(SynthRenderer, BadInputIsAClearErrorAndLeavesNoFile) {
+    TempFolder dir;
+    midiwriter::save(dir / "empty.mid", {});
+    midiwriter::save(dir / "text.mid", {'h', 'e', 'l', 'l', 'o'});
+    midiwriter::save(dir / "tempo0.mid",
+                     midiwriter::file(0, 96, {midiwriter::Track().tempo(0, 0).endOfTrack()}));
+    midiwriter::save(dir / "good.mid", rendertest::chordSong());
+    midiwriter::save(dir / "broken.sf2", {'n', 'o', 'p', 'e'});
+    struct Case {
+        const char* midi;
+        const char* soundFont; // relative to the folder; empty for the test SoundFont
+        int rate;
+        const char* target;
+        std::string expected;
+    } cases[] = {
+        {"missing.mid", "", 8000, "out.wav", (dir / "missing.mid").string() + ": cannot be opened"},
+        {"empty.mid", "", 8000, "out.wav", (dir / "empty.mid").string() + ": the file is empty"},
+        {"text.mid", "", 8000, "out.wav", "not a MIDI file"},
+        {"tempo0.mid", "", 8000, "out.wav", "track 1, byte 22: tempo 0"},
+        {"good.mid", "none.sf2", 8000, "out.wav",
+         "SoundFont " + (dir / "none.sf2").string() + " does not exist"},
+        {"good.mid", "broken.sf2", 8000, "out.wav", "cannot be loaded"},
+        {"good.mid", "", 4000, "out.wav", "4000 Hz is not supported"},
+        {"good.mid", "", 8000, "no/such/folder/out.wav", "cannot create"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.midi + std::string(" ") + c.soundFont);
+        SynthRenderer renderer;
+        setFormat(renderer, c.rate, 16, 2);
+        if (*c.soundFont)
+            renderer.setSoundFont(dir.qpath(c.soundFont));
+        Log log(renderer);
+        EXPECT_FALSE(renderer.Render(dir.qpath(c.midi), dir.qpath(c.target)));
+        EXPECT_TRUE(renderer.errorText().toStdString().find(c.expected) != std::string::npos)
+            << renderer.errorText().toStdString();
+        EXPECT_EQ(renderer.GetTotalTime(QString()), 0.0);
+        EXPECT_FALSE(std::filesystem::exists(dir / c.target));
+        pumpFor(10);
+        EXPECT_TRUE(log.entries.isEmpty());
+    }
+}
+
+TEST(SynthRenderer, AFailureHalfWayIsReportedAndThePartialFileRemoved) {
+    TempFolder dir;
+    midiwriter::save(dir / "song.mid", rendertest::steadySong(20));
+    SynthRenderer renderer;
+    setFormat(renderer, 22050, 16, 2);
+    Log log(renderer);
+    bool started = false;
+    {
+        const rendertest::FileSizeLimit fullDisk(256 * 1024);
+        started = renderer.Render(dir.qpath("song.mid"), dir.qpath("song.wav"));
+        pumpUntil([&] { return log.ended(); });
+    }
+    ASSERT_TRUE(started);
+    ASSERT_FALSE(log.entries.isEmpty());
+    EXPECT_TRUE(
+        log.entries.last().startsWith("failed: writing " + dir.qpath("song.wav") + " failed"))
+        << log.entries.last().toStdString();
+    EXPECT_FALSE(log.entries.contains("done"));
+    EXPECT_FALSE(log.entries.contains("p100"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "song.wav"));
+}
+
+TEST(SynthRenderer, LoadsTheSoundFontOnceAndKeepsIt) {
+    TempFolder dir;
+    std::filesystem::copy_file(rendertest::kSoundFont, dir / "own.sf2");
+    midiwriter::save(dir / "song.mid", rendertest::chordSong());
+    SynthRenderer renderer;
+    setFormat(renderer, 8000, 16, 1);
+    renderer.setSoundFont(dir.qpath("own.sf2"));
+    Log log(renderer);
+    ASSERT_TRUE(renderer.Render(dir.qpath("song.mid"), dir.qpath("a.wav")));
+    pumpUntil([&] { return log.ended(); });
+    EXPECT_EQ(renderer.loadedSoundFont(), dir.qpath("own.sf2"));
+    std::filesystem::remove(dir / "own.sf2");
+    log.entries.clear();
+    ASSERT_TRUE(renderer.Render(dir.qpath("song.mid"), dir.qpath("b.wav")))
+        << renderer.errorText().toStdString();
+    pumpUntil([&] { return log.ended(); });
+    EXPECT_EQ(log.entries.last(), "done");
+    EXPECT_GT(WavProbe::read(dir / "b.wav").peak(), 2000);
+}

@@ -1,0 +1,106 @@
+// Fake renderer and encoder for window tests: they record what the window asked and let the
+// test raise their notifications at the moment it chooses.
+#pragma once
+
+#include "app/encoding/Mp3Encoder.h"
+#include "app/main/Renderer.h"
+#include "tests/support/FileHelpers.h"
+
+#include <QPointer>
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+#include <deque>
+#include <utility>
+#include <vector>
+
+class FakeRenderer final : public Renderer {
+public:
+    using Renderer::Renderer;
+
+    void setChannelCount(int channels) override {
+        calls << QString("ChannelCount=%1").arg(channels);
+    }
+    void setBitsPerSample(int bits) override { calls << QString("BitsPerSample=%1").arg(bits); }
+    void setSampleRate(int rate) override { calls << QString("SampleRate=%1").arg(rate); }
+    void setSoundFont(const QString& path) override { soundFont = path; }
+    bool Render(const QString& midi, const QString& wav) override {
+        calls << "Render " + midi + " -> " + wav;
+        lastTarget = wav;
+        if (!accept)
+            return false;
+        if (createTarget)
+            WriteBytes(wav, "RIFF");
+        return true;
+    }
+    double GetTotalTime(const QString&) override { return totalMs; }
+    void StopRender() override { calls << "StopRender"; }
+    QString errorText() const override { return error; }
+
+    QStringList calls;
+    QString lastTarget;
+    QString soundFont;
+    double totalMs = 125000;
+    bool accept = true;
+    bool createTarget = true;
+    QString error = QStringLiteral("The renderer refused the file.");
+};
+
+// What a fake encoder was asked and saw; kept outside the encoder, which dies with its window.
+struct EncoderLog {
+    QStringList calls;
+    std::vector<std::pair<QString, QString>> encodes;
+    QStringList titles;
+};
+
+class FakeEncoder final : public Mp3Encoder {
+public:
+    FakeEncoder(QObject* parent, EncoderLog& log)
+        : Mp3Encoder(parent)
+        , log(log) {}
+
+    void setVbrMode(int mode) override { log.calls << QString("VbrMode=%1").arg(mode); }
+    void setBitRateKbps(int kbps) override { log.calls << QString("BitRateKbps=%1").arg(kbps); }
+    void setChannelMode(int mode) override { log.calls << QString("ChannelMode=%1").arg(mode); }
+    void setMaxBitRateKbps(int kbps) override {
+        log.calls << QString("MaxBitRateKbps=%1").arg(kbps);
+    }
+    void setMinBitRateKbps(int kbps) override {
+        log.calls << QString("MinBitRateKbps=%1").arg(kbps);
+    }
+    bool EncodeFile(const QString& wav, const QString& mp3) override {
+        log.encodes.push_back({wav, mp3});
+        const bool ok = results.empty() ? true : results.front();
+        if (!results.empty())
+            results.pop_front();
+        if (ok) {
+            WriteBytes(mp3, "ID3");
+            QTimer::singleShot(0, this, [this] { playScript(0); });
+        }
+        return ok;
+    }
+    void Stop() override { log.calls << "Stop"; }
+    QString errorText() const override { return QStringLiteral("refused"); }
+
+    // Raises the scripted percentages one event-loop turn apart, noting the window's caption
+    // before each and after the last.
+    void playScript(std::size_t step) {
+        if (step >= script.size())
+            return;
+        log.titles << windowTitle();
+        emit Progress(script[step], 0);
+        if (step + 1 == script.size())
+            log.titles << windowTitle();
+        else
+            QTimer::singleShot(0, this, [this, step] { playScript(step + 1); });
+    }
+    QString windowTitle() const {
+        const auto* window = qobject_cast<const QWidget*>(parent());
+        return window ? window->windowTitle() : QString();
+    }
+
+    EncoderLog& log;
+    // One answer per EncodeFile call; true once they run out.
+    std::deque<bool> results;
+    std::vector<qint16> script{57, 100};
+};
