@@ -82,7 +82,8 @@ private:
 // A rectangle outline in its colour, drawn inside its rectangle with a pen of PenWidth pixels.
 class BorderShape : public ColouredPart {
 public:
-    // Pen widths the shape accepts.
+    // Pen widths the shape accepts; within them the layout's 16-bit sums (2b + 6 and the
+    // like) cannot overflow.
     static constexpr int MinPenWidth = 1;
     static constexpr int MaxPenWidth = 8192;
 
