@@ -2,10 +2,12 @@
 
 #include "app/decoration/Messages.h"
 #include "app/decoration/SkinButton.h"
+#include "app/encoding/KeptResult.h"
 #include "app/main/ConversionState.h"
 #include "app/main/PlayingTime.h"
 #include "app/main/TempFiles.h"
 #include "app/settings/Settings.h"
+#include "app/settings/SoundFontSetting.h"
 #include "platform/Colour.h"
 #include "platform/Files.h"
 #include "platform/MessageBox.h"
@@ -27,18 +29,6 @@ constexpr platform::OleColor BlueText = 0xFF0000;
 void setLabel(QLabel* label, const QString& text) {
     label->setText(text);
     label->adjustSize();
-}
-
-// A kept file must not match the temporary-file pattern, or the next clean-up would take it.
-QString keptName(const QString& target) {
-    const QFileInfo info(target);
-    const QString stem =
-        info.completeBaseName().isEmpty() ? QStringLiteral("result") : info.completeBaseName();
-    const QString folder = WindowsFolder() + platform::PathSeparator();
-    QString candidate = folder + stem + QStringLiteral(".mp3");
-    for (int n = 2; QFileInfo::exists(candidate); ++n)
-        candidate = folder + stem + QStringLiteral(" (%1).mp3").arg(n);
-    return candidate;
 }
 
 } // namespace
@@ -72,6 +62,7 @@ void ConversionRun::StartConversion() {
     c_.cmdConvert->setCaption(QStringLiteral("Stop"));
     runIsMp3_ = c_.optMP3->isChecked();
     ApplyRenderFormat(runIsMp3_);
+    rendler1_->setSoundFont(SoundFontPath());
     if (runIsMp3_)
         TempWavPath() = NewTempPath(QStringLiteral(".wav"));
     if (!rendler1_->Render(source, runIsMp3_ ? TempWavPath() : target)) {
@@ -195,10 +186,9 @@ void ConversionRun::copyFallbackResult() {
     const QString target = c_.txtSave->text();
     if (platform::CopyFile(TempMp3Path(), target))
         return;
-    const QString kept = keptName(target);
-    const bool moved = QFile::rename(TempMp3Path(), kept);
+    const QString kept = KeepEncodedFile(TempMp3Path(), target);
     QString text = QStringLiteral("The MP3 file could not be copied to:") + CrLf + target;
-    if (moved)
-        text += CrLf + QStringLiteral("It has been kept as:") + CrLf + kept;
+    text += kept.isEmpty() ? CrLf + QStringLiteral("The encoded file could not be kept either.")
+                           : CrLf + QStringLiteral("It has been kept as:") + CrLf + kept;
     ShowError(c_.window, text);
 }

@@ -5,7 +5,13 @@
 #include "app/decoration/ProgressBar.h"
 #include "app/decoration/SkinButton.h"
 #include "app/decoration/Twips.h"
+#include "app/decoration/ProductInfo.h"
+#include "app/decoration/frmAbout.h"
 #include "app/encoding/frmConvert.h"
+#include "app/encoding/frmWav2Mp3.h"
+#include "app/main/TempFiles.h"
+#include "app/settings/SoundFontSetting.h"
+#include "app/settings/frmOptions.h"
 #include "app/main/ConversionRun.h"
 #include "app/main/TargetName.h"
 #include "app/settings/Settings.h"
@@ -15,6 +21,7 @@
 #include "platform/Shell.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -68,6 +75,7 @@ frmMain::frmMain(MainWindowSetup setup, QWidget* parent)
     , setup_(std::move(setup)) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(ProgramTitle);
+    setWindowIcon(ProgramIcon());
     setFixedSize(TwipsToPixels(ClientWidthTwips), TwipsToPixels(ClientHeightTwips));
     surface_.resize(size());
     createControls();
@@ -189,7 +197,10 @@ void frmMain::connectButtons() {
     connect(optMP3_, &QRadioButton::clicked, this, [this] { selectOption(optMP3_, true); });
     connect(optWAV_, &QRadioButton::clicked, this, [this] { selectOption(optWAV_, true); });
     connect(cmdConvert_, &SkinButton::clicked, run_, &ConversionRun::toggle);
+    connect(cmdConfigure_, &SkinButton::clicked, this, &frmMain::openOptions);
+    connect(cmd_[0], &SkinButton::clicked, this, &frmMain::openWavToMp3);
     connect(cmd_[1], &SkinButton::clicked, this, &frmMain::openHelpFile);
+    connect(cmd_[2], &SkinButton::clicked, this, &frmMain::openAbout);
     connect(cmd_[3], &SkinButton::clicked, this, &frmMain::openVolumeControl);
     connect(cmd_[4], &SkinButton::clicked, this, &QWidget::close);
 }
@@ -220,6 +231,7 @@ void frmMain::startUp() {
     SetDefaultSettings();
     SetSettingsPath(SettingsPathFor(setup_.programFolder));
     LoadSettings();
+    LoadSoundFontPath();
     RefreshCap();
 }
 
@@ -351,4 +363,23 @@ void frmMain::runEncodingStage() {
     };
     frmConvert frm(this, std::move(stage));
     frm.exec();
+}
+
+void frmMain::openOptions() {
+    frmOptions options(this, setup_.makeButton);
+    options.exec();
+}
+
+void frmMain::openWavToMp3() {
+    {
+        frmWav2Mp3 tool(this, setup_.makeButton, setup_.makeEncoder);
+        tool.exec();
+    }
+    QCoreApplication::processEvents();
+    DeleteTempFiles();
+}
+
+void frmMain::openAbout() {
+    frmAbout about(this, setup_.makeButton);
+    about.exec();
 }

@@ -57,6 +57,9 @@ private:
     void switchTargetToWav();
     void openHelpFile();
     void openVolumeControl();
+    void openOptions();
+    void openWavToMp3();
+    void openAbout();
     void createConversionRun();
     void runEncodingStage();
 

@@ -93,6 +93,14 @@ TEST_F(ConversionTest, WavRunUsesTheWavSettingsAndTheTargetItself) {
     EXPECT_EQ(text("lNow"), "Now:") << "only Total is refreshed at the start";
 }
 
+TEST_F(ConversionTest, TheChosenSoundFontReachesTheRenderer) {
+    WriteBytes(program.filePath("options.ini"), "[Renderer]\nSoundFont=/fonts/My GM.sf2\n");
+    open();
+    choose("song.wav");
+    click("cmdConvert");
+    EXPECT_EQ(renderer->soundFont, "/fonts/My GM.sf2");
+}
+
 TEST_F(ConversionTest, Mp3RunRendersCdQualityIntoATemporaryWav) {
     Settings().Frequency = 11025;
     choose("song.mp3");

@@ -2,6 +2,7 @@
 #include "app/decoration/ProgressBar.h"
 #include "app/decoration/SkinButton.h"
 #include "app/main/TargetName.h"
+#include "app/main/TempFiles.h"
 #include "app/main/frmMain.h"
 #include "app/settings/Settings.h"
 #include "components/button/DappletButton.h"
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -225,6 +227,34 @@ TEST_F(MainWindowTest, WithoutARegisteredBarTheWindowSaysSoAndGoesOn) {
     EXPECT_TRUE(boxes.shown[0].text.contains("regctl")) << boxes.shown[0].text;
     EXPECT_FALSE(control<ProgressBar>("pbCur")->hasControl());
     EXPECT_EQ(window->windowTitle(), "Quillory 2.0");
+}
+
+} // namespace
+
+namespace {
+
+// Opens a window from a main-window button and notes its caption as it shows, then closes it.
+QString captionOfModalOpenedBy(SkinButton* button) {
+    QString caption;
+    QTimer::singleShot(0, [&caption] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            caption = modal->windowTitle();
+            modal->close();
+        }
+    });
+    QTest::mouseClick(button, Qt::LeftButton);
+    return caption;
+}
+
+TEST_F(MainWindowTest, ButtonsOpenTheirWindowsModally) {
+    window->show();
+    EXPECT_EQ(captionOfModalOpenedBy(button("cmdConfigure")), "Options");
+    EXPECT_EQ(captionOfModalOpenedBy(button("cmd(2)")), "About Quillory");
+    WriteBytes(WindowsFolder() + "/__qlr_4.wav", "left over");
+    EXPECT_EQ(captionOfModalOpenedBy(button("cmd(0)")), "Convert WAV to MP3");
+    EXPECT_FALSE(QFile::exists(WindowsFolder() + "/__qlr_4.wav"))
+        << "closing the tool deletes the temporary files";
+    EXPECT_FALSE(window->windowIcon().isNull());
 }
 
 } // namespace
