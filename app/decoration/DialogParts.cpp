@@ -2,7 +2,15 @@
 
 #include "app/decoration/Decoration.h"
 
+#include <QDialog>
 #include <QLabel>
+
+void SetUpDialogFrame(QDialog* dialog, const char* name, const QString& caption,
+                      QSize clientTwips) {
+    dialog->setObjectName(QString::fromLatin1(name));
+    dialog->setWindowTitle(caption);
+    dialog->setFixedSize(TwipsToPixels(clientTwips.width()), TwipsToPixels(clientTwips.height()));
+}
 
 QFont SansSerifFont(double points) {
     QFont font(QStringLiteral("MS Sans Serif"));
@@ -67,4 +75,18 @@ void ForwardHoverToHighlight(SkinButton* button) {
 void SetButtonEnabled(SkinButton* button, bool enabled) {
     button->setEnabled(enabled);
     button->setForeColor(enabled ? ButtonTextBlue : platform::ColourGreyText);
+}
+
+std::optional<QString> AskForFile(QWidget* owner, platform::FileDialogKind kind,
+                                  const QString& filter, int flags) {
+    platform::CommonDialog dlgFile(owner);
+    dlgFile.CancelError = true;
+    dlgFile.Filter = filter;
+    dlgFile.FileName.clear();
+    dlgFile.Flags = flags;
+    const int result =
+        kind == platform::FileDialogKind::Open ? dlgFile.ShowOpen() : dlgFile.ShowSave();
+    if (result == platform::CdlCancel)
+        return std::nullopt;
+    return dlgFile.FileName;
 }

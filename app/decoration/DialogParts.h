@@ -6,12 +6,24 @@
 #include "app/decoration/Twips.h"
 #include "platform/Colour.h"
 
+#include "platform/CommonDialog.h"
+
 #include <QFont>
 #include <QRect>
 #include <QString>
+#include <optional>
 
+class QDialog;
 class QLabel;
 class QWidget;
+
+// A fixed dialog frame: title and close box only, no taskbar entry, centred on its owner.
+inline constexpr Qt::WindowFlags FixedDialogFlags =
+    Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+    Qt::MSWindowsFixedSizeDialogHint;
+
+// Names the dialog, sets its caption and gives it its stored client size.
+void SetUpDialogFrame(QDialog* dialog, const char* name, const QString& caption, QSize clientTwips);
 
 constexpr platform::OleColor ButtonTextBlue = 0xFF0000;
 
@@ -41,3 +53,12 @@ void ForwardHoverToHighlight(SkinButton* button);
 
 // A disabled button shows grey text; enabling it brings back the blue.
 void SetButtonEnabled(SkinButton* button, bool enabled);
+
+constexpr int OpenFileFlags = platform::OfnReadOnly | platform::OfnFileMustExist |
+                              platform::OfnExplorer | platform::OfnLongNames;
+constexpr int SaveFileFlags =
+    platform::OfnOverwritePrompt | platform::OfnExplorer | platform::OfnLongNames;
+
+// The common file dialog with an empty initial name; nothing when the user cancelled.
+std::optional<QString> AskForFile(QWidget* owner, platform::FileDialogKind kind,
+                                  const QString& filter, int flags);

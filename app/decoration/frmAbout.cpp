@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr int ClientWidthTwips = 6135;
-constexpr int ClientHeightTwips = 2820;
 constexpr platform::OleColor DarkGreen = 0x008000;
 constexpr platform::OleColor Red = 0x0000FF;
 constexpr platform::OleColor LinkBlue = 0xFF0000;
@@ -21,11 +19,8 @@ constexpr platform::OleColor LinkBlue = 0xFF0000;
 } // namespace
 
 frmAbout::frmAbout(QWidget* owner, ButtonFactory makeButton)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
-    setObjectName(QStringLiteral("frmAbout"));
-    setWindowTitle(QStringLiteral("About Quillory"));
-    setFixedSize(TwipsToPixels(ClientWidthTwips), TwipsToPixels(ClientHeightTwips));
+    : QDialog(owner, FixedDialogFlags) {
+    SetUpDialogFrame(this, "frmAbout", QStringLiteral("About Quillory"), QSize(6135, 2820));
     surface_.resize(size());
     createControls(makeButton);
     connect(cmdOK_, &SkinButton::clicked, this, &QDialog::accept);

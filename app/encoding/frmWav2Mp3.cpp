@@ -5,10 +5,10 @@
 #include "app/decoration/Messages.h"
 #include "app/decoration/ProgressBar.h"
 #include "app/decoration/Twips.h"
+#include "app/encoding/EncoderProperties.h"
 #include "app/encoding/KeptResult.h"
 #include "app/main/TempFiles.h"
 #include "app/settings/Settings.h"
-#include "platform/CommonDialog.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
 
@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr int ClientWidthTwips = 5775;
-constexpr int ClientHeightTwips = 2610;
 constexpr int CopyDelayMs = 1000;
 constexpr platform::OleColor White = 0xFFFFFF;
 
@@ -28,11 +26,8 @@ const QString NewLine = QStringLiteral("\r\n");
 } // namespace
 
 frmWav2Mp3::frmWav2Mp3(QWidget* owner, ButtonFactory makeButton, EncoderFactory makeEncoder)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
-    setObjectName(QStringLiteral("frmWav2Mp3"));
-    setWindowTitle(QStringLiteral("Convert WAV to MP3"));
-    setFixedSize(TwipsToPixels(ClientWidthTwips), TwipsToPixels(ClientHeightTwips));
+    : QDialog(owner, FixedDialogFlags) {
+    SetUpDialogFrame(this, "frmWav2Mp3", QStringLiteral("Convert WAV to MP3"), QSize(5775, 2610));
     surface_.resize(size());
     MP3X_ = makeEncoder(this);
     Timer1_.setInterval(CopyDelayMs);
@@ -94,35 +89,22 @@ void frmWav2Mp3::setTabOrder() {
 }
 
 void frmWav2Mp3::load() {
-    const SettingsRecord& s = Settings();
-    MP3X_->setVbrMode(s.VBR ? 1 : 0);
-    MP3X_->setBitRateKbps(s.Bitrate);
-    MP3X_->setChannelMode(s.Mp3Channels);
-    MP3X_->setMaxBitRateKbps(s.MaxBitrate);
-    MP3X_->setMinBitRateKbps(s.MinBitrate);
+    PutEncoderProperties(*MP3X_, Settings());
     PaintGradient({*this, surface_}, 0, 0, width(), height(), GradientEdge, GradientMiddle);
     EncodingViaTemp = false;
 }
 
 void frmWav2Mp3::chooseSource() {
-    platform::CommonDialog dlgFile(this);
-    dlgFile.CancelError = true;
-    dlgFile.Filter = QStringLiteral("WAV Files(*.wav)|*.wav");
-    dlgFile.FileName.clear();
-    dlgFile.Flags = platform::OfnReadOnly | platform::OfnFileMustExist | platform::OfnExplorer |
-                    platform::OfnLongNames;
-    if (dlgFile.ShowOpen() != platform::CdlCancel)
-        txtWAV_->setText(dlgFile.FileName);
+    if (const auto chosen = AskForFile(this, platform::FileDialogKind::Open,
+                                       QStringLiteral("WAV Files(*.wav)|*.wav"), OpenFileFlags))
+        txtWAV_->setText(*chosen);
 }
 
+// No default extension is added: the name is used as the user typed it.
 void frmWav2Mp3::chooseTarget() {
-    platform::CommonDialog dlgFile(this);
-    dlgFile.CancelError = true;
-    dlgFile.Filter = QStringLiteral("MP3 Files(*.mp3)|*.mp3");
-    dlgFile.FileName.clear();
-    dlgFile.Flags = platform::OfnOverwritePrompt | platform::OfnExplorer | platform::OfnLongNames;
-    if (dlgFile.ShowSave() != platform::CdlCancel)
-        txtMP3_->setText(dlgFile.FileName);
+    if (const auto chosen = AskForFile(this, platform::FileDialogKind::Save,
+                                       QStringLiteral("MP3 Files(*.mp3)|*.mp3"), SaveFileFlags))
+        txtMP3_->setText(*chosen);
 }
 
 void frmWav2Mp3::convert() {

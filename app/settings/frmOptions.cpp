@@ -6,7 +6,6 @@
 #include "app/decoration/Twips.h"
 #include "app/settings/Settings.h"
 #include "app/settings/SoundFontSetting.h"
-#include "platform/CommonDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,8 +15,6 @@
 
 namespace {
 
-constexpr int ClientWidthTwips = 5670;
-constexpr int ClientHeightTwips = 5445;
 constexpr platform::OleColor White = 0xFFFFFF;
 constexpr platform::OleColor GroupCaptionText = 0x800000;
 
@@ -69,11 +66,8 @@ std::int32_t SelectedItemValue(const QComboBox* list) {
 }
 
 frmOptions::frmOptions(QWidget* owner, ButtonFactory makeButton)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
-    setObjectName(QStringLiteral("frmOptions"));
-    setWindowTitle(QStringLiteral("Options"));
-    setFixedSize(TwipsToPixels(ClientWidthTwips), TwipsToPixels(ClientHeightTwips));
+    : QDialog(owner, FixedDialogFlags) {
+    SetUpDialogFrame(this, "frmOptions", QStringLiteral("Options"), QSize(5670, 5445));
     surface_.resize(size());
     createControls(makeButton);
     connectControls();
@@ -292,15 +286,12 @@ bool frmOptions::soundFontIsUsable() {
 }
 
 void frmOptions::chooseSoundFont() {
-    platform::CommonDialog dlgFile(this);
-    dlgFile.CancelError = true;
-    dlgFile.Filter = QStringLiteral("SoundFont Files(*.sf2;*.sf3)|*.sf2;*.sf3");
-    dlgFile.FileName.clear();
-    dlgFile.Flags = platform::OfnReadOnly | platform::OfnFileMustExist | platform::OfnExplorer |
-                    platform::OfnLongNames;
-    if (dlgFile.ShowOpen() == platform::CdlCancel)
+    const std::optional<QString> chosen =
+        AskForFile(this, platform::FileDialogKind::Open,
+                   QStringLiteral("SoundFont Files(*.sf2;*.sf3)|*.sf2;*.sf3"), OpenFileFlags);
+    if (!chosen)
         return;
-    soundFont_ = dlgFile.FileName;
+    soundFont_ = *chosen;
     showSoundFont();
 }
 

@@ -272,3 +272,29 @@ TEST(WavWriter, ARenderThatMightPassFourGigabytesIsWrittenAsRf64AndShrinksBackTo
     EXPECT_EQ(wav.sample(1), -32767) << "out-of-range samples are clipped, not wrapped";
     EXPECT_FALSE(WavWriter(dir / "small.wav", {96000, 16, 2}, 12ull * 3600 * 8000).rf64());
 }
+
+TEST(SongRenderer, TheCallersBlockSizeDoesNotChangeTheAudio) {
+    // The left and right channels one after the other.
+    const auto renderInBlocks = [](std::size_t block) {
+        Synthesizer synth(kSoundFont, 8000);
+        SongRenderer renderer(song(rendertest::chordSong()), synth, 8000);
+        std::vector<float> left(block), right(block), allLeft, allRight;
+        while (const std::size_t n = renderer.render(left.data(), right.data(), block)) {
+            EXPECT_EQ(renderer.percent() == 100, renderer.finished());
+            allLeft.insert(allLeft.end(), left.begin(), left.begin() + long(n));
+            allRight.insert(allRight.end(), right.begin(), right.begin() + long(n));
+        }
+        EXPECT_EQ(renderer.percent(), 100);
+        return std::make_pair(allLeft, allRight);
+    };
+    auto [largeLeft, largeRight] = renderInBlocks(4096);
+    auto [smallLeft, smallRight] = renderInBlocks(37);
+    ASSERT_GE(largeLeft.size(), 8000u);
+    // The tail is judged silent in steps that depend on the block; the audio itself does not.
+    const std::size_t common = std::min(largeLeft.size(), smallLeft.size());
+    EXPECT_LE(std::max(largeLeft.size(), smallLeft.size()) - common, 64u);
+    largeLeft.resize(common), largeRight.resize(common), smallLeft.resize(common),
+        smallRight.resize(common);
+    EXPECT_EQ(largeLeft, smallLeft);
+    EXPECT_EQ(largeRight, smallRight);
+}

@@ -1,0 +1,14 @@
+// The five MP3 settings an encoding window puts into its encoder when it loads, in the order
+// the encoder expects them, whatever the bit-rate mode.
+#pragma once
+
+#include "app/encoding/Mp3Encoder.h"
+#include "app/settings/Settings.h"
+
+inline void PutEncoderProperties(Mp3Encoder& encoder, const SettingsRecord& s) {
+    encoder.setVbrMode(s.VBR ? 1 : 0);
+    encoder.setBitRateKbps(s.Bitrate);
+    encoder.setChannelMode(s.Mp3Channels);
+    encoder.setMaxBitRateKbps(s.MaxBitrate);
+    encoder.setMinBitRateKbps(s.MinBitrate);
+}

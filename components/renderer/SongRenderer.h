@@ -1,0 +1,53 @@
+// Plays a MIDI song through the synth block by block into float stereo buffers: the caller owns
+// the loop and decides where the audio goes (a WAV file, or straight into an encoder). Events
+// reach the synth at their exact sample frame; after the last one the song rings on until no
+// voice sounds, for 3 s at most.
+#pragma once
+
+#include "components/renderer/MidiFile.h"
+#include "components/renderer/Synthesizer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace quillory::renderer {
+
+class SongRenderer {
+public:
+    static constexpr int kTailSeconds = 3;
+
+    // Resets the synth for the song at the given rate; throws SynthError when it cannot be set
+    // to that rate. The synth serves this song alone until it is finished or dropped.
+    SongRenderer(MidiFile song, Synthesizer& synth, int sampleRate);
+
+    // Renders up to maxFrames more frames into left and right; returns how many, 0 once the song
+    // and its tail are complete.
+    std::size_t render(float* left, float* right, std::size_t maxFrames);
+    bool finished() const { return finished_; }
+    // The whole percentage of the song rendered; 100 only once finished.
+    int percent() const;
+    std::uint64_t songFrames() const { return songFrames_; }
+    const MidiFile& song() const { return song_; }
+
+    // The song's frames and the longest tail: the most render() will ever give.
+    static std::uint64_t maxFrames(const MidiFile& song, int sampleRate);
+
+private:
+    std::size_t renderSong(float* left, float* right, std::size_t frames);
+    std::size_t renderTail(float* left, float* right, std::size_t frames);
+    void playDueEvents();
+
+    MidiFile song_;
+    Synthesizer& synth_;
+    MidiFile::Cursor cursor_;
+    std::optional<MidiEvent> pending_;
+    std::uint64_t pendingFrame_ = 0;
+    std::uint64_t songFrames_ = 0;
+    std::uint64_t position_ = 0;
+    std::uint64_t tailFrames_ = 0;
+    std::uint64_t quietFrames_ = 0;
+    bool finished_ = false;
+};
+
+} // namespace quillory::renderer
