@@ -2,6 +2,7 @@
 
 #include "app/decoration/Messages.h"
 #include "app/decoration/Twips.h"
+#include "app/encoding/EncoderProperties.h"
 #include "app/main/ConversionState.h"
 #include "app/main/TempFiles.h"
 #include "app/settings/Settings.h"
@@ -23,21 +24,12 @@ frmConvert::frmConvert(QWidget* owner, EncodingStageSetup setup)
     Timer1.setSingleShot(true);
     connect(&Timer1, &QTimer::timeout, this, &frmConvert::startEncoding);
 
-    putEncoderSettings();
+    PutEncoderProperties(*MP3X, Settings());
     Timer1.setInterval(1000);
     Timer1.start();
 }
 
 frmConvert::~frmConvert() = default;
-
-void frmConvert::putEncoderSettings() {
-    const SettingsRecord& s = Settings();
-    MP3X->setVbrMode(s.VBR ? 1 : 0);
-    MP3X->setBitRateKbps(s.Bitrate);
-    MP3X->setChannelMode(s.Mp3Channels);
-    MP3X->setMaxBitRateKbps(s.MaxBitrate);
-    MP3X->setMinBitRateKbps(s.MinBitrate);
-}
 
 void frmConvert::startEncoding() {
     Timer1.stop();

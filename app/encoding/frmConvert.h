@@ -31,7 +31,6 @@ public slots:
     void reject() override;
 
 private:
-    void putEncoderSettings();
     void startEncoding();
     void handleProgress(qint16 percent, int unused);
     void handleFailure(const QString& message);

@@ -1,20 +1,21 @@
 #include "app/main/frmMain.h"
 
 #include "app/decoration/Decoration.h"
+#include "app/decoration/DialogParts.h"
 #include "app/decoration/Messages.h"
+#include "app/decoration/ProductInfo.h"
 #include "app/decoration/ProgressBar.h"
 #include "app/decoration/SkinButton.h"
 #include "app/decoration/Twips.h"
-#include "app/decoration/ProductInfo.h"
 #include "app/decoration/frmAbout.h"
 #include "app/encoding/frmConvert.h"
 #include "app/encoding/frmWav2Mp3.h"
-#include "app/main/TempFiles.h"
-#include "app/settings/SoundFontSetting.h"
-#include "app/settings/frmOptions.h"
 #include "app/main/ConversionRun.h"
 #include "app/main/TargetName.h"
+#include "app/main/TempFiles.h"
 #include "app/settings/Settings.h"
+#include "app/settings/SoundFontSetting.h"
+#include "app/settings/frmOptions.h"
 #include "platform/CommonDialog.h"
 #include "platform/Files.h"
 #include "platform/MessageBox.h"
@@ -32,7 +33,6 @@
 
 namespace {
 
-constexpr platform::OleColor BlueText = 0xFF0000;
 constexpr platform::OleColor LabelText = 0x404040;
 constexpr platform::OleColor FrameColour = 0xFF8080;
 constexpr platform::OleColor White = 0xFFFFFF;
@@ -42,29 +42,6 @@ constexpr int ClientHeightTwips = 4350;
 
 enum ShapeIndex { Shape1, ShpOpen, ShpSave };
 enum LineIndex { Line1Top, Line1Bottom };
-
-QFont labelFont() {
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(9);
-    font.setBold(true);
-    return font;
-}
-
-QFont controlFont() {
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPointSizeF(8.25);
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("Arial")});
-    font.setStyleHint(QFont::SansSerif);
-    return font;
-}
-
-void setTextColour(QWidget* widget, platform::OleColor colour) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, platform::ToQColor(colour));
-    palette.setColor(QPalette::Text, platform::ToQColor(colour));
-    widget->setPalette(palette);
-}
 
 } // namespace
 
@@ -100,13 +77,8 @@ void frmMain::RefreshCap() {
 
 void frmMain::createControls() {
     const auto label = [this](const char* name, const QString& text, QRect twips) {
-        auto* l = new QLabel(text, this);
-        l->setObjectName(QString::fromLatin1(name));
-        l->setFont(labelFont());
-        setTextColour(l, LabelText);
-        l->setAttribute(Qt::WA_TranslucentBackground);
-        l->move(twips.topLeft());
-        l->adjustSize();
+        QLabel* l = PlaceLabel(this, name, text, twips.topLeft(), ArialFont(9, true));
+        SetTextColour(l, LabelText);
         return l;
     };
     const auto pathBox = [this](const char* name, QRect twips) {
@@ -114,7 +86,7 @@ void frmMain::createControls() {
         box->setObjectName(QString::fromLatin1(name));
         box->setFrame(false);
         box->setReadOnly(true);
-        box->setFont(controlFont());
+        box->setFont(SansSerifFont());
         box->setGeometry(twips);
         SetBackColor(box, White);
         box->installEventFilter(this);
@@ -124,8 +96,8 @@ void frmMain::createControls() {
         auto* button = new QRadioButton(text, this);
         button->setObjectName(QString::fromLatin1(name));
         button->setAutoExclusive(false);
-        button->setFont(controlFont());
-        setTextColour(button, BlueText);
+        button->setFont(SansSerifFont());
+        SetTextColour(button, ButtonTextBlue);
         button->setGeometry(twips);
         return button;
     };
@@ -176,22 +148,12 @@ void frmMain::createControls() {
 }
 
 SkinButton* frmMain::createButton(const char* name, const QString& caption, QRect twips) {
-    SkinButton* button = setup_.makeButton(this);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setCaption(caption);
-    button->setForeColor(BlueText);
-    button->setGeometry(twips);
+    SkinButton* button = PlaceButton(setup_.makeButton, this, name, caption, twips);
+    ForwardHoverToHighlight(button);
     return button;
 }
 
 void frmMain::connectButtons() {
-    for (SkinButton* button : {cmdOpen_, cmdSave_, cmdConvert_, cmdConfigure_, cmd_[0], cmd_[1],
-                               cmd_[2], cmd_[3], cmd_[4]}) {
-        connect(button, &SkinButton::pointerEntered, this,
-                [button](int, int, int, int) { HighlightButton(button, 1); });
-        connect(button, &SkinButton::pointerLeft, this,
-                [button](int, int, int, int) { HighlightButton(button, 0); });
-    }
     connect(cmdOpen_, &SkinButton::clicked, this, &frmMain::chooseSource);
     connect(cmdSave_, &SkinButton::clicked, this, &frmMain::chooseTarget);
     connect(optMP3_, &QRadioButton::clicked, this, [this] { selectOption(optMP3_, true); });
