@@ -1,0 +1,44 @@
+#include "tools/convert/Batch.h"
+
+#include "tools/convert/Interrupt.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace convert {
+
+std::size_t runBatch(const std::vector<Job>& jobs, const ConvertSettings& settings, int parallel,
+                     bool force, Reporter& reporter) {
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> failed{0};
+    const auto work = [&] {
+        Converter converter(settings, force);
+        for (std::size_t i = next++; i < jobs.size(); i = next++) {
+            if (interrupted()) {
+                ++failed;
+                continue;
+            }
+            const auto start = std::chrono::steady_clock::now();
+            const Outcome outcome = converter.convert(jobs[i], [&](int percent) {
+                reporter.progress(i, jobs[i], percent);
+                return !interrupted();
+            });
+            const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+            if (!outcome.ok)
+                ++failed;
+            reporter.finished(i, jobs[i], outcome, took.count());
+        }
+    };
+    const std::size_t workers = std::min<std::size_t>(std::max(parallel, 1), jobs.size());
+    std::vector<std::thread> threads;
+    for (std::size_t w = 1; w < workers; ++w)
+        threads.emplace_back(work);
+    work();
+    for (std::thread& thread : threads)
+        thread.join();
+    return failed;
+}
+
+} // namespace convert

@@ -1,0 +1,35 @@
+// The settings a batch runs with: the program's options.ini (or the one named with --settings),
+// the command line's overrides on top, and the SoundFont to play MIDI with.
+#pragma once
+
+#include "components/encoder/Mp3Plan.h"
+#include "components/renderer/WavWriter.h"
+#include "tools/convert/Options.h"
+
+#include <filesystem>
+#include <string>
+
+namespace convert {
+
+struct ConvertSettings {
+    quillory::renderer::WavFormat wav;
+    // Like the program, MIDI for an MP3 is synthesised at 44100 Hz stereo unless --rate says
+    // otherwise.
+    int mp3SynthRate = 44100;
+    encoder::Mp3Settings mp3;
+    std::filesystem::path soundFont; // empty when none was named or found
+};
+
+struct ResolvedSettings {
+    ConvertSettings settings;
+    std::string error; // a usage error when not empty
+};
+
+// defaultSettingsFile is where the program keeps options.ini; a missing default file means the
+// defaults, while a file named with --settings must exist. programFolder is where the SoundFont
+// search starts when neither the command line nor the settings name one.
+ResolvedSettings resolveSettings(const Options& options,
+                                 const std::filesystem::path& defaultSettingsFile,
+                                 const std::filesystem::path& programFolder);
+
+} // namespace convert

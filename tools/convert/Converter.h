@@ -1,0 +1,39 @@
+// Converts one planned job at a time into its target, through a temporary file beside it. Each
+// batch worker owns one Converter, and with it one synthesizer: the SoundFont is loaded the
+// first time that worker meets a MIDI file and kept for the rest of the batch.
+#pragma once
+
+#include "components/renderer/Synthesizer.h"
+#include "tools/convert/Conversions.h"
+#include "tools/convert/ConvertSettings.h"
+#include "tools/convert/Plan.h"
+
+#include <memory>
+#include <string>
+
+namespace convert {
+
+struct Outcome {
+    bool ok = false;
+    std::string message; // why it failed, or a warning about a file that converted
+};
+
+class Converter {
+public:
+    Converter(const ConvertSettings& settings, bool force);
+    ~Converter();
+
+    Outcome convert(const Job& job, const ProgressFn& progress);
+
+private:
+    void run(const Job& job, const std::filesystem::path& output, const ProgressFn& progress,
+             Outcome& outcome);
+    quillory::renderer::Synthesizer& synth(int sampleRate);
+
+    const ConvertSettings& settings_;
+    bool force_;
+    std::unique_ptr<quillory::renderer::Synthesizer> synth_;
+    std::string synthError_;
+};
+
+} // namespace convert

@@ -1,0 +1,53 @@
+// The batch converter's command line: every option and its value checked here, before any file
+// is touched, so that a typing mistake ends in a usage error (exit 2) and never in half a batch.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace convert {
+
+enum class OutputType { Wav, Mp3 };
+
+// Values given on the command line; each one replaces the settings file's value.
+struct Overrides {
+    std::optional<int> rate;
+    std::optional<int> bits;
+    std::optional<int> channels;
+    std::optional<int> bitRate;     // constant bit rate, kb/s
+    std::optional<int> channelMode; // 0 stereo, 1 joint, 2 mono, 3 dual, as options.ini stores it
+    std::optional<int> vbrMin;      // variable bit rate between vbrMin and vbrMax, kb/s
+    std::optional<int> vbrMax;
+    std::optional<std::filesystem::path> soundFont;
+};
+
+struct Options {
+    std::vector<std::filesystem::path> inputs;
+    std::optional<std::filesystem::path> output;    // -o
+    std::optional<std::filesystem::path> outputDir; // --output-dir
+    std::optional<OutputType> format;               // --format
+    std::optional<std::filesystem::path> settingsFile;
+    Overrides overrides;
+    int jobs = 0; // 0: one per core
+    bool force = false;
+    bool quiet = false;
+    bool help = false;
+};
+
+struct ParsedArguments {
+    Options options;
+    std::string error; // a usage error when not empty
+};
+
+// args without the program name.
+ParsedArguments parseArguments(const std::vector<std::string>& args);
+
+// The --help text.
+std::string usageText();
+
+// Bit rates (kb/s) an MP3 frame can have, MPEG-1 and MPEG-2 together.
+bool isMp3BitRate(int kbps);
+
+} // namespace convert

@@ -1,0 +1,65 @@
+#include "tools/convert/OutputFile.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <random>
+
+namespace convert {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path temporaryBeside(const fs::path& target) {
+    static std::atomic<unsigned> counter{0};
+    static const unsigned salt = std::random_device{}();
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%08x%04x.part", salt, counter++ & 0xFFFF);
+    std::error_code ec;
+    for (;;) {
+        fs::path candidate = target.parent_path() / ("." + target.filename().string() + suffix);
+        if (!fs::exists(fs::symlink_status(candidate, ec)))
+            return candidate;
+        std::snprintf(suffix, sizeof suffix, ".%08x%04x.part", salt, counter++ & 0xFFFF);
+    }
+}
+
+} // namespace
+
+OutputFile::OutputFile(fs::path target, bool force)
+    : target_(std::move(target))
+    , temporary_(temporaryBeside(target_))
+    , force_(force) {
+}
+
+OutputFile::~OutputFile() {
+    if (!committed_) {
+        std::error_code ec;
+        fs::remove(temporary_, ec);
+    }
+}
+
+std::string OutputFile::refusal() const {
+    std::error_code ec;
+    const fs::file_status status = fs::status(target_, ec);
+    if (fs::is_directory(status))
+        return "\"" + target_.string() + "\" is a folder";
+    if (fs::exists(status) && !force_)
+        return "\"" + target_.string() + "\" exists (--force replaces it)";
+    return {};
+}
+
+std::string OutputFile::commit() {
+    // Checked again: the file may have appeared while this one was converting.
+    if (std::string refused = refusal(); !refused.empty())
+        return refused;
+    std::error_code ec;
+    fs::rename(temporary_, target_, ec);
+    if (ec)
+        return "cannot move the result to \"" + target_.string() + "\": " + ec.message();
+    committed_ = true;
+    return {};
+}
+
+} // namespace convert

@@ -1,0 +1,111 @@
+#include "tools/convert/Plan.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <optional>
+
+namespace convert {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string lowerExtension(const fs::path& path) {
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return extension;
+}
+
+std::optional<InputType> inputType(const fs::path& path) {
+    const std::string extension = lowerExtension(path);
+    if (extension == ".mid" || extension == ".midi")
+        return InputType::Midi;
+    if (extension == ".wav")
+        return InputType::Wav;
+    return std::nullopt;
+}
+
+std::optional<OutputType> outputType(const fs::path& path) {
+    const std::string extension = lowerExtension(path);
+    if (extension == ".wav")
+        return OutputType::Wav;
+    if (extension == ".mp3")
+        return OutputType::Mp3;
+    return std::nullopt;
+}
+
+std::string quoted(const fs::path& path) {
+    return "\"" + path.string() + "\"";
+}
+
+// Two spellings of one file ("a/../b.mp3" and "b.mp3") must count as the same output.
+fs::path comparable(const fs::path& path) {
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(path, ec);
+    return (ec ? path : absolute).lexically_normal();
+}
+
+std::string checkOutputDir(const fs::path& dir) {
+    std::error_code ec;
+    if (!fs::exists(dir, ec))
+        return "the output folder " + quoted(dir) + " does not exist";
+    if (!fs::is_directory(dir, ec))
+        return "the output folder " + quoted(dir) + " is not a folder";
+    return {};
+}
+
+} // namespace
+
+JobPlan planJobs(const Options& options) {
+    JobPlan plan;
+    std::optional<OutputType> to = options.format;
+    if (options.output) {
+        const std::optional<OutputType> named = outputType(*options.output);
+        if (!named) {
+            plan.error = "the output " + quoted(*options.output) + " must end in .wav or .mp3";
+            return plan;
+        }
+        if (to && *to != *named) {
+            plan.error = "--format disagrees with the extension of " + quoted(*options.output);
+            return plan;
+        }
+        to = named;
+    } else if (options.outputDir) {
+        if (plan.error = checkOutputDir(*options.outputDir); !plan.error.empty())
+            return plan;
+    }
+    if (!to) {
+        plan.error = "no output type: use -o FILE.mp3|FILE.wav, or --format with --output-dir";
+        return plan;
+    }
+
+    const std::string newExtension = *to == OutputType::Mp3 ? ".mp3" : ".wav";
+    std::map<fs::path, fs::path> inputOf; // output -> the input that claimed it
+    for (const fs::path& input : options.inputs) {
+        const std::optional<InputType> from = inputType(input);
+        if (!from) {
+            plan.error = "the input " + quoted(input) + " is neither MIDI (.mid, .midi) nor .wav";
+            return plan;
+        }
+        if (*from == InputType::Wav && *to == OutputType::Wav) {
+            plan.error = "the input " + quoted(input) +
+                         " is already a WAV file; a WAV input can only become an MP3";
+            return plan;
+        }
+        fs::path output =
+            options.output ? *options.output
+                           : *options.outputDir / input.filename().replace_extension(newExtension);
+        const auto [claimed, fresh] = inputOf.emplace(comparable(output), input);
+        if (!fresh) {
+            plan.error = "the inputs " + quoted(claimed->second) + " and " + quoted(input) +
+                         " would both be written to " + quoted(output);
+            return plan;
+        }
+        plan.jobs.push_back(Job{input, std::move(output), *from, *to});
+    }
+    return plan;
+}
+
+} // namespace convert

@@ -1,0 +1,30 @@
+// Which file becomes which: one job per input, with its output path and the kind of conversion.
+// Everything that makes a whole batch meaningless (an unknown input type, a WAV-to-WAV request,
+// two inputs that would write the same output) is found here, before anything runs.
+#pragma once
+
+#include "tools/convert/Options.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace convert {
+
+enum class InputType { Midi, Wav };
+
+struct Job {
+    std::filesystem::path input;
+    std::filesystem::path output;
+    InputType from = InputType::Midi;
+    OutputType to = OutputType::Wav;
+};
+
+struct JobPlan {
+    std::vector<Job> jobs;
+    std::string error; // a usage error when not empty
+};
+
+JobPlan planJobs(const Options& options);
+
+} // namespace convert

@@ -1,0 +1,62 @@
+// quillory-convert: converts MIDI files to WAV or MP3 and WAV files to MP3 in batches, with the
+// program's settings and engines. Run it with --help for the options.
+#include "app/settings/Settings.h"
+#include "platform/Files.h"
+#include "tools/convert/Batch.h"
+#include "tools/convert/ConvertSettings.h"
+#include "tools/convert/Interrupt.h"
+#include "tools/convert/Options.h"
+#include "tools/convert/Plan.h"
+#include "tools/convert/Reporter.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+constexpr int kExitFailures = 1;
+constexpr int kExitUsage = 2;
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "quillory-convert: %s\nTry 'quillory-convert --help'.\n", message.c_str());
+    return kExitUsage;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Only for the program folder, which is where the program's own settings live.
+    QCoreApplication app(argc, argv);
+    const convert::ParsedArguments parsed =
+        convert::parseArguments(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.error.empty())
+        return usageError(parsed.error);
+    const convert::Options& options = parsed.options;
+    if (options.help) {
+        std::fputs(convert::usageText().c_str(), stdout);
+        return 0;
+    }
+    const convert::JobPlan plan = convert::planJobs(options);
+    if (!plan.error.empty())
+        return usageError(plan.error);
+    const QString programFolder = platform::ProgramFolder();
+    const convert::ResolvedSettings settings = convert::resolveSettings(
+        options, SettingsPathFor(programFolder).toStdString(), programFolder.toStdString());
+    if (!settings.error.empty())
+        return usageError(settings.error);
+
+    convert::catchInterrupts();
+    const int parallel =
+        options.jobs > 0 ? options.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
+    convert::Reporter reporter(stderr, convert::stderrIsTerminal(), options.quiet,
+                               plan.jobs.size());
+    const std::size_t failed =
+        convert::runBatch(plan.jobs, settings.settings, parallel, options.force, reporter);
+    if (convert::interrupted())
+        reporter.line("quillory-convert: interrupted");
+    if (failed > 0 && plan.jobs.size() > 1)
+        reporter.line(std::to_string(failed) + " of " + std::to_string(plan.jobs.size()) +
+                      " files failed");
+    return failed > 0 ? kExitFailures : 0;
+}
