@@ -86,22 +86,22 @@ JobPlan planJobs(const Options& options) {
     for (const fs::path& input : options.inputs) {
         const std::optional<InputType> from = inputType(input);
         if (!from) {
-            plan.error = "the input " + quoted(input) + " is neither MIDI (.mid, .midi) nor .wav";
-            return plan;
+            return JobPlan{
+                {}, "the input " + quoted(input) + " is neither MIDI (.mid, .midi) nor .wav"};
         }
         if (*from == InputType::Wav && *to == OutputType::Wav) {
-            plan.error = "the input " + quoted(input) +
-                         " is already a WAV file; a WAV input can only become an MP3";
-            return plan;
+            return JobPlan{{},
+                           "the input " + quoted(input) +
+                               " is already a WAV file; a WAV input can only become an MP3"};
         }
         fs::path output =
             options.output ? *options.output
                            : *options.outputDir / input.filename().replace_extension(newExtension);
         const auto [claimed, fresh] = inputOf.emplace(comparable(output), input);
         if (!fresh) {
-            plan.error = "the inputs " + quoted(claimed->second) + " and " + quoted(input) +
-                         " would both be written to " + quoted(output);
-            return plan;
+            return JobPlan{{},
+                           "the inputs " + quoted(claimed->second) + " and " + quoted(input) +
+                               " would both be written to " + quoted(output)};
         }
         plan.jobs.push_back(Job{input, std::move(output), *from, *to});
     }

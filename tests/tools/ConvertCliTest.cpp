@@ -1,0 +1,235 @@
+// quillory-convert end to end: the built command on small generated MIDI and WAV files, its exit
+// codes and messages, and what it leaves on disk, read back with an independent WAV reader and
+// MP3 decoder.
+#include "tests/components/encoder/Mp3Probe.h"
+#include "tests/components/encoder/WavFixtures.h"
+#include "tests/components/renderer/RenderSupport.h"
+#include "tests/components/renderer/WavProbe.h"
+
+#include <QProcess>
+#include <QThread>
+#include <algorithm>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <mpg123.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int exitCode = -1; // -1 for a crash or a hang
+    std::string err;
+};
+
+class ConvertCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Every run reads this file, never the build folder's options.ini.
+        writeText(path("options.ini"), settings_);
+        midiwriter::save(path("chord.mid"), rendertest::chordSong());
+    }
+
+    fs::path path(const std::string& name) const { return dir_ / name; }
+    QString qpath(const std::string& name) const { return dir_.qpath(name); }
+
+    Result run(QStringList args) const {
+        if (!args.contains(QStringLiteral("--settings")))
+            args << QStringLiteral("--settings") << qpath("options.ini");
+        if (!args.contains(QStringLiteral("--soundfont")))
+            args << QStringLiteral("--soundfont")
+                 << QString::fromStdString(rendertest::kSoundFont.string());
+        QProcess process;
+        process.start(QStringLiteral(QUILLORY_CONVERT_BINARY), args);
+        Result result;
+        if (!process.waitForFinished(60000)) {
+            process.kill();
+            process.waitForFinished();
+            return result;
+        }
+        result.err = process.readAllStandardError().toStdString();
+        if (process.exitStatus() == QProcess::NormalExit)
+            result.exitCode = process.exitCode();
+        return result;
+    }
+
+    static void writeText(const fs::path& file, const std::string& text) {
+        std::ofstream(file, std::ios::binary) << text;
+    }
+    static std::string readText(const fs::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    // Everything in the folder, hidden files too, so a stray temporary file shows.
+    std::vector<std::string> files() const {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(dir_.path()))
+            found.push_back(entry.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+
+    std::string settings_;
+    rendertest::TempFolder dir_;
+};
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+} // namespace
+
+TEST_F(ConvertCli, MidiToWavTakesTheSettingsFileAndTheCommandLineOverOne) {
+    writeText(path("options.ini"), "[WAV]\nFrequency=22050\nBits=8\nWavChannels=1\n");
+    const Result result =
+        run({qpath("chord.mid"), QStringLiteral("-o"), qpath("out.wav"), "--rate", "32000"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(contains(result.err,
+                         "ok " + path("chord.mid").string() + " -> " + path("out.wav").string()))
+        << result.err;
+    const WavProbe wav = WavProbe::read(path("out.wav"));
+    ASSERT_TRUE(wav.valid);
+    EXPECT_EQ(wav.sampleRate, 32000);
+    EXPECT_EQ(wav.bits, 8);
+    EXPECT_EQ(wav.channels, 1);
+    // The song lasts exactly one second, then rings for at most the bounded tail.
+    EXPECT_GE(wav.frames(), 32000u);
+    EXPECT_LE(wav.frames(), 32000u * 4);
+    EXPECT_GT(wav.peak(), 3) << "silent";
+    EXPECT_EQ(files(), (std::vector<std::string>{"chord.mid", "options.ini", "out.wav"}));
+}
+
+TEST_F(ConvertCli, MidiToMp3StreamsAtTheSettingsBitRateAndModeWithTheSongsLength) {
+    writeText(path("options.ini"), "[MP3]\nBitrate=96\nMp3Channels=2\nVBR=False\n");
+    ASSERT_EQ(run({qpath("chord.mid"), "-o", qpath("out.mp3")}).exitCode, 0);
+    // The same song rendered to WAV at the MP3's rate is the length to match.
+    ASSERT_EQ(run({qpath("chord.mid"), "-o", qpath("ref.wav"), "--rate", "44100"}).exitCode, 0);
+    const fixtures::Mp3Facts mp3 = fixtures::probeMp3(path("out.mp3"));
+    ASSERT_TRUE(mp3.decoded) << mp3.error;
+    EXPECT_EQ(mp3.rate, 44100);
+    EXPECT_EQ(mp3.channels, 1);
+    EXPECT_EQ(mp3.modes, std::set<int>{MPG123_M_MONO});
+    EXPECT_EQ(mp3.minKbps, 96);
+    EXPECT_EQ(mp3.maxKbps, 96);
+    EXPECT_TRUE(mp3.hasHeaderFrame);
+    const auto reference = std::int64_t(WavProbe::read(path("ref.wav")).frames());
+    EXPECT_NEAR(double(mp3.samples), double(reference), fixtures::samplesPerFrame(44100));
+    EXPECT_EQ(mp3.headerLength, mp3.samples);
+}
+
+TEST_F(ConvertCli, WavToMp3UsesVariableBitRateRangeAndChannelModeFromTheCommandLine) {
+    const std::int64_t frames = fixtures::writeWav(path("in.wav"), {44100, 2, 0, 1.0});
+    const Result result =
+        run({qpath("in.wav"), "-o", qpath("out.mp3"), "--vbr", "64-160", "--channel-mode", "dual"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const fixtures::Mp3Facts mp3 = fixtures::probeMp3(path("out.mp3"));
+    ASSERT_TRUE(mp3.decoded) << mp3.error;
+    EXPECT_EQ(mp3.rate, 44100);
+    EXPECT_EQ(mp3.channels, 2);
+    EXPECT_EQ(mp3.modes, std::set<int>{MPG123_M_DUAL});
+    EXPECT_GE(mp3.minKbps, 64);
+    EXPECT_LE(mp3.maxKbps, 160);
+    EXPECT_NEAR(double(mp3.samples), double(frames), fixtures::samplesPerFrame(44100));
+}
+
+TEST_F(ConvertCli, ABadInputFailsByNameWhileTheOthersConvert) {
+    fs::create_directory(path("out"));
+    fixtures::writeWav(path("tone.wav"), {22050, 1, 0, 0.5});
+    writeText(path("broken.mid"), "MThd this is not a MIDI file");
+    const Result result =
+        run({qpath("chord.mid"), qpath("broken.mid"), qpath("tone.wav"), qpath("absent.mid"),
+             "--output-dir", qpath("out"), "--format", "mp3", "--jobs", "2"});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_TRUE(contains(result.err, "failed " + path("broken.mid").string() + ": ")) << result.err;
+    EXPECT_TRUE(contains(result.err, "failed " + path("absent.mid").string() + ": ")) << result.err;
+    EXPECT_TRUE(contains(result.err, "ok " + path("chord.mid").string())) << result.err;
+    EXPECT_TRUE(contains(result.err, "ok " + path("tone.wav").string())) << result.err;
+
+    std::vector<std::string> written;
+    for (const auto& entry : fs::directory_iterator(path("out")))
+        written.push_back(entry.path().filename().string());
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, (std::vector<std::string>{"chord.mp3", "tone.mp3"}));
+    EXPECT_TRUE(fixtures::probeMp3(path("out") / "chord.mp3").decoded);
+    const fixtures::Mp3Facts tone = fixtures::probeMp3(path("out") / "tone.mp3");
+    EXPECT_TRUE(tone.decoded);
+    EXPECT_EQ(tone.channels, 1) << "a mono source gives a mono MP3";
+}
+
+TEST_F(ConvertCli, QuietReportsFailuresOnly) {
+    fs::create_directory(path("out"));
+    writeText(path("broken.mid"), "not MIDI");
+    const Result result = run({qpath("chord.mid"), qpath("broken.mid"), "--output-dir",
+                               qpath("out"), "--format", "wav", "--quiet"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_FALSE(contains(result.err, "ok ")) << result.err;
+    EXPECT_TRUE(contains(result.err, "failed " + path("broken.mid").string())) << result.err;
+    EXPECT_TRUE(fs::exists(path("out") / "chord.wav"));
+}
+
+TEST_F(ConvertCli, AnExistingOutputIsLeftAloneWithoutForceAndReplacedWithIt) {
+    writeText(path("out.mp3"), "my precious file");
+    Result result = run({qpath("chord.mid"), "-o", qpath("out.mp3")});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(contains(result.err, "failed " + path("chord.mid").string())) << result.err;
+    EXPECT_TRUE(contains(result.err, "exists")) << result.err;
+    EXPECT_EQ(readText(path("out.mp3")), "my precious file");
+
+    // A forced conversion that fails still leaves the old file whole.
+    writeText(path("broken.mid"), "MThd");
+    result = run({qpath("broken.mid"), "-o", qpath("out.mp3"), "--force"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(readText(path("out.mp3")), "my precious file");
+
+    result = run({qpath("chord.mid"), "-o", qpath("out.mp3"), "--force"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(fixtures::probeMp3(path("out.mp3")).decoded);
+    EXPECT_EQ(files(),
+              (std::vector<std::string>{"broken.mid", "chord.mid", "options.ini", "out.mp3"}));
+}
+
+TEST_F(ConvertCli, UsageErrorsExitWithTwoAndWriteNothing) {
+    fs::create_directory(path("out"));
+    fixtures::writeWav(path("in.wav"), {});
+    const std::vector<QStringList> lines = {
+        {qpath("chord.mid"), qpath("in.wav"), "-o", qpath("x.mp3")},
+        {qpath("chord.mid"), "-o", qpath("x.wav"), "--rate", "fast"},
+        {qpath("in.wav"), "-o", qpath("x.wav")},
+        {qpath("chord.mid"), qpath("chord.mid"), "--output-dir", qpath("out"), "--format", "mp3"},
+        {qpath("chord.mid"), "--output-dir", qpath("nowhere"), "--format", "mp3"},
+        {qpath("chord.mid"), "-o", qpath("x.mp3"), "--settings", qpath("typo.ini")},
+        {qpath("chord.mid"), "-o", qpath("x.mp3"), "--soundfont", qpath("none.sf2")},
+        {"-o", qpath("x.mp3")},
+    };
+    for (const QStringList& line : lines) {
+        const Result result = run(line);
+        EXPECT_EQ(result.exitCode, 2) << line.join(' ').toStdString() << "\n" << result.err;
+        EXPECT_TRUE(contains(result.err, "quillory-convert: ")) << result.err;
+    }
+    EXPECT_TRUE(fs::is_empty(path("out")));
+    EXPECT_EQ(files(), (std::vector<std::string>{"chord.mid", "in.wav", "options.ini", "out"}));
+}
+
+TEST_F(ConvertCli, InterruptedConversionLeavesNoFile) {
+    midiwriter::save(path("long.mid"), rendertest::steadySong(900));
+    QProcess process;
+    process.start(QStringLiteral(QUILLORY_CONVERT_BINARY),
+                  {qpath("long.mid"), "-o", qpath("long.mp3"), "--settings", qpath("options.ini"),
+                   "--soundfont", QString::fromStdString(rendertest::kSoundFont.string())});
+    ASSERT_TRUE(process.waitForStarted());
+    // Wait until the conversion is really under way: its temporary file exists.
+    bool writing = false;
+    for (int i = 0; i < 500 && !writing; ++i) {
+        for (const std::string& name : files())
+            writing |= name.ends_with(".part");
+        if (!writing)
+            QThread::msleep(10);
+    }
+    ASSERT_TRUE(writing) << "no temporary file beside the target";
+    process.terminate();
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << "the signal must be handled";
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_TRUE(contains(process.readAllStandardError().toStdString(), "interrupted"));
+    EXPECT_EQ(files(), (std::vector<std::string>{"chord.mid", "long.mid", "options.ini"}));
+}

@@ -1,0 +1,164 @@
+// The command line and the job plan: what a user can get wrong must be a usage error before any
+// file is touched, and what is right must reach the conversion unchanged.
+#include "tools/convert/Options.h"
+#include "tools/convert/Plan.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+using namespace convert;
+
+namespace {
+
+ParsedArguments parse(std::initializer_list<const char*> args) {
+    return parseArguments(std::vector<std::string>(args.begin(), args.end()));
+}
+
+struct BadLine {
+    std::vector<std::string> args;
+    const char* mentions; // the message must point at the culprit
+};
+
+} // namespace
+
+TEST(ConvertOptions, EveryBadValueOrCombinationIsAUsageError) {
+    const std::vector<BadLine> table = {
+        {{"--output-dir", "d", "--format", "mp3"}, "no input"},
+        {{"a.mid"}, "-o OUTPUT"},
+        {{"a.mid", "-o", "a.wav", "--output-dir", "d", "--format", "wav"}, "exclude"},
+        {{"a.mid", "b.mid", "-o", "x.mp3"}, "2 inputs"},
+        {{"a.mid", "--output-dir", "d"}, "--format"},
+        {{"a.mid", "-o", "a.wav", "--verbose"}, "--verbose"},
+        {{"a.mid", "-o", "a.wav", "--rate"}, "--rate needs a value"},
+        {{"a.mid", "-o", "a.wav", "--rate="}, "--rate needs a value"},
+        {{"a.mid", "-o", "a.wav", "--rate", "44.1k"}, "44.1k"},
+        {{"a.mid", "-o", "a.wav", "--rate", "+44100"}, "+44100"},
+        {{"a.mid", "-o", "a.wav", "--rate", "7999"}, "7999"},
+        {{"a.mid", "-o", "a.wav", "--rate", "96001"}, "96001"},
+        {{"a.mid", "-o", "a.wav", "--rate", "99999999999"}, "99999999999"},
+        {{"a.mid", "-o", "a.wav", "--bits", "24"}, "--bits"},
+        {{"a.mid", "-o", "a.wav", "--channels", "0"}, "--channels"},
+        {{"a.mid", "-o", "a.mp3", "--bitrate", "100"}, "100 kb/s"},
+        {{"a.mid", "-o", "a.mp3", "--bitrate", "-128"}, "-128"},
+        {{"a.mid", "-o", "a.mp3", "--vbr", "128"}, "MIN-MAX"},
+        {{"a.mid", "-o", "a.mp3", "--vbr", "320-32"}, "above the maximum"},
+        {{"a.mid", "-o", "a.mp3", "--vbr", "32-330"}, "330"},
+        {{"a.mid", "-o", "a.mp3", "--vbr", "32-320", "--bitrate", "128"}, "exclude"},
+        {{"a.mid", "-o", "a.mp3", "--channel-mode", "surround"}, "stereo|joint|mono|dual"},
+        {{"a.mid", "-o", "a.mp3", "--jobs", "0"}, "--jobs"},
+        {{"a.mid", "--output-dir", "d", "--format", "ogg"}, "ogg"},
+        {{"a.mid", "-o", "a.mp3", "--force=yes"}, "takes no value"},
+    };
+    for (const BadLine& line : table) {
+        const ParsedArguments parsed = parseArguments(line.args);
+        std::string joined;
+        for (const std::string& arg : line.args)
+            joined += arg + " ";
+        EXPECT_NE(parsed.error.find(line.mentions), std::string::npos)
+            << joined << "-> \"" << parsed.error << "\"";
+    }
+}
+
+TEST(ConvertOptions, ValuesReachTheOptionsInBothSpellings) {
+    const ParsedArguments parsed =
+        // clang-format off
+        parse({"--rate=22050", "--bits", "8", "--channels", "1", "--vbr", "40-256",
+               "--channel-mode", "dual", "--jobs=3", "--force", "-q", "--settings", "o.ini",
+               "--soundfont", "gm.sf2", "--output-dir", "d", "--format", "mp3", "a.mid", "--",
+               "-odd.mid", "--jobs"});
+    // clang-format on
+    ASSERT_EQ(parsed.error, "");
+    const Options& o = parsed.options;
+    EXPECT_EQ(o.overrides.rate, 22050);
+    EXPECT_EQ(o.overrides.bits, 8);
+    EXPECT_EQ(o.overrides.channels, 1);
+    EXPECT_EQ(o.overrides.vbrMin, 40);
+    EXPECT_EQ(o.overrides.vbrMax, 256);
+    EXPECT_FALSE(o.overrides.bitRate);
+    EXPECT_EQ(o.overrides.channelMode, 3);
+    EXPECT_EQ(o.jobs, 3);
+    EXPECT_TRUE(o.force);
+    EXPECT_TRUE(o.quiet);
+    EXPECT_EQ(o.settingsFile, fs::path("o.ini"));
+    EXPECT_EQ(o.overrides.soundFont, fs::path("gm.sf2"));
+    // After "--" everything is an input, even what looks like an option.
+    EXPECT_EQ(o.inputs, (std::vector<fs::path>{"a.mid", "-odd.mid", "--jobs"}));
+    EXPECT_EQ(o.outputDir, fs::path("d"));
+    EXPECT_EQ(o.format, OutputType::Mp3);
+}
+
+TEST(ConvertOptions, HelpNeedsNothingElse) {
+    const ParsedArguments parsed = parse({"--help"});
+    EXPECT_EQ(parsed.error, "");
+    EXPECT_TRUE(parsed.options.help);
+}
+
+class ConvertPlan : public ::testing::Test {
+protected:
+    Options options(std::vector<fs::path> inputs, std::optional<OutputType> format) {
+        Options o;
+        o.inputs = std::move(inputs);
+        o.outputDir = dir();
+        o.format = format;
+        return o;
+    }
+    fs::path dir() const { return temp_.path().toStdString(); }
+
+private:
+    QTemporaryDir temp_;
+};
+
+TEST_F(ConvertPlan, BatchOutputsTakeTheInputsBaseNameInTheOutputFolder) {
+    const JobPlan plan =
+        planJobs(options({"x/song.mid", "y/Tune.MIDI", "take.2.wav"}, OutputType::Mp3));
+    ASSERT_EQ(plan.error, "");
+    ASSERT_EQ(plan.jobs.size(), 3u);
+    EXPECT_EQ(plan.jobs[0].output, dir() / "song.mp3");
+    EXPECT_EQ(plan.jobs[1].output, dir() / "Tune.mp3");
+    EXPECT_EQ(plan.jobs[2].output, dir() / "take.2.mp3");
+    EXPECT_EQ(plan.jobs[0].from, InputType::Midi);
+    EXPECT_EQ(plan.jobs[1].from, InputType::Midi);
+    EXPECT_EQ(plan.jobs[2].from, InputType::Wav);
+    for (const Job& job : plan.jobs)
+        EXPECT_EQ(job.to, OutputType::Mp3);
+}
+
+TEST_F(ConvertPlan, TwoInputsForOneOutputAreRefusedNamingBoth) {
+    for (const auto& pair : std::vector<std::vector<fs::path>>{
+             {"x/song.mid", "y/song.mid"}, {"song.mid", "song.midi"}, {"a.mid", "./a.mid"}}) {
+        const JobPlan plan = planJobs(options(pair, OutputType::Wav));
+        EXPECT_NE(plan.error.find(pair[0].string()), std::string::npos) << plan.error;
+        EXPECT_NE(plan.error.find(pair[1].string()), std::string::npos) << plan.error;
+        EXPECT_TRUE(plan.jobs.empty());
+    }
+}
+
+TEST_F(ConvertPlan, WrongTypesAndFoldersAreUsageErrors) {
+    EXPECT_NE(planJobs(options({"a.wav"}, OutputType::Wav)).error.find("a.wav"), std::string::npos);
+    EXPECT_NE(planJobs(options({"notes.txt"}, OutputType::Mp3)).error.find("notes.txt"),
+              std::string::npos);
+    Options missingFolder = options({"a.mid"}, OutputType::Mp3);
+    missingFolder.outputDir = dir() / "nowhere";
+    EXPECT_NE(planJobs(missingFolder).error.find("does not exist"), std::string::npos);
+
+    Options single;
+    single.inputs = {"a.mid"};
+    single.output = "a.ogg";
+    EXPECT_NE(planJobs(single).error.find(".wav or .mp3"), std::string::npos);
+    single.output = "a.wav";
+    single.format = OutputType::Mp3;
+    EXPECT_NE(planJobs(single).error.find("--format"), std::string::npos);
+}
+
+TEST_F(ConvertPlan, SingleOutputTypeComesFromItsExtensionInAnyCase) {
+    Options single;
+    single.inputs = {"in.WAV"};
+    single.output = "out.MP3";
+    const JobPlan plan = planJobs(single);
+    ASSERT_EQ(plan.error, "");
+    ASSERT_EQ(plan.jobs.size(), 1u);
+    EXPECT_EQ(plan.jobs[0].from, InputType::Wav);
+    EXPECT_EQ(plan.jobs[0].to, OutputType::Mp3);
+    EXPECT_EQ(plan.jobs[0].output, fs::path("out.MP3"));
+}

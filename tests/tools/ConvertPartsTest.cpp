@@ -1,0 +1,175 @@
+// The converter's parts in-process: settings and their overrides, the temporary output and its
+// rename, and a streaming MIDI-to-MP3 conversion that is stopped half-way.
+#include "components/renderer/MidiFile.h"
+#include "components/renderer/Synthesizer.h"
+#include "tests/components/renderer/RenderSupport.h"
+#include "tools/convert/BlockQueue.h"
+#include "tools/convert/Conversions.h"
+#include "tools/convert/ConvertSettings.h"
+#include "tools/convert/OutputFile.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace convert;
+using rendertest::TempFolder;
+
+namespace {
+
+void writeText(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> names(const fs::path& dir) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(dir))
+        found.push_back(entry.path().filename().string());
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+} // namespace
+
+TEST(ConvertSettingsTest, FileValuesThenCommandLineOverrides) {
+    TempFolder dir;
+    writeText(dir / "options.ini", "[MP3]\nBitrate=192\nMp3Channels=2\nVBR=True\nMinBitrate=64\n"
+                                   "MaxBitrate=160\n[WAV]\nFrequency=22050\nBits=8\n"
+                                   "WavChannels=1\n[Renderer]\nSoundFont=/sf/chosen.sf2\n");
+    Options options;
+    options.settingsFile = dir / "options.ini";
+    ResolvedSettings resolved = resolveSettings(options, dir / "unused.ini", dir.path());
+    ASSERT_EQ(resolved.error, "");
+    const ConvertSettings& s = resolved.settings;
+    EXPECT_EQ(s.wav.sampleRate, 22050);
+    EXPECT_EQ(s.wav.bitsPerSample, 8);
+    EXPECT_EQ(s.wav.channels, 1);
+    EXPECT_EQ(s.mp3SynthRate, 44100) << "MIDI for an MP3 is synthesised at 44100 Hz";
+    EXPECT_EQ(s.mp3.vbrMode, 1);
+    EXPECT_EQ(s.mp3.minBitRateKbps, 64);
+    EXPECT_EQ(s.mp3.maxBitRateKbps, 160);
+    EXPECT_EQ(s.mp3.channelMode, 2);
+    EXPECT_EQ(s.soundFont, fs::path("/sf/chosen.sf2"));
+
+    options.overrides.rate = 32000;
+    options.overrides.bits = 16;
+    options.overrides.bitRate = 96;
+    options.overrides.channelMode = 1;
+    options.overrides.soundFont = rendertest::kSoundFont;
+    resolved = resolveSettings(options, dir / "unused.ini", dir.path());
+    ASSERT_EQ(resolved.error, "");
+    EXPECT_EQ(resolved.settings.wav.sampleRate, 32000);
+    EXPECT_EQ(resolved.settings.mp3SynthRate, 32000);
+    EXPECT_EQ(resolved.settings.wav.bitsPerSample, 16);
+    EXPECT_EQ(resolved.settings.wav.channels, 1) << "not overridden, so still the file's";
+    EXPECT_EQ(resolved.settings.mp3.vbrMode, 0) << "--bitrate asks for a constant bit rate";
+    EXPECT_EQ(resolved.settings.mp3.bitRateKbps, 96);
+    EXPECT_EQ(resolved.settings.mp3.channelMode, 1);
+    EXPECT_EQ(resolved.settings.soundFont, rendertest::kSoundFont);
+}
+
+TEST(ConvertSettingsTest, MissingDefaultMeansDefaultsButANamedFileMustExist) {
+    TempFolder dir;
+    Options options;
+    ResolvedSettings resolved = resolveSettings(options, dir / "absent.ini", dir.path());
+    ASSERT_EQ(resolved.error, "");
+    EXPECT_EQ(resolved.settings.wav.sampleRate, 44100);
+    EXPECT_EQ(resolved.settings.wav.bitsPerSample, 16);
+    EXPECT_EQ(resolved.settings.wav.channels, 2);
+    EXPECT_EQ(resolved.settings.mp3.vbrMode, 0);
+    EXPECT_EQ(resolved.settings.mp3.bitRateKbps, 128);
+    EXPECT_FALSE(fs::exists(dir / "absent.ini")) << "reading settings must not create them";
+
+    options.settingsFile = dir / "typo.ini";
+    EXPECT_NE(resolveSettings(options, dir / "absent.ini", dir.path()).error.find("typo.ini"),
+              std::string::npos);
+    options.settingsFile.reset();
+    options.overrides.soundFont = dir / "none.sf2";
+    EXPECT_NE(resolveSettings(options, dir / "absent.ini", dir.path()).error.find("none.sf2"),
+              std::string::npos);
+}
+
+TEST(ConvertOutputFile, ExistingTargetIsRefusedAndKeptUnlessForced) {
+    TempFolder dir;
+    writeText(dir / "out.mp3", "keep me");
+    {
+        OutputFile output(dir / "out.mp3", false);
+        EXPECT_NE(output.refusal().find("exists"), std::string::npos);
+        writeText(output.temporary(), "new");
+        EXPECT_NE(output.commit(), "");
+    }
+    EXPECT_EQ(readText(dir / "out.mp3"), "keep me");
+    EXPECT_EQ(names(dir.path()), std::vector<std::string>{"out.mp3"}) << "temporary file left";
+    {
+        OutputFile output(dir / "out.mp3", true);
+        EXPECT_EQ(output.refusal(), "");
+        EXPECT_EQ(output.temporary().parent_path(), dir.path());
+        writeText(output.temporary(), "new");
+        EXPECT_EQ(readText(dir / "out.mp3"), "keep me") << "replaced before the commit";
+        EXPECT_EQ(output.commit(), "");
+    }
+    EXPECT_EQ(readText(dir / "out.mp3"), "new");
+    EXPECT_EQ(names(dir.path()), std::vector<std::string>{"out.mp3"});
+}
+
+TEST(ConvertOutputFile, FolderTargetIsRefusedEvenWithForce) {
+    TempFolder dir;
+    fs::create_directory(dir / "taken.wav");
+    OutputFile output(dir / "taken.wav", true);
+    EXPECT_NE(output.refusal().find("folder"), std::string::npos);
+}
+
+TEST(ConvertStreaming, ABlockedProducerIsReleasedWhenTheConsumerGivesUp) {
+    BlockQueue queue(2);
+    int pushed = 0;
+    std::thread producer([&] {
+        while (queue.push(AudioBlock{std::vector<float>(8), 4}))
+            ++pushed;
+    });
+    AudioBlock block;
+    ASSERT_TRUE(queue.pop(block));
+    EXPECT_EQ(block.frames, 4u);
+    queue.abandon();
+    producer.join(); // hangs if abandon leaves the producer waiting for room
+    EXPECT_GE(pushed, 2);
+    EXPECT_FALSE(queue.pop(block));
+}
+
+TEST(ConvertStreaming, StoppingMidSongEndsBothThreadsAndReportsIt) {
+    TempFolder dir;
+    midiwriter::save(dir / "long.mid", rendertest::steadySong(120));
+    quillory::renderer::Synthesizer synth(rendertest::kSoundFont, 44100);
+    std::vector<int> seen;
+    const ProgressFn stopAtFive = [&](int percent) {
+        seen.push_back(percent);
+        return percent < 5;
+    };
+    try {
+        midiToMp3(quillory::renderer::MidiFile::read(dir / "long.mid"), synth, 44100, {},
+                  dir / "part.mp3", stopAtFive);
+        FAIL() << "a stopped conversion must not end as a success";
+    } catch (const ConversionError& error) {
+        EXPECT_STREQ(error.what(), "interrupted");
+    }
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back(), 5);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+
+    // The synth is free again and whole: the next song converts completely.
+    midiwriter::save(dir / "short.mid", rendertest::chordSong());
+    seen.clear();
+    midiToMp3(quillory::renderer::MidiFile::read(dir / "short.mid"), synth, 44100, {},
+              dir / "short.mp3", [&](int percent) {
+                  seen.push_back(percent);
+                  return true;
+              });
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back(), 100);
+    EXPECT_GT(fs::file_size(dir / "short.mp3"), 1000u);
+}
