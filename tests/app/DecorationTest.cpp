@@ -3,6 +3,7 @@
 #include "components/button/DappletButton.h"
 
 #include <QLineEdit>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -131,4 +132,35 @@ TEST(Highlight, DisabledButtonsStayGreyWhateverTheState) {
 
 } // namespace
 
+
+
+namespace {
+
+TEST(SkinnedButton, PointerNotificationsComeInPairsEvenWhenDisabled) {
+    QWidget window;
+    window.resize(200, 100);
+    auto* button = new DappletButton(&window);
+    button->setGeometry(50, 30, 80, 24);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    int entered = 0;
+    int left = 0;
+    QObject::connect(button, &SkinButton::pointerEntered, [&](int, int, int, int) { ++entered; });
+    QObject::connect(button, &SkinButton::pointerLeft, [&](int, int, int, int) { ++left; });
+    button->setEnabled(false);
+    QTest::mouseMove(&window, QPoint(5, 5));
+    QTest::mouseMove(&window, QPoint(60, 40));
+    QTest::mouseMove(&window, QPoint(5, 5));
+    EXPECT_EQ(entered, 1);
+    EXPECT_EQ(left, 1);
+    int clicks = 0;
+    QObject::connect(button, &SkinButton::clicked, [&] { ++clicks; });
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(clicks, 0) << "a disabled button raises no click";
+    button->setEnabled(true);
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(clicks, 1);
+}
+
+} // namespace
 #include "DecorationTest.moc"

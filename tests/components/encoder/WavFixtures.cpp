@@ -8,20 +8,20 @@
 
 namespace fixtures {
 
-std::int64_t writeWav(const std::filesystem::path& path, const WavSpec& spec) {
+std::int64_t writeWav(const std::filesystem::path& path, const WavSpec& wanted) {
     SF_INFO info{};
-    info.samplerate = spec.rate;
-    info.channels = spec.channels;
-    info.format = spec.format != 0 ? spec.format : (SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    info.samplerate = wanted.rate;
+    info.channels = wanted.channels;
+    info.format = wanted.format != 0 ? wanted.format : (SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     SNDFILE* file = sf_open(path.string().c_str(), SFM_WRITE, &info);
     if (file == nullptr)
         throw std::runtime_error("cannot write test WAV: " + std::string(sf_strerror(nullptr)));
-    const auto frames = static_cast<std::int64_t>(std::llround(spec.seconds * spec.rate));
-    std::vector<float> samples(static_cast<std::size_t>(frames * spec.channels));
+    const auto frames = static_cast<std::int64_t>(std::llround(wanted.seconds * wanted.rate));
+    std::vector<float> samples(static_cast<std::size_t>(frames * wanted.channels));
     for (std::int64_t i = 0; i < frames; ++i)
-        for (int c = 0; c < spec.channels; ++c)
-            samples[static_cast<std::size_t>(i * spec.channels + c)] = static_cast<float>(
-                0.5 * std::sin(2 * M_PI * (220.0 + 110.0 * c) * double(i) / spec.rate));
+        for (int c = 0; c < wanted.channels; ++c)
+            samples[static_cast<std::size_t>(i * wanted.channels + c)] = static_cast<float>(
+                0.5 * std::sin(2 * M_PI * (220.0 + 110.0 * c) * double(i) / wanted.rate));
     sf_writef_float(file, samples.data(), frames);
     sf_close(file);
     return frames;

@@ -16,7 +16,7 @@ struct WavSpec {
 };
 
 // Two sines, a different pitch on each channel; returns the frames written.
-std::int64_t writeWav(const std::filesystem::path& path, const WavSpec& spec);
+std::int64_t writeWav(const std::filesystem::path& path, const WavSpec& wanted);
 // Exactly these interleaved samples, as a 32-bit float WAV.
 void writeFloatWav(const std::filesystem::path& path, int rate, int channels,
                    const std::vector<float>& samples);
