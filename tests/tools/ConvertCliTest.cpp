@@ -156,6 +156,33 @@ TEST_F(ConvertCli, ABadInputFailsByNameWhileTheOthersConvert) {
     EXPECT_EQ(tone.channels, 1) << "a mono source gives a mono MP3";
 }
 
+TEST_F(ConvertCli, AMissingOutputFolderIsNamed) {
+    const Result result = run({qpath("chord.mid"), "-o", qpath("nowhere/out.mp3")});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(contains(result.err, "failed " + path("chord.mid").string() + ": the folder \"" +
+                                         path("nowhere").string() + "\" does not exist"))
+        << result.err;
+    EXPECT_FALSE(fs::exists(path("nowhere")));
+}
+
+TEST_F(ConvertCli, ABrokenSoundFontFailsTheMidiFilesButNotTheWavFiles) {
+    fs::create_directory(path("out"));
+    writeText(path("bad.sf2"), "RIFF this is no SoundFont");
+    fixtures::writeWav(path("tone.wav"), {});
+    midiwriter::save(path("other.mid"), rendertest::steadySong(2));
+    const Result result =
+        run({qpath("chord.mid"), qpath("tone.wav"), qpath("other.mid"), "--output-dir",
+             qpath("out"), "--format", "mp3", "--soundfont", qpath("bad.sf2"), "--jobs", "1"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(contains(result.err, "failed " + path("chord.mid").string())) << result.err;
+    EXPECT_TRUE(contains(result.err, "failed " + path("other.mid").string())) << result.err;
+    EXPECT_TRUE(contains(result.err, "ok " + path("tone.wav").string())) << result.err;
+    std::vector<std::string> written;
+    for (const auto& entry : fs::directory_iterator(path("out")))
+        written.push_back(entry.path().filename().string());
+    EXPECT_EQ(written, std::vector<std::string>{"tone.mp3"});
+}
+
 TEST_F(ConvertCli, QuietReportsFailuresOnly) {
     fs::create_directory(path("out"));
     writeText(path("broken.mid"), "not MIDI");

@@ -119,6 +119,20 @@ TEST(ConvertOutputFile, ExistingTargetIsRefusedAndKeptUnlessForced) {
     EXPECT_EQ(names(dir.path()), std::vector<std::string>{"out.mp3"});
 }
 
+TEST(ConvertOutputFile, PrepareClaimsAHiddenTemporaryThatGoesAwayUnlessCommitted) {
+    TempFolder dir;
+    {
+        OutputFile output(dir / "song.wav", false);
+        ASSERT_EQ(output.prepare(), "");
+        ASSERT_EQ(names(dir.path()).size(), 1u);
+        EXPECT_EQ(names(dir.path())[0].rfind(".song.wav.", 0), 0u) << names(dir.path())[0];
+        EXPECT_EQ(fs::file_size(output.temporary()), 0u);
+    }
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+    OutputFile nowhere(dir / "missing" / "song.wav", false);
+    EXPECT_NE(nowhere.prepare().find("does not exist"), std::string::npos);
+}
+
 TEST(ConvertOutputFile, FolderTargetIsRefusedEvenWithForce) {
     TempFolder dir;
     fs::create_directory(dir / "taken.wav");

@@ -20,7 +20,7 @@ Converter::~Converter() = default;
 Outcome Converter::convert(const Job& job, const ProgressFn& progress) {
     Outcome outcome;
     OutputFile output(job.output, force_);
-    if (outcome.message = output.refusal(); !outcome.message.empty())
+    if (outcome.message = output.prepare(); !outcome.message.empty())
         return outcome;
     try {
         run(job, output.temporary(), progress, outcome);

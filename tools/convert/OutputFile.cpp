@@ -1,8 +1,9 @@
 #include "tools/convert/OutputFile.h"
 
 #include <atomic>
-#include <chrono>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <random>
 
 namespace convert {
@@ -47,6 +48,21 @@ std::string OutputFile::refusal() const {
         return "\"" + target_.string() + "\" is a folder";
     if (fs::exists(status) && !force_)
         return "\"" + target_.string() + "\" exists (--force replaces it)";
+    return {};
+}
+
+std::string OutputFile::prepare() {
+    if (std::string refused = refusal(); !refused.empty())
+        return refused;
+    const fs::path folder = target_.parent_path().empty() ? fs::path(".") : target_.parent_path();
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec))
+        return "the folder \"" + folder.string() + "\" does not exist";
+    // "x": never opens a file that is already there, however it got there.
+    std::FILE* file = std::fopen(temporary_.string().c_str(), "wbx");
+    if (file == nullptr)
+        return "cannot write in the folder \"" + folder.string() + "\": " + std::strerror(errno);
+    std::fclose(file);
     return {};
 }
 

@@ -19,6 +19,9 @@ public:
     // Empty when the target may be written, otherwise why not: it exists and force is off, or
     // it is a folder.
     std::string refusal() const;
+    // Checks the target and creates the empty temporary file, so that a missing or read-only
+    // folder is reported as such before any work; empty on success, else the reason.
+    std::string prepare();
     // Hidden, unique, and in the target's folder, so that the final rename stays on one disk.
     const std::filesystem::path& temporary() const { return temporary_; }
     // Moves the finished temporary file onto the target; empty on success, else the reason.
