@@ -8,6 +8,7 @@
 #include "tools/convert/ConvertSettings.h"
 #include "tools/convert/OutputFile.h"
 
+#include <atomic>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
@@ -127,17 +128,32 @@ TEST(ConvertOutputFile, FolderTargetIsRefusedEvenWithForce) {
 
 TEST(ConvertStreaming, ABlockedProducerIsReleasedWhenTheConsumerGivesUp) {
     BlockQueue queue(2);
-    int pushed = 0;
+    std::atomic<int> pushed{0};
     std::thread producer([&] {
         while (queue.push(AudioBlock{std::vector<float>(8), 4}))
             ++pushed;
     });
-    AudioBlock block;
-    ASSERT_TRUE(queue.pop(block));
-    EXPECT_EQ(block.frames, 4u);
+    // Two blocks fill the queue; the producer then waits for room that never comes.
+    while (pushed < 2)
+        std::this_thread::yield();
     queue.abandon();
     producer.join(); // hangs if abandon leaves the producer waiting for room
-    EXPECT_GE(pushed, 2);
+    EXPECT_EQ(pushed, 2);
+    AudioBlock block;
+    EXPECT_FALSE(queue.pop(block)) << "an abandoned queue hands out nothing more";
+}
+
+TEST(ConvertStreaming, ClosingStillDeliversWhatIsQueued) {
+    BlockQueue queue(4);
+    ASSERT_TRUE(queue.push(AudioBlock{std::vector<float>(2), 1}));
+    ASSERT_TRUE(queue.push(AudioBlock{std::vector<float>(4), 2}));
+    queue.close();
+    EXPECT_FALSE(queue.push(AudioBlock{std::vector<float>(2), 1}));
+    AudioBlock block;
+    ASSERT_TRUE(queue.pop(block));
+    EXPECT_EQ(block.frames, 1u);
+    ASSERT_TRUE(queue.pop(block));
+    EXPECT_EQ(block.frames, 2u);
     EXPECT_FALSE(queue.pop(block));
 }
 
