@@ -33,6 +33,7 @@ frmWav2Mp3::frmWav2Mp3(QWidget* owner, ButtonFactory makeButton, EncoderFactory 
     Timer1_.setInterval(CopyDelayMs);
     Timer1_.setSingleShot(true);
     Timer1_.setTimerType(Qt::PreciseTimer);
+    Timer1_.setTimerType(Qt::PreciseTimer);
     createControls(makeButton);
     connectControls();
     setTabOrder();
