@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Batch MIDI to MP3: quillory-convert with --jobs 2 on 8 generated multi-instrument songs, against
+# the usual two-step way, file by file: `fluidsynth -F` to a WAV, then `lame` to the MP3. Same
+# SoundFont, 44100 Hz, synth gain, constant 128 kb/s stereo on both sides. Prints the best of RUNS
+# runs as wall time and CPU time (user + system) and the load average before and after, since
+# the machine may be shared. Target: our wall time at most 0.55x theirs.
+# Needs, beyond the build's own packages: fluidsynth, lame, time (/usr/bin/time), bc,
+# timgm6mb-soundfont. Not run by CI.
+#   bench/convert/run.sh [BUILD_DIR]    MINUTES=1 RUNS=2 SOUNDFONT=/path/to.sf2
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+build=${1:-$top/build-bench}
+soundfont=${SOUNDFONT:-/usr/share/sounds/sf2/TimGM6mb.sf2}
+minutes=${MINUTES:-1}
+runs=${RUNS:-2}
+gain=0.15 # the renderer's own synth gain
+for tool in fluidsynth lame bc /usr/bin/time; do
+    command -v "$tool" >/dev/null || { echo "run.sh: $tool is missing" >&2; exit 1; }
+done
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLORY_BENCH=ON \
+        -DQUILLORY_TESTS=OFF -DQUILLORY_REGISTER_GAUGE=OFF >/dev/null
+fi
+cmake --build "$build" --target quillory-convert make_song -j2 >/dev/null
+bin=$build/bin
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/songs" "$work/ours" "$work/theirs"
+for seed in 1 2 3 4 5 6 7 8; do
+    "$bin/make_song" "$minutes" "$work/songs/song$seed.mid" "$seed"
+done
+: >"$work/options.ini" # defaults; everything that matters is on the command line
+
+# The reference: each song rendered to a WAV, encoded, the WAV removed, one after the other.
+cat >"$work/theirs.sh" <<SCRIPT
+set -e
+for song in "$work"/songs/*.mid; do
+    name=\$(basename "\$song" .mid)
+    fluidsynth -ni -q -g $gain -r 44100 -O s16 -T wav -F "$work/theirs/\$name.wav" "$soundfont" "\$song"
+    lame --quiet -m s -b 128 "$work/theirs/\$name.wav" "$work/theirs/\$name.mp3"
+    rm "$work/theirs/\$name.wav"
+done
+SCRIPT
+
+# Prints "wall-seconds cpu-seconds" of one command.
+measure() {
+    /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" >/dev/null 2>&1
+    read -r wall user sys <"$work/time"
+    echo "$wall $(echo "$user + $sys" | bc -l)"
+}
+min() { echo "if ($1 < $2) $1 else $2" | bc -l; }
+
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+w_q=999999 c_q=999999 w_t=999999 c_t=999999
+for run in $(seq "$runs"); do
+    # Alternating, so that a busy spell on the machine hits both sides alike.
+    read -r w c < <(measure "$bin/quillory-convert" --quiet --force --jobs 2 \
+        --settings "$work/options.ini" --soundfont "$soundfont" --rate 44100 --bitrate 128 \
+        --channel-mode stereo --output-dir "$work/ours" --format mp3 "$work"/songs/*.mid)
+    w_q=$(min "$w" "$w_q") c_q=$(min "$c" "$c_q")
+    read -r w c < <(measure bash "$work/theirs.sh")
+    w_t=$(min "$w" "$w_t") c_t=$(min "$c" "$c_t")
+done
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+[ "$(ls "$work/ours"/*.mp3 | wc -l)" -eq 8 ] || { echo "run.sh: quillory-convert failed" >&2; exit 1; }
+
+echo "8 songs of $minutes min, 16 channels; SoundFont $(basename "$soundfont"), 44100 Hz, CBR 128 stereo;"
+echo "best of $runs runs; load average before: $load_before, after: $load_after ($(nproc) cores)"
+printf '%-40s %9s %9s\n' "" wall cpu
+printf '%-40s %8.2fs %8.2fs\n' "fluidsynth -F, then lame, file by file" "$w_t" "$c_t"
+printf '%-40s %8.2fs %8.2fs\n' "quillory-convert --jobs 2" "$w_q" "$c_q"
+printf 'ratio ours/theirs: wall %.2fx (target at most 0.55x), cpu %.2fx\n' \
+    "$(echo "$w_q / $w_t" | bc -l)" "$(echo "$c_q / $c_t" | bc -l)"
