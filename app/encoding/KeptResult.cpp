@@ -35,3 +35,11 @@ QString KeepEncodedFile(const QString& encodedTemp, const QString& target) {
     const QString kept = freePath(WindowsFolder(), keptName(target));
     return QFile::rename(encodedTemp, kept) ? kept : QString();
 }
+
+QString UncopiedResultMessage(const QString& target, const QString& kept) {
+    const QString crLf = QStringLiteral("\r\n");
+    QString text = QStringLiteral("The MP3 file could not be copied to:") + crLf + target;
+    text += kept.isEmpty() ? crLf + QStringLiteral("The encoded file could not be kept either.")
+                           : crLf + QStringLiteral("It has been kept as:") + crLf + kept;
+    return text;
+}

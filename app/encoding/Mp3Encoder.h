@@ -24,6 +24,9 @@ public:
     // Stops a running encoding and removes its partial target.
     virtual void Stop() = 0;
     virtual QString errorText() const = 0;
+    // What the last encoding had to say about its source (data missing past the end of the
+    // file, say); empty when there was nothing to tell.
+    virtual QString warningText() const { return QString(); }
 
 signals:
     void Progress(qint16 percent, int unused);

@@ -22,6 +22,7 @@ frmConvert::frmConvert(QWidget* owner, EncodingStageSetup setup)
     connect(MP3X, &Mp3Encoder::Progress, this, &frmConvert::handleProgress);
     connect(MP3X, &Mp3Encoder::EncodeFailed, this, &frmConvert::handleFailure);
     Timer1.setSingleShot(true);
+    Timer1.setTimerType(Qt::PreciseTimer);
     connect(&Timer1, &QTimer::timeout, this, &frmConvert::startEncoding);
 
     PutEncoderProperties(*MP3X, Settings());

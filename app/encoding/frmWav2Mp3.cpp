@@ -33,6 +33,7 @@ frmWav2Mp3::frmWav2Mp3(QWidget* owner, ButtonFactory makeButton, EncoderFactory 
     Timer1_.setInterval(CopyDelayMs);
     Timer1_.setSingleShot(true);
     Timer1_.setTimerType(Qt::PreciseTimer);
+    Timer1_.setTimerType(Qt::PreciseTimer);
     createControls(makeButton);
     connectControls();
     setTabOrder();
@@ -170,6 +171,8 @@ void frmWav2Mp3::showProgress(qint16 percent, int) {
         Timer1_.start();
     else
         SetButtonEnabled(cmdConvert_, true);
+    if (!MP3X_->warningText().isEmpty())
+        ShowWarning(this, MP3X_->warningText());
 }
 
 void frmWav2Mp3::encodingFailed(const QString& message) {
@@ -195,10 +198,7 @@ void frmWav2Mp3::copyResult() {
     DeleteTempFiles();
     if (copied)
         return;
-    QString text = QStringLiteral("The MP3 file could not be copied to:") + NewLine + target;
-    text += kept.isEmpty() ? NewLine + QStringLiteral("The encoded file could not be kept either.")
-                           : NewLine + QStringLiteral("It has been kept as:") + NewLine + kept;
-    ShowError(this, text);
+    ShowError(this, UncopiedResultMessage(target, kept));
 }
 
 void frmWav2Mp3::done(int result) {

@@ -187,8 +187,5 @@ void ConversionRun::copyFallbackResult() {
     if (platform::CopyFile(TempMp3Path(), target))
         return;
     const QString kept = KeepEncodedFile(TempMp3Path(), target);
-    QString text = QStringLiteral("The MP3 file could not be copied to:") + CrLf + target;
-    text += kept.isEmpty() ? CrLf + QStringLiteral("The encoded file could not be kept either.")
-                           : CrLf + QStringLiteral("It has been kept as:") + CrLf + kept;
-    ShowError(c_.window, text);
+    ShowError(c_.window, UncopiedResultMessage(target, kept));
 }

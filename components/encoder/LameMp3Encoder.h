@@ -36,7 +36,7 @@ public:
 
     // What the user should know about the source of the encoding started last although it could
     // be encoded (a data chunk running past the end of the file, say); empty when nothing.
-    QString warningText() const { return warning_; }
+    QString warningText() const override { return warning_; }
     // From a successful EncodeFile until its 100 or EncodeFailed has been raised.
     bool isEncoding() const { return running_; }
 

@@ -81,6 +81,7 @@ public:
     }
     void Stop() override { log.calls << "Stop"; }
     QString errorText() const override { return QStringLiteral("refused"); }
+    QString warningText() const override { return warning; }
 
     // Raises the scripted percentages one event-loop turn apart, noting the window's caption
     // before each and after the last.
@@ -103,4 +104,5 @@ public:
     // One answer per EncodeFile call; true once they run out.
     std::deque<bool> results;
     std::vector<qint16> script{57, 100};
+    QString warning;
 };

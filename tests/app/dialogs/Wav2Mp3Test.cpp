@@ -143,6 +143,19 @@ TEST_F(Wav2Mp3Test, DirectRouteRunsSeveralTimesAndTheBarWaitsForTheFirstProgress
     EXPECT_TRUE(boxes.shown.empty());
 }
 
+TEST_F(Wav2Mp3Test, WhatTheEncoderHadToSayIsShownAtTheEnd) {
+    open();
+    convert(source, target);
+    encoder->warning = "The data of song.wav ends early; what is there was encoded.";
+    progress(50);
+    EXPECT_TRUE(boxes.shown.empty());
+    finish();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, encoder->warning);
+    EXPECT_EQ(boxes.shown[0].icon, platform::MsgIcon::Exclamation);
+    EXPECT_TRUE(idle());
+}
+
 TEST_F(Wav2Mp3Test, FallbackCopiesTheResultAboutOneSecondAfterTheEnd) {
     open();
     encoder->results = {false, true};
