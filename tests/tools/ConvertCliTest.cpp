@@ -7,6 +7,7 @@
 #include "tests/components/renderer/WavProbe.h"
 
 #include <QProcess>
+#include <QStandardPaths>
 #include <QThread>
 #include <algorithm>
 #include <fstream>
@@ -144,6 +145,7 @@ TEST_F(ConvertCli, ABadInputFailsByNameWhileTheOthersConvert) {
     EXPECT_TRUE(contains(result.err, "failed " + path("absent.mid").string() + ": ")) << result.err;
     EXPECT_TRUE(contains(result.err, "ok " + path("chord.mid").string())) << result.err;
     EXPECT_TRUE(contains(result.err, "ok " + path("tone.wav").string())) << result.err;
+    EXPECT_FALSE(contains(result.err, "\r")) << "live progress when stderr is no terminal";
 
     std::vector<std::string> written;
     for (const auto& entry : fs::directory_iterator(path("out")))
@@ -181,6 +183,23 @@ TEST_F(ConvertCli, ABrokenSoundFontFailsTheMidiFilesButNotTheWavFiles) {
     for (const auto& entry : fs::directory_iterator(path("out")))
         written.push_back(entry.path().filename().string());
     EXPECT_EQ(written, std::vector<std::string>{"tone.mp3"});
+}
+
+TEST_F(ConvertCli, ProgressIsLiveOnATerminal) {
+    if (QStandardPaths::findExecutable(QStringLiteral("script")).isEmpty())
+        GTEST_SKIP() << "needs script (util-linux) for a terminal";
+    const QString command = QStringLiteral(QUILLORY_CONVERT_BINARY) + " " + qpath("chord.mid") +
+                            " -o " + qpath("out.wav") + " --settings " + qpath("options.ini") +
+                            " --soundfont " +
+                            QString::fromStdString(rendertest::kSoundFont.string());
+    QProcess terminal;
+    terminal.start(QStringLiteral("script"), {"-qec", command, "/dev/null"});
+    ASSERT_TRUE(terminal.waitForFinished(60000));
+    EXPECT_EQ(terminal.exitCode(), 0);
+    const std::string shown = terminal.readAllStandardOutput().toStdString();
+    EXPECT_TRUE(contains(shown, "\r\033[K[0/1] chord.mid ")) << shown;
+    EXPECT_TRUE(contains(shown, "%")) << shown;
+    EXPECT_TRUE(contains(shown, "\r\033[Kok " + path("chord.mid").string())) << shown;
 }
 
 TEST_F(ConvertCli, QuietReportsFailuresOnly) {

@@ -8,8 +8,10 @@ namespace {
 
 volatile std::sig_atomic_t interruptSeen = 0;
 
-extern "C" void onInterrupt(int) {
+// A second Ctrl+C ends the program at once, for a user who will not wait for the cleanup.
+extern "C" void onInterrupt(int signal) {
     interruptSeen = 1;
+    std::signal(signal, SIG_DFL);
 }
 
 } // namespace
