@@ -203,3 +203,17 @@ TEST(ConvertStreaming, StoppingMidSongEndsBothThreadsAndReportsIt) {
     EXPECT_EQ(seen.back(), 100);
     EXPECT_GT(fs::file_size(dir / "short.mp3"), 1000u);
 }
+
+TEST(ConvertStreaming, AFullDiskIsAnErrorNotAShortMp3) {
+    TempFolder dir;
+    midiwriter::save(dir / "song.mid", rendertest::steadySong(40));
+    quillory::renderer::Synthesizer synth(rendertest::kSoundFont, 44100);
+    const rendertest::FileSizeLimit limit(100 * 1024); // 40 s at 128 kb/s is about 640 KiB
+    try {
+        midiToMp3(quillory::renderer::MidiFile::read(dir / "song.mid"), synth, 44100, {},
+                  dir / "song.mp3", {});
+        FAIL() << "the write that did not fit went unnoticed";
+    } catch (const ConversionError& error) {
+        EXPECT_NE(std::string(error.what()).find("song.mp3"), std::string::npos) << error.what();
+    }
+}
