@@ -13,6 +13,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <mpg123.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -165,6 +166,21 @@ TEST_F(ConvertCli, AMissingOutputFolderIsNamed) {
                                          path("nowhere").string() + "\" does not exist"))
         << result.err;
     EXPECT_FALSE(fs::exists(path("nowhere")));
+}
+
+TEST_F(ConvertCli, AReadOnlyOutputFolderIsNamed) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only folders";
+    fs::create_directory(path("locked"));
+    fs::permissions(path("locked"), fs::perms::owner_read | fs::perms::owner_exec);
+    const Result result = run({qpath("chord.mid"), "-o", qpath("locked/out.mp3")});
+    fs::permissions(path("locked"), fs::perms::owner_all);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(contains(result.err, "failed " + path("chord.mid").string() +
+                                         ": cannot write in the folder \"" +
+                                         path("locked").string() + "\""))
+        << result.err;
+    EXPECT_TRUE(fs::is_empty(path("locked")));
 }
 
 TEST_F(ConvertCli, ABrokenSoundFontFailsTheMidiFilesButNotTheWavFiles) {
