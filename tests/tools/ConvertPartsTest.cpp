@@ -11,6 +11,7 @@
 #include <atomic>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -133,11 +134,15 @@ TEST(ConvertOutputFile, PrepareClaimsAHiddenTemporaryThatGoesAwayUnlessCommitted
     EXPECT_NE(nowhere.prepare().find("does not exist"), std::string::npos);
 }
 
-TEST(ConvertOutputFile, FolderTargetIsRefusedEvenWithForce) {
+TEST(ConvertOutputFile, OnlyOrdinaryFilesAreEverReplaced) {
     TempFolder dir;
     fs::create_directory(dir / "taken.wav");
-    OutputFile output(dir / "taken.wav", true);
-    EXPECT_NE(output.refusal().find("folder"), std::string::npos);
+    EXPECT_NE(OutputFile(dir / "taken.wav", true).refusal().find("is a folder"), std::string::npos);
+    ASSERT_EQ(mkfifo((dir / "pipe.mp3").c_str(), 0600), 0);
+    EXPECT_NE(OutputFile(dir / "pipe.mp3", true).refusal().find("not an ordinary file"),
+              std::string::npos);
+    EXPECT_NE(OutputFile("/dev/null", true).refusal().find("not an ordinary file"),
+              std::string::npos);
 }
 
 TEST(ConvertStreaming, ABlockedProducerIsReleasedWhenTheConsumerGivesUp) {

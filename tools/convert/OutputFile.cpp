@@ -46,6 +46,9 @@ std::string OutputFile::refusal() const {
     const fs::file_status status = fs::status(target_, ec);
     if (fs::is_directory(status))
         return "\"" + target_.string() + "\" is a folder";
+    // Renaming over a device or a pipe (/dev/null, say) would replace it with a plain file.
+    if (fs::exists(status) && !fs::is_regular_file(status))
+        return "\"" + target_.string() + "\" is not an ordinary file";
     if (fs::exists(status) && !force_)
         return "\"" + target_.string() + "\" exists (--force replaces it)";
     return {};

@@ -17,7 +17,7 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
 
     // Empty when the target may be written, otherwise why not: it exists and force is off, or
-    // it is a folder.
+    // it is a folder, a device or anything else but an ordinary file.
     std::string refusal() const;
     // Checks the target and creates the empty temporary file, so that a missing or read-only
     // folder is reported as such before any work; empty on success, else the reason.
