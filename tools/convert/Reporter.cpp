@@ -1,10 +1,6 @@
 #include "tools/convert/Reporter.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "platform/Console.h"
 
 namespace convert {
 
@@ -79,11 +75,7 @@ void Reporter::drawLive() {
 }
 
 bool stderrIsTerminal() {
-#ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(STDERR_FILENO) != 0;
-#endif
+    return platform::StderrIsTerminal();
 }
 
 } // namespace convert
