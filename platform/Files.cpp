@@ -101,6 +101,10 @@ bool CopyFile(const QString& source, const QString& target) {
     return out.commit();
 }
 
+std::filesystem::path ToFsPath(const QString& path) {
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+}
+
 QString ProgramFolder() {
     return QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
 }

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <filesystem>
 
 namespace platform {
 
@@ -28,6 +29,9 @@ bool DeleteFile(const QString& path);
 // Copies source over target. The copy is written beside the target and renamed into place, so
 // a failed copy leaves an existing target whole.
 bool CopyFile(const QString& source, const QString& target);
+
+// A path for the standard library's file functions, in the file system's own encoding.
+std::filesystem::path ToFsPath(const QString& path);
 
 // The folder of the running executable, without a trailing separator.
 QString ProgramFolder();

@@ -2,6 +2,8 @@
 
 #include "components/encoder/Mp3FileEncoder.h"
 
+#include "platform/Files.h"
+
 #include <QFile>
 #include <QMetaObject>
 
@@ -9,13 +11,7 @@
 #include <filesystem>
 #include <system_error>
 
-namespace {
-
-std::filesystem::path toPath(const QString& path) {
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-}
-
-} // namespace
+namespace {} // namespace
 
 LameMp3Encoder::LameMp3Encoder(QObject* parent)
     : Mp3Encoder(parent) {
@@ -33,7 +29,7 @@ bool LameMp3Encoder::EncodeFile(const QString& wavPath, const QString& mp3Path) 
     error_.clear();
     warning_.clear();
     auto job = std::make_unique<encoder::Mp3FileEncoder>();
-    if (!job->open(toPath(wavPath), toPath(mp3Path), settings_)) {
+    if (!job->open(platform::ToFsPath(wavPath), platform::ToFsPath(mp3Path), settings_)) {
         error_ = QString::fromStdString(job->error());
         return false;
     }

@@ -5,20 +5,16 @@
 #include "components/renderer/SoundFontSearch.h"
 #include "components/renderer/Synthesizer.h"
 
+#include "platform/Files.h"
 #include <QCoreApplication>
+
 #include <QFile>
 
 #include <algorithm>
 
 using namespace quillory::renderer;
 
-namespace {
-
-std::filesystem::path toPath(const QString& path) {
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-}
-
-} // namespace
+namespace {} // namespace
 
 SynthRenderer::SynthRenderer(QObject* parent)
     : Renderer(parent) {
@@ -53,8 +49,9 @@ double SynthRenderer::GetTotalTime(const QString&) {
 // Keeps the loaded SoundFont as long as the same one is asked for.
 void SynthRenderer::startSynth() {
     std::filesystem::path wanted =
-        soundFont_.isEmpty() ? findSoundFont(toPath(QCoreApplication::applicationDirPath()))
-                             : toPath(soundFont_);
+        soundFont_.isEmpty()
+            ? findSoundFont(platform::ToFsPath(QCoreApplication::applicationDirPath()))
+            : platform::ToFsPath(soundFont_);
     if (wanted.empty())
         throw SynthError("no General MIDI SoundFont was found: put a .sf2 file beside the program "
                          "or install one (the Debian package fluid-soundfont-gm, for example)");
@@ -76,10 +73,11 @@ bool SynthRenderer::Render(const QString& midiPath, const QString& wavPath) {
     try {
         if (const std::string problem = format_.problem(); !problem.empty())
             throw RenderError(problem);
-        MidiFile song = MidiFile::read(toPath(midiPath));
+        MidiFile song = MidiFile::read(platform::ToFsPath(midiPath));
         const double length = song.lengthMs();
         startSynth();
-        job_ = std::make_unique<RenderJob>(std::move(song), *synth_, toPath(wavPath), format_);
+        job_ = std::make_unique<RenderJob>(std::move(song), *synth_, platform::ToFsPath(wavPath),
+                                           format_);
         totalMs_ = length;
     } catch (const std::exception& e) {
         job_.reset();

@@ -5,6 +5,8 @@
 #include "tests/components/encoder/Mp3Probe.h"
 #include "tests/components/encoder/WavFixtures.h"
 
+#include "tests/support/EventWait.h"
+
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -21,20 +23,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-bool waitUntil(const std::function<bool()>& done, int timeoutMs = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < timeoutMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return done();
-}
-
-void processEventsFor(int ms) {
-    waitUntil([] { return false; }, ms);
-}
 
 // Whether any descriptor of this process still refers to the file.
 bool isOpenHere(const fs::path& file) {
@@ -89,8 +77,8 @@ TEST_F(LameMp3EncoderTest, ProgressClimbsToHundredOnlyOnceTheFileIsCompleteAndCl
     ASSERT_TRUE(encoder.EncodeFile(path("in.wav"), path("out.mp3")))
         << encoder.errorText().toStdString();
     EXPECT_TRUE(encoder.isEncoding());
-    ASSERT_TRUE(waitUntil([&] { return events.ended(); }));
-    processEventsFor(100);
+    ASSERT_TRUE(WaitUntil([&] { return events.ended(); }));
+    ProcessEventsFor(100);
 
     ASSERT_TRUE(events.failures.empty()) << events.failures.front().toStdString();
     ASSERT_GE(events.percents.size(), 5u);
@@ -118,7 +106,7 @@ TEST_F(LameMp3EncoderTest, RunsSeveralEncodingsInARowStartingEachFromTheHundredH
         }
     });
     ASSERT_TRUE(encoder.EncodeFile(path("in.wav"), targets[0]));
-    ASSERT_TRUE(waitUntil([&] { return finished == targets.size(); }));
+    ASSERT_TRUE(WaitUntil([&] { return finished == targets.size(); }));
     for (const QString& target : targets) {
         const fixtures::Mp3Facts mp3 = fixtures::probeMp3(target.toStdString());
         EXPECT_TRUE(mp3.decoded) << mp3.error;
@@ -135,7 +123,7 @@ TEST_F(LameMp3EncoderTest, RefusesASecondFileWhileOneIsEncoding) {
     ASSERT_TRUE(encoder.EncodeFile(path("in.wav"), path("first.mp3")));
     EXPECT_FALSE(encoder.EncodeFile(path("in.wav"), path("second.mp3")));
     EXPECT_TRUE(encoder.errorText().contains("already running"));
-    ASSERT_TRUE(waitUntil([&] { return events.ended(); }));
+    ASSERT_TRUE(WaitUntil([&] { return events.ended(); }));
     EXPECT_EQ(events.percents.back(), 100);
     EXPECT_FALSE(QFile::exists(path("second.mp3")));
 }
@@ -146,12 +134,12 @@ TEST_F(LameMp3EncoderTest, StopRemovesThePartialFileAndSilencesTheRun) {
     Events events;
     record(encoder, events);
     ASSERT_TRUE(encoder.EncodeFile(path("in.wav"), path("out.mp3")));
-    ASSERT_TRUE(waitUntil([&] { return !events.percents.empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !events.percents.empty(); }));
     encoder.Stop();
     EXPECT_FALSE(encoder.isEncoding());
     EXPECT_FALSE(QFile::exists(path("out.mp3")));
     const std::size_t seen = events.percents.size();
-    processEventsFor(300);
+    ProcessEventsFor(300);
     EXPECT_EQ(events.percents.size(), seen);
     EXPECT_LT(events.percents.back(), 100);
     EXPECT_TRUE(events.failures.empty());
@@ -159,7 +147,7 @@ TEST_F(LameMp3EncoderTest, StopRemovesThePartialFileAndSilencesTheRun) {
     // The same instance takes the next file.
     events.percents.clear();
     ASSERT_TRUE(encoder.EncodeFile(path("in.wav"), path("again.mp3")));
-    ASSERT_TRUE(waitUntil([&] { return events.ended(); }, 60000));
+    ASSERT_TRUE(WaitUntil([&] { return events.ended(); }, 60000));
     EXPECT_EQ(events.percents.back(), 100);
 }
 
@@ -171,7 +159,7 @@ TEST_F(LameMp3EncoderTest, StopBeforeTheHundredIsRaisedRemovesEvenAFinishedFile)
     ASSERT_TRUE(encoder.EncodeFile(path("in.wav"), path("out.mp3")));
     QThread::msleep(500); // the worker finishes; its notifications wait in the queue
     encoder.Stop();
-    processEventsFor(100);
+    ProcessEventsFor(100);
     EXPECT_TRUE(events.percents.empty());
     EXPECT_FALSE(QFile::exists(path("out.mp3")));
 }
@@ -183,10 +171,10 @@ TEST_F(LameMp3EncoderTest, DestroyingTheEncoderMidRunJoinsAndRemovesThePartialFi
         LameMp3Encoder encoder;
         record(encoder, events);
         ASSERT_TRUE(encoder.EncodeFile(path("in.wav"), path("out.mp3")));
-        ASSERT_TRUE(waitUntil([&] { return !events.percents.empty(); }));
+        ASSERT_TRUE(WaitUntil([&] { return !events.percents.empty(); }));
     }
     EXPECT_FALSE(QFile::exists(path("out.mp3")));
-    processEventsFor(100);
+    ProcessEventsFor(100);
 }
 
 TEST_F(LameMp3EncoderTest, MayBeDestroyedInsideItsHundredHandler) {
@@ -199,8 +187,8 @@ TEST_F(LameMp3EncoderTest, MayBeDestroyedInsideItsHundredHandler) {
             delete encoder;
     });
     ASSERT_TRUE(encoder->EncodeFile(path("in.wav"), path("out.mp3")));
-    ASSERT_TRUE(waitUntil([&] { return destroyed; }));
-    processEventsFor(100);
+    ASSERT_TRUE(WaitUntil([&] { return destroyed; }));
+    ProcessEventsFor(100);
     EXPECT_TRUE(fixtures::probeMp3(fsPath("out.mp3")).decoded);
 }
 
@@ -218,7 +206,7 @@ TEST_F(LameMp3EncoderTest, AFailureHalfWayIsReportedAndLeavesNoFile) {
     Events events;
     record(encoder, events);
     const bool started = encoder.EncodeFile(path("in.wav"), path("out.mp3"));
-    const bool ended = started && waitUntil([&] { return events.ended(); });
+    const bool ended = started && WaitUntil([&] { return events.ended(); });
     setrlimit(RLIMIT_FSIZE, &saved);
 
     ASSERT_TRUE(started) << encoder.errorText().toStdString();
@@ -243,7 +231,7 @@ TEST_F(LameMp3EncoderTest, DataRunningPastTheEndOfTheFileIsEncodedWithAWarning) 
     ASSERT_TRUE(encoder.EncodeFile(path("cut.wav"), path("out.mp3")));
     EXPECT_TRUE(encoder.warningText().contains("more audio than the file holds"))
         << encoder.warningText().toStdString();
-    ASSERT_TRUE(waitUntil([&] { return events.ended(); }));
+    ASSERT_TRUE(WaitUntil([&] { return events.ended(); }));
     EXPECT_EQ(events.percents.back(), 100);
     EXPECT_EQ(fixtures::probeMp3(fsPath("out.mp3")).samples, 44100 / 2);
 
@@ -251,7 +239,7 @@ TEST_F(LameMp3EncoderTest, DataRunningPastTheEndOfTheFileIsEncodedWithAWarning) 
     events.percents.clear();
     ASSERT_TRUE(encoder.EncodeFile(path("whole.wav"), path("whole.mp3")));
     EXPECT_TRUE(encoder.warningText().isEmpty());
-    ASSERT_TRUE(waitUntil([&] { return events.ended(); }));
+    ASSERT_TRUE(WaitUntil([&] { return events.ended(); }));
 }
 
 // A folder this process cannot create files in. Root ignores permission bits, so for root the
@@ -324,7 +312,7 @@ TEST_F(LameMp3EncoderTest, RefusesBadInputAtOnceWithAReasonAndNoFile) {
         EXPECT_FALSE(QFile::exists(c.target) && c.target != path("good.wav") &&
                      c.target != path("folder.mp3"));
     }
-    processEventsFor(50);
+    ProcessEventsFor(50);
     EXPECT_EQ(filesInDir(), before);
     EXPECT_TRUE(events.percents.empty());
     EXPECT_TRUE(events.failures.empty());

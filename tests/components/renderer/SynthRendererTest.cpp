@@ -5,6 +5,8 @@
 #include "tests/components/renderer/RenderSupport.h"
 #include "tests/components/renderer/WavProbe.h"
 
+#include "tests/support/EventWait.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -40,17 +42,6 @@ struct Log {
     }
 };
 
-void pumpUntil(const std::function<bool()>& condition, int timeoutMs = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition() && timer.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
-void pumpFor(int ms) {
-    pumpUntil([] { return false; }, ms);
-}
-
 void setFormat(SynthRenderer& renderer, int rate, int bits, int channels) {
     renderer.setSampleRate(rate);
     renderer.setBitsPerSample(bits);
@@ -71,7 +62,7 @@ TEST(SynthRenderer, RendersInTheBackgroundAndReportsInOrder) {
     EXPECT_DOUBLE_EQ(renderer.GetTotalTime(QString()), 1000.0);
     EXPECT_TRUE(log.entries.isEmpty())
         << "notifications come through the event loop, never inside Render";
-    pumpUntil([&] { return log.ended(); });
+    WaitUntil([&] { return log.ended(); });
 
     ASSERT_EQ(log.entries.last(), "done");
     ASSERT_GE(log.entries.size(), 2);
@@ -91,7 +82,7 @@ TEST(SynthRenderer, RendersInTheBackgroundAndReportsInOrder) {
     EXPECT_EQ(wav.channels, 2);
     EXPECT_GE(wav.frames(), 11025u);
     EXPECT_LE(wav.frames(), 4 * 11025u);
-    pumpFor(50);
+    ProcessEventsFor(50);
     EXPECT_EQ(log.entries.last(), "done") << "nothing follows the end";
 }
 
@@ -103,10 +94,10 @@ TEST(SynthRenderer, StopEndsTheRenderWithAValidFileAndNoMoreNotifications) {
     Log log(renderer);
     ASSERT_TRUE(renderer.Render(dir.qpath("long.mid"), dir.qpath("long.wav")));
     EXPECT_DOUBLE_EQ(renderer.GetTotalTime(QString()), 600000.0);
-    pumpUntil([&] { return log.entries.size() >= 2; });
+    WaitUntil([&] { return log.entries.size() >= 2; });
     renderer.StopRender();
     const int seen = int(log.entries.size());
-    pumpFor(200);
+    ProcessEventsFor(200);
     EXPECT_EQ(log.entries.size(), seen) << log.entries.join(' ').toStdString();
     EXPECT_FALSE(log.entries.contains("done"));
     const WavProbe wav = WavProbe::read(dir / "long.wav");
@@ -117,7 +108,7 @@ TEST(SynthRenderer, StopEndsTheRenderWithAValidFileAndNoMoreNotifications) {
     // The same renderer goes on to the next file.
     midiwriter::save(dir / "short.mid", rendertest::chordSong());
     ASSERT_TRUE(renderer.Render(dir.qpath("short.mid"), dir.qpath("short.wav")));
-    pumpUntil([&] { return log.ended(); });
+    WaitUntil([&] { return log.ended(); });
     EXPECT_EQ(log.entries.last(), "done");
 }
 
@@ -128,9 +119,9 @@ TEST(SynthRenderer, ClosingTheWindowMidRenderStopsCleanly) {
     setFormat(*renderer, 8000, 8, 1);
     Log log(*renderer);
     ASSERT_TRUE(renderer->Render(dir.qpath("long.mid"), dir.qpath("long.wav")));
-    pumpUntil([&] { return !log.entries.isEmpty(); });
+    WaitUntil([&] { return !log.entries.isEmpty(); });
     renderer.reset();
-    pumpFor(50);
+    ProcessEventsFor(50);
     EXPECT_FALSE(log.entries.contains("done"));
     EXPECT_TRUE(WavProbe::read(dir / "long.wav").valid);
 }
@@ -184,7 +175,7 @@ TEST(SynthRenderer, BadInputIsAClearErrorAndLeavesNoFile) {
             << renderer.errorText().toStdString();
         EXPECT_EQ(renderer.GetTotalTime(QString()), 0.0);
         EXPECT_FALSE(std::filesystem::exists(dir / c.target));
-        pumpFor(10);
+        ProcessEventsFor(10);
         EXPECT_TRUE(log.entries.isEmpty());
     }
 }
@@ -199,7 +190,7 @@ TEST(SynthRenderer, AFailureHalfWayIsReportedAndThePartialFileRemoved) {
     {
         const rendertest::FileSizeLimit fullDisk(256 * 1024);
         started = renderer.Render(dir.qpath("song.mid"), dir.qpath("song.wav"));
-        pumpUntil([&] { return log.ended(); });
+        WaitUntil([&] { return log.ended(); });
     }
     ASSERT_TRUE(started);
     ASSERT_FALSE(log.entries.isEmpty());
@@ -220,13 +211,13 @@ TEST(SynthRenderer, LoadsTheSoundFontOnceAndKeepsIt) {
     renderer.setSoundFont(dir.qpath("own.sf2"));
     Log log(renderer);
     ASSERT_TRUE(renderer.Render(dir.qpath("song.mid"), dir.qpath("a.wav")));
-    pumpUntil([&] { return log.ended(); });
+    WaitUntil([&] { return log.ended(); });
     EXPECT_EQ(renderer.loadedSoundFont(), dir.qpath("own.sf2"));
     std::filesystem::remove(dir / "own.sf2");
     log.entries.clear();
     ASSERT_TRUE(renderer.Render(dir.qpath("song.mid"), dir.qpath("b.wav")))
         << renderer.errorText().toStdString();
-    pumpUntil([&] { return log.ended(); });
+    WaitUntil([&] { return log.ended(); });
     EXPECT_EQ(log.entries.last(), "done");
     EXPECT_GT(WavProbe::read(dir / "b.wav").peak(), 2000);
 }
