@@ -5,5 +5,12 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build}
 shift || true
+# A build folder configured from another checkout (an earlier clone at another path)
+# makes cmake stop; its cache is only derived data, so it is dropped and made again.
+cache=$build/CMakeCache.txt
+if [ -f "$cache" ] && ! grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$top" "$cache"; then
+    echo "build.sh: $build was configured from another checkout; configuring it afresh" >&2
+    rm -rf "$cache" "$build/CMakeFiles"
+fi
 cmake -S "$top" -B "$build" -G Ninja "$@" >/dev/null
 cmake --build "$build" -j2

@@ -24,7 +24,13 @@ if [ "$(id -u)" -eq 0 ] && [ -z "${QUILLORY_AS_TESTER:-}" ]; then
         "$src/scripts/run-tests.sh" "$@"
 fi
 
-if [ -w "$top" ]; then base=$top; else base=$HOME/quillory-builds; mkdir -p "$base"; fi
+if [ -w "$top" ]; then
+    base=$top
+else
+    # One folder per checkout, so clones at different paths never share a build.
+    base=$HOME/quillory-builds/$(printf '%s' "$top" | sha1sum | cut -c1-12)
+    mkdir -p "$base"
+fi
 if [ "$flavour" = sanitize ]; then
     build=$base/build-asan
     "$top/scripts/build.sh" "$build" -DQUILLORY_SANITIZE=ON -DQUILLORY_BENCH=OFF \
