@@ -1,7 +1,7 @@
 #include "app/decoration/Decoration.h"
 
-#include "app/decoration/SkinButton.h"
 #include "app/decoration/Surface.h"
+#include "components/button/SkinButton.h"
 #include "platform/Rounding.h"
 
 #include <QMetaProperty>

@@ -2,8 +2,8 @@
 // placed from a twips layout, and the hover highlight every skinned button forwards.
 #pragma once
 
-#include "app/decoration/SkinButton.h"
 #include "app/decoration/Twips.h"
+#include "components/button/SkinButton.h"
 #include "platform/Colour.h"
 
 #include "platform/CommonDialog.h"

@@ -2,8 +2,8 @@
 // the project's web page in the browser.
 #pragma once
 
-#include "app/decoration/SkinButton.h"
 #include "app/decoration/Surface.h"
+#include "components/button/SkinButton.h"
 
 #include <QDialog>
 

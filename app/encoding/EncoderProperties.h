@@ -2,8 +2,8 @@
 // the encoder expects them, whatever the bit-rate mode.
 #pragma once
 
-#include "app/encoding/Mp3Encoder.h"
 #include "app/settings/Settings.h"
+#include "components/encoder/Mp3Encoder.h"
 
 inline void PutEncoderProperties(Mp3Encoder& encoder, const SettingsRecord& s) {
     encoder.setVbrMode(s.VBR ? 1 : 0);

@@ -3,7 +3,7 @@
 // main window copies afterwards), follows the encoder's progress, and closes itself at 100.
 #pragma once
 
-#include "app/encoding/Mp3Encoder.h"
+#include "components/encoder/Mp3Encoder.h"
 
 #include <QDialog>
 #include <QTimer>

@@ -3,9 +3,9 @@
 // into a temporary MP3 and copies that to the target a second after it is finished.
 #pragma once
 
-#include "app/decoration/SkinButton.h"
 #include "app/decoration/Surface.h"
-#include "app/encoding/Mp3Encoder.h"
+#include "components/button/SkinButton.h"
+#include "components/encoder/Mp3Encoder.h"
 
 #include <QDialog>
 #include <QTimer>

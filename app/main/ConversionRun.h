@@ -2,7 +2,7 @@
 // progress display, and the hand-over to the MP3 encoding stage at the end.
 #pragma once
 
-#include "app/main/Renderer.h"
+#include "components/renderer/Renderer.h"
 
 #include <QObject>
 #include <array>

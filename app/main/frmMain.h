@@ -2,10 +2,10 @@
 // start-up sequence that paints the background and loads the settings.
 #pragma once
 
-#include "app/decoration/SkinButton.h"
 #include "app/decoration/Surface.h"
-#include "app/encoding/Mp3Encoder.h"
-#include "app/main/Renderer.h"
+#include "components/button/SkinButton.h"
+#include "components/encoder/Mp3Encoder.h"
+#include "components/renderer/Renderer.h"
 
 #include <QWidget>
 #include <array>

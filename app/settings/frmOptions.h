@@ -2,8 +2,8 @@
 // renderer plays with. Only OK changes the settings, and the same step saves options.ini.
 #pragma once
 
-#include "app/decoration/SkinButton.h"
 #include "app/decoration/Surface.h"
+#include "components/button/SkinButton.h"
 
 #include <QDialog>
 #include <array>

@@ -2,7 +2,7 @@
 // pointer notifications that also arrive while the button is disabled.
 #pragma once
 
-#include "app/decoration/SkinButton.h"
+#include "components/button/SkinButton.h"
 
 class DappletButton final : public SkinButton {
     Q_OBJECT

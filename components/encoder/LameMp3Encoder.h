@@ -5,7 +5,7 @@
 // and removes the partial MP3.
 #pragma once
 
-#include "app/encoding/Mp3Encoder.h"
+#include "components/encoder/Mp3Encoder.h"
 #include "components/encoder/Mp3Plan.h"
 
 #include <QString>

@@ -3,7 +3,7 @@
 // The SoundFont is loaded at the first render and kept for the next ones.
 #pragma once
 
-#include "app/main/Renderer.h"
+#include "components/renderer/Renderer.h"
 #include "components/renderer/WavWriter.h"
 
 #include <atomic>

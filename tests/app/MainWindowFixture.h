@@ -2,9 +2,9 @@
 // settings and work folder in temporary folders.
 #pragma once
 
-#include "app/decoration/SkinButton.h"
 #include "app/main/frmMain.h"
 #include "components/button/DappletButton.h"
+#include "components/button/SkinButton.h"
 #include "tests/support/FakeComponents.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/GaugeRegistration.h"

@@ -1,11 +1,11 @@
 #include "app/decoration/Decoration.h"
 #include "app/decoration/ProgressBar.h"
-#include "app/decoration/SkinButton.h"
 #include "app/main/TargetName.h"
 #include "app/main/TempFiles.h"
 #include "app/main/frmMain.h"
 #include "app/settings/Settings.h"
 #include "components/button/DappletButton.h"
+#include "components/button/SkinButton.h"
 #include "tests/app/MainWindowFixture.h"
 #include "tests/support/FileHelpers.h"
 

@@ -2,8 +2,8 @@
 // test raise their notifications at the moment it chooses.
 #pragma once
 
-#include "app/encoding/Mp3Encoder.h"
-#include "app/main/Renderer.h"
+#include "components/encoder/Mp3Encoder.h"
+#include "components/renderer/Renderer.h"
 #include "tests/support/FileHelpers.h"
 
 #include <QPointer>
