@@ -100,10 +100,12 @@ void DappletButton::mouseReleaseEvent(QMouseEvent* event) {
         emit clicked();
 }
 
+// A held key repeats its press; like a standard push button, only the first one clicks, so
+// holding Space on Convert does not start and stop the run over and over.
 void DappletButton::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
     if (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) {
-        if (isEnabled())
+        if (isEnabled() && !event->isAutoRepeat())
             emit clicked();
         return;
     }
