@@ -12,8 +12,11 @@
 
 namespace gauge {
 
-void ShowAboutBox(QWidget* parent) {
-    QDialog box(parent);
+void ShowAboutBox(QWidget* near) {
+    // No parent: a host window deleted while the box runs would delete it with its children,
+    // and the box lives on this stack frame.
+    QDialog box;
+    box.setWindowModality(Qt::ApplicationModal);
     box.setWindowTitle(QStringLiteral("About Ombrel"));
     auto* icon = new QLabel;
     icon->setPixmap(QPixmap::fromImage(QImage::fromData(ToolboxBitmap(), "BMP")));
@@ -28,6 +31,10 @@ void ShowAboutBox(QWidget* parent) {
     auto* layout = new QVBoxLayout(&box);
     layout->addLayout(row);
     layout->addWidget(buttons);
+    if (near) {
+        box.adjustSize();
+        box.move(near->window()->frameGeometry().center() - box.rect().center());
+    }
     box.exec();
 }
 

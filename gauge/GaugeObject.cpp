@@ -145,6 +145,9 @@ HResult GaugeObject::DescribeMember(int index, MemberDescription* out) {
 HResult GaugeObject::Invoke(DispId id, unsigned kind, const Variant* args, int argCount,
                             Variant* result) {
     using namespace platform::control;
+    // About runs a modal loop, in which the caller may release its last reference; the
+    // object stays alive until the call is over.
+    const ComPtr<GaugeObject> keepAlive(this);
     const Member* m = findMember(id);
     if (!m)
         return hr::MemberNotFound;

@@ -5,7 +5,9 @@
 #include "platform/control/OmbrelIds.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace gaugetest;
@@ -238,6 +240,52 @@ TEST_F(GaugeProperties, RefreshLaysOutAndAboutReturnsWhenClosed) {
     EXPECT_TRUE(closed);
     const Variant arg = Variant::I2(1);
     EXPECT_EQ(object->Invoke(dispid::About, InvokeMethod, &arg, 1, nullptr), hr::BadParamCount);
+}
+
+// Runs step while the about box is open, then closes the box; false when no box was open.
+void WhileAboutBoxIsOpen(bool& ran, std::function<void()> step) {
+    QTimer::singleShot(0, [&ran, step] {
+        QPointer<QWidget> box = QApplication::activeModalWidget();
+        if (!box)
+            return;
+        ran = true;
+        step();
+        ASSERT_FALSE(box.isNull()) << "the box went with its host";
+        box->close();
+    });
+}
+
+TEST_F(GaugeProperties, AboutSurvivesItsHostWindowBeingDeleted) {
+    auto* host = new QWidget;
+    host->resize(400, 100);
+    QWidget* window = nullptr;
+    ASSERT_EQ(object->CreateWindow(host, QRect(10, 10, 345, 21), &window), hr::Ok);
+    host->show();
+    bool ran = false;
+    WhileAboutBoxIsOpen(ran, [host] { delete host; });
+    EXPECT_EQ(object->Invoke(dispid::About, InvokeMethod, nullptr, 0, nullptr), hr::Ok);
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(Put(dispid::Value, Variant::I2(30)), hr::Ok) << "the control works on";
+}
+
+TEST_F(GaugeProperties, AboutKeepsTheControlAliveUntilItReturns) {
+    auto* host = new QWidget;
+    QWidget* window = nullptr;
+    ASSERT_EQ(object->CreateWindow(host, QRect(0, 0, 345, 21), &window), hr::Ok);
+    gauge::GaugeObject* control = object.Get();
+    const long alive = platform::control::ModuleObjectCount();
+    long duringCall = 0;
+    bool ran = false;
+    WhileAboutBoxIsOpen(ran, [&] {
+        object.Reset(); // the caller's last reference
+        duringCall = platform::control::ModuleObjectCount();
+    });
+    EXPECT_EQ(control->Invoke(dispid::About, InvokeMethod, nullptr, 0, nullptr), hr::Ok);
+    ASSERT_TRUE(ran);
+    EXPECT_EQ(duringCall, alive) << "released while the call still runs";
+    EXPECT_LT(platform::control::ModuleObjectCount(), alive) << "released once it returned";
+    EXPECT_TRUE(host->findChildren<QWidget*>().isEmpty()) << "its window went with it";
+    delete host;
 }
 
 } // namespace
