@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QPainter>
+#include <utility>
 
 namespace {
 
@@ -139,6 +140,7 @@ void frmWav2Mp3::convert() {
 }
 
 void frmWav2Mp3::RetryViaTemp(const QString& sourceWav) {
+    retriedSource_ = sourceWav;
     SourceCopyPath = NewTempPath(QStringLiteral(".wav"));
     EncodedTempPath = NewTempPath(QStringLiteral(".mp3"));
     // A source that cannot even be copied (unreadable, say) is reported like a second refusal,
@@ -152,7 +154,7 @@ void frmWav2Mp3::RetryViaTemp(const QString& sourceWav) {
     // Nothing of a refused conversion stays behind in the work folder.
     platform::DeleteFile(SourceCopyPath);
     platform::DeleteFile(EncodedTempPath);
-    const QString reason = MP3X_->errorText();
+    const QString reason = inUserTerms(MP3X_->errorText());
     ShowError(this,
               QStringLiteral("Unknow error!") + (reason.isEmpty() ? QString() : NewLine + reason));
 }
@@ -167,18 +169,22 @@ void frmWav2Mp3::showProgress(qint16 percent, int) {
     if (percent < 100)
         return;
     encoding_ = false;
-    if (EncodingViaTemp)
+    if (EncodingViaTemp) {
+        // A box now would sit over the copy that Timer1 makes, with its own error on top.
+        pendingWarning_ = inUserTerms(MP3X_->warningText());
         Timer1_.start();
-    else
-        SetButtonEnabled(cmdConvert_, true);
+        return;
+    }
+    SetButtonEnabled(cmdConvert_, true);
     if (!MP3X_->warningText().isEmpty())
         ShowWarning(this, MP3X_->warningText());
 }
 
 void frmWav2Mp3::encodingFailed(const QString& message) {
+    const QString text = EncodingViaTemp ? inUserTerms(message) : message;
     encoding_ = false;
     EncodingViaTemp = false;
-    ShowError(this, message);
+    ShowError(this, text);
     SetButtonEnabled(cmdConvert_, true);
 }
 
@@ -187,6 +193,17 @@ void frmWav2Mp3::Timer1_Timer() {
     EncodingViaTemp = false;
     copyResult();
     SetButtonEnabled(cmdConvert_, true);
+    if (const QString warning = std::exchange(pendingWarning_, QString()); !warning.isEmpty())
+        ShowWarning(this, warning);
+}
+
+// The fallback encodes a copy the user never chose, gone by the time they read about it: what
+// the encoder says of that copy is said of their own file.
+QString frmWav2Mp3::inUserTerms(const QString& encoderText) const {
+    QString text = encoderText;
+    if (!SourceCopyPath.isEmpty())
+        text.replace(SourceCopyPath, retriedSource_);
+    return text;
 }
 
 // A result that cannot reach its target is kept under its own name and the user told where.

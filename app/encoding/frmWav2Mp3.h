@@ -46,6 +46,7 @@ private:
     void encodingFailed(const QString& message);
     void Timer1_Timer();
     void copyResult();
+    QString inUserTerms(const QString& encoderText) const;
 
     Surface surface_;
     Mp3Encoder* MP3X_ = nullptr;
@@ -54,6 +55,10 @@ private:
     QString SourceCopyPath;
     QString EncodedTempPath;
     bool EncodingViaTemp = false;
+    // The user's source behind SourceCopyPath, and what the encoder had to say about it, shown
+    // once the result has been copied.
+    QString retriedSource_;
+    QString pendingWarning_;
     // From an accepted EncodeFile until its 100 or its failure.
     bool encoding_ = false;
 

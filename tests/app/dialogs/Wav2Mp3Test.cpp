@@ -222,6 +222,33 @@ TEST_F(Wav2Mp3Test, FailedCopyIsReportedAndTheResultKept) {
     EXPECT_EQ(ReadBytes(kept), Result) << "the main window's clean-up leaves it";
 }
 
+// The fallback encodes a temporary copy of the source; what the encoder says about that copy
+// is said of the user's own file, and its warning waits until the copy has been made.
+TEST_F(Wav2Mp3Test, FallbackMessagesNameTheUsersSourceAndTheWarningFollowsTheCopy) {
+    open();
+    encoder->results = {false, true};
+    const QString unreachable = program.filePath("no such folder/song.mp3");
+    convert(source, unreachable);
+    const QString copy = log.encodes.back().first;
+    ASSERT_NE(copy, source);
+    encoder->warning = "\"" + copy + "\" declares more audio than the file holds.";
+    finish();
+    EXPECT_TRUE(boxes.shown.empty()) << "nothing stands over the copy to come";
+    ASSERT_TRUE(WaitUntil([&] { return idle(); }, 5000));
+    ASSERT_EQ(texts().size(), 2);
+    EXPECT_TRUE(texts()[0].startsWith("The MP3 file could not be copied to:"));
+    EXPECT_EQ(texts()[1], "\"" + source + "\" declares more audio than the file holds.");
+    EXPECT_EQ(boxes.shown[1].icon, platform::MsgIcon::Exclamation);
+
+    boxes.shown.clear();
+    encoder->warning.clear();
+    encoder->results = {false, true};
+    convert(source, target);
+    ASSERT_NE(log.encodes.back().first, source);
+    emit encoder->EncodeFailed("Reading \"" + log.encodes.back().first + "\" failed.");
+    EXPECT_EQ(texts(), QStringList{"Reading \"" + source + "\" failed."});
+}
+
 TEST_F(Wav2Mp3Test, ClosingStopsTheEncodingOrMakesThePendingCopy) {
     open();
     convert(source, target);
@@ -278,7 +305,8 @@ TEST_F(Wav2Mp3Test, RealEncoderTurnsAGeneratedWavIntoAnMp3WithTheSettings) {
     convert(source, program.filePath("not a wav.mp3"));
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_TRUE(boxes.shown[0].text.startsWith("Unknow error!\r\n"));
-    EXPECT_GT(boxes.shown[0].text.size(), 20) << "with the encoder's reason";
+    EXPECT_TRUE(boxes.shown[0].text.contains(source)) << "the reason names the user's file";
+    EXPECT_FALSE(boxes.shown[0].text.contains("__qlr_")) << "not the temporary copy";
     EXPECT_FALSE(QFile::exists(program.filePath("not a wav.mp3")));
     EXPECT_TRUE(workFiles().isEmpty());
 }
