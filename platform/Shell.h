@@ -1,9 +1,11 @@
 // Asking the desktop to open a document or start a program, behind a seam tests replace.
 // Windows program names the program asks for ("sndvol32.exe", "IExplore.exe") are mapped to
-// the desktop's own mixer and browser.
+// the desktop's own mixer and browser. Anything else is a document: it is opened by its type
+// with the desktop's application for that type, and never run, whatever its permission bits.
 #pragma once
 
 #include <QString>
+#include <functional>
 
 namespace platform {
 
@@ -17,8 +19,12 @@ struct ShellRequest {
 class Shell {
 public:
     virtual ~Shell() = default;
-    // True when something was started.
+    // True when something was started. A document that does not exist starts nothing.
     virtual bool execute(const ShellRequest& request) = 0;
+    // True when an application of the desktop shows documents of this file's type. When none
+    // does, opening it ends in nothing or in the wrong program (a browser offering it as a
+    // download, say).
+    virtual bool hasViewerFor(const QString& document) = 0;
 };
 
 Shell& CurrentShell();
@@ -27,5 +33,19 @@ void SetShell(Shell* shell);
 
 bool ShellExecute(const QString& operation, const QString& file, const QString& parameters,
                   const QString& directory);
+bool ShellHasViewerFor(const QString& document);
+
+// How a free desktop says which application opens a MIME type: a desktop entry id
+// ("xchm.desktop"), the path of a desktop entry, or empty for none.
+using DefaultApplicationQuery = std::function<QString(const QString& mimeType)>;
+
+// The real shell's answer on a free desktop: the document exists, query names an application
+// for its type (as the shared MIME database gives it, by name and content), and that
+// application's desktop entry is installed, where xdg-open looks for it.
+bool XdgHasViewerFor(const QString& document, const DefaultApplicationQuery& query);
+
+// Asks xdg-mime, which answers from the same associations xdg-open opens documents with.
+// Empty when xdg-mime is missing, fails or gives no answer.
+QString XdgDefaultApplication(const QString& mimeType);
 
 } // namespace platform

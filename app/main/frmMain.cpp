@@ -284,10 +284,16 @@ void frmMain::switchTargetToWav() {
         SwitchExtension(txtSave_->text(), QStringLiteral(".mp3"), QStringLiteral(".wav")));
 }
 
+// Most free desktops have no viewer for the compiled help; the same pages as HTML, in the
+// guide folder beside it, go to the browser instead.
 void frmMain::openHelpFile() {
-    const QString help =
-        setup_.programFolder + platform::PathSeparator() + QStringLiteral("quillory.chm");
-    platform::ShellExecute(QStringLiteral("open"), help, QString(), QString());
+    const QChar separator = platform::PathSeparator();
+    const QString help = setup_.programFolder + separator + QStringLiteral("quillory.chm");
+    const QString guide = setup_.programFolder + separator + QStringLiteral("guide") + separator +
+                          QStringLiteral("index.html");
+    const bool helpShown = platform::FileExists(help) && platform::ShellHasViewerFor(help);
+    const bool useGuide = !helpShown && platform::FileExists(guide);
+    platform::ShellExecute(QStringLiteral("open"), useGuide ? guide : help, QString(), QString());
 }
 
 void frmMain::openVolumeControl() {

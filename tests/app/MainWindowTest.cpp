@@ -9,9 +9,12 @@
 #include "tests/app/MainWindowFixture.h"
 #include "tests/support/FileHelpers.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -183,6 +186,55 @@ TEST_F(MainWindowTest, HelpAndVolumeControlGoThroughTheShell) {
     EXPECT_EQ(shell.requests[0].parameters, "");
     EXPECT_EQ(shell.requests[1].file, "sndvol32.exe ");
     EXPECT_EQ(shell.requests[1].parameters, "/r");
+}
+
+// The compiled help where the desktop shows it, else the HTML guide beside it; with neither
+// file the shell is asked for the help file and, finding none, opens nothing.
+TEST_F(MainWindowTest, HelpFallsBackToTheGuideWhereNothingShowsTheCompiledHelp) {
+    const QString chm = program.path() + "/quillory.chm";
+    const QString guide = program.path() + "/guide/index.html";
+    struct Case {
+        bool chmThere;
+        bool guideThere;
+        bool chmViewer;
+        QString opened;
+    };
+    const Case cases[] = {
+        {true, true, true, chm},   {true, true, false, guide}, {false, true, true, guide},
+        {true, false, false, chm}, {false, false, true, chm},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.chmThere << c.guideThere << c.chmViewer);
+        QFile::remove(chm);
+        QDir(program.path() + "/guide").removeRecursively();
+        if (c.chmThere)
+            WriteBytes(chm, "ITSF");
+        if (c.guideThere) {
+            QDir(program.path()).mkpath("guide");
+            WriteBytes(guide, "<html></html>");
+        }
+        shell.typesWithoutViewer = c.chmViewer ? QStringList() : QStringList{"chm"};
+        shell.requests.clear();
+        click("cmd(1)");
+        ASSERT_EQ(shell.requests.size(), 1u);
+        EXPECT_EQ(shell.requests[0].operation, "open");
+        EXPECT_EQ(shell.requests[0].file, c.opened);
+    }
+    EXPECT_TRUE(boxes.shown.empty()) << "Help reports nothing";
+}
+
+TEST(BuiltProgramFolder, HoldsTheGuideWithEveryPageItLinksTo) {
+    const QDir guide(QStringLiteral(BUILT_PROGRAM_FOLDER "/guide"));
+    const QString index = QString::fromUtf8(ReadBytes(guide.filePath("index.html")));
+    ASSERT_FALSE(index.isEmpty()) << guide.path().toStdString();
+    const QRegularExpression link(QStringLiteral("href=\"([^\"#:]+)"));
+    int pages = 0;
+    for (const QRegularExpressionMatch& m : link.globalMatch(index)) {
+        EXPECT_TRUE(QFileInfo(guide.filePath(m.captured(1))).isFile())
+            << m.captured(1).toStdString();
+        ++pages;
+    }
+    EXPECT_GE(pages, 3);
 }
 
 TEST_F(MainWindowTest, ExitAsksAndNoKeepsTheWindowOpen) {

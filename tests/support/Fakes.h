@@ -8,6 +8,8 @@
 
 #include "tests/support/QtPrinting.h"
 
+#include <QFileInfo>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <deque>
 #include <optional>
@@ -60,8 +62,15 @@ public:
         requests.push_back(request);
         return true;
     }
+    bool hasViewerFor(const QString& document) override {
+        viewerQueries.push_back(document);
+        return !typesWithoutViewer.contains(QFileInfo(document).suffix(), Qt::CaseInsensitive);
+    }
 
     std::vector<platform::ShellRequest> requests;
+    // Suffixes of the documents that no application of this pretend desktop shows ("chm").
+    QStringList typesWithoutViewer;
+    std::vector<QString> viewerQueries;
 };
 
 // Points the per-user folders (configuration, cache, data) at a fresh temporary folder for
