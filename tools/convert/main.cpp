@@ -1,6 +1,5 @@
 // quillory-convert: converts MIDI files to WAV or MP3 and WAV files to MP3 in batches, with the
 // program's settings and engines. Run it with --help for the options.
-#include "app/settings/Settings.h"
 #include "platform/Files.h"
 #include "tools/convert/Batch.h"
 #include "tools/convert/ConvertSettings.h"
@@ -41,8 +40,9 @@ int main(int argc, char** argv) {
     if (!plan.error.empty())
         return usageError(plan.error);
     const QString programFolder = platform::ProgramFolder();
-    const convert::ResolvedSettings settings = convert::resolveSettings(
-        options, SettingsPathFor(programFolder).toStdString(), programFolder.toStdString());
+    const convert::ResolvedSettings settings =
+        convert::resolveSettings(options, convert::programSettingsFile(programFolder.toStdString()),
+                                 programFolder.toStdString());
     if (!settings.error.empty())
         return usageError(settings.error);
 
