@@ -1,6 +1,5 @@
 #include "app/encoding/KeptResult.h"
 
-#include "app/main/TempFiles.h"
 #include "platform/Files.h"
 
 #include <QFile>
@@ -8,12 +7,14 @@
 
 namespace {
 
-// The target's name, unless it would be taken for a temporary file and deleted with them.
+// The target's name, unless it would be taken for a temporary file or an instance's lock and
+// deleted with them.
 QString keptName(const QString& target) {
     QString name = QFileInfo(target).fileName();
     if (name.isEmpty())
         name = QStringLiteral("result.mp3");
-    if (name.startsWith(QLatin1String("__qlr_"), Qt::CaseInsensitive))
+    if (name.startsWith(QLatin1String("__qlr_"), Qt::CaseInsensitive) ||
+        name.endsWith(QLatin1String(".lock"), Qt::CaseInsensitive))
         name.prepend(QStringLiteral("kept"));
     return name;
 }
@@ -32,7 +33,7 @@ QString freePath(const QString& folder, const QString& name) {
 } // namespace
 
 QString KeepEncodedFile(const QString& encodedTemp, const QString& target) {
-    const QString kept = freePath(WindowsFolder(), keptName(target));
+    const QString kept = freePath(platform::WorkFolder(), keptName(target));
     return QFile::rename(encodedTemp, kept) ? kept : QString();
 }
 

@@ -1,6 +1,7 @@
-// Keeping a finished MP3 that could not be copied to its target: the temporary file is renamed
-// in the work folder to the target's own name, out of reach of DeleteTempFiles, so the user
-// can fetch it from there.
+// Keeping a finished MP3 that could not be copied to its target: the temporary file is moved
+// from this instance's folder into the private work folder itself, under the target's own name,
+// out of reach of DeleteTempFiles and of the removal of the instance's folder when it ends, so
+// the user can fetch it from there.
 #pragma once
 
 #include <QString>

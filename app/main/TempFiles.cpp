@@ -1,8 +1,9 @@
-// The work folder is per user and private, so deleting by pattern there can only touch the
-// program's own leftovers.
+// The folder belongs to this instance alone, so deleting by pattern there can only touch this
+// instance's own files, never those of another window converting at the same time.
 #include "app/main/TempFiles.h"
 
 #include "platform/Files.h"
+#include "platform/InstanceFolder.h"
 
 #include <QFileInfo>
 #include <limits>
@@ -24,7 +25,7 @@ bool taken(const QString& path) {
 } // namespace
 
 QString WindowsFolder() {
-    return platform::WorkFolder();
+    return platform::InstanceFolder();
 }
 
 QString NewTempPath(const QString& extension) {

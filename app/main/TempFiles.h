@@ -1,12 +1,13 @@
-// Temporary work files: "__qlr_<n>.wav" and "__qlr_<n>.mp3" in the private work folder.
-// The folder's contents are the only record of which names are in use.
+// Temporary work files: "__qlr_<n>.wav" and "__qlr_<n>.mp3" in this instance's own folder
+// inside the private work folder. The folder's contents are the only record of which names are
+// in use.
 #pragma once
 
 #include <QString>
 
-// The folder of the temporary files, without a trailing separator.
+// The folder of the temporary files (this instance's), without a trailing separator.
 QString WindowsFolder();
 // A full path "__qlr_<n><extension>" that does not exist yet; n counts from 1 on every call.
 QString NewTempPath(const QString& extension);
-// Deletes every "__qlr_*.wav" and "__qlr_*.mp3" in the work folder, silently.
+// Deletes every "__qlr_*.wav" and "__qlr_*.mp3" in this instance's folder, silently.
 void DeleteTempFiles();

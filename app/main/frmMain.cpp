@@ -191,7 +191,7 @@ void frmMain::startUp() {
     cmdConvert_->setCaption(QStringLiteral("Convert"));
 
     SetDefaultSettings();
-    SetSettingsPath(SettingsPathFor(setup_.programFolder));
+    SetSettingsFiles(SettingsFilesFor(setup_.programFolder));
     LoadSettings();
     LoadSoundFontPath();
     RefreshCap();

@@ -18,9 +18,9 @@ const QString SectionMp3 = QStringLiteral("MP3");
 const QString SectionWav = QStringLiteral("WAV");
 constexpr int ReadBufferSize = 2048;
 
-QString& settingsPathStore() {
-    static QString path;
-    return path;
+SettingsFiles& filesInUse() {
+    static SettingsFiles files;
+    return files;
 }
 
 // Plain decimal integers with an optional sign; anything else does not convert.
@@ -41,19 +41,26 @@ std::optional<bool> toBool(const QString& text) {
     return std::nullopt;
 }
 
-void readInt(const QString& section, const QString& key, std::int32_t defaultValue,
-             std::int32_t& field) {
-    const QString text = ReadIniValue(section, key, QString::number(defaultValue), SettingsPath());
+void readInt(const QString& file, const QString& section, const QString& key,
+             std::int32_t defaultValue, std::int32_t& field) {
+    const QString text = ReadIniValue(section, key, QString::number(defaultValue), file);
     field = toInt32(text).value_or(defaultValue);
 }
 
-bool writeInt(const QString& section, const QString& key, std::int32_t value) {
-    return WriteIniValue(section, key, QString::number(value), SettingsPath()) != 0;
+bool writeInt(const QString& file, const QString& section, const QString& key, std::int32_t value) {
+    return WriteIniValue(section, key, QString::number(value), file) != 0;
 }
 
 bool isWritableFolder(const QString& folder) {
     const QFileInfo info(folder);
     return info.isDir() && info.isWritable();
+}
+
+QString userSettingsFile() {
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    const QString folder =
+        QDir::toNativeSeparators(QDir(config).filePath(QStringLiteral("quillory")));
+    return JoinPath(folder, QStringLiteral("options.ini"));
 }
 
 } // namespace
@@ -63,23 +70,49 @@ SettingsRecord& Settings() {
     return record;
 }
 
-const QString& SettingsPath() {
-    return settingsPathStore();
+QString SettingsFiles::toRead() const {
+    if (shipped.isEmpty() || QFileInfo::exists(saved))
+        return saved;
+    return shipped;
 }
 
-void SetSettingsPath(const QString& path) {
-    settingsPathStore() = path;
+// A failed copy is not reported here: the save that follows fails too when the folder cannot
+// be written, and an unreadable shipped file gave the reads nothing to keep.
+QString SettingsFiles::toWrite() const {
+    if (shipped.isEmpty() || QFileInfo::exists(saved))
+        return saved;
+    QDir().mkpath(QFileInfo(saved).absolutePath());
+    if (platform::FileExists(shipped))
+        platform::CopyFile(shipped, saved);
+    return saved;
 }
 
-QString SettingsPathFor(const QString& programFolder) {
+SettingsFiles SettingsFilesFor(const QString& programFolder) {
     const QString beside = JoinPath(programFolder, QStringLiteral("options.ini"));
     const QFileInfo file(beside);
     if (isWritableFolder(programFolder) && (!file.exists() || file.isWritable()))
-        return beside;
-    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    const QString folder = QDir(config).filePath(QStringLiteral("quillory"));
-    QDir().mkpath(folder);
-    return JoinPath(QDir::toNativeSeparators(folder), QStringLiteral("options.ini"));
+        return {beside, QString()};
+    return {userSettingsFile(), beside};
+}
+
+void SetSettingsFiles(const SettingsFiles& files) {
+    filesInUse() = files;
+}
+
+const QString& SettingsPath() {
+    return filesInUse().saved;
+}
+
+void SetSettingsPath(const QString& path) {
+    filesInUse() = {path, QString()};
+}
+
+QString SettingsReadPath() {
+    return filesInUse().toRead();
+}
+
+QString SettingsWritePath() {
+    return filesInUse().toWrite();
 }
 
 QString JoinPath(const QString& folder, const QString& name) {
@@ -127,29 +160,30 @@ void SetDefaultSettings() {
 
 void LoadSettings() {
     SettingsRecord& s = Settings();
-    readInt(SectionMp3, QStringLiteral("Bitrate"), 128, s.Bitrate);
-    readInt(SectionMp3, QStringLiteral("Mp3Channels"), 0, s.Mp3Channels);
-    readInt(SectionMp3, QStringLiteral("MaxBitrate"), 320, s.MaxBitrate);
-    readInt(SectionMp3, QStringLiteral("MinBitrate"), 32, s.MinBitrate);
+    const QString file = SettingsReadPath();
+    readInt(file, SectionMp3, QStringLiteral("Bitrate"), 128, s.Bitrate);
+    readInt(file, SectionMp3, QStringLiteral("Mp3Channels"), 0, s.Mp3Channels);
+    readInt(file, SectionMp3, QStringLiteral("MaxBitrate"), 320, s.MaxBitrate);
+    readInt(file, SectionMp3, QStringLiteral("MinBitrate"), 32, s.MinBitrate);
     const QString vbr =
-        ReadIniValue(SectionMp3, QStringLiteral("VBR"), QStringLiteral("False"), SettingsPath());
+        ReadIniValue(SectionMp3, QStringLiteral("VBR"), QStringLiteral("False"), file);
     s.VBR = toBool(vbr).value_or(false);
-    readInt(SectionWav, QStringLiteral("Bits"), 16, s.Bits);
-    readInt(SectionWav, QStringLiteral("WavChannels"), 2, s.WavChannels);
-    readInt(SectionWav, QStringLiteral("Frequency"), 44100, s.Frequency);
+    readInt(file, SectionWav, QStringLiteral("Bits"), 16, s.Bits);
+    readInt(file, SectionWav, QStringLiteral("WavChannels"), 2, s.WavChannels);
+    readInt(file, SectionWav, QStringLiteral("Frequency"), 44100, s.Frequency);
 }
 
 bool SaveSettings() {
     const SettingsRecord& s = Settings();
-    bool ok = writeInt(SectionMp3, QStringLiteral("Bitrate"), s.Bitrate);
-    ok &= writeInt(SectionMp3, QStringLiteral("Mp3Channels"), s.Mp3Channels);
-    ok &= writeInt(SectionMp3, QStringLiteral("MaxBitrate"), s.MaxBitrate);
-    ok &= writeInt(SectionMp3, QStringLiteral("MinBitrate"), s.MinBitrate);
+    const QString file = SettingsWritePath();
+    bool ok = writeInt(file, SectionMp3, QStringLiteral("Bitrate"), s.Bitrate);
+    ok &= writeInt(file, SectionMp3, QStringLiteral("Mp3Channels"), s.Mp3Channels);
+    ok &= writeInt(file, SectionMp3, QStringLiteral("MaxBitrate"), s.MaxBitrate);
+    ok &= writeInt(file, SectionMp3, QStringLiteral("MinBitrate"), s.MinBitrate);
     ok &= WriteIniValue(SectionMp3, QStringLiteral("VBR"),
-                        s.VBR ? QStringLiteral("True") : QStringLiteral("False"),
-                        SettingsPath()) != 0;
-    ok &= writeInt(SectionWav, QStringLiteral("Bits"), s.Bits);
-    ok &= writeInt(SectionWav, QStringLiteral("WavChannels"), s.WavChannels);
-    ok &= writeInt(SectionWav, QStringLiteral("Frequency"), s.Frequency);
+                        s.VBR ? QStringLiteral("True") : QStringLiteral("False"), file) != 0;
+    ok &= writeInt(file, SectionWav, QStringLiteral("Bits"), s.Bits);
+    ok &= writeInt(file, SectionWav, QStringLiteral("WavChannels"), s.WavChannels);
+    ok &= writeInt(file, SectionWav, QStringLiteral("Frequency"), s.Frequency);
     return ok;
 }

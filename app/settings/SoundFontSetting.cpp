@@ -34,7 +34,7 @@ bool WriteSoundFontPath(const QString& soundFont, const QString& settingsFile) {
 }
 
 void LoadSoundFontPath() {
-    remembered() = {true, ReadSoundFontPath(SettingsPath())};
+    remembered() = {true, ReadSoundFontPath(SettingsReadPath())};
 }
 
 QString SoundFontPath() {
@@ -45,7 +45,11 @@ QString SoundFontPath() {
 
 bool SetSoundFontPath(const QString& soundFont) {
     remembered() = {true, soundFont};
-    return WriteSoundFontPath(soundFont, SettingsPath());
+    // Asked of the file the choice was read from: clearing a choice that only a shipped file
+    // holds must still be saved, or the next start would bring it back.
+    if (soundFont.isEmpty() && ReadSoundFontPath(SettingsReadPath()).isEmpty())
+        return true;
+    return WriteSoundFontPath(soundFont, SettingsWritePath());
 }
 
 QString SoundFontProblem(const QString& path) {

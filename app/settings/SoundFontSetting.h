@@ -12,12 +12,12 @@ QString ReadSoundFontPath(const QString& settingsFile);
 // sections stay as they are. False when the file could not be written.
 bool WriteSoundFontPath(const QString& soundFont, const QString& settingsFile);
 
-// Reads the program's choice from SettingsPath(); start-up does this after LoadSettings.
+// Reads the program's choice from SettingsReadPath(); start-up does this after LoadSettings.
 void LoadSoundFontPath();
-// The program's choice, read from SettingsPath() the first time if nothing loaded it yet.
+// The program's choice, read the first time if nothing loaded it yet.
 QString SoundFontPath();
-// Makes soundFont the program's choice and stores it in SettingsPath(). The choice holds for
-// the rest of the run even when the file could not be written (the result is then false).
+// Makes soundFont the program's choice and stores it in SettingsWritePath(). The choice holds
+// for the rest of the run even when the file could not be written (the result is then false).
 bool SetSoundFontPath(const QString& soundFont);
 
 // Empty when the file at path is a SoundFont (a RIFF file of form "sfbk", as .sf2 and .sf3

@@ -3,6 +3,7 @@
 #include "app/main/PlayingTime.h"
 #include "app/main/TempFiles.h"
 #include "app/settings/Settings.h"
+#include "platform/Files.h"
 #include "tests/app/MainWindowFixture.h"
 
 #include <QDir>
@@ -262,11 +263,12 @@ TEST_F(EncodingStageTest, FailedCopyIsReportedAndTheMp3Kept) {
     chooseTarget(files.filePath("no such folder/song.mp3"));
     click("cmdConvert");
     emit renderer->RenderDone();
-    const QString kept = WindowsFolder() + "/song.mp3";
+    // Outside this instance's folder, which goes when the instance ends.
+    const QString kept = platform::WorkFolder() + "/song.mp3";
     EXPECT_EQ(lastMessage(), "The MP3 file could not be copied to:\r\n" + target() +
                                  "\r\nIt has been kept as:\r\n" + kept);
     EXPECT_EQ(ReadBytes(kept), "ID3");
-    EXPECT_EQ(workFiles(), QStringList{"song.mp3"});
+    EXPECT_TRUE(workFiles().isEmpty());
 }
 
 TEST_F(EncodingStageTest, ClosingTheStageStopsTheEncoding) {

@@ -4,6 +4,7 @@
 #include "app/main/TempFiles.h"
 #include "app/main/frmMain.h"
 #include "app/settings/Settings.h"
+#include "app/settings/SoundFontSetting.h"
 #include "components/button/DappletButton.h"
 #include "components/button/SkinButton.h"
 #include "tests/app/MainWindowFixture.h"
@@ -19,6 +20,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -66,6 +68,19 @@ TEST_F(MainWindowTest, SettingsAreLoadedFromTheProgramFolder) {
     EXPECT_EQ(Settings().Bitrate, 192);
     EXPECT_EQ(Settings().Bits, 8);
     EXPECT_EQ(Settings().Frequency, 44100);
+}
+
+TEST_F(MainWindowTest, SettingsBesideAReadOnlyProgramAreReadWhileTheUserHasNone) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root may write into a read-only folder";
+    WriteBytes(program.filePath("options.ini"),
+               "[MP3]\nBitrate=192\n[Renderer]\nSoundFont=/opt/sf/site.sf2\n");
+    const ReadOnlyFolder readOnly(program.path());
+    Settings() = SettingsRecord{};
+    open();
+    EXPECT_EQ(Settings().Bitrate, 192);
+    EXPECT_EQ(SoundFontPath(), "/opt/sf/site.sf2");
+    EXPECT_EQ(SettingsPath(), qEnvironmentVariable("XDG_CONFIG_HOME") + "/quillory/options.ini");
 }
 
 TEST_F(MainWindowTest, FocusStartsInTheSourceBoxAndTabFollowsTheOrder) {

@@ -1,11 +1,14 @@
 #include "app/settings/Settings.h"
+#include "app/settings/SoundFontSetting.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/FileHelpers.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -117,16 +120,86 @@ TEST_F(SettingsTest, FailedSaveIsReportedAndLeavesTheFile) {
     EXPECT_EQ(ReadBytes(SettingsPath()), "[MP3]\nBitrate=64\n");
 }
 
-TEST(SettingsPathFor, BesideAWritableProgramOtherwiseInTheUserConfig) {
+TEST(SettingsFilesFor, BesideAWritableProgramOtherwiseTheUsersFileWithTheProgramsAsShipped) {
     ScopedUserFolders folders;
     QTemporaryDir program;
-    EXPECT_EQ(SettingsPathFor(program.path()), program.path() + "/options.ini");
+    const QString beside = program.filePath("options.ini");
+    EXPECT_EQ(SettingsFilesFor(program.path()), (SettingsFiles{beside, QString()}));
     if (geteuid() == 0)
         GTEST_SKIP() << "root may write into a read-only folder";
-    QFile::setPermissions(program.path(), QFile::ReadOwner | QFile::ExeOwner);
-    const QString fallback = SettingsPathFor(program.path());
-    QFile::setPermissions(program.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    EXPECT_EQ(fallback, qEnvironmentVariable("XDG_CONFIG_HOME") + "/quillory/options.ini");
+    const SettingsFiles installed{qEnvironmentVariable("XDG_CONFIG_HOME") + "/quillory/options.ini",
+                                  beside};
+    WriteBytes(beside, "[MP3]\nBitrate=192\n");
+    QFile::setPermissions(beside, QFile::ReadOwner);
+    EXPECT_EQ(SettingsFilesFor(program.path()), installed) << "a read-only file is shipped";
+    const ReadOnlyFolder readOnly(program.path());
+    EXPECT_EQ(SettingsFilesFor(program.path()), installed);
+}
+
+// An installed program: the administrator's options.ini lies in a folder the user cannot write.
+class InstalledSettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() == 0)
+            GTEST_SKIP() << "root may write into a read-only folder";
+        WriteBytes(program.filePath("options.ini"), Shipped);
+        readOnly.emplace(program.path());
+    }
+    // Start-up as the main window does it.
+    void start() {
+        Settings() = SettingsRecord{};
+        SetDefaultSettings();
+        SetSettingsFiles(SettingsFilesFor(program.path()));
+        LoadSettings();
+        LoadSoundFontPath();
+    }
+    static QString userFile() {
+        return qEnvironmentVariable("XDG_CONFIG_HOME") + "/quillory/options.ini";
+    }
+
+    static inline const QByteArray Shipped =
+        "; this site's defaults\r\n[MP3]\r\nBitrate=192\r\n\r\n"
+        "[Renderer]\r\nSoundFont=/opt/sf/site.sf2\r\n";
+    ScopedUserFolders folders;
+    QTemporaryDir program;
+    std::optional<ReadOnlyFolder> readOnly;
+};
+
+TEST_F(InstalledSettingsTest, TheProgramsFileIsReadWhileTheUserHasNone) {
+    start();
+    EXPECT_EQ(Settings().Bitrate, 192);
+    EXPECT_EQ(Settings().Frequency, 44100);
+    EXPECT_EQ(SoundFontPath(), "/opt/sf/site.sf2");
+    EXPECT_EQ(SettingsPath(), userFile()) << "saves go to the user's file";
+    EXPECT_FALSE(QFileInfo::exists(userFile())) << "reading creates nothing";
+}
+
+TEST_F(InstalledSettingsTest, FirstSaveStartsFromTheProgramsFileAndThenTheUsersWins) {
+    start();
+    Settings().Bits = 8;
+    ASSERT_TRUE(SaveSettings());
+    EXPECT_EQ(ReadBytes(userFile()),
+              "; this site's defaults\r\n[MP3]\r\nBitrate=192\r\nMp3Channels=0\r\n"
+              "MaxBitrate=320\r\nMinBitrate=32\r\nVBR=False\r\n\r\n"
+              "[Renderer]\r\nSoundFont=/opt/sf/site.sf2\r\n"
+              "[WAV]\r\nBits=8\r\nWavChannels=2\r\nFrequency=44100\r\n");
+    EXPECT_EQ(ReadBytes(program.filePath("options.ini")), Shipped);
+
+    // The administrator changes the defaults later: the user's saved choices stay.
+    WriteBytes(program.filePath("options.ini"),
+               "[MP3]\nBitrate=64\n[WAV]\nBits=24\n[Renderer]\nSoundFont=/opt/sf/new.sf2\n");
+    start();
+    EXPECT_EQ(Settings().Bitrate, 192);
+    EXPECT_EQ(Settings().Bits, 8);
+    EXPECT_EQ(SoundFontPath(), "/opt/sf/site.sf2");
+}
+
+TEST_F(InstalledSettingsTest, ClearingTheProgramsSoundFontLastsAndKeepsTheRest) {
+    start();
+    ASSERT_TRUE(SetSoundFontPath(QString()));
+    start();
+    EXPECT_EQ(SoundFontPath(), "");
+    EXPECT_EQ(Settings().Bitrate, 192);
 }
 
 } // namespace

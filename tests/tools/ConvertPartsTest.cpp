@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace convert;
@@ -95,6 +96,33 @@ TEST(ConvertSettingsTest, MissingDefaultMeansDefaultsButANamedFileMustExist) {
     options.overrides.soundFont = dir / "none.sf2";
     EXPECT_NE(resolveSettings(options, dir / "absent.ini", dir.path()).error.find("none.sf2"),
               std::string::npos);
+}
+
+// The batch reads the settings the program reads: beside an installed program in a read-only
+// folder until the user has saved a file of their own, then the user's.
+TEST(ConvertSettingsTest, ProgramSettingsAreTheOnesTheProgramReads) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root may write into a read-only folder";
+    TempFolder program;
+    TempFolder config;
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.path().string()));
+    writeText(program / "options.ini", "[MP3]\nBitrate=192\n");
+    fs::permissions(program.path(), fs::perms::owner_read | fs::perms::owner_exec);
+    const Options options;
+    const auto bitRate = [&] {
+        return resolveSettings(options, programSettingsFile(program.path()), program.path())
+            .settings.mp3.bitRateKbps;
+    };
+    EXPECT_EQ(bitRate(), 192);
+    fs::create_directories(config / "quillory");
+    writeText(config / "quillory/options.ini", "[MP3]\nBitrate=256\n");
+    EXPECT_EQ(bitRate(), 256);
+    fs::permissions(program.path(), fs::perms::owner_all);
+    if (savedConfig.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", savedConfig);
 }
 
 TEST(ConvertOutputFile, ExistingTargetIsRefusedAndKeptUnlessForced) {

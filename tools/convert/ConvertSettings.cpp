@@ -3,6 +3,7 @@
 #include "app/settings/Settings.h"
 #include "app/settings/SoundFontSetting.h"
 #include "components/renderer/SoundFontSearch.h"
+#include "platform/Files.h"
 
 #include <QString>
 
@@ -36,6 +37,10 @@ void applyOverrides(const Overrides& o, ConvertSettings& s) {
 }
 
 } // namespace
+
+fs::path programSettingsFile(const fs::path& programFolder) {
+    return platform::ToFsPath(SettingsFilesFor(toQString(programFolder)).toRead());
+}
 
 ResolvedSettings resolveSettings(const Options& options, const fs::path& defaultSettingsFile,
                                  const fs::path& programFolder) {

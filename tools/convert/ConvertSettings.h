@@ -25,6 +25,10 @@ struct ResolvedSettings {
     std::string error; // a usage error when not empty
 };
 
+// The options.ini that the program in programFolder reads at start-up now: the user's own once
+// it exists, the one beside an installed program until then.
+std::filesystem::path programSettingsFile(const std::filesystem::path& programFolder);
+
 // defaultSettingsFile is where the program keeps options.ini; a missing default file means the
 // defaults, while a file named with --settings must exist. programFolder is where the SoundFont
 // search starts when neither the command line nor the settings name one.

@@ -1,7 +1,7 @@
 // quillory-convert: converts MIDI files to WAV or MP3 and WAV files to MP3 in batches, with the
 // program's settings and engines. Run it with --help for the options.
-#include "app/settings/Settings.h"
 #include "platform/Files.h"
+#include "platform/InstanceFolder.h"
 #include "tools/convert/Batch.h"
 #include "tools/convert/ConvertSettings.h"
 #include "tools/convert/Interrupt.h"
@@ -41,11 +41,14 @@ int main(int argc, char** argv) {
     if (!plan.error.empty())
         return usageError(plan.error);
     const QString programFolder = platform::ProgramFolder();
-    const convert::ResolvedSettings settings = convert::resolveSettings(
-        options, SettingsPathFor(programFolder).toStdString(), programFolder.toStdString());
+    const convert::ResolvedSettings settings =
+        convert::resolveSettings(options, convert::programSettingsFile(programFolder.toStdString()),
+                                 programFolder.toStdString());
     if (!settings.error.empty())
         return usageError(settings.error);
 
+    // Like a window of the program, the batch keeps its work files in a folder of its own.
+    const platform::InstanceFolderClaim instanceFolder;
     convert::catchInterrupts();
     const int parallel =
         options.jobs > 0 ? options.jobs : int(std::max(1u, std::thread::hardware_concurrency()));

@@ -215,7 +215,8 @@ TEST_F(Wav2Mp3Test, FailedCopyIsReportedAndTheResultKept) {
     convert(source, unreachable);
     finish();
     ASSERT_TRUE(WaitUntil([&] { return idle(); }, 5000));
-    const QString kept = WindowsFolder() + "/song.mp3";
+    // Outside this instance's folder, which goes when the instance ends.
+    const QString kept = platform::WorkFolder() + "/song.mp3";
     EXPECT_EQ(texts(), QStringList{"The MP3 file could not be copied to:\r\n" + unreachable +
                                    "\r\nIt has been kept as:\r\n" + kept});
     DeleteTempFiles();
