@@ -72,13 +72,14 @@ void frmConvert::handleFailure(const QString& message) {
 }
 
 // Closing the window early abandons the encoding: the encoder removes its partial target, and
-// nothing is left for the main window to copy.
+// nothing is left for the main window to copy. An encoding that has just completed is kept, and
+// a complete fallback result is still copied to the target.
 void frmConvert::reject() {
     Timer1.stop();
     if (encoding_) {
         encoding_ = false;
-        MP3X->Stop();
-        Mp3ViaTemp() = false;
+        if (!MP3X->Stop())
+            Mp3ViaTemp() = false;
     }
     QDialog::reject();
 }

@@ -218,11 +218,15 @@ void frmWav2Mp3::copyResult() {
     ShowError(this, UncopiedResultMessage(target, kept));
 }
 
+// A result that has just completed is kept: a direct one stays at the target, and one of the
+// fallback is copied there at once, like a pending copy.
 void frmWav2Mp3::done(int result) {
     if (encoding_) {
         encoding_ = false;
-        EncodingViaTemp = false;
-        MP3X_->Stop();
+        if (MP3X_->Stop() && EncodingViaTemp)
+            Timer1_.start();
+        else
+            EncodingViaTemp = false;
     }
     if (Timer1_.isActive())
         Timer1_Timer();

@@ -71,8 +71,9 @@ void ConversionRun::StartConversion() {
     }
     totalMs_ = std::int64_t(rendler1_->GetTotalTime(QString()));
     showTotal();
+    // Nothing of a run that cannot convert anything is left at the target.
     if (totalMs_ <= 0) {
-        rendler1_->StopRender();
+        rendler1_->CancelRender();
         failRun(QStringLiteral("The below file holds no music to convert:") + CrLf + source);
     }
 }

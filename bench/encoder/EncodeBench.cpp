@@ -46,7 +46,7 @@ int encode(int argc, char** argv) {
         return usage();
     const auto start = std::chrono::steady_clock::now();
     encoder::Mp3FileEncoder encoder;
-    if (!encoder.open(paths[0], paths[1], settings)) {
+    if (!encoder.open(paths[0], std::filesystem::path(paths[1]), settings)) {
         std::fprintf(stderr, "%s\n", encoder.error().c_str());
         return 1;
     }

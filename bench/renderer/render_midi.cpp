@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     try {
         const auto start = std::chrono::steady_clock::now();
         Synthesizer synth(soundFont, format.sampleRate);
-        RenderJob job(MidiFile::read(files[0]), synth, files[1], format);
+        RenderJob job(MidiFile::read(files[0]), synth, std::filesystem::path(files[1]), format);
         const double lengthMs = job.song().lengthMs();
         while (job.render(RenderJob::kMaxBlockFrames) > 0) {
         }

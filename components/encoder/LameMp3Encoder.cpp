@@ -11,8 +11,6 @@
 #include <filesystem>
 #include <system_error>
 
-namespace {} // namespace
-
 LameMp3Encoder::LameMp3Encoder(QObject* parent)
     : Mp3Encoder(parent) {
 }
@@ -50,17 +48,17 @@ bool LameMp3Encoder::EncodeFile(const QString& wavPath, const QString& mp3Path) 
     return true;
 }
 
-void LameMp3Encoder::Stop() {
+bool LameMp3Encoder::Stop() {
     if (!running_)
-        return;
+        return false;
     stopRequested_ = true;
     worker_.join();
-    // Finished but not yet announced counts as stopped too: no 100 is raised, so no file is kept.
-    if (outcome_ == Outcome::Completed)
-        job_->abandon();
+    // Finished but not yet announced: the MP3 is complete at its target and stays there.
+    const bool completed = outcome_ == Outcome::Completed;
     job_.reset();
     running_ = false;
     ++run_;
+    return completed;
 }
 
 void LameMp3Encoder::encodeOnWorker(quint64 run) {

@@ -1,8 +1,8 @@
 // The program's MP3 encoder: the Mp3Encoder interface over the LAME engine. EncodeFile opens
 // both files at once, so every refusal is immediate, then encodes on a worker thread; Progress
 // and EncodeFailed arrive queued on the thread that owns the encoder, 100 only after the MP3 is
-// complete and closed. Stopping, or destroying the encoder while it works, waits for the worker
-// and removes the partial MP3.
+// complete, closed and at its target. Stopping, or destroying the encoder while it works, waits
+// for the worker and removes the partial MP3; a complete one is never removed.
 #pragma once
 
 #include "components/encoder/Mp3Encoder.h"
@@ -31,7 +31,7 @@ public:
     void setMinBitRateKbps(int kbps) override { settings_.minBitRateKbps = kbps; }
 
     bool EncodeFile(const QString& wavPath, const QString& mp3Path) override;
-    void Stop() override;
+    bool Stop() override;
     QString errorText() const override { return error_; }
 
     // What the user should know about the source of the encoding started last although it could

@@ -21,8 +21,10 @@ public:
     // True when encoding has started; false when the source is no readable WAV or the target
     // cannot be created (errorText() says why).
     virtual bool EncodeFile(const QString& wavPath, const QString& mp3Path) = 0;
-    // Stops a running encoding and removes its partial target.
-    virtual void Stop() = 0;
+    // Stops a running encoding and removes its partial target. An encoding that has already
+    // completed, its 100 still on the way, is kept whole at its target instead: then true. Either
+    // way no notification follows.
+    virtual bool Stop() = 0;
     virtual QString errorText() const = 0;
     // What the last encoding had to say about its source (data missing past the end of the
     // file, say); empty when there was nothing to tell.

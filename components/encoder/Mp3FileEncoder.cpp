@@ -24,8 +24,9 @@ Mp3FileEncoder::~Mp3FileEncoder() {
         abandon();
 }
 
-bool Mp3FileEncoder::open(const fs::path& wavPath, const fs::path& mp3Path,
+bool Mp3FileEncoder::open(const fs::path& wavPath, quillory::output::OutputFile mp3,
                           const Mp3Settings& settings) {
+    const fs::path mp3Path = mp3.target();
     source_ = WavSource::openFile(wavPath, error_);
     if (!source_)
         return false;
@@ -38,21 +39,22 @@ bool Mp3FileEncoder::open(const fs::path& wavPath, const fs::path& mp3Path,
         source_.reset();
         return fail(stream_.error());
     }
-    target_ = std::fopen(mp3Path.string().c_str(), "wb");
+    if (const std::string refused = mp3.create(); !refused.empty()) {
+        source_.reset();
+        return fail("Cannot create the MP3 file " + inQuotes(mp3Path) + ": " + refused + ".");
+    }
+    target_ = std::fopen(mp3.writePath().string().c_str(), "wb");
     if (target_ == nullptr) {
         const int code = errno;
         source_.reset();
-        const fs::path folder = mp3Path.parent_path();
-        if (code == ENOENT && !folder.empty() && !fs::is_directory(folder, ec))
-            return fail("Cannot create the MP3 file " + inQuotes(mp3Path) + ": the folder " +
-                        inQuotes(folder) + " does not exist.");
         return fail("Cannot create the MP3 file " + inQuotes(mp3Path) + ": " + std::strerror(code) +
                     ".");
     }
     std::setvbuf(target_, nullptr, _IOFBF, kWriteBuffer);
     targetPath_ = mp3Path;
-    // Only a file this encoder made is ever removed again; /dev/null and the like stay.
-    targetIsFile_ = fs::is_regular_file(mp3Path, ec);
+    // A pipe or a device (/dev/null) written directly cannot be rewound for the header.
+    seekable_ = fs::is_regular_file(mp3.writePath(), ec);
+    output_ = std::move(mp3);
     return true;
 }
 
@@ -87,7 +89,7 @@ bool Mp3FileEncoder::finish() {
         return false;
     const std::vector<std::uint8_t> header = stream_.header();
     // A pipe cannot be rewound; its stream simply keeps the placeholder frame.
-    if (!header.empty() && targetIsFile_) {
+    if (!header.empty() && seekable_) {
         if (std::fseek(target_, 0, SEEK_SET) != 0)
             return fail("Cannot rewind " + inQuotes(targetPath_) + ": " + std::strerror(errno) +
                         ".");
@@ -99,17 +101,16 @@ bool Mp3FileEncoder::finish() {
     target_ = nullptr;
     if (closed != 0)
         return fail("Writing " + inQuotes(targetPath_) + " failed: " + std::strerror(code) + ".");
+    if (const std::string failed = output_.commit(); !failed.empty())
+        return fail("The MP3 file could not be put in place: " + failed + ".");
     finished_ = true;
     return true;
 }
 
 void Mp3FileEncoder::abandon() {
     closeTarget();
-    if (targetIsFile_) {
-        std::error_code ec;
-        fs::remove(targetPath_, ec);
-        targetIsFile_ = false;
-    }
+    if (!finished_)
+        output_.discard();
 }
 
 bool Mp3FileEncoder::write(const std::uint8_t* bytes, std::size_t size) {

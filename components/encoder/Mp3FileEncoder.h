@@ -1,13 +1,15 @@
 // One WAV file into one MP3 file, a block at a time: open both, call encodeBlock until it says
 // End, then finish. The caller owns the loop, so it can report progress and stop between blocks.
-// A failure, an abandon, or destroying an unfinished encoder removes the partial MP3, so no
-// half-written file is ever left behind. Only a regular file the encoder created is removed:
-// a target such as /dev/null stays.
+// The MP3 is written beside its target and renamed into place by finish, so a failure, an
+// abandon, destroying an unfinished encoder, or a killed process never leaves a half-written
+// file under the target's name. A target such as /dev/null is written directly and never
+// removed.
 #pragma once
 
 #include "components/encoder/Mp3Plan.h"
 #include "components/encoder/Mp3Stream.h"
 #include "components/encoder/WavSource.h"
+#include "components/output/OutputFile.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -28,17 +30,19 @@ public:
     Mp3FileEncoder(const Mp3FileEncoder&) = delete;
     Mp3FileEncoder& operator=(const Mp3FileEncoder&) = delete;
 
-    // Opens the source and creates the target. False, with error() saying why, when the source is
-    // no WAV that can be encoded or the target cannot be created; nothing is created then.
-    bool open(const std::filesystem::path& wavPath, const std::filesystem::path& mp3Path,
+    // Opens the source and starts the MP3 beside its target. False, with error() saying why, when
+    // the source is no WAV that can be encoded or the MP3 cannot be created; nothing is left then.
+    bool open(const std::filesystem::path& wavPath, quillory::output::OutputFile mp3,
               const Mp3Settings& settings);
 
     // Encodes up to maxFrames more frames of the source.
     Step encodeBlock(std::int64_t maxFrames = kBlockFrames);
-    // Flushes the encoder, writes the Xing/LAME header over the first frame and closes the file.
+    // Flushes the encoder, writes the Xing/LAME header over the first frame, closes the file and
+    // puts it at its target.
     bool finish();
-    // Closes and removes the target, even a finished one.
+    // Closes and removes an unfinished MP3; a finished one stays at its target.
     void abandon();
+    bool finished() const { return finished_; }
 
     std::int64_t totalFrames() const { return source_ ? source_->frames() : 0; }
     std::int64_t framesDone() const { return framesDone_; }
@@ -53,9 +57,10 @@ private:
 
     std::unique_ptr<WavSource> source_;
     Mp3Stream stream_;
+    quillory::output::OutputFile output_;
     std::FILE* target_ = nullptr;
-    std::filesystem::path targetPath_;
-    bool targetIsFile_ = false;
+    std::filesystem::path targetPath_; // as messages name it
+    bool seekable_ = false;
     bool finished_ = false;
     std::vector<float> samples_;
     std::int64_t framesDone_ = 0;

@@ -21,27 +21,27 @@ const WavFormat& RenderJob::checked(const WavFormat& format) {
 }
 
 // A render is refused up front rather than left to fill the disk.
-const std::filesystem::path& RenderJob::checkedRoom(const MidiFile& song,
-                                                    const std::filesystem::path& output,
-                                                    const WavFormat& format) {
+output::OutputFile RenderJob::checkedRoom(const MidiFile& song, output::OutputFile output,
+                                          const WavFormat& format) {
     std::error_code ec;
+    const std::filesystem::path& target = output.target();
     const std::filesystem::path folder =
-        output.has_parent_path() ? output.parent_path() : std::filesystem::path(".");
+        target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
     const std::filesystem::space_info space = std::filesystem::space(folder, ec);
     const std::uint64_t needed =
         SongRenderer::maxFrames(song, format.sampleRate) * format.bytesPerFrame() + 4096;
     // File systems that report no capacity at all (virtual or some network ones) are not judged.
     if (!ec && space.capacity > 0 && space.available < needed)
-        throw RenderError("not enough free space for " + output.string() + ": it needs up to " +
+        throw RenderError("not enough free space for " + target.string() + ": it needs up to " +
                           megabytes(needed) + " MiB and " + megabytes(space.available) +
                           " MiB are free");
     return output;
 }
 
-RenderJob::RenderJob(MidiFile song, Synthesizer& synth, const std::filesystem::path& output,
+RenderJob::RenderJob(MidiFile song, Synthesizer& synth, output::OutputFile output,
                      const WavFormat& format)
     : song_(std::move(song), synth, checked(format).sampleRate)
-    , writer_(checkedRoom(song_.song(), output, format), format,
+    , writer_(checkedRoom(song_.song(), std::move(output), format), format,
               SongRenderer::maxFrames(song_.song(), format.sampleRate))
     , left_(kMaxBlockFrames)
     , right_(kMaxBlockFrames) {

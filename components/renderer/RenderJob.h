@@ -1,6 +1,6 @@
 // One MIDI-to-WAV render as a block API: the caller owns the loop, asking for a few frames at a
 // time, and can report progress or stop between blocks. Everything that can be refused is
-// refused before the output file exists.
+// refused before the output file exists, and the WAV reaches its target only when closed.
 #pragma once
 
 #include "components/renderer/SongRenderer.h"
@@ -17,10 +17,10 @@ class RenderJob {
 public:
     static constexpr std::size_t kMaxBlockFrames = 4096;
 
-    // Prepares the synth and creates the output. Throws RenderError when the format is not
-    // supported, the disk cannot hold the result, or the output cannot be created, and
-    // SynthError when the synth cannot be set to the rate.
-    RenderJob(MidiFile song, Synthesizer& synth, const std::filesystem::path& output,
+    // Prepares the synth and starts the output beside its target. Throws RenderError when the
+    // format is not supported, the disk cannot hold the result, or the output cannot be created,
+    // and SynthError when the synth cannot be set to the rate.
+    RenderJob(MidiFile song, Synthesizer& synth, output::OutputFile output,
               const WavFormat& format);
 
     // Renders and writes up to maxFrames (at most kMaxBlockFrames) more frames; returns how many,
@@ -33,15 +33,16 @@ public:
     std::uint64_t framesWritten() const { return writer_.framesWritten(); }
     const MidiFile& song() const { return song_.song(); }
 
-    // Completes the WAV with what was rendered so far; throws RenderError when that fails.
+    // Completes the WAV with what was rendered so far and puts it at the target; throws
+    // RenderError when that fails. A job dropped without close() leaves the target as it was.
     void close() { writer_.close(); }
-    // Closes and removes the output, for a render that failed.
+    // Drops the output, for a render that failed or was cancelled.
     void discard() { writer_.discard(); }
 
 private:
     static const WavFormat& checked(const WavFormat& format);
-    static const std::filesystem::path&
-    checkedRoom(const MidiFile& song, const std::filesystem::path& output, const WavFormat& format);
+    static output::OutputFile checkedRoom(const MidiFile& song, output::OutputFile output,
+                                          const WavFormat& format);
 
     SongRenderer song_;
     WavWriter writer_;

@@ -26,6 +26,9 @@ public:
     // Ends the running render, leaving a valid WAV of what was rendered; no end notification
     // follows.
     virtual void StopRender() = 0;
+    // Ends the running render and drops its output: nothing of it is left at the target, and no
+    // end notification follows. For a run that turned out to have nothing worth keeping.
+    virtual void CancelRender() = 0;
     virtual QString errorText() const = 0;
 
 signals:

@@ -6,23 +6,21 @@
 #include "components/renderer/Synthesizer.h"
 
 #include "platform/Files.h"
-#include <QCoreApplication>
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QPointer>
 
 #include <algorithm>
 
 using namespace quillory::renderer;
-
-namespace {} // namespace
 
 SynthRenderer::SynthRenderer(QObject* parent)
     : Renderer(parent) {
 }
 
 SynthRenderer::~SynthRenderer() {
-    stop_ = true;
-    joinWorker();
+    endRender(Output::Keep);
 }
 
 void SynthRenderer::setChannelCount(int channels) {
@@ -66,9 +64,10 @@ bool SynthRenderer::Render(const QString& midiPath, const QString& wavPath) {
         errorText_ = QStringLiteral("a render is already running");
         return false;
     }
-    joinWorker();
-    ++generation_;
+    // A render that ended but was not announced yet is kept, as a stop would keep it.
+    endRender(Output::Keep);
     errorText_.clear();
+    failure_.clear();
     totalMs_ = 0;
     try {
         if (const std::string problem = format_.problem(); !problem.empty())
@@ -91,9 +90,31 @@ bool SynthRenderer::Render(const QString& midiPath, const QString& wavPath) {
 }
 
 void SynthRenderer::StopRender() {
+    endRender(Output::Keep);
+}
+
+void SynthRenderer::CancelRender() {
+    endRender(Output::Drop);
+}
+
+// Ends the worker, silences the notifications still queued, and settles the file: a valid WAV of
+// what was rendered at the target, or nothing at all.
+void SynthRenderer::endRender(Output output) {
     stop_ = true;
     joinWorker();
     ++generation_;
+    if (!job_)
+        return;
+    if (output == Output::Keep && failure_.empty()) {
+        try {
+            job_->close();
+        } catch (const std::exception&) {
+            job_->discard();
+        }
+    } else {
+        job_->discard();
+    }
+    job_.reset();
 }
 
 void SynthRenderer::joinWorker() {
@@ -116,30 +137,45 @@ void SynthRenderer::runWorker(unsigned generation) {
     try {
         while (!stop_ && !job_->finished()) {
             job_->render(kBlockFrames);
-            // 100 waits until the file is complete.
+            // 100 waits until the file is complete and at its target.
             const int percent = std::min(job_->percent(), 99);
             if (percent != shown) {
                 shown = percent;
                 post(generation, [this, percent] { emit RenderProgress(qint16(percent)); });
             }
         }
-        job_->close();
     } catch (const std::exception& e) {
-        job_->discard();
-        const QString message = QString::fromStdString(e.what());
-        done_ = true;
-        post(generation, [this, message] {
-            joinWorker();
-            emit RenderFailed(message);
-        });
-        return;
+        failure_ = e.what();
     }
     done_ = true;
-    if (stop_)
+    // A stopped or cancelled render is settled by whoever stopped it.
+    if (!stop_)
+        post(generation, [this] { endRun(); });
+}
+
+// The end of a render that ran its course, on the owner's thread: the WAV is completed and put
+// at its target before 100 and the end are announced.
+void SynthRenderer::endRun() {
+    joinWorker();
+    std::string failure = failure_;
+    if (failure.empty()) {
+        try {
+            job_->close();
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+    }
+    if (!failure.empty())
+        job_->discard();
+    job_.reset();
+    if (!failure.empty()) {
+        emit RenderFailed(QString::fromStdString(failure));
         return;
-    post(generation, [this] { emit RenderProgress(100); });
-    post(generation, [this] {
-        joinWorker();
+    }
+    // A receiver of the 100 may stop or replace the render, or even destroy the renderer.
+    const QPointer<SynthRenderer> self(this);
+    const unsigned generation = generation_;
+    emit RenderProgress(100);
+    if (self && generation == generation_)
         emit RenderDone();
-    });
 }

@@ -1,5 +1,7 @@
 // The renderer the main window drives: runs a RenderJob on a worker thread and raises the
 // contract's notifications on the thread that owns this object, through its event queue.
+// The worker only renders; the WAV is completed and put at its target (or dropped) on the
+// owner's thread, so a stop, a cancel and the end never race over the file.
 // The SoundFont is loaded at the first render and kept for the next ones.
 #pragma once
 
@@ -9,6 +11,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 
 namespace quillory::renderer {
@@ -37,11 +40,16 @@ public:
     bool Render(const QString& midiPath, const QString& wavPath) override;
     double GetTotalTime(const QString& unused) override;
     void StopRender() override;
+    void CancelRender() override;
     QString errorText() const override { return errorText_; }
 
 private:
+    enum class Output { Keep, Drop };
+
     void startSynth();
     void runWorker(unsigned generation);
+    void endRun();
+    void endRender(Output output);
     void post(unsigned generation, std::function<void()> notify);
     void joinWorker();
 
@@ -54,6 +62,8 @@ private:
     std::thread worker_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> done_{true};
+    // Why the worker's render failed; written by the worker before it ends, read once joined.
+    std::string failure_;
     // Notifications of a render that was stopped or replaced are dropped on arrival.
     unsigned generation_ = 0;
 };

@@ -28,29 +28,30 @@ float clamped(float sample) {
 
 } // namespace
 
-WavWriter::WavWriter(const std::filesystem::path& path, const WavFormat& format,
-                     std::uint64_t maxFrames)
-    : path_(path)
+WavWriter::WavWriter(output::OutputFile target, const WavFormat& format, std::uint64_t maxFrames)
+    : output_(std::move(target))
+    , path_(output_.target())
     , format_(format) {
     if (const std::string problem = format.problem(); !problem.empty())
         throw RenderError(problem);
+    if (const std::string refused = output_.create(); !refused.empty())
+        throw RenderError("cannot create " + path_.string() + " (" + refused + ")");
     SF_INFO info{};
     info.samplerate = format.sampleRate;
     info.channels = format.channels;
     rf64_ = maxFrames > kMaxWavData / format.bytesPerFrame();
     info.format = (rf64_ ? SF_FORMAT_RF64 : SF_FORMAT_WAV) |
                   (format.bitsPerSample == 8 ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_16);
-    file_ = sf_open(path.string().c_str(), SFM_WRITE, &info);
+    file_ = sf_open(output_.writePath().string().c_str(), SFM_WRITE, &info);
     if (!file_)
-        throw RenderError("cannot create " + path.string() + " (" + sf_strerror(nullptr) + ")");
+        throw RenderError("cannot create " + path_.string() + " (" + sf_strerror(nullptr) + ")");
     // A render stopped early may still fit a plain WAV after all.
     if (rf64_)
         sf_command(file_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
 }
 
 WavWriter::~WavWriter() {
-    if (file_)
-        sf_close(file_);
+    discard();
 }
 
 void WavWriter::write(const float* left, const float* right, std::size_t frames) {
@@ -81,6 +82,8 @@ void WavWriter::close() {
     if (error || closed != 0)
         throw RenderError("completing " + path_.string() + " failed" +
                           (why.empty() ? std::string() : " (" + why + ")"));
+    if (const std::string failed = output_.commit(); !failed.empty())
+        throw RenderError(failed);
 }
 
 void WavWriter::discard() {
@@ -88,8 +91,7 @@ void WavWriter::discard() {
         sf_close(file_);
         file_ = nullptr;
     }
-    std::error_code ec;
-    std::filesystem::remove(path_, ec);
+    output_.discard();
 }
 
 } // namespace quillory::renderer

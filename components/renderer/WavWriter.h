@@ -1,7 +1,10 @@
 // Writes the rendered audio as a WAV file through libsndfile: 8-bit (unsigned, as WAV requires)
 // or 16-bit PCM, mono (an average of the two synth channels) or stereo. A plain PCM WAV whenever
 // the result fits one; a render that might pass 4 GiB is written as RF64, which can describe it.
+// The file appears at its target only when it is closed: until then it is written beside it.
 #pragma once
+
+#include "components/output/OutputFile.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -30,25 +33,26 @@ struct WavFormat {
 
 class WavWriter {
 public:
-    // Creates (or replaces) the file for at most maxFrames frames; throws RenderError naming the
-    // path when it cannot.
-    WavWriter(const std::filesystem::path& path, const WavFormat& format, std::uint64_t maxFrames);
-    // An open writer is closed, keeping what was written.
+    // Starts the file for at most maxFrames frames; throws RenderError naming the target when it
+    // cannot. A file already at the target stays until close() replaces it.
+    WavWriter(output::OutputFile target, const WavFormat& format, std::uint64_t maxFrames);
+    // A writer that was not closed leaves the target as it was.
     ~WavWriter();
     WavWriter(const WavWriter&) = delete;
     WavWriter& operator=(const WavWriter&) = delete;
 
     // Throws RenderError when the data cannot be written (a full disk, for example).
     void write(const float* left, const float* right, std::size_t frames);
-    // Completes the header; throws RenderError when that fails.
+    // Completes the header and moves the file onto the target; throws RenderError when that fails.
     void close();
-    // Closes and deletes the file, for a render that failed.
+    // Drops what was written, for a render that failed or was cancelled.
     void discard();
     std::uint64_t framesWritten() const { return frames_; }
     bool rf64() const { return rf64_; }
 
 private:
-    std::filesystem::path path_;
+    output::OutputFile output_;
+    std::filesystem::path path_; // the target, as messages name it
     WavFormat format_;
     sf_private_tag* file_ = nullptr;
     std::vector<float> interleaved_;

@@ -217,6 +217,8 @@ TEST_F(EncodingStageTest, DirectRoutePutsSettingsWaitsAndFollowsProgress) {
     QElapsedTimer clock;
     clock.start();
     runToEnd();
+    EXPECT_EQ(encoderLog.calls, (QStringList{"VbrMode=1", "BitRateKbps=192", "ChannelMode=1",
+                                             "MaxBitRateKbps=256", "MinBitRateKbps=64"}));
     EXPECT_GE(clock.elapsed(), 950) << "the stage waits one second before encoding";
     ASSERT_TRUE(encoder.isNull()) << "the stage closed and took its encoder along";
     EXPECT_EQ(ReadBytes(target()), "ID3");
@@ -285,6 +287,32 @@ TEST_F(EncodingStageTest, ClosingTheStageStopsTheEncoding) {
     EXPECT_FALSE(Mp3ViaTemp()) << "nothing is left to copy";
     EXPECT_FALSE(QFile::exists(target()));
     EXPECT_TRUE(workFiles().isEmpty());
+}
+
+TEST_F(EncodingStageTest, ClosingTheStageAfterTheEncoderCompletedStillCopiesTheResult) {
+    prepareEncoder = [](FakeEncoder& e) {
+        e.results = {false, true};
+        e.script = {40};
+        e.completeOnStop = true; // done by the time the window closes, its 100 still queued
+        QObject::connect(&e, &FakeEncoder::Progress, &e, [enc = &e] {
+            QTimer::singleShot(0, enc->parent(),
+                               [enc] { qobject_cast<QWidget*>(enc->parent())->close(); });
+        });
+    };
+    runToEnd();
+    EXPECT_EQ(encoderLog.calls.back(), "Stop");
+    EXPECT_TRUE(Mp3ViaTemp());
+    EXPECT_EQ(ReadBytes(target()), "ID3");
+    EXPECT_TRUE(workFiles().isEmpty());
+}
+
+TEST_F(EncodingStageTest, TheEndOfAWavRunOpensNoStage) {
+    choose("song.wav");
+    click("cmdConvert");
+    emit renderer->RenderDone();
+    EXPECT_TRUE(encoderLog.calls.isEmpty());
+    EXPECT_TRUE(encoderLog.encodes.empty());
+    EXPECT_FALSE(window->isConverting());
 }
 
 TEST_F(EncodingStageTest, EncoderFailureHalfWayIsReported) {

@@ -119,6 +119,25 @@ TEST_F(EndToEndTest, SourceThatIsNotMidiIsReportedAndNothingIsWritten) {
 
 namespace {
 
+TEST_F(EndToEndTest, AMidiFileWithNoMusicLeavesNothingAtTheTargetInEitherMode) {
+    midiwriter::save(source.toStdString(),
+                     midiwriter::file(0, 480, {midiwriter::Track().endOfTrack()}));
+    for (const char* name : {"song.wav", "song.mp3"}) {
+        SCOPED_TRACE(name);
+        boxes.shown.clear();
+        chooseSource(source);
+        chooseTarget(files.filePath(name));
+        click("cmdConvert");
+        ASSERT_EQ(boxes.shown.size(), 1u);
+        EXPECT_EQ(boxes.shown[0].text, "The below file holds no music to convert:\r\n" + source);
+        EXPECT_FALSE(window->isConverting());
+        QTest::qWait(200);
+        EXPECT_EQ(QDir(files.path()).entryList(QDir::Files | QDir::Hidden),
+                  QStringList{"two seconds.mid"});
+        EXPECT_TRUE(workFiles().isEmpty());
+    }
+}
+
 TEST_F(EndToEndTest, TargetInAMissingFolderIsReportedAndTheWindowIsIdle) {
     chooseSource(source);
     chooseTarget(files.filePath("no such folder/song.wav"));

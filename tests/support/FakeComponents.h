@@ -6,6 +6,7 @@
 #include "components/renderer/Renderer.h"
 #include "tests/support/FileHelpers.h"
 
+#include <QFile>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
@@ -35,6 +36,11 @@ public:
     }
     double GetTotalTime(const QString&) override { return totalMs; }
     void StopRender() override { calls << "StopRender"; }
+    // Drops the output, as the real renderer does.
+    void CancelRender() override {
+        calls << "CancelRender";
+        QFile::remove(lastTarget);
+    }
     QString errorText() const override { return error; }
 
     QStringList calls;
@@ -79,7 +85,10 @@ public:
         }
         return ok;
     }
-    void Stop() override { log.calls << "Stop"; }
+    bool Stop() override {
+        log.calls << "Stop";
+        return completeOnStop;
+    }
     QString errorText() const override { return QStringLiteral("refused"); }
     QString warningText() const override { return warning; }
 
@@ -105,4 +114,6 @@ public:
     std::deque<bool> results;
     std::vector<qint16> script{57, 100};
     QString warning;
+    // Whether Stop finds the encoding already complete, its 100 not yet raised.
+    bool completeOnStop = false;
 };

@@ -1,12 +1,12 @@
-// The converter's parts in-process: settings and their overrides, the temporary output and its
-// rename, and a streaming MIDI-to-MP3 conversion that is stopped half-way.
+// The converter's parts in-process: settings and their overrides, which outputs it may write,
+// and a streaming MIDI-to-MP3 conversion that is stopped half-way.
 #include "components/renderer/MidiFile.h"
 #include "components/renderer/Synthesizer.h"
 #include "tests/components/renderer/RenderSupport.h"
 #include "tools/convert/BlockQueue.h"
 #include "tools/convert/Conversions.h"
 #include "tools/convert/ConvertSettings.h"
-#include "tools/convert/OutputFile.h"
+#include "tools/convert/OutputPolicy.h"
 
 #include <atomic>
 #include <fstream>
@@ -125,52 +125,31 @@ TEST(ConvertSettingsTest, ProgramSettingsAreTheOnesTheProgramReads) {
         qputenv("XDG_CONFIG_HOME", savedConfig);
 }
 
-TEST(ConvertOutputFile, ExistingTargetIsRefusedAndKeptUnlessForced) {
+TEST(ConvertOutputPolicy, AnExistingFileOnlyWithForceAndNeverAnythingButAFile) {
     TempFolder dir;
     writeText(dir / "out.mp3", "keep me");
-    {
-        OutputFile output(dir / "out.mp3", false);
-        EXPECT_NE(output.refusal().find("exists"), std::string::npos);
-        writeText(output.temporary(), "new");
-        EXPECT_NE(output.commit(), "");
-    }
-    EXPECT_EQ(readText(dir / "out.mp3"), "keep me");
-    EXPECT_EQ(names(dir.path()), std::vector<std::string>{"out.mp3"}) << "temporary file left";
-    {
-        OutputFile output(dir / "out.mp3", true);
-        EXPECT_EQ(output.refusal(), "");
-        EXPECT_EQ(output.temporary().parent_path(), dir.path());
-        writeText(output.temporary(), "new");
-        EXPECT_EQ(readText(dir / "out.mp3"), "keep me") << "replaced before the commit";
-        EXPECT_EQ(output.commit(), "");
-    }
-    EXPECT_EQ(readText(dir / "out.mp3"), "new");
-    EXPECT_EQ(names(dir.path()), std::vector<std::string>{"out.mp3"});
-}
-
-TEST(ConvertOutputFile, PrepareClaimsAHiddenTemporaryThatGoesAwayUnlessCommitted) {
-    TempFolder dir;
-    {
-        OutputFile output(dir / "song.wav", false);
-        ASSERT_EQ(output.prepare(), "");
-        ASSERT_EQ(names(dir.path()).size(), 1u);
-        EXPECT_EQ(names(dir.path())[0].rfind(".song.wav.", 0), 0u) << names(dir.path())[0];
-        EXPECT_EQ(fs::file_size(output.temporary()), 0u);
-    }
-    EXPECT_TRUE(fs::is_empty(dir.path()));
-    OutputFile nowhere(dir / "missing" / "song.wav", false);
-    EXPECT_NE(nowhere.prepare().find("does not exist"), std::string::npos);
-}
-
-TEST(ConvertOutputFile, OnlyOrdinaryFilesAreEverReplaced) {
-    TempFolder dir;
+    EXPECT_NE(outputRefusal(dir / "out.mp3", false).find("exists"), std::string::npos);
+    EXPECT_EQ(outputRefusal(dir / "out.mp3", true), "");
+    EXPECT_EQ(outputRefusal(dir / "new.mp3", false), "");
     fs::create_directory(dir / "taken.wav");
-    EXPECT_NE(OutputFile(dir / "taken.wav", true).refusal().find("is a folder"), std::string::npos);
+    EXPECT_NE(outputRefusal(dir / "taken.wav", true).find("is a folder"), std::string::npos);
     ASSERT_EQ(mkfifo((dir / "pipe.mp3").c_str(), 0600), 0);
-    EXPECT_NE(OutputFile(dir / "pipe.mp3", true).refusal().find("not an ordinary file"),
+    EXPECT_NE(outputRefusal(dir / "pipe.mp3", true).find("not an ordinary file"),
               std::string::npos);
-    EXPECT_NE(OutputFile("/dev/null", true).refusal().find("not an ordinary file"),
-              std::string::npos);
+    EXPECT_NE(outputRefusal("/dev/null", true).find("not an ordinary file"), std::string::npos);
+}
+
+TEST(ConvertOutputPolicy, WithoutForceAFileThatAppearsMeanwhileIsLeftAlone) {
+    TempFolder dir;
+    for (bool force : {false, true}) {
+        auto output = outputFor(dir / "out.wav", force);
+        ASSERT_EQ(output.create(), "");
+        writeText(output.writePath(), "converted");
+        writeText(dir / "out.wav", "appeared");
+        EXPECT_EQ(output.commit().empty(), force);
+        EXPECT_EQ(readText(dir / "out.wav"), force ? "converted" : "appeared");
+    }
+    EXPECT_EQ(names(dir.path()), std::vector<std::string>{"out.wav"});
 }
 
 TEST(ConvertStreaming, ABlockedProducerIsReleasedWhenTheConsumerGivesUp) {

@@ -56,14 +56,17 @@ std::string quoted(const fs::path& path) {
 }
 
 // The MP3 as it is written: the encoder's bytes in order, then the Xing/LAME header frame put
-// back over the first frame, where players look for the length.
+// back over the first frame, where players look for the length; then the file is put in place.
 class Mp3Output {
 public:
-    explicit Mp3Output(const fs::path& path)
-        : path_(path)
-        , file_(std::fopen(path.string().c_str(), "wb")) {
+    explicit Mp3Output(quillory::output::OutputFile output)
+        : output_(std::move(output))
+        , path_(output_.target()) {
+        if (const std::string refused = output_.create(); !refused.empty())
+            throw ConversionError("cannot create " + quoted(path_) + ": " + refused);
+        file_ = std::fopen(output_.writePath().string().c_str(), "wb");
         if (file_ == nullptr)
-            throw ConversionError("cannot create " + quoted(path) + ": " + std::strerror(errno));
+            throw ConversionError("cannot create " + quoted(path_) + ": " + std::strerror(errno));
         std::setvbuf(file_, nullptr, _IOFBF, kWriteBuffer);
     }
     ~Mp3Output() {
@@ -88,11 +91,14 @@ public:
         file_ = nullptr;
         if (closed != 0)
             throw ConversionError("writing " + quoted(path_) + " failed: " + std::strerror(errno));
+        if (const std::string failed = output_.commit(); !failed.empty())
+            throw ConversionError(failed);
     }
 
 private:
+    quillory::output::OutputFile output_;
     fs::path path_;
-    std::FILE* file_;
+    std::FILE* file_ = nullptr;
 };
 
 // The synthesis side of MIDI to MP3: renders blocks into the queue until the song ends or the
@@ -122,8 +128,8 @@ void produceBlocks(SongRenderer& renderer, BlockQueue& queue, std::string& failu
 } // namespace
 
 void midiToWav(MidiFile song, Synthesizer& synth, const quillory::renderer::WavFormat& format,
-               const fs::path& output, const ProgressFn& progress) {
-    quillory::renderer::RenderJob job(std::move(song), synth, output, format);
+               quillory::output::OutputFile output, const ProgressFn& progress) {
+    quillory::renderer::RenderJob job(std::move(song), synth, std::move(output), format);
     Percent percent(progress);
     while (job.render(quillory::renderer::RenderJob::kMaxBlockFrames) > 0)
         percent.update(job.framesWritten(), job.songFrames());
@@ -132,13 +138,13 @@ void midiToWav(MidiFile song, Synthesizer& synth, const quillory::renderer::WavF
 }
 
 void midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
-               const encoder::Mp3Settings& settings, const fs::path& output,
+               const encoder::Mp3Settings& settings, quillory::output::OutputFile output,
                const ProgressFn& progress) {
     SongRenderer renderer(std::move(song), synth, synthRate);
     encoder::Mp3Stream stream;
     if (!stream.open(settings, synthRate, 2))
         throw ConversionError(stream.error());
-    Mp3Output file(output);
+    Mp3Output file(std::move(output));
     Percent percent(progress);
 
     BlockQueue queue(kQueueBlocks);
@@ -174,9 +180,9 @@ void midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
 }
 
 std::string wavToMp3(const fs::path& wav, const encoder::Mp3Settings& settings,
-                     const fs::path& output, const ProgressFn& progress) {
+                     quillory::output::OutputFile output, const ProgressFn& progress) {
     encoder::Mp3FileEncoder mp3;
-    if (!mp3.open(wav, output, settings))
+    if (!mp3.open(wav, std::move(output), settings))
         throw ConversionError(mp3.error());
     Percent percent(progress);
     for (;;) {

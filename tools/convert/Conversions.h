@@ -1,9 +1,10 @@
-// The three conversions the tool makes, each into the path it is given (the caller owns the
-// temporary name and the final rename). Each throws ConversionError with a sentence for the
-// user; a partial output may remain at the given path, and the caller removes it.
+// The three conversions the tool makes, each into the output it is given: written beside its
+// target and put in place only when complete. Each throws ConversionError (or the engines'
+// errors) with a sentence for the user, and then leaves the target as it was.
 #pragma once
 
 #include "components/encoder/Mp3Plan.h"
+#include "components/output/OutputFile.h"
 #include "components/renderer/MidiFile.h"
 #include "components/renderer/Synthesizer.h"
 #include "components/renderer/WavWriter.h"
@@ -24,17 +25,17 @@ public:
 using ProgressFn = std::function<bool(int percent)>;
 
 void midiToWav(quillory::renderer::MidiFile song, quillory::renderer::Synthesizer& synth,
-               const quillory::renderer::WavFormat& format, const std::filesystem::path& output,
+               const quillory::renderer::WavFormat& format, quillory::output::OutputFile output,
                const ProgressFn& progress);
 
 // Streams the synthesis straight into the encoder: the synth renders on a second thread while
 // this one encodes and writes, with a few blocks between them. No WAV is written on the way.
 void midiToMp3(quillory::renderer::MidiFile song, quillory::renderer::Synthesizer& synth,
                int synthRate, const encoder::Mp3Settings& settings,
-               const std::filesystem::path& output, const ProgressFn& progress);
+               quillory::output::OutputFile output, const ProgressFn& progress);
 
 // Returns a warning for the user (a damaged but usable WAV), or an empty string.
 std::string wavToMp3(const std::filesystem::path& wav, const encoder::Mp3Settings& settings,
-                     const std::filesystem::path& output, const ProgressFn& progress);
+                     quillory::output::OutputFile output, const ProgressFn& progress);
 
 } // namespace convert

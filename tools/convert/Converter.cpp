@@ -1,6 +1,6 @@
 #include "tools/convert/Converter.h"
 
-#include "tools/convert/OutputFile.h"
+#include "tools/convert/OutputPolicy.h"
 
 #include <algorithm>
 
@@ -19,36 +19,35 @@ Converter::~Converter() = default;
 
 Outcome Converter::convert(const Job& job, const ProgressFn& progress) {
     Outcome outcome;
-    OutputFile output(job.output, force_);
-    if (outcome.message = output.prepare(); !outcome.message.empty())
+    if (outcome.message = outputRefusal(job.output, force_); !outcome.message.empty())
+        return outcome;
+    // Claimed before any work, so that a missing or read-only folder is reported as such.
+    quillory::output::OutputFile output = outputFor(job.output, force_);
+    if (outcome.message = output.create(); !outcome.message.empty())
         return outcome;
     try {
-        run(job, output.temporary(), progress, outcome);
+        run(job, std::move(output), progress, outcome);
     } catch (const std::exception& error) {
         outcome.message = error.what();
-        return outcome;
-    }
-    if (std::string failure = output.commit(); !failure.empty()) {
-        outcome.message = std::move(failure);
         return outcome;
     }
     outcome.ok = true;
     return outcome;
 }
 
-void Converter::run(const Job& job, const fs::path& output, const ProgressFn& progress,
+void Converter::run(const Job& job, quillory::output::OutputFile output, const ProgressFn& progress,
                     Outcome& outcome) {
     if (job.from == InputType::Wav) {
-        outcome.message = wavToMp3(job.input, settings_.mp3, output, progress);
+        outcome.message = wavToMp3(job.input, settings_.mp3, std::move(output), progress);
         return;
     }
     MidiFile song = MidiFile::read(job.input);
     if (job.to == OutputType::Wav) {
-        midiToWav(std::move(song), synth(settings_.wav.sampleRate), settings_.wav, output,
-                  progress);
+        midiToWav(std::move(song), synth(settings_.wav.sampleRate), settings_.wav,
+                  std::move(output), progress);
     } else {
         midiToMp3(std::move(song), synth(settings_.mp3SynthRate), settings_.mp3SynthRate,
-                  settings_.mp3, output, progress);
+                  settings_.mp3, std::move(output), progress);
     }
 }
 

@@ -26,7 +26,7 @@ public:
     Outcome convert(const Job& job, const ProgressFn& progress);
 
 private:
-    void run(const Job& job, const std::filesystem::path& output, const ProgressFn& progress,
+    void run(const Job& job, quillory::output::OutputFile output, const ProgressFn& progress,
              Outcome& outcome);
     quillory::renderer::Synthesizer& synth(int sampleRate);
 

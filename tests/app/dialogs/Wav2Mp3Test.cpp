@@ -266,6 +266,18 @@ TEST_F(Wav2Mp3Test, ClosingStopsTheEncodingOrMakesThePendingCopy) {
     EXPECT_EQ(ReadBytes(target), Result) << "closing makes the pending copy at once";
 }
 
+TEST_F(Wav2Mp3Test, ClosingJustAfterTheEncoderCompletedKeepsTheResult) {
+    open();
+    encoder->results = {false, true};
+    encoder->completeOnStop = true; // done, its 100 still queued
+    convert(source, target);
+    WriteBytes(log.encodes.back().second, Result);
+    window->close();
+    EXPECT_EQ(log.calls.count("Stop"), 1);
+    EXPECT_EQ(ReadBytes(target), Result) << "the fallback's result is copied at once";
+    EXPECT_TRUE(workFiles().isEmpty());
+}
+
 TEST_F(Wav2Mp3Test, FailureHalfWayIsReportedAndTheToolIsIdleAgain) {
     open();
     convert(source, target);

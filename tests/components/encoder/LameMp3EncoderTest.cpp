@@ -1,17 +1,19 @@
 // The encoder as the windows use it: immediate refusals with a reason and no file, progress on
 // the UI thread with 100 last and only for a complete, closed file, several runs in a row, stop,
-// destruction mid-run, and a failure half-way.
+// destruction mid-run, a failure half-way, and a killed encoding that leaves no half file.
 #include "components/encoder/LameMp3Encoder.h"
 #include "tests/components/encoder/Mp3Probe.h"
 #include "tests/components/encoder/WavFixtures.h"
 
 #include "tests/support/EventWait.h"
+#include "tests/support/KilledChild.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -135,7 +137,7 @@ TEST_F(LameMp3EncoderTest, StopRemovesThePartialFileAndSilencesTheRun) {
     record(encoder, events);
     ASSERT_TRUE(encoder.EncodeFile(path("in.wav"), path("out.mp3")));
     ASSERT_TRUE(WaitUntil([&] { return !events.percents.empty(); }));
-    encoder.Stop();
+    EXPECT_FALSE(encoder.Stop()) << "an unfinished encoding is not complete";
     EXPECT_FALSE(encoder.isEncoding());
     EXPECT_FALSE(QFile::exists(path("out.mp3")));
     const std::size_t seen = events.percents.size();
@@ -151,17 +153,19 @@ TEST_F(LameMp3EncoderTest, StopRemovesThePartialFileAndSilencesTheRun) {
     EXPECT_EQ(events.percents.back(), 100);
 }
 
-TEST_F(LameMp3EncoderTest, StopBeforeTheHundredIsRaisedRemovesEvenAFinishedFile) {
-    fixtures::writeWav(fsPath("in.wav"), {});
+TEST_F(LameMp3EncoderTest, StopBeforeTheHundredIsRaisedKeepsAFinishedFileAndSaysSo) {
+    const std::int64_t frames = fixtures::writeWav(fsPath("in.wav"), {});
     LameMp3Encoder encoder;
     Events events;
     record(encoder, events);
     ASSERT_TRUE(encoder.EncodeFile(path("in.wav"), path("out.mp3")));
     QThread::msleep(500); // the worker finishes; its notifications wait in the queue
-    encoder.Stop();
+    EXPECT_TRUE(encoder.Stop());
     ProcessEventsFor(100);
     EXPECT_TRUE(events.percents.empty());
-    EXPECT_FALSE(QFile::exists(path("out.mp3")));
+    const fixtures::Mp3Facts mp3 = fixtures::probeMp3(fsPath("out.mp3"));
+    EXPECT_TRUE(mp3.decoded) << mp3.error;
+    EXPECT_EQ(mp3.samples, frames);
 }
 
 TEST_F(LameMp3EncoderTest, DestroyingTheEncoderMidRunJoinsAndRemovesThePartialFile) {
@@ -175,6 +179,17 @@ TEST_F(LameMp3EncoderTest, DestroyingTheEncoderMidRunJoinsAndRemovesThePartialFi
     }
     EXPECT_FALSE(QFile::exists(path("out.mp3")));
     ProcessEventsFor(100);
+}
+
+TEST_F(LameMp3EncoderTest, AKilledEncodingLeavesNothingOrTheFileItWasToReplace) {
+    fixtures::writeWav(fsPath("in.wav"), {.seconds = 60});
+    fixtures::writeBytes(fsPath("old.mp3"), {'o', 'l', 'd'});
+    for (const char* target : {"new.mp3", "old.mp3"}) {
+        SCOPED_TRACE(target);
+        EXPECT_TRUE(KillAfterFirstProgress(ENCODE_CHILD, {path("in.wav"), path(target)}));
+    }
+    EXPECT_FALSE(QFile::exists(path("new.mp3")));
+    EXPECT_EQ(QFileInfo(path("old.mp3")).size(), 3);
 }
 
 TEST_F(LameMp3EncoderTest, MayBeDestroyedInsideItsHundredHandler) {

@@ -116,28 +116,28 @@ TEST_F(Mp3FileEncoderTest, CountsFramesBlockByBlock) {
     EXPECT_EQ(fixtures::probeMp3(path("out.mp3")).samples, frames);
 }
 
-TEST_F(Mp3FileEncoderTest, UnfinishedOrAbandonedTargetIsRemovedFinishedOneKept) {
+TEST_F(Mp3FileEncoderTest, TheTargetChangesOnlyWhenTheMp3IsFinishedAndThenStays) {
     fixtures::writeWav(path("in.wav"), {.seconds = 0.5});
-    {
+    fixtures::writeBytes(path("old.mp3"), {'o', 'l', 'd'});
+    for (bool abandon : {true, false}) {
         Mp3FileEncoder encoder;
-        ASSERT_TRUE(encoder.open(path("in.wav"), path("abandoned.mp3"), {}));
+        ASSERT_TRUE(encoder.open(path("in.wav"), path("new.mp3"), {}));
         encoder.encodeBlock(4096);
-        encoder.abandon();
-        EXPECT_FALSE(fs::exists(path("abandoned.mp3")));
+        EXPECT_FALSE(fs::exists(path("new.mp3")));
+        if (abandon)
+            encoder.abandon(); // else dropped unfinished
     }
+    EXPECT_FALSE(fs::exists(path("new.mp3")));
     {
         Mp3FileEncoder encoder;
-        ASSERT_TRUE(encoder.open(path("in.wav"), path("dropped.mp3"), {}));
+        ASSERT_TRUE(encoder.open(path("in.wav"), path("old.mp3"), {}));
         encoder.encodeBlock(4096);
-        EXPECT_TRUE(fs::exists(path("dropped.mp3")));
-    }
-    EXPECT_FALSE(fs::exists(path("dropped.mp3")));
-    {
-        Mp3FileEncoder encoder;
-        ASSERT_TRUE(encoder.open(path("in.wav"), path("kept.mp3"), {}));
+        EXPECT_EQ(fs::file_size(path("old.mp3")), 3u) << "replaced before it was finished";
         ASSERT_EQ(encodeAll(encoder), "");
+        encoder.abandon();
     }
-    EXPECT_TRUE(fixtures::probeMp3(path("kept.mp3")).decoded);
+    EXPECT_TRUE(fixtures::probeMp3(path("old.mp3")).decoded);
+    EXPECT_EQ(std::distance(fs::directory_iterator(path("")), {}), 2) << "a partial MP3 left";
 }
 
 TEST_F(Mp3FileEncoderTest, NeverWritesOverItsSourceOrRemovesADevice) {

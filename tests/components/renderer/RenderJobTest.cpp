@@ -189,9 +189,10 @@ TEST(RenderJob, RefusesWhatItCannotWriteBeforeCreatingAnything) {
     }
 }
 
-TEST(RenderJob, AWriteThatFailsHalfWayThrowsAndTheFileCanBeDiscarded) {
+TEST(RenderJob, AWriteThatFailsHalfWayThrowsAndLeavesTheFileItWasToReplace) {
     TempFolder dir;
     const std::filesystem::path out = dir / "full-disk.wav";
+    midiwriter::save(out, {'o', 'l', 'd'});
     Synthesizer synth(kSoundFont, 22050);
     RenderJob job(song(rendertest::steadySong(10)), synth, out, {22050, 16, 2});
     std::string error;
@@ -202,9 +203,10 @@ TEST(RenderJob, AWriteThatFailsHalfWayThrowsAndTheFileCanBeDiscarded) {
         error = e.what();
     }
     EXPECT_NE(error.find("writing " + out.string() + " failed"), std::string::npos) << error;
-    EXPECT_TRUE(std::filesystem::exists(out));
     job.discard();
-    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_EQ(std::filesystem::file_size(out), 3u) << "the old file is still whole";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1)
+        << "the partial WAV beside it is gone";
 }
 
 TEST(Synthesizer, RefusesMissingAndCorruptSoundFonts) {

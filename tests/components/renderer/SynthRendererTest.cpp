@@ -1,17 +1,21 @@
 // The renderer as the window sees it: Render returns at once with the length known, the
-// notifications arrive in order on the UI thread, Stop leaves a valid file and silence, and
-// every failure is a clear message with no output left behind.
+// notifications arrive in order on the UI thread, Stop leaves a valid file and silence, Cancel
+// leaves nothing, every failure is a clear message with no output left behind, and a killed
+// render never leaves half a file under the target's name.
 #include "components/renderer/SynthRenderer.h"
 #include "tests/components/renderer/RenderSupport.h"
 #include "tests/components/renderer/WavProbe.h"
 
 #include "tests/support/EventWait.h"
+#include "tests/support/KilledChild.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
+
+#include <algorithm>
 
 using rendertest::TempFolder;
 
@@ -124,6 +128,47 @@ TEST(SynthRenderer, ClosingTheWindowMidRenderStopsCleanly) {
     ProcessEventsFor(50);
     EXPECT_FALSE(log.entries.contains("done"));
     EXPECT_TRUE(WavProbe::read(dir / "long.wav").valid);
+}
+
+TEST(SynthRenderer, CancelLeavesNothingAtTheTargetEvenForASongThatEndedAtOnce) {
+    TempFolder dir;
+    midiwriter::save(dir / "no music.mid",
+                     midiwriter::file(0, 96, {midiwriter::Track().endOfTrack()}));
+    midiwriter::save(dir / "long.mid", rendertest::steadySong(600));
+    SynthRenderer renderer;
+    setFormat(renderer, 8000, 16, 1);
+    Log log(renderer);
+    ASSERT_TRUE(renderer.Render(dir.qpath("no music.mid"), dir.qpath("silence.wav")))
+        << renderer.errorText().toStdString();
+    EXPECT_EQ(renderer.GetTotalTime(QString()), 0.0);
+    QThread::msleep(200); // the worker has finished; its end waits in the queue
+    renderer.CancelRender();
+
+    ASSERT_TRUE(renderer.Render(dir.qpath("long.mid"), dir.qpath("long.wav")));
+    WaitUntil([&] { return !log.entries.isEmpty(); });
+    renderer.CancelRender();
+    const auto seen = log.entries.size();
+    ProcessEventsFor(200);
+    EXPECT_EQ(log.entries.size(), seen) << log.entries.join(' ').toStdString();
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"long.mid", "no music.mid"}));
+}
+
+TEST(SynthRenderer, AKilledRenderLeavesNothingOrTheFileItWasToReplace) {
+    TempFolder dir;
+    midiwriter::save(dir / "long.mid", rendertest::steadySong(600));
+    midiwriter::save(dir / "old.wav", {'o', 'l', 'd'});
+    for (const char* target : {"new.wav", "old.wav"}) {
+        SCOPED_TRACE(target);
+        EXPECT_TRUE(KillAfterFirstProgress(
+            RENDER_CHILD, {dir.qpath("long.mid"), dir.qpath(target), "22050",
+                           QString::fromStdString(rendertest::kSoundFont.string())}));
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "new.wav"));
+    EXPECT_EQ(std::filesystem::file_size(dir / "old.wav"), 3u);
 }
 
 TEST(SynthRenderer, RefusesASecondRenderWhileOneRuns) {

@@ -1,0 +1,51 @@
+// A file is written under a hidden temporary name beside its target and renamed into place only
+// when it is complete. A render, an encoding or a conversion that fails, is stopped, or whose
+// process is killed then never leaves half a file under the user's name, and a file it was to
+// replace stays whole until the finished one takes its place. Beside the target, so that the
+// final rename stays on one disk and is atomic. No Qt: the engines and the tools use it alike.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace quillory::output {
+
+// What committing does when a file has appeared at the target in the meantime.
+enum class Existing { Replace, Keep };
+
+class OutputFile {
+public:
+    OutputFile() = default;
+    // Implicit, so that "write this path" reads as a plain path at the call sites. Chooses the
+    // temporary name; nothing is created yet.
+    OutputFile(std::filesystem::path target, Existing existing = Existing::Replace);
+    // Removes the temporary file unless it was committed.
+    ~OutputFile();
+    OutputFile(OutputFile&& other) noexcept;
+    OutputFile& operator=(OutputFile&& other) noexcept;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    const std::filesystem::path& target() const { return target_; }
+    // Where the data goes: the temporary file, or the target itself when that is a device, a pipe
+    // or anything else but an ordinary file, which a rename would replace (/dev/null, say).
+    const std::filesystem::path& writePath() const { return direct_ ? target_ : temporary_; }
+    bool direct() const { return direct_; }
+
+    // Creates the empty temporary file, so that a missing or read-only folder is reported before
+    // any work; empty on success, else why not. A second call does nothing.
+    std::string create();
+    // Moves the finished temporary file onto the target; empty on success, else why not.
+    std::string commit();
+    // Removes the temporary file; a direct target is never removed.
+    void discard();
+
+private:
+    std::filesystem::path target_;
+    std::filesystem::path temporary_;
+    Existing existing_ = Existing::Replace;
+    bool created_ = false;
+    bool direct_ = false;
+};
+
+} // namespace quillory::output

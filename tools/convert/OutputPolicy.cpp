@@ -1,0 +1,25 @@
+#include "tools/convert/OutputPolicy.h"
+
+namespace convert {
+
+namespace fs = std::filesystem;
+
+std::string outputRefusal(const fs::path& target, bool force) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(target, ec);
+    if (fs::is_directory(status))
+        return "\"" + target.string() + "\" is a folder";
+    // Renaming over a device or a pipe (/dev/null, say) would replace it with a plain file.
+    if (fs::exists(status) && !fs::is_regular_file(status))
+        return "\"" + target.string() + "\" is not an ordinary file";
+    if (fs::exists(status) && !force)
+        return "\"" + target.string() + "\" exists (--force replaces it)";
+    return {};
+}
+
+quillory::output::OutputFile outputFor(const fs::path& target, bool force) {
+    using quillory::output::Existing;
+    return {target, force ? Existing::Replace : Existing::Keep};
+}
+
+} // namespace convert
