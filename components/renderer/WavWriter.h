@@ -1,7 +1,10 @@
 // Writes the rendered audio as a WAV file through libsndfile: 8-bit (unsigned, as WAV requires)
 // or 16-bit PCM, mono (an average of the two synth channels) or stereo. A plain PCM WAV whenever
 // the result fits one; a render that might pass 4 GiB is written as RF64, which can describe it.
+// Title, copyright and software can go into the file's LIST/INFO chunk (INAM, ICOP, ISFT).
 #pragma once
+
+#include "components/renderer/TagText.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -38,6 +41,11 @@ public:
     WavWriter(const WavWriter&) = delete;
     WavWriter& operator=(const WavWriter&) = delete;
 
+    // Puts the non-empty texts (cleaned again with cleanTagText) into the file's INFO chunk;
+    // libsndfile appends its own name and version to the software text ("... (libsndfile-1.2.0)").
+    // Only before the first write: throws std::logic_error after it, and RenderError when
+    // libsndfile refuses a text.
+    void setTags(const tags::TextTags& tags);
     // Throws RenderError when the data cannot be written (a full disk, for example).
     void write(const float* left, const float* right, std::size_t frames);
     // Completes the header; throws RenderError when that fails.
