@@ -33,7 +33,8 @@ public:
     Mp3Stream& operator=(const Mp3Stream&) = delete;
 
     // False, with the reason in error(), when LAME refuses the configuration or a tag. Empty
-    // tags make no ID3v2 tag at all; texts are cleaned again with cleanTagText.
+    // tags make no ID3v2 tag at all; texts are cleaned again with cleanTagText. Without a
+    // software text, TSSE names LAME, as LAME's own tag does.
     bool open(const Mp3Settings& settings, int sourceRate, int sourceChannels,
               const quillory::tags::TextTags& tags = {});
     const Mp3Plan& plan() const { return plan_; }
