@@ -46,7 +46,8 @@ std::size_t writeMp3(const fs::path& path, const TextTags& tags, const Mp3Settin
     EXPECT_TRUE(stream.open(settings, kRate, 2, tags)) << stream.error();
     std::FILE* file = std::fopen(path.string().c_str(), "wb");
     const std::vector<std::uint8_t>& tag = stream.id3v2Tag();
-    std::fwrite(tag.data(), 1, tag.size(), file);
+    if (!tag.empty())
+        std::fwrite(tag.data(), 1, tag.size(), file);
     for (std::int64_t at = 0; at < kFrames; at += 4096) {
         const std::size_t n = std::size_t(std::min<std::int64_t>(4096, kFrames - at));
         const auto bytes = stream.encode(&samples[std::size_t(2 * at)], n);
