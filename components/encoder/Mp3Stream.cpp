@@ -47,7 +47,8 @@ Mp3Stream::~Mp3Stream() {
         lame_close(lame_);
 }
 
-bool Mp3Stream::open(const Mp3Settings& settings, int sourceRate, int sourceChannels) {
+bool Mp3Stream::open(const Mp3Settings& settings, int sourceRate, int sourceChannels,
+                     const quillory::tags::TextTags& tags) {
     plan_ = planMp3(settings, sourceRate, sourceChannels);
     sourceChannels_ = sourceChannels;
     lame_ = lame_init();
@@ -64,7 +65,16 @@ bool Mp3Stream::open(const Mp3Settings& settings, int sourceRate, int sourceChan
     lame_set_mode(lame_, lameMode(plan_.layout));
     lame_set_write_id3tag_automatic(lame_, 0);
     lame_set_bWriteVbrTag(lame_, 1);
+    // The LAME tag's ReplayGain field is only filled in when LAME analyses the audio.
     lame_set_findReplayGain(lame_, 1);
+    const bool tagged = !tags.empty();
+    if (tagged) {
+        id3tag_init(lame_);
+        id3tag_v2_only(lame_);
+        if (!setTagText("TIT2", tags.title) || !setTagText("TCOP", tags.copyright) ||
+            !setTagText("TSSE", tags.software))
+            return false;
+    }
     if (plan_.variable || plan_.pinnedConstant) {
         lame_set_VBR(lame_, vbr_default);
         lame_set_VBR_q(lame_, kVbrQuality);
@@ -83,6 +93,33 @@ bool Mp3Stream::open(const Mp3Settings& settings, int sourceRate, int sourceChan
     if (status < 0) {
         error_ =
             "The MP3 encoder refused the settings (LAME error " + std::to_string(status) + ").";
+        return false;
+    }
+    if (tagged) {
+        id3v2Tag_.resize(lame_get_id3v2_tag(lame_, nullptr, 0));
+        id3v2Tag_.resize(lame_get_id3v2_tag(lame_, id3v2Tag_.data(), id3v2Tag_.size()));
+    }
+    return true;
+}
+
+// Latin-1 where the text allows, since every ID3 reader knows it; UTF-16 with a byte order mark,
+// which LAME requires, for anything else.
+bool Mp3Stream::setTagText(const char* frame, const std::string& text) {
+    const std::string clean = quillory::tags::cleanTagText(text);
+    if (clean.empty())
+        return true;
+    int status = 0;
+    if (quillory::tags::fitsLatin1(clean)) {
+        status = id3tag_set_textinfo_latin1(lame_, frame, quillory::tags::toLatin1(clean).c_str());
+    } else {
+        const std::u16string utf16 = u"\uFEFF" + quillory::tags::toUtf16(clean);
+        std::vector<unsigned short> units(utf16.begin(), utf16.end());
+        units.push_back(0);
+        status = id3tag_set_textinfo_utf16(lame_, frame, units.data());
+    }
+    if (status != 0) {
+        error_ = std::string("The MP3 encoder refused the ") + frame + " tag (LAME error " +
+                 std::to_string(status) + ").";
         return false;
     }
     return true;

@@ -1,9 +1,15 @@
 // LAME behind a small block interface: configure it once from the user's settings and the
 // source's format, feed it interleaved float frames, flush, and fetch the Xing/LAME header frame
-// that belongs at the very start of the file. Owns no file; what it produces goes to the caller.
+// that belongs at the start of the audio. Owns no file; what it produces goes to the caller.
+//
+// With tags, LAME also makes an ID3v2 tag (title TIT2, copyright TCOP, software TSSE). The file
+// is then laid out as
+//     id3v2Tag() | encode() and flush() output | ...
+// and header() replaces the first frame of the audio, at offset id3v2Tag().size(), not at 0.
 #pragma once
 
 #include "components/encoder/Mp3Plan.h"
+#include "components/renderer/TagText.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -26,9 +32,16 @@ public:
     Mp3Stream(const Mp3Stream&) = delete;
     Mp3Stream& operator=(const Mp3Stream&) = delete;
 
-    // False, with the reason in error(), when LAME refuses the configuration.
-    bool open(const Mp3Settings& settings, int sourceRate, int sourceChannels);
+    // False, with the reason in error(), when LAME refuses the configuration or a tag. Empty
+    // tags make no ID3v2 tag at all; texts are cleaned again with cleanTagText. Without a
+    // software text, TSSE names LAME, as LAME's own tag does.
+    bool open(const Mp3Settings& settings, int sourceRate, int sourceChannels,
+              const quillory::tags::TextTags& tags = {});
     const Mp3Plan& plan() const { return plan_; }
+    // The ID3v2 tag, to be written before the first byte of audio; empty without tags. Its
+    // frames are ID3v2.3 text frames in Latin-1 when the text fits, otherwise UTF-16, and it
+    // ends in padding so that a tag editor can grow it in place.
+    const std::vector<std::uint8_t>& id3v2Tag() const { return id3v2Tag_; }
 
     // Encodes frames interleaved as the source has them, samples within [-1, 1]. The bytes
     // returned stay valid until the next call; nothing (and error() set) on failure.
@@ -37,13 +50,15 @@ public:
     // Encodes what LAME still buffers; after this only header() may be called.
     std::optional<std::span<const std::uint8_t>> flush();
     // The Xing/LAME header frame, to be written over the first frame of the stream once it is
-    // flushed; it carries the frame count, the seek table and the exact length for players.
+    // flushed, at offset id3v2Tag().size(); it carries the frame count, the seek table, the exact
+    // length for players and the ReplayGain of the audio. Its contents do not depend on the tag.
     std::vector<std::uint8_t> header() const;
 
     const std::string& error() const { return error_; }
 
 private:
     std::nullopt_t failed(int status, const char* what);
+    bool setTagText(const char* frame, const std::string& text);
 
     lame_global_struct* lame_ = nullptr;
     Mp3Plan plan_;
@@ -51,6 +66,7 @@ private:
     std::vector<float> left_;
     std::vector<float> right_;
     std::vector<std::uint8_t> out_;
+    std::vector<std::uint8_t> id3v2Tag_;
     std::string error_;
 };
 

@@ -78,6 +78,11 @@ bool dataChunkWasShortened(SNDFILE* file) {
     return false;
 }
 
+std::string infoText(SNDFILE* file, int field) {
+    const char* text = sf_get_string(file, field);
+    return text ? quillory::tags::cleanTagText(text) : std::string();
+}
+
 } // namespace
 
 // Lets libsndfile read from memory, so a file and a buffer handed over by a fuzzer take the
@@ -185,6 +190,8 @@ bool WavSource::adopt(SNDFILE* file, const SF_INFO& info, std::string& error) {
     sampleRate_ = info.samplerate;
     channels_ = info.channels;
     frames_ = std::max<sf_count_t>(info.frames, 0);
+    tags_.title = infoText(file, SF_STR_TITLE);
+    tags_.copyright = infoText(file, SF_STR_COPYRIGHT);
     if (dataChunkWasShortened(file)) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.2f", double(frames_) / sampleRate_);

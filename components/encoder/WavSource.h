@@ -2,7 +2,10 @@
 // file with 8, 16, 24 or 32-bit PCM or floating-point samples, mono or stereo, at 1000 to 768000
 // Hz. Anything else is refused with a message naming the file and the reason. Samples come out as
 // interleaved floats that LAME can take as they are: NaN becomes 0 and values are clipped to ±1.
+// The title and copyright of the file's LIST/INFO chunk (INAM, ICOP) come along for the MP3's tag.
 #pragma once
+
+#include "components/renderer/TagText.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -37,6 +40,10 @@ public:
     std::int64_t frames() const { return frames_; }
     // Something the user should know although the file can be encoded, or empty.
     const std::string& warning() const { return warning_; }
+    // The file's INFO title and copyright, cleaned with cleanTagText (a user's file may hold any
+    // bytes there); empty when the file has none. The software field is left empty: an MP3
+    // names its own encoder.
+    const quillory::tags::TextTags& tags() const { return tags_; }
 
     // Reads up to maxFrames frames into out (channels() floats per frame). Returns the frames
     // read: fewer than asked only at the end of the data. -1 on a read error (see error()).
@@ -56,6 +63,7 @@ private:
     int channels_ = 0;
     std::int64_t frames_ = 0;
     std::string warning_;
+    quillory::tags::TextTags tags_;
     std::string error_;
 };
 

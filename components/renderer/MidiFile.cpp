@@ -1,5 +1,7 @@
 #include "components/renderer/MidiFile.h"
 
+#include "components/renderer/TagText.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -29,6 +31,11 @@ std::string chunkName(const std::uint8_t* p) {
     for (int i = 0; i < 4; ++i)
         name += (p[i] >= 0x20 && p[i] < 0x7F) ? char(p[i]) : '?';
     return name;
+}
+
+// Text, Copyright Notice, Sequence/Track Name, Lyric, Marker and the other text meta events.
+bool isTextMeta(std::uint8_t type) {
+    return type >= 0x01 && type <= 0x0F;
 }
 
 int dataBytes(std::uint8_t status) {
@@ -145,8 +152,20 @@ void MidiFile::readHeader() {
 void MidiFile::scan() {
     Cursor cursor(*this);
     MidiEvent event;
-    while (cursor.next(event))
+    while (cursor.next(event)) {
         endTime_ = event.time;
+        if (event.track == 0 && event.status == 0xFF)
+            collectText(event);
+    }
+}
+
+void MidiFile::collectText(const MidiEvent& event) {
+    std::string* text = event.data1 == kMetaTrackName   ? &title_
+                        : event.data1 == kMetaCopyright ? &copyright_
+                                                        : nullptr;
+    if (text && text->empty())
+        *text = tags::cleanTagText(std::string_view(
+            reinterpret_cast<const char*>(event.payload.data()), event.payload.size()));
 }
 
 double MidiFile::lengthMs() const {
@@ -270,7 +289,15 @@ void MidiFile::Cursor::decode(Track& track, std::size_t index) {
             fail(index, e.offset, "the track ends in the middle of an event");
         e.data1 = b[track.pos++];
         const std::uint32_t length = readVarLen(track, index, e.offset);
-        e.payload = take(track, index, length, e.offset);
+        if (isTextMeta(e.data1) && length > track.end - track.pos) {
+            // A text that claims more than its track holds (a wrong length, or a file cut in the
+            // middle of a name) keeps what is there, and the track ends with it: the music
+            // before it still plays.
+            e.payload = std::span<const std::uint8_t>(b.data() + track.pos, track.end - track.pos);
+            track.pos = track.end;
+        } else {
+            e.payload = take(track, index, length, e.offset);
+        }
         if (e.data1 == kMetaTempo) {
             if (length != 3)
                 fail(index, e.offset,

@@ -2,6 +2,8 @@
 // corrupt file fails early with the file, track and byte offset named, and it knows the song's
 // exact length through the tempo map. Events are then streamed in time order straight from the
 // file's bytes: nothing is allocated per event and nothing on the strength of a length field.
+// The song's title and copyright notice, for the tags of what is made from it, are read on the
+// way; a broken text costs only the text, never the song.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +37,8 @@ struct MidiEvent {
 
 class MidiFile {
 public:
+    static constexpr std::uint8_t kMetaCopyright = 0x02;
+    static constexpr std::uint8_t kMetaTrackName = 0x03;
     static constexpr std::uint8_t kMetaTempo = 0x51;
     static constexpr std::uint8_t kMetaEndOfTrack = 0x2F;
     // No real MIDI file comes near this; it keeps a mistaken choice of file from eating memory.
@@ -50,6 +54,11 @@ public:
     int trackCount() const { return static_cast<int>(tracks_.size()); }
     bool smpte() const { return smpte_; }
     const std::string& name() const { return name_; }
+    // The first non-empty Sequence/Track Name and Copyright Notice of the first track, cleaned
+    // for a tag (see cleanTagText: UTF-8 or Latin-1, no control characters, at most 250
+    // characters); empty when there is none.
+    const std::string& title() const { return title_; }
+    const std::string& copyright() const { return copyright_; }
 
     std::uint64_t unitsPerSecond() const { return unitsPerSecond_; }
     // The time of the last event, End of Track included.
@@ -109,10 +118,13 @@ private:
     MidiFile() = default;
     void readHeader();
     void scan();
+    void collectText(const MidiEvent& event);
     [[noreturn]] void fail(std::size_t offset, const std::string& what) const;
 
     std::shared_ptr<const std::vector<std::uint8_t>> bytes_;
     std::string name_;
+    std::string title_;
+    std::string copyright_;
     int format_ = 0;
     bool smpte_ = false;
     int declaredTracks_ = 0;

@@ -2,7 +2,9 @@
 
 #include <sndfile.h>
 
+#include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace quillory::renderer {
 
@@ -52,6 +54,19 @@ WavWriter::WavWriter(output::OutputFile target, const WavFormat& format, std::ui
 
 WavWriter::~WavWriter() {
     discard();
+}
+
+void WavWriter::setTags(const tags::TextTags& tags) {
+    if (frames_ > 0)
+        throw std::logic_error("WavWriter::setTags after the first write");
+    const std::pair<int, const std::string*> fields[] = {{SF_STR_TITLE, &tags.title},
+                                                         {SF_STR_COPYRIGHT, &tags.copyright},
+                                                         {SF_STR_SOFTWARE, &tags.software}};
+    for (const auto& [field, text] : fields) {
+        const std::string clean = tags::cleanTagText(*text);
+        if (!clean.empty() && sf_set_string(file_, field, clean.c_str()) != 0)
+            throw RenderError("cannot tag " + path_.string() + " (" + sf_strerror(file_) + ")");
+    }
 }
 
 void WavWriter::write(const float* left, const float* right, std::size_t frames) {

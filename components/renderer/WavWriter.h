@@ -2,9 +2,11 @@
 // or 16-bit PCM, mono (an average of the two synth channels) or stereo. A plain PCM WAV whenever
 // the result fits one; a render that might pass 4 GiB is written as RF64, which can describe it.
 // The file appears at its target only when it is closed: until then it is written beside it.
+// Title, copyright and software can go into the file's LIST/INFO chunk (INAM, ICOP, ISFT).
 #pragma once
 
 #include "components/output/OutputFile.h"
+#include "components/renderer/TagText.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -41,6 +43,11 @@ public:
     WavWriter(const WavWriter&) = delete;
     WavWriter& operator=(const WavWriter&) = delete;
 
+    // Puts the non-empty texts (cleaned again with cleanTagText) into the file's INFO chunk;
+    // libsndfile appends its own name and version to the software text ("... (libsndfile-1.2.0)").
+    // Only before the first write: throws std::logic_error after it, and RenderError when
+    // libsndfile refuses a text.
+    void setTags(const tags::TextTags& tags);
     // Throws RenderError when the data cannot be written (a full disk, for example).
     void write(const float* left, const float* right, std::size_t frames);
     // Completes the header and moves the file onto the target; throws RenderError when that fails.

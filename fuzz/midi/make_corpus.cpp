@@ -55,5 +55,19 @@ int main(int argc, char** argv) {
     put("long_varlen",
         midiwriter::file(0, 96, {Track().raw({0x8F, 0xFF, 0xFF, 0x7F, 0x90, 60, 1})}));
     put("tempo_zero", midiwriter::file(0, 96, {Track().tempo(0, 0)}));
+    Track named;
+    named.meta(0, 0x03, {'C', 'a', 'f', 0xE9, '\t', 'N', 0x00, 'x'})
+        .meta(0, 0x02, {0xC2, 0xA9, ' ', '1', '9', '9', '9'})
+        .noteOn(0, 0, 60)
+        .noteOff(96, 0, 60)
+        .endOfTrack();
+    put("names", midiwriter::file(0, 96, {named}));
+    // A name that claims more bytes than its track holds.
+    put("name_cut_short",
+        midiwriter::file(1, 96, {Track().raw({0x00, 0xFF, 0x03, 0x7F, 'a', 'b'}), melody}));
+    midiwriter::Bytes binary(600);
+    for (std::size_t i = 0; i < binary.size(); ++i)
+        binary[i] = std::uint8_t(i * 37);
+    put("name_binary", midiwriter::file(0, 96, {Track().meta(0, 0x03, binary).endOfTrack()}));
     return 0;
 }

@@ -1,0 +1,326 @@
+// The loudness pass end to end on generated songs of very different levels: measured while kept
+// in the float intermediate, read back, levelled with one gain and dithered to 16 bits. The
+// result is measured here with libebur128 directly, not through the code under test.
+#include "components/renderer/Dither.h"
+#include "components/renderer/FloatIntermediate.h"
+#include "components/renderer/Loudness.h"
+#include "components/renderer/WavWriter.h"
+#include "tests/components/renderer/RenderSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <ebur128.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <numbers>
+#include <random>
+#include <vector>
+
+using namespace quillory::renderer;
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+struct Stereo {
+    std::vector<float> left;
+    std::vector<float> right;
+};
+
+Stereo silence(double seconds) {
+    const std::size_t frames = std::size_t(seconds * kRate);
+    return {std::vector<float>(frames), std::vector<float>(frames)};
+}
+
+void addSine(Stereo& s, double frequency, double amplitude, double rightShare = 1.0) {
+    for (std::size_t i = 0; i < s.left.size(); ++i) {
+        const double v = amplitude * std::sin(2 * std::numbers::pi * frequency * i / kRate);
+        s.left[i] += float(v);
+        s.right[i] += float(v * rightShare);
+    }
+}
+
+// A melody of decaying notes with a few overtones, like a piano played softly.
+Stereo pianoLine(double amplitude) {
+    Stereo s = silence(12);
+    const double scale[] = {261.6, 293.7, 329.6, 349.2, 392.0, 440.0, 493.9, 523.3};
+    const std::size_t noteFrames = kRate / 2;
+    for (std::size_t i = 0; i < s.left.size(); ++i) {
+        const double f = scale[(i / noteFrames) % 8];
+        const double t = double(i % noteFrames) / kRate;
+        const double w = 2 * std::numbers::pi * f * t;
+        const double v = amplitude * std::exp(-t / 0.25) *
+                         (std::sin(w) + 0.4 * std::sin(2 * w) + 0.2 * std::sin(3 * w));
+        s.left[i] = float(v);
+        s.right[i] = float(0.8 * v);
+    }
+    return s;
+}
+
+// Many loud partials and noise at once: far beyond full scale at gain 1.
+Stereo denseAndClipping() {
+    Stereo s = silence(10);
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> frequency(60, 6000), phase(0, 2 * std::numbers::pi);
+    std::normal_distribution<double> noise(0, 0.15);
+    std::vector<std::pair<double, double>> partials(24);
+    for (auto& p : partials)
+        p = {frequency(random), phase(random)};
+    for (std::size_t i = 0; i < s.left.size(); ++i) {
+        double v = 0;
+        for (const auto& [f, p] : partials)
+            v += 0.11 * std::sin(2 * std::numbers::pi * f * i / kRate + p);
+        s.left[i] = float(v + noise(random));
+        s.right[i] = float(-v + noise(random));
+    }
+    return s;
+}
+
+// A soft pad with a few sharp, loud clicks: its peaks, not its loudness, limit the gain.
+Stereo padWithClicks() {
+    Stereo s = silence(10);
+    addSine(s, 220, 0.004);
+    addSine(s, 330, 0.003, 0.5);
+    for (std::size_t at = kRate; at < s.left.size(); at += 2 * kRate) {
+        for (std::size_t i = 0; i < 40; ++i) {
+            const float v = float(0.7 * std::exp(-double(i) / 8.0) * (i % 2 ? -1 : 1));
+            s.left[at + i] += v;
+            s.right[at + i] += v;
+        }
+    }
+    return s;
+}
+
+struct Levelled {
+    double gainDb = 0;
+    std::vector<std::int16_t> samples; // interleaved stereo
+};
+
+// The two passes as a render does them.
+Levelled level(const Stereo& song, const std::filesystem::path& folder, int channels = 2) {
+    LoudnessMeter meter(kRate, channels);
+    FloatIntermediate store(folder);
+    constexpr std::size_t kBlock = 4096;
+    for (std::size_t at = 0; at < song.left.size(); at += kBlock) {
+        const std::size_t n = std::min(kBlock, song.left.size() - at);
+        meter.add(&song.left[at], &song.right[at], n);
+        store.write(&song.left[at], &song.right[at], n);
+    }
+    Levelled out;
+    out.gainDb = loudnessGainDb(meter.result());
+    const float factor = float(dbToFactor(out.gainDb));
+    store.rewind();
+    DitherQuantizer quantizer(16);
+    std::vector<float> left(1000), right(1000), interleaved(2000);
+    std::vector<std::int16_t> block(2000);
+    for (std::size_t n; (n = store.read(left.data(), right.data(), 1000)) > 0;) {
+        for (std::size_t i = 0; i < n; ++i) {
+            interleaved[2 * i] = left[i];
+            interleaved[2 * i + 1] = right[i];
+        }
+        quantizer.quantize(interleaved.data(), 2 * n, factor, block.data());
+        out.samples.insert(out.samples.end(), block.begin(), block.begin() + 2 * long(n));
+    }
+    return out;
+}
+
+struct Measured {
+    double lufs = -kInf;
+    double truePeakDbtp = -kInf;
+};
+
+Measured measure(const std::vector<float>& interleaved, int channels) {
+    ebur128_state* st =
+        ebur128_init(unsigned(channels), kRate, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+    if (channels == 1)
+        ebur128_set_channel(st, 0, EBUR128_DUAL_MONO);
+    ebur128_add_frames_float(st, interleaved.data(), interleaved.size() / std::size_t(channels));
+    Measured m;
+    ebur128_loudness_global(st, &m.lufs);
+    double peak = 0;
+    for (int c = 0; c < channels; ++c) {
+        double p = 0;
+        ebur128_true_peak(st, unsigned(c), &p);
+        peak = std::max(peak, p);
+    }
+    m.truePeakDbtp = 20 * std::log10(peak);
+    ebur128_destroy(&st);
+    return m;
+}
+
+Measured measure(const std::vector<std::int16_t>& samples) {
+    std::vector<float> asFloat(samples.size());
+    std::transform(samples.begin(), samples.end(), asFloat.begin(),
+                   [](std::int16_t s) { return float(s) / 32768.0f; });
+    return measure(asFloat, 2);
+}
+
+Measured measure(const Stereo& s) {
+    std::vector<float> interleaved(2 * s.left.size());
+    for (std::size_t i = 0; i < s.left.size(); ++i) {
+        interleaved[2 * i] = s.left[i];
+        interleaved[2 * i + 1] = s.right[i];
+    }
+    return measure(interleaved, 2);
+}
+
+double rmsDb(const std::vector<float>& samples) {
+    double sum = 0;
+    for (float s : samples)
+        sum += double(s) * s;
+    return 10 * std::log10(sum / double(samples.size()));
+}
+
+double rmsDb(const std::vector<std::int16_t>& samples) {
+    double sum = 0;
+    for (std::int16_t s : samples)
+        sum += (s / 32768.0) * (s / 32768.0);
+    return 10 * std::log10(sum / double(samples.size()));
+}
+
+enum class Binds { Loudness, Peak };
+
+} // namespace
+
+TEST(LoudnessPass, BringsSongsOfEveryLevelToTheTargetOrThePeakCeiling) {
+    rendertest::TempFolder folder;
+    struct Case {
+        const char* name;
+        Stereo song;
+        Binds binds;
+    };
+    const Case cases[] = {
+        {"quiet piano line", pianoLine(0.05), Binds::Loudness},
+        {"dense song beyond full scale", denseAndClipping(), Binds::Loudness},
+        {"soft pad with loud clicks", padWithClicks(), Binds::Peak},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Measured before = measure(c.song);
+        const Levelled out = level(c.song, folder.path());
+        const Measured after = measure(out.samples);
+        SCOPED_TRACE(testing::Message() << "before " << before.lufs << " LUFS, "
+                                        << before.truePeakDbtp << " dBTP; after " << after.lufs
+                                        << " LUFS, " << after.truePeakDbtp << " dBTP");
+        EXPECT_LE(after.truePeakDbtp, -1.0 + 0.05);
+        if (c.binds == Binds::Loudness) {
+            EXPECT_NEAR(after.lufs, -16.0, 1.0);
+        } else {
+            EXPECT_NEAR(after.truePeakDbtp, -1.0, 0.1);
+            EXPECT_LT(after.lufs, -17.0);
+        }
+        // One gain for the whole song: the loudness moved exactly as far as the gain says.
+        EXPECT_NEAR(after.lufs - before.lufs, out.gainDb, 0.05);
+        const auto [low, high] = std::minmax_element(out.samples.begin(), out.samples.end());
+        EXPECT_GT(*low, -32768);
+        EXPECT_LT(*high, 32767);
+    }
+    // The dense song really was beyond full scale: only a float intermediate could keep it.
+    const Stereo dense = denseAndClipping();
+    EXPECT_GT(*std::max_element(dense.left.begin(), dense.left.end()), 1.2f);
+}
+
+TEST(LoudnessPass, RaisesNearSilenceBy24DecibelsAtMostAndLeavesSilenceAlone) {
+    rendertest::TempFolder folder;
+    // -60 dBFS is measurable (about -63 LUFS); -90 dBFS is below the meter's gate of -70 LUFS.
+    for (double dbfs : {-60.0, -90.0}) {
+        SCOPED_TRACE(dbfs);
+        Stereo song = silence(6);
+        addSine(song, 1000, std::pow(10.0, dbfs / 20.0) * std::sqrt(2.0));
+        const Levelled out = level(song, folder.path());
+        const double raised = rmsDb(out.samples) - rmsDb(song.left);
+        EXPECT_NEAR(raised, 24.0, 0.1);
+    }
+    const Levelled quiet = level(silence(3), folder.path());
+    EXPECT_EQ(quiet.gainDb, 0.0);
+    // Only the dither's own step remains.
+    for (std::int16_t s : quiet.samples)
+        ASSERT_LE(std::abs(s), 1);
+}
+
+TEST(LoudnessPass, MonoOutputIsMeasuredAsItWillBeHeard) {
+    // A centred song written as mono plays on both speakers as loud as in stereo, so it needs the
+    // same gain; a plain one-channel measurement would make it 3 dB too loud.
+    const Stereo song = pianoLine(0.05);
+    LoudnessMeter stereo(kRate, 2), mono(kRate, 1);
+    stereo.add(song.left.data(), song.left.data(), song.left.size());
+    mono.add(song.left.data(), song.left.data(), song.left.size());
+    EXPECT_NEAR(mono.result().integratedLufs, stereo.result().integratedLufs, 0.05);
+    EXPECT_NEAR(loudnessGainDb(mono.result()), loudnessGainDb(stereo.result()), 0.05);
+}
+
+TEST(LoudnessGain, SilenceAndUnmeasurableSongsFollowThePeakWithinTheLimit) {
+    EXPECT_EQ(loudnessGainDb({-kInf, -kInf}), 0.0);
+    EXPECT_EQ(loudnessGainDb({-kInf, std::nan("")}), 0.0);
+    EXPECT_DOUBLE_EQ(loudnessGainDb({-kInf, -6.0}), 5.0);
+    EXPECT_DOUBLE_EQ(loudnessGainDb({-kInf, -80.0}), 24.0);
+    EXPECT_DOUBLE_EQ(loudnessGainDb({-20.0, -3.0}, {.lufs = -10.0}), 2.0);
+    EXPECT_DOUBLE_EQ(loudnessGainDb({-20.0, -3.0}, {.lufs = -30.0}), -10.0);
+}
+
+TEST(FloatIntermediate, GivesBackEveryFrameExactlyInBlocksOfAnySize) {
+    rendertest::TempFolder folder;
+    std::vector<float> left(10007), right(10007);
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> value(-3.0f, 3.0f);
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        left[i] = value(random);
+        right[i] = value(random);
+    }
+    left[5] = 1e-40f; // denormal
+    right[6] = -0.0f;
+    std::filesystem::path kept;
+    {
+        FloatIntermediate store(folder.path());
+        FloatIntermediate other(folder.path());
+        EXPECT_NE(store.path(), other.path());
+        kept = store.path();
+        for (std::size_t at = 0, n = 1; at < left.size(); at += n, n = n * 3 % 4099 + 1) {
+            n = std::min(n, left.size() - at);
+            store.write(&left[at], &right[at], n);
+        }
+        EXPECT_EQ(store.frames(), left.size());
+        for (int pass = 0; pass < 2; ++pass) {
+            SCOPED_TRACE(pass);
+            store.rewind();
+            std::vector<float> l(left.size() + 10), r(left.size() + 10);
+            std::size_t got = 0;
+            for (std::size_t n; (n = store.read(&l[got], &r[got], 777)) > 0;)
+                got += n;
+            ASSERT_EQ(got, left.size());
+            EXPECT_EQ(0, std::memcmp(l.data(), left.data(), left.size() * sizeof(float)));
+            EXPECT_EQ(0, std::memcmp(r.data(), right.data(), right.size() * sizeof(float)));
+        }
+        EXPECT_TRUE(std::filesystem::exists(kept));
+    }
+    EXPECT_FALSE(std::filesystem::exists(kept));
+}
+
+TEST(FloatIntermediate, AFullDiskOrAMissingFolderIsReportedWithTheFileName) {
+    rendertest::TempFolder folder;
+    std::vector<float> block(1 << 16, 0.25f);
+    FloatIntermediate store(folder.path());
+    try {
+        rendertest::FileSizeLimit limit(100000);
+        for (int i = 0; i < 8; ++i)
+            store.write(block.data(), block.data(), block.size());
+        store.rewind();
+        ADD_FAILURE() << "a write past the size limit was not reported";
+    } catch (const RenderError& e) {
+        const std::string message = e.what();
+        EXPECT_NE(message.find(store.path().string()), std::string::npos) << message;
+        EXPECT_NE(message.find("writing"), std::string::npos) << message;
+    }
+
+    const std::filesystem::path missing = folder / "gone";
+    try {
+        FloatIntermediate nowhere(missing);
+        ADD_FAILURE() << "created a file in a missing folder";
+    } catch (const RenderError& e) {
+        EXPECT_NE(std::string(e.what()).find(missing.string()), std::string::npos) << e.what();
+    }
+}
