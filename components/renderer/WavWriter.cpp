@@ -24,16 +24,13 @@ namespace {
 // Leaves room for the header within the 32-bit sizes of a RIFF file.
 constexpr std::uint64_t kMaxWavData = 0xFFFFFFFFull - 4096;
 
-float clamped(float sample) {
-    return sample > 1.0f ? 1.0f : (sample < -1.0f ? -1.0f : sample);
-}
-
 } // namespace
 
 WavWriter::WavWriter(output::OutputFile target, const WavFormat& format, std::uint64_t maxFrames)
     : output_(std::move(target))
     , path_(output_.target())
-    , format_(format) {
+    , format_(format)
+    , quantizer_(format.bitsPerSample) {
     if (const std::string problem = format.problem(); !problem.empty())
         throw RenderError(problem);
     if (const std::string refused = output_.create(); !refused.empty())
@@ -74,14 +71,17 @@ void WavWriter::write(const float* left, const float* right, std::size_t frames)
     interleaved_.resize(frames * channels);
     if (channels == 2) {
         for (std::size_t i = 0; i < frames; ++i) {
-            interleaved_[2 * i] = clamped(left[i]);
-            interleaved_[2 * i + 1] = clamped(right[i]);
+            interleaved_[2 * i] = left[i];
+            interleaved_[2 * i + 1] = right[i];
         }
     } else {
         for (std::size_t i = 0; i < frames; ++i)
-            interleaved_[i] = clamped(0.5f * (left[i] + right[i]));
+            interleaved_[i] = 0.5f * (left[i] + right[i]);
     }
-    const sf_count_t written = sf_writef_float(file_, interleaved_.data(), sf_count_t(frames));
+    quantized_.resize(interleaved_.size());
+    quantizer_.quantize(interleaved_.data(), interleaved_.size(), 1.0f, quantized_.data());
+    // Shorts, which libsndfile stores exactly: the values are already final (see Dither.h).
+    const sf_count_t written = sf_writef_short(file_, quantized_.data(), sf_count_t(frames));
     if (written != sf_count_t(frames))
         throw RenderError("writing " + path_.string() + " failed (" + sf_strerror(file_) + ")");
     frames_ += frames;

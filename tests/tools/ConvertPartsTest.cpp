@@ -193,7 +193,7 @@ TEST(ConvertStreaming, StoppingMidSongEndsBothThreadsAndReportsIt) {
         return percent < 5;
     };
     try {
-        midiToMp3(quillory::renderer::MidiFile::read(dir / "long.mid"), synth, 44100, {},
+        midiToMp3(quillory::renderer::MidiFile::read(dir / "long.mid"), synth, 44100, {}, {},
                   dir / "part.mp3", stopAtFive);
         FAIL() << "a stopped conversion must not end as a success";
     } catch (const ConversionError& error) {
@@ -206,7 +206,7 @@ TEST(ConvertStreaming, StoppingMidSongEndsBothThreadsAndReportsIt) {
     // The synth is free again and whole: the next song converts completely.
     midiwriter::save(dir / "short.mid", rendertest::chordSong());
     seen.clear();
-    midiToMp3(quillory::renderer::MidiFile::read(dir / "short.mid"), synth, 44100, {},
+    midiToMp3(quillory::renderer::MidiFile::read(dir / "short.mid"), synth, 44100, {}, {},
               dir / "short.mp3", [&](int percent) {
                   seen.push_back(percent);
                   return true;
@@ -222,7 +222,7 @@ TEST(ConvertStreaming, AFullDiskIsAnErrorNotAShortMp3) {
     quillory::renderer::Synthesizer synth(rendertest::kSoundFont, 44100);
     const rendertest::FileSizeLimit limit(100 * 1024); // 40 s at 128 kb/s is about 640 KiB
     try {
-        midiToMp3(quillory::renderer::MidiFile::read(dir / "song.mid"), synth, 44100, {},
+        midiToMp3(quillory::renderer::MidiFile::read(dir / "song.mid"), synth, 44100, {}, {},
                   dir / "song.mp3", {});
         FAIL() << "the write that did not fit went unnoticed";
     } catch (const ConversionError& error) {
