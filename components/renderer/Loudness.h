@@ -6,7 +6,7 @@
 //
 // The true peak is the expensive part of the meter (libebur128 oversamples 4x to find it, more
 // than half of the meter's time), and for most songs it cannot change the gain at all. So the
-// first pass keeps only the sample peak of every stretch of 4096 frames, and afterwards only the
+// first pass keeps only the sample peak of every stretch of 512 frames, and afterwards only the
 // stretches whose true peak could decide the gain are read back and measured with libebur128
 // (stretchesToCheck, then beginCheck/check/endCheck for each). Why that gives exactly the gain
 // a full true-peak measurement would give:
@@ -58,7 +58,7 @@ struct FrameRange {
 
 class LoudnessMeter {
 public:
-    static constexpr std::size_t kStretchFrames = 4096;
+    static constexpr std::size_t kStretchFrames = 512;
 
     // For output with the given rate and channel count. Mono output is the average of left and
     // right, as the WAV writer makes it, measured as dual mono: played on two speakers it is as

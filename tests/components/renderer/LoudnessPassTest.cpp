@@ -273,9 +273,8 @@ TEST(LoudnessPass, MeasuresTheTruePeakOnlyWhereItCanDecideTheGainAndGetsTheSameG
         const Stereo& song;
         double checkedAtMost; // share of the song read back
     };
-    const Case cases[] = {{"between samples", between, 1.0},
-                          {"hidden peak", hidden, 0.1},
-                          {"plain tone", tone, 0.0}};
+    const Case cases[] = {
+        {"between samples", between, 1.0}, {"hidden peak", hidden, 0.1}, {"plain tone", tone, 0.0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const Measured full = measure(c.song);
