@@ -137,7 +137,7 @@ void frmOptions::createControls(const ButtonFactory& makeButton) {
     chkLoudness_ = new QCheckBox(QStringLiteral("Even out\nthe volume"), this);
     chkLoudness_->setObjectName(QStringLiteral("chkLoudness"));
     chkLoudness_->setFont(font);
-    chkLoudness_->setGeometry(TwipsRect(4200, 2460, 1365, 450));
+    chkLoudness_->setGeometry(TwipsRect(4200, 2430, 1365, 510));
     chkLoudness_->setToolTip(
         QStringLiteral("Brings every MIDI conversion to the same loudness (-16 LUFS), with its "
                        "peaks kept 1 dB below full scale. Clear it for the fixed volume."));

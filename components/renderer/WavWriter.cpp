@@ -56,9 +56,16 @@ WavWriter::~WavWriter() {
 void WavWriter::setTags(const tags::TextTags& tags) {
     if (frames_ > 0)
         throw std::logic_error("WavWriter::setTags after the first write");
-    const std::pair<int, const std::string*> fields[] = {{SF_STR_TITLE, &tags.title},
-                                                         {SF_STR_COPYRIGHT, &tags.copyright},
-                                                         {SF_STR_SOFTWARE, &tags.software}};
+    tags_ = tags;
+}
+
+// libsndfile leaves the RIFF size of a file with an INFO chunk and no audio short of the chunk,
+// which makes the file unreadable to strict readers; so the texts go in with the first audio,
+// and a file closed before any (a render stopped at once) is a plain empty WAV.
+void WavWriter::writeTags() {
+    const std::pair<int, const std::string*> fields[] = {{SF_STR_TITLE, &tags_.title},
+                                                         {SF_STR_COPYRIGHT, &tags_.copyright},
+                                                         {SF_STR_SOFTWARE, &tags_.software}};
     for (const auto& [field, text] : fields) {
         const std::string clean = tags::cleanTagText(*text);
         if (!clean.empty() && sf_set_string(file_, field, clean.c_str()) != 0)
@@ -67,6 +74,10 @@ void WavWriter::setTags(const tags::TextTags& tags) {
 }
 
 void WavWriter::write(const float* left, const float* right, std::size_t frames) {
+    if (frames == 0)
+        return;
+    if (frames_ == 0 && !tags_.empty())
+        writeTags();
     const std::size_t channels = std::size_t(format_.channels);
     interleaved_.resize(frames * channels);
     if (channels == 2) {

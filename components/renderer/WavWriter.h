@@ -48,8 +48,8 @@ public:
 
     // Puts the non-empty texts (cleaned again with cleanTagText) into the file's INFO chunk;
     // libsndfile appends its own name and version to the software text ("... (libsndfile-1.2.0)").
-    // Only before the first write: throws std::logic_error after it, and RenderError when
-    // libsndfile refuses a text.
+    // Only before the first write: throws std::logic_error after it; the first write throws
+    // RenderError when libsndfile refuses a text. A file closed without audio has no texts.
     void setTags(const tags::TextTags& tags);
     // Throws RenderError when the data cannot be written (a full disk, for example). Samples
     // beyond full scale are clipped.
@@ -64,10 +64,13 @@ public:
     std::uint64_t clipped() const { return quantizer_.clipped(); }
 
 private:
+    void writeTags();
+
     output::OutputFile output_;
     std::filesystem::path path_; // the target, as messages name it
     WavFormat format_;
     sf_private_tag* file_ = nullptr;
+    tags::TextTags tags_;
     DitherQuantizer quantizer_;
     std::vector<float> interleaved_;
     std::vector<std::int16_t> quantized_;

@@ -44,7 +44,8 @@ TEST(ConvertSettingsTest, FileValuesThenCommandLineOverrides) {
     TempFolder dir;
     writeText(dir / "options.ini", "[MP3]\nBitrate=192\nMp3Channels=2\nVBR=True\nMinBitrate=64\n"
                                    "MaxBitrate=160\n[WAV]\nFrequency=22050\nBits=8\n"
-                                   "WavChannels=1\n[Renderer]\nSoundFont=/sf/chosen.sf2\n");
+                                   "WavChannels=1\n[Renderer]\nSoundFont=/sf/chosen.sf2\n"
+                                   "Loudness=-20\n");
     Options options;
     options.settingsFile = dir / "options.ini";
     ResolvedSettings resolved = resolveSettings(options, dir / "unused.ini", dir.path());
@@ -59,6 +60,7 @@ TEST(ConvertSettingsTest, FileValuesThenCommandLineOverrides) {
     EXPECT_EQ(s.mp3.maxBitRateKbps, 160);
     EXPECT_EQ(s.mp3.channelMode, 2);
     EXPECT_EQ(s.soundFont, fs::path("/sf/chosen.sf2"));
+    EXPECT_EQ(s.loudness, (quillory::renderer::LoudnessChoice{true, -20.0}));
 
     options.overrides.rate = 32000;
     options.overrides.bits = 16;
@@ -87,6 +89,7 @@ TEST(ConvertSettingsTest, MissingDefaultMeansDefaultsButANamedFileMustExist) {
     EXPECT_EQ(resolved.settings.wav.channels, 2);
     EXPECT_EQ(resolved.settings.mp3.vbrMode, 0);
     EXPECT_EQ(resolved.settings.mp3.bitRateKbps, 128);
+    EXPECT_EQ(resolved.settings.loudness, (quillory::renderer::LoudnessChoice{true, -16.0}));
     EXPECT_FALSE(fs::exists(dir / "absent.ini")) << "reading settings must not create them";
 
     options.settingsFile = dir / "typo.ini";

@@ -73,14 +73,17 @@ inline midiwriter::Bytes steadySong(int seconds) {
 }
 
 // Three songs of very different levels, at 96 ticks a quarter and 120 bpm, 6 s each.
-// A piano melody, one note at a time: with TimGM6mb about -36 LUFS.
-inline midiwriter::Bytes quietPianoLine() {
+// A piano melody, one note at a time: with TimGM6mb about -38 LUFS.
+inline midiwriter::Track quietPianoTrack() {
     midiwriter::Track track;
     track.program(0, 0, 0).controller(0, 0, 7, 127);
     const int melody[] = {60, 62, 64, 65, 67, 65, 64, 62, 60, 64, 67, 72};
     for (int key : melody)
         track.noteOn(0, 0, key, 100).noteOff(96, 0, key);
-    return midiwriter::file(0, 96, {track.endOfTrack(96)});
+    return track.endOfTrack(96);
+}
+inline midiwriter::Bytes quietPianoLine() {
+    return midiwriter::file(0, 96, {quietPianoTrack()});
 }
 
 // Sixteen channels of full-velocity chords at full channel volume, far beyond full scale at a
