@@ -45,8 +45,8 @@ Run render(const MidiFile& song, Synthesizer& synth, int rate, Mode mode,
             char text[160];
             std::snprintf(text, sizeof text,
                           "%.1f LUFS, %.1f dBTP, gain %+.1f dB, %.1f %% of the song checked",
-                          levelling->measured().integratedLufs,
-                          levelling->measured().truePeakDbtp, levelling->gainDb(),
+                          levelling->measured().integratedLufs, levelling->measured().truePeakDbtp,
+                          levelling->gainDb(),
                           100.0 * double(levelling->framesChecked()) /
                               double(std::max<std::uint64_t>(levelling->frames(), 1)));
             what = text;

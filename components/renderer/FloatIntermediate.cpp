@@ -45,15 +45,19 @@ void FloatIntermediate::fail(const char* doing, int error) const {
 }
 
 void FloatIntermediate::write(const float* left, const float* right, std::size_t frames) {
-    if (reading_)
-        throw WorkFileError("writing " + path_.string() + " after reading it began");
     interleaved_.resize(2 * frames);
     for (std::size_t i = 0; i < frames; ++i) {
         interleaved_[2 * i] = left[i];
         interleaved_[2 * i + 1] = right[i];
     }
+    writeInterleaved(interleaved_.data(), frames);
+}
+
+void FloatIntermediate::writeInterleaved(const float* stereo, std::size_t frames) {
+    if (reading_)
+        throw WorkFileError("writing " + path_.string() + " after reading it began");
     errno = 0;
-    if (std::fwrite(interleaved_.data(), sizeof(float), 2 * frames, file_) != 2 * frames)
+    if (std::fwrite(stereo, sizeof(float), 2 * frames, file_) != 2 * frames)
         fail("writing", errno ? errno : EIO);
     frames_ += frames;
 }

@@ -38,6 +38,8 @@ public:
     // Appends frames. Throws naming the file when they cannot be written (a full disk, for
     // example); only before rewind().
     void write(const float* left, const float* right, std::size_t frames);
+    // The same for frames given as interleaved stereo.
+    void writeInterleaved(const float* stereo, std::size_t frames);
     // Ends writing (throws when the last frames cannot be written) and starts reading from the
     // first frame; may be called again to read everything once more.
     void rewind() { seek(0); }

@@ -1,8 +1,17 @@
 #include "components/renderer/LevelledSource.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace quillory::renderer {
+
+namespace {
+
+// Enough for the second thread to ride out a slow write, small enough that a stop waits for
+// little.
+constexpr std::size_t kQueueBlocks = 8;
+
+} // namespace
 
 LevelledSource::LevelledSource(BlockSource& synthesis, int sampleRate, int channels,
                                const std::filesystem::path& workFolder,
@@ -12,7 +21,43 @@ LevelledSource::LevelledSource(BlockSource& synthesis, int sampleRate, int chann
     , store_(std::make_unique<FloatIntermediate>(workFolder))
     , target_(target)
     , measuringShare_(std::clamp(measuringShare, 0, 98))
-    , listener_(std::move(listener)) {
+    , listener_(std::move(listener))
+    , queue_(kQueueBlocks) {
+    keeper_ = std::thread(&LevelledSource::keep, this);
+}
+
+LevelledSource::~LevelledSource() {
+    stopKeeping();
+}
+
+// The second thread: each block, interleaved once, to the meter, the work file and the listener.
+void LevelledSource::keep() {
+    try {
+        AudioBlock block;
+        while (queue_.pop(block)) {
+            meter_.addInterleaved(block.samples.data(), block.frames);
+            store_->writeInterleaved(block.samples.data(), block.frames);
+            if (listener_)
+                listener_(block.samples.data(), block.frames);
+        }
+    } catch (...) {
+        failure_ = std::current_exception();
+        queue_.abandon();
+    }
+}
+
+void LevelledSource::stopKeeping() {
+    queue_.abandon();
+    if (keeper_.joinable())
+        keeper_.join();
+}
+
+void LevelledSource::settle() {
+    queue_.close();
+    if (keeper_.joinable())
+        keeper_.join();
+    if (failure_)
+        std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
 std::size_t LevelledSource::render(float* left, float* right, std::size_t maxFrames) {
@@ -43,14 +88,23 @@ std::size_t LevelledSource::render(float* left, float* right, std::size_t maxFra
 void LevelledSource::measure(float* left, float* right, std::size_t maxFrames) {
     const std::size_t n = synthesis_.render(left, right, maxFrames);
     if (n > 0) {
-        meter_.add(left, right, n);
-        store_->write(left, right, n);
-        if (listener_)
-            listener_(left, right, n);
+        AudioBlock block;
+        block.frames = n;
+        block.samples.resize(2 * n);
+        for (std::size_t i = 0; i < n; ++i) {
+            block.samples[2 * i] = left[i];
+            block.samples[2 * i + 1] = right[i];
+        }
+        // Refused only once the second thread has failed: its failure is the one to report.
+        if (!queue_.push(std::move(block)))
+            settle();
+        synthesised_ += n;
     }
     advanced_ = n;
-    if (synthesis_.finished())
+    if (synthesis_.finished()) {
+        settle();
         startChecking();
+    }
 }
 
 void LevelledSource::startChecking() {
@@ -121,7 +175,7 @@ int LevelledSource::percent() const {
     case Pass::Checking:
         return checkStart + int(toCheck_ ? checkedFrames_ / toCheck_ : 0);
     case Pass::Levelled: {
-        const std::uint64_t total = std::max<std::uint64_t>(meter_.frames(), 1);
+        const std::uint64_t total = std::max<std::uint64_t>(synthesised_, 1);
         return levelledStart + int((99 - levelledStart) * levelledFrames_ / total);
     }
     case Pass::Done:
@@ -131,6 +185,7 @@ int LevelledSource::percent() const {
 }
 
 void LevelledSource::dropWorkFile() {
+    stopKeeping();
     store_.reset();
     pass_ = Pass::Done;
 }

@@ -72,8 +72,23 @@ const std::vector<float>& LoudnessMeter::downmix(const float* left, const float*
 }
 
 void LoudnessMeter::add(const float* left, const float* right, std::size_t frames) {
-    const std::vector<float>& samples = downmix(left, right, frames);
-    if (ebur128_add_frames_float(state_->meter, samples.data(), frames) != EBUR128_SUCCESS)
+    measure(downmix(left, right, frames).data(), frames);
+}
+
+void LoudnessMeter::addInterleaved(const float* stereo, std::size_t frames) {
+    if (channels_ == 2) {
+        measure(stereo, frames);
+        return;
+    }
+    scratch_.resize(frames);
+    for (std::size_t i = 0; i < frames; ++i)
+        scratch_[i] = 0.5f * (stereo[2 * i] + stereo[2 * i + 1]);
+    measure(scratch_.data(), frames);
+}
+
+// samples: as the meter hears them, interleaved stereo or the mono mix.
+void LoudnessMeter::measure(const float* samples, std::size_t frames) {
+    if (ebur128_add_frames_float(state_->meter, samples, frames) != EBUR128_SUCCESS)
         throw RenderError("the loudness meter ran out of memory");
     const std::size_t channels = std::size_t(channels_);
     for (std::size_t done = 0; done < frames;) {

@@ -70,6 +70,8 @@ public:
 
     // Measures the next frames of the song. Throws RenderError when the meter runs out of memory.
     void add(const float* left, const float* right, std::size_t frames);
+    // The same for frames given as interleaved stereo.
+    void addInterleaved(const float* stereo, std::size_t frames);
     std::uint64_t frames() const { return frames_; }
 
     // The stretches of the song measured so far whose true peak could change
@@ -87,6 +89,7 @@ public:
 private:
     struct State; // libebur128's, which cannot be declared ahead
     const std::vector<float>& downmix(const float* left, const float* right, std::size_t frames);
+    void measure(const float* samples, std::size_t frames);
 
     State* state_ = nullptr;
     int sampleRate_ = 0;

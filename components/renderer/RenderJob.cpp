@@ -97,7 +97,12 @@ RenderJob::RenderJob(std::unique_ptr<BlockSource> synthesis, MidiFile song,
     startOutputs(std::move(output), options, maxFrames);
 }
 
-RenderJob::~RenderJob() = default;
+// The second thread of the levelling pass may be writing the fixed-gain WAV: it ends before
+// the writers go.
+RenderJob::~RenderJob() {
+    if (levelled_)
+        levelled_->dropWorkFile();
+}
 
 // A song that cannot be levelled is still rendered, at the fixed gain, and notice() says why.
 void RenderJob::planLevelling(const RenderOptions& options, std::uint64_t maxFrames,
@@ -111,9 +116,9 @@ void RenderJob::planLevelling(const RenderOptions& options, std::uint64_t maxFra
     try {
         levelled_ = std::make_unique<LevelledSource>(
             *synthesis_, format_.sampleRate, format_.channels, folder, *options.loudness,
-            kSynthesisShare, [this](const float* left, const float* right, std::size_t frames) {
+            kSynthesisShare, [this](const float* stereo, std::size_t frames) {
                 if (provisional_)
-                    provisional_->write(left, right, frames);
+                    provisional_->writeInterleaved(stereo, frames);
             });
     } catch (const RenderError& e) {
         notice_ = std::string("its work file cannot be made: ") + e.what();
@@ -186,6 +191,8 @@ void RenderJob::close() {
     if (!writer_)
         return;
     if (provisional_) {
+        // Everything synthesised so far reaches the fixed-gain WAV before it is closed.
+        levelled_->settle();
         writer_->discard();
         provisional_->close();
     } else {
@@ -199,12 +206,13 @@ void RenderJob::close() {
 }
 
 void RenderJob::discard() {
+    // The second thread may still be writing the fixed-gain WAV: it ends first.
+    if (levelled_)
+        levelled_->dropWorkFile();
     if (provisional_)
         provisional_->discard();
     if (writer_)
         writer_->discard();
-    if (levelled_)
-        levelled_->dropWorkFile();
 }
 
 } // namespace quillory::renderer

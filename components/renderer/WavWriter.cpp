@@ -74,10 +74,6 @@ void WavWriter::writeTags() {
 }
 
 void WavWriter::write(const float* left, const float* right, std::size_t frames) {
-    if (frames == 0)
-        return;
-    if (frames_ == 0 && !tags_.empty())
-        writeTags();
     const std::size_t channels = std::size_t(format_.channels);
     interleaved_.resize(frames * channels);
     if (channels == 2) {
@@ -89,8 +85,29 @@ void WavWriter::write(const float* left, const float* right, std::size_t frames)
         for (std::size_t i = 0; i < frames; ++i)
             interleaved_[i] = 0.5f * (left[i] + right[i]);
     }
-    quantized_.resize(interleaved_.size());
-    quantizer_.quantize(interleaved_.data(), interleaved_.size(), 1.0f, quantized_.data());
+    writeSamples(interleaved_.data(), frames);
+}
+
+void WavWriter::writeInterleaved(const float* stereo, std::size_t frames) {
+    if (format_.channels == 2) {
+        writeSamples(stereo, frames);
+        return;
+    }
+    interleaved_.resize(frames);
+    for (std::size_t i = 0; i < frames; ++i)
+        interleaved_[i] = 0.5f * (stereo[2 * i] + stereo[2 * i + 1]);
+    writeSamples(interleaved_.data(), frames);
+}
+
+// samples: in the file's channel layout, before quantising.
+void WavWriter::writeSamples(const float* samples, std::size_t frames) {
+    if (frames == 0)
+        return;
+    if (frames_ == 0 && !tags_.empty())
+        writeTags();
+    const std::size_t count = frames * std::size_t(format_.channels);
+    quantized_.resize(count);
+    quantizer_.quantize(samples, count, 1.0f, quantized_.data());
     // Shorts, which libsndfile stores exactly: the values are already final (see Dither.h).
     const sf_count_t written = sf_writef_short(file_, quantized_.data(), sf_count_t(frames));
     if (written != sf_count_t(frames))

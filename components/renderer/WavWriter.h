@@ -54,6 +54,8 @@ public:
     // Throws RenderError when the data cannot be written (a full disk, for example). Samples
     // beyond full scale are clipped.
     void write(const float* left, const float* right, std::size_t frames);
+    // The same for frames given as interleaved stereo.
+    void writeInterleaved(const float* stereo, std::size_t frames);
     // Completes the header and moves the file onto the target; throws RenderError when that fails.
     void close();
     // Drops what was written, for a render that failed or was cancelled.
@@ -65,6 +67,7 @@ public:
 
 private:
     void writeTags();
+    void writeSamples(const float* samples, std::size_t frames);
 
     output::OutputFile output_;
     std::filesystem::path path_; // the target, as messages name it

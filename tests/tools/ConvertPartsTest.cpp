@@ -1,9 +1,9 @@
 // The converter's parts in-process: settings and their overrides, which outputs it may write,
 // and a streaming MIDI-to-MP3 conversion that is stopped half-way.
+#include "components/renderer/BlockQueue.h"
 #include "components/renderer/MidiFile.h"
 #include "components/renderer/Synthesizer.h"
 #include "tests/components/renderer/RenderSupport.h"
-#include "tools/convert/BlockQueue.h"
 #include "tools/convert/Conversions.h"
 #include "tools/convert/ConvertSettings.h"
 #include "tools/convert/OutputPolicy.h"
@@ -17,6 +17,8 @@
 
 namespace fs = std::filesystem;
 using namespace convert;
+using quillory::renderer::AudioBlock;
+using quillory::renderer::BlockQueue;
 using rendertest::TempFolder;
 
 namespace {

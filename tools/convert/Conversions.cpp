@@ -2,10 +2,10 @@
 
 #include "components/encoder/Mp3FileEncoder.h"
 #include "components/encoder/Mp3Stream.h"
+#include "components/renderer/BlockQueue.h"
 #include "components/renderer/LevelledSource.h"
 #include "components/renderer/RenderJob.h"
 #include "components/renderer/SongRenderer.h"
-#include "tools/convert/BlockQueue.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,6 +17,8 @@
 namespace convert {
 
 namespace fs = std::filesystem;
+using quillory::renderer::AudioBlock;
+using quillory::renderer::BlockQueue;
 using quillory::renderer::LevelledSource;
 using quillory::renderer::MidiFile;
 using quillory::renderer::RenderJob;
