@@ -47,11 +47,15 @@ Synthesizer::~Synthesizer() {
     destroy(instance_);
 }
 
-Synthesizer::Instance Synthesizer::create(int sampleRate) const {
+void Synthesizer::checkRate(int sampleRate) {
     if (sampleRate < kMinRate || sampleRate > kMaxRate)
         throw SynthError("a sample rate of " + std::to_string(sampleRate) +
                          " Hz is not supported (" + std::to_string(kMinRate) + " to " +
                          std::to_string(kMaxRate) + " Hz)");
+}
+
+Synthesizer::Instance Synthesizer::create(int sampleRate) const {
+    checkRate(sampleRate);
     Instance instance;
     instance.settings = new_fluid_settings();
     if (!instance.settings)
@@ -83,19 +87,32 @@ void Synthesizer::destroy(Instance& instance) {
 }
 
 void Synthesizer::prepare(int sampleRate) {
-    if (sampleRate != sampleRate_) {
+    if (sampleRate != sampleRate_ || played_) {
         // The new synth is built while the old one still holds the samples, so they are shared
         // from FluidSynth's sample cache instead of being read again.
-        Instance fresh = create(sampleRate);
+        Instance fresh;
+        try {
+            fresh = create(sampleRate);
+        } catch (const SynthError&) {
+            // The SoundFont may have gone since it was loaded; the synth in hand still works at
+            // its own rate, silenced as well as FluidSynth allows.
+            if (sampleRate != sampleRate_)
+                throw;
+            fluid_synth_all_sounds_off(instance_.synth, -1);
+            fluid_synth_system_reset(instance_.synth);
+            return;
+        }
         destroy(instance_);
         instance_ = fresh;
         sampleRate_ = sampleRate;
+        played_ = false;
         return;
     }
     fluid_synth_system_reset(instance_.synth);
 }
 
 void Synthesizer::play(const MidiEvent& event) {
+    played_ = true;
     fluid_synth_t* synth = instance_.synth;
     const int channel = event.status & 0x0F;
     switch (event.status & 0xF0) {
@@ -136,6 +153,7 @@ void Synthesizer::play(const MidiEvent& event) {
 }
 
 void Synthesizer::render(float* left, float* right, int frames) {
+    played_ = true;
     fluid_synth_write_float(instance_.synth, frames, left, 0, 1, right, 0, 1);
 }
 

@@ -31,11 +31,16 @@ public:
     Synthesizer(const Synthesizer&) = delete;
     Synthesizer& operator=(const Synthesizer&) = delete;
 
+    // Throws SynthError naming the rate when it is outside kMinRate to kMaxRate.
+    static void checkRate(int sampleRate);
+
     const std::filesystem::path& soundFont() const { return soundFont_; }
     int sampleRate() const { return sampleRate_; }
 
-    // Silences everything and resets all channels, at the given rate, for a new song. A change of
-    // rate builds a new synth; FluidSynth shares the loaded samples between the two.
+    // Readies the synth for a new song at the given rate. A synth that has played anything is
+    // built anew, so nothing of the last song carries over: FluidSynth's reset lets sounding
+    // voices ring on, keeps part of its last block, and leaves the effects' modulation where it
+    // was. The new synth shares the loaded samples with the old one through FluidSynth's cache.
     void prepare(int sampleRate);
     void play(const MidiEvent& event);
     void render(float* left, float* right, int frames);
@@ -52,6 +57,7 @@ private:
     std::filesystem::path soundFont_;
     int sampleRate_ = 0;
     Instance instance_;
+    bool played_ = false;
 };
 
 } // namespace quillory::renderer
