@@ -58,6 +58,9 @@ public:
             lanes_[i].left.resize(kMaxBlockFrames);
             lanes_[i].right.resize(kMaxBlockFrames);
         }
+        // A tail step is at least one frame; nothing is allocated on the helpers.
+        for (Lane& lane : lanes_)
+            lane.sounding.resize(kMaxBlockFrames);
         try {
             for (std::size_t i = 1; i < lanes_.size(); ++i)
                 helpers_.emplace_back(&Ensemble::help, this, i);
@@ -170,7 +173,6 @@ private:
                 synth.render(left + at, right + at, int(frames_ - at));
             return;
         }
-        lane.sounding.resize(steps_->size());
         for (std::size_t s = 0; s < steps_->size(); ++s) {
             const std::uint32_t step = (*steps_)[s];
             synth.render(left + at, right + at, int(step));
@@ -200,15 +202,36 @@ int checkedRate(int sampleRate) {
 } // namespace
 
 ParallelSongRenderer::ParallelSongRenderer(MidiFile song, Synthesizer& synth, int sampleRate,
-                                           ThreadBudget& budget)
+                                           ThreadBudget& budget, unsigned maxThreads)
     : song_(std::move(song))
     , synth_(synth)
     , sampleRate_(checkedRate(sampleRate))
     , budget_(budget)
+    , maxThreads_(maxThreads == 0 ? budget.total() : maxThreads)
     , plan_(song_)
     , songFrames_(song_.frameAt(song_.endTime(), sampleRate))
     , cursor_(song_) {
 }
+
+namespace {
+
+// The calling thread renders group 0 and also hands out the events, sums and writes: it gets
+// the group with the least work.
+void putLightestFirst(ChannelGroups& groups) {
+    const auto lightest = std::uint8_t(std::min_element(groups.loads.begin(), groups.loads.end()) -
+                                       groups.loads.begin());
+    if (lightest == 0)
+        return;
+    std::swap(groups.loads[0], groups.loads[lightest]);
+    for (std::uint8_t& owner : groups.owner) {
+        if (owner == lightest)
+            owner = 0;
+        else if (owner == 0)
+            owner = lightest;
+    }
+}
+
+} // namespace
 
 ParallelSongRenderer::~ParallelSongRenderer() {
     stopHelpers();
@@ -229,9 +252,10 @@ int ParallelSongRenderer::percent() const {
 }
 
 void ParallelSongRenderer::start() {
-    const int channels = std::max(1, plan_.channelsInUse());
-    grant_ = budget_.acquire(std::min(budget_.total(), unsigned(channels)));
-    const ChannelGroups groups = plan_.split(int(grant_.threads()));
+    const unsigned channels = unsigned(std::max(1, plan_.channelsInUse()));
+    grant_ = budget_.acquire(std::min({budget_.total(), maxThreads_, channels}));
+    ChannelGroups groups = plan_.split(int(grant_.threads()));
+    putLightestFirst(groups);
     grant_.shrink(unsigned(groups.count()));
     if (groups.count() == 1) {
         renderSingle();

@@ -38,8 +38,10 @@ public:
     // Throws SynthError when the synth cannot run at the rate. The synth is made ready for the
     // song at the first render(), on the thread that renders; it serves this song alone until the
     // song is finished or dropped, and further instances load its SoundFont, sharing its samples.
+    // The first render() waits until the budget has a thread free, then takes as many free ones
+    // as there are channels with notes, up to maxThreads (0: no limit of its own).
     ParallelSongRenderer(MidiFile song, Synthesizer& synth, int sampleRate,
-                         ThreadBudget& budget = ThreadBudget::shared());
+                         ThreadBudget& budget = ThreadBudget::shared(), unsigned maxThreads = 0);
     // Stops and joins the helper threads and gives their budget back.
     ~ParallelSongRenderer();
     ParallelSongRenderer(const ParallelSongRenderer&) = delete;
@@ -77,6 +79,7 @@ private:
     Synthesizer& synth_;
     int sampleRate_;
     ThreadBudget& budget_;
+    unsigned maxThreads_;
     ChannelPlan plan_;
     std::uint64_t songFrames_;
     int instances_ = 0;

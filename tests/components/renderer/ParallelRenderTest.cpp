@@ -306,6 +306,14 @@ TEST(ParallelSongRenderer, TakesNoMoreThreadsThanItIsGrantedAndGivesBackWhatItDo
         }
         EXPECT_EQ(budget.available(), 2u) << "a finished song holds no threads";
     }
+    {
+        ThreadBudget budget(6);
+        ParallelSongRenderer renderer(everyChannel, synth, kRate, budget, 2);
+        std::vector<float> left(512), right(512);
+        renderer.render(left.data(), right.data(), 512);
+        EXPECT_EQ(renderer.instances(), 2) << "no more than the renderer's own limit";
+        EXPECT_EQ(budget.available(), 4u);
+    }
     // Three channels with notes need three synthesisers at most, whatever is free.
     ThreadBudget budget(6);
     const MidiFile chords = parse(rendertest::chordSong());
