@@ -20,9 +20,10 @@ public:
         held_.fill(-1.0);
     }
 
-    void start(int key, double now) {
+    void start(int key, double now, double voices) {
         stop(key, now);
         held_[std::size_t(key)] = now;
+        voices_[std::size_t(key)] = voices;
     }
     void release(int key, double now) {
         if (held_[std::size_t(key)] < 0)
@@ -50,21 +51,22 @@ private:
         double& since = held_[std::size_t(key)];
         if (since < 0)
             return;
-        *load_ +=
-            std::min(now - since + ChannelPlan::kReleaseSeconds, ChannelPlan::kLongestNoteSeconds);
+        *load_ += voices_[std::size_t(key)] * std::min(now - since + ChannelPlan::kReleaseSeconds,
+                                                       ChannelPlan::kLongestNoteSeconds);
         since = -1.0;
         sustained_.reset(std::size_t(key));
     }
 
     double* load_;
     std::array<double, 128> held_{};
+    std::array<double, 128> voices_{};
     std::bitset<128> sustained_;
     bool pedal_ = false;
 };
 
 } // namespace
 
-ChannelPlan::ChannelPlan(const MidiFile& song) {
+ChannelPlan::ChannelPlan(const MidiFile& song, const VoiceCount& voices) {
     std::vector<ChannelNotes> channels;
     channels.reserve(kMidiChannels);
     for (double& load : loads_)
@@ -73,6 +75,9 @@ ChannelPlan::ChannelPlan(const MidiFile& song) {
     MidiFile::Cursor cursor(song);
     MidiEvent event;
     while (cursor.next(event)) {
+        if (event.status == 0xFF)
+            continue;
+        const int started = voices ? voices(event) : 1;
         if (event.status >= 0xF0)
             continue;
         const double now = static_cast<double>(event.time) / unitsPerSecond;
@@ -82,7 +87,7 @@ ChannelPlan::ChannelPlan(const MidiFile& song) {
         case 0x90:
             if (event.data2 > 0) {
                 ++notes_[std::size_t(channel)];
-                notes.start(event.data1, now);
+                notes.start(event.data1, now, started);
                 break;
             }
             [[fallthrough]];

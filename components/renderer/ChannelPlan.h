@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace quillory::renderer {
@@ -34,8 +35,14 @@ public:
     // What a released note is taken to ring on for; SoundFonts differ, this is a typical one.
     static constexpr double kReleaseSeconds = 0.3;
 
-    // Walks the song's events once. Throws MidiError on a corrupt event, as rendering would.
-    explicit ChannelPlan(const MidiFile& song);
+    // Given every event of the song but meta events, in order; returns how many voices a note-on
+    // starts (what any other event returns is not used). A note's work is its time sounding
+    // times its voices: a stereo or layered preset costs two or more.
+    using VoiceCount = std::function<int(const MidiEvent&)>;
+
+    // Walks the song's events once, counting a voice per note unless told otherwise. Throws
+    // MidiError on a corrupt event, as rendering would.
+    explicit ChannelPlan(const MidiFile& song, const VoiceCount& voices = {});
 
     // Estimated voice-seconds of the channel's notes; 0 for a channel without notes.
     double load(int channel) const { return loads_[std::size_t(channel)]; }

@@ -254,6 +254,11 @@ int ParallelSongRenderer::percent() const {
 void ParallelSongRenderer::start() {
     const unsigned channels = unsigned(std::max(1, plan_.channelsInUse()));
     grant_ = budget_.acquire(std::min({budget_.total(), maxThreads_, channels}));
+    if (grant_.threads() > 1) {
+        // Weighed by the voices each note starts; the synth is built anew for the song after.
+        plan_ = ChannelPlan(song_,
+                            [this](const MidiEvent& event) { return synth_.voicesStarted(event); });
+    }
     ChannelGroups groups = plan_.split(int(grant_.threads()));
     putLightestFirst(groups);
     grant_.shrink(unsigned(groups.count()));

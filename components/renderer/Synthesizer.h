@@ -4,8 +4,10 @@
 
 #include "components/renderer/MidiFile.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
+#include <unordered_map>
 
 struct _fluid_hashtable_t;
 struct _fluid_synth_t;
@@ -45,6 +47,11 @@ public:
     void play(const MidiEvent& event);
     void render(float* left, float* right, int frames);
     bool voicesSounding() const;
+    // Follows a song's events without sounding them, to weigh its channels before it is rendered:
+    // keeps every event's channel state and returns how many voices a note-on starts (0 for any
+    // other event). Counts are remembered per channel, preset, key and velocity. The synth counts
+    // as played, so the next prepare() builds it anew.
+    int voicesStarted(const MidiEvent& event);
 
 private:
     struct Instance {
@@ -58,6 +65,7 @@ private:
     int sampleRate_ = 0;
     Instance instance_;
     bool played_ = false;
+    std::unordered_map<std::uint64_t, int> voicesPerNote_;
 };
 
 } // namespace quillory::renderer

@@ -414,6 +414,20 @@ TEST(ChannelPlan, SplitsChannelsIntoGroupsOfNearlyEqualWork) {
         EXPECT_EQ(p.split(8).owner[5], 0);
     }
     {
+        SCOPED_TRACE("a note weighs as many voices as it starts, after the events before it");
+        midiwriter::Track layered = notes(1, 3, 960, 0);
+        midiwriter::Track track;
+        track.program(0, 1, 89);
+        const std::vector<midiwriter::Track> tracks{notes(0, 3, 960, 0), track, layered};
+        int program[16] = {};
+        const ChannelPlan p(parse(midiwriter::file(1, 480, tracks)), [&](const MidiEvent& e) {
+            if ((e.status & 0xF0) == 0xC0)
+                program[e.status & 0x0F] = e.data1;
+            return program[e.status & 0x0F] == 89 ? 4 : 1;
+        });
+        EXPECT_NEAR(p.load(1), 4 * p.load(0), 1e-9);
+    }
+    {
         SCOPED_TRACE("a note let go under the sustain pedal sounds until the pedal is up");
         midiwriter::Track pedal;
         pedal.controller(0, 0, 64, 127).noteOn(0, 0, 60).noteOff(480, 0, 60);
