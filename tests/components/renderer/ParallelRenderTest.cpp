@@ -250,6 +250,20 @@ TEST(ParallelSongRenderer, HostileSongsLastAsLongAsOnOneSynthesizer) {
         EXPECT_EQ(audio.frames(), reference.frames());
         EXPECT_GT(levelDb(audio), -50.0);
     }
+    {
+        SCOPED_TRACE("the SoundFont file gone since it was loaded");
+        rendertest::TempFolder dir;
+        const std::filesystem::path copy = dir / "copy.sf2";
+        std::filesystem::copy_file(kSoundFont, copy);
+        Synthesizer synth(copy, kRate);
+        std::filesystem::remove(copy);
+        for (int song = 0; song < 2; ++song) {
+            ParallelSongRenderer renderer(parse(everyChannelSong()), synth, kRate, budget);
+            const Audio audio = renderAll(renderer, 1024);
+            EXPECT_EQ(renderer.instances(), 1) << "only the loaded synth has the samples";
+            EXPECT_GT(levelDb(audio), -40.0);
+        }
+    }
     EXPECT_EQ(budget.available(), 4u);
 }
 
