@@ -2,7 +2,10 @@
 // them into float stereo blocks: the same block source as SongRenderer, so a caller swaps one for
 // the other and keeps its loop. A voice belongs to its channel and reverb and chorus are linear,
 // so instances that each sound some channels' notes add up to one instance sounding them all; what
-// differs is float rounding, and voice stealing where one synth would have run out of voices.
+// differs is float rounding, voice stealing where one synth would have run out of voices, and the
+// first 64 frames of a voice that reuses a voice slot: FluidSynth ramps a new voice's pan and
+// effect-send gains from where the slot's last voice left them, and which voice last had a slot
+// depends on which other voices share the synth.
 // Every instance gets every event but the notes (programs, controllers, pitch bend, SysEx resets
 // and drum-part switches, mode messages), so every channel's state is the same in all of them;
 // a note goes only to the instance that owns its channel. The end of the song and its tail are
@@ -55,7 +58,8 @@ public:
     int percent() const;
     std::uint64_t songFrames() const { return songFrames_; }
     const MidiFile& song() const { return song_; }
-    // The channels' estimated work, from a walk through the song before the first block.
+    // The channels' estimated work: notes counted once from the constructor, weighed by the
+    // voices they start from the first render() on.
     const ChannelPlan& plan() const { return plan_; }
     // How many synthesisers (and threads) share the song; 0 before the first render().
     int instances() const { return instances_; }
