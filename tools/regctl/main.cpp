@@ -124,10 +124,17 @@ int main(int argc, char** argv) {
     if (ctl::Failed(result))
         return fail(QStringLiteral("%1 in %2 failed: %3 (%4)")
                         .arg(QLatin1String(entry), path, ctl::ErrorText(result), registry));
-    if (parser.isSet(system) && removing)
+    if (parser.isSet(system) && removing) {
         removeIfEmpty(registry);
-    else if (parser.isSet(system))
+    } else if (parser.isSet(system)) {
         letEveryoneRead(registry);
+        if (!ctl::SystemRegistryPaths().contains(registry))
+            std::fprintf(stderr,
+                         "regctl: note: programs read the system registries in $XDG_DATA_DIRS "
+                         "(%s), which do not include %s\n",
+                         qPrintable(ctl::SystemRegistryPaths().join(QStringLiteral(", "))),
+                         qPrintable(registry));
+    }
     if (!parser.isSet(silent))
         std::printf("%s %s in %s\n", removing ? "Unregistered" : "Registered", qPrintable(path),
                     qPrintable(registry));
