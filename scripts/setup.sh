@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages listed in .ci/packages.txt that are not installed yet.
+# Installs the Debian packages listed in .ci/packages.txt, and those named as arguments, that
+# are not installed yet.
+#   scripts/setup.sh [PACKAGE...]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 missing=()
@@ -8,7 +10,7 @@ while read -r pkg; do
     pkg=$(echo "$pkg" | xargs)
     [ -n "$pkg" ] || continue
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
-done < "$top/.ci/packages.txt"
+done < <(cat "$top/.ci/packages.txt"; printf '%s\n' "$@")
 [ ${#missing[@]} -eq 0 ] && exit 0
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)

@@ -1,6 +1,7 @@
 // Draws the program icon, a quill writing a sound wave on the program's sky-blue gradient, and
-// saves it as the 48 x 48 PNG that is committed beside this file:
-//   quillory_draw_icon app/decoration/quillory.png
+// saves it as the 48 x 48 PNG that is committed beside this file, or at another size for the
+// desktop's icon theme (the drawing is made for 48 pixels and scaled):
+//   quillory_draw_icon app/decoration/quillory.png [SIZE]
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -8,6 +9,7 @@
 #include <QPainterPath>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -88,14 +90,16 @@ void drawQuill(QPainter& p) {
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: quillory_draw_icon OUTPUT.png\n");
+    const int size = argc == 3 ? std::atoi(argv[2]) : Size;
+    if (argc < 2 || argc > 3 || size < 16 || size > 1024) {
+        std::fprintf(stderr, "usage: quillory_draw_icon OUTPUT.png [SIZE, 16-1024]\n");
         return 2;
     }
-    QImage image(Size, Size, QImage::Format_ARGB32_Premultiplied);
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / double(Size), size / double(Size));
     drawBackground(p);
     drawWave(p);
     drawNote(p);

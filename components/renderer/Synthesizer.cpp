@@ -2,6 +2,7 @@
 
 #include <fluidsynth.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -47,11 +48,15 @@ Synthesizer::~Synthesizer() {
     destroy(instance_);
 }
 
-Synthesizer::Instance Synthesizer::create(int sampleRate) const {
+void Synthesizer::checkRate(int sampleRate) {
     if (sampleRate < kMinRate || sampleRate > kMaxRate)
         throw SynthError("a sample rate of " + std::to_string(sampleRate) +
                          " Hz is not supported (" + std::to_string(kMinRate) + " to " +
                          std::to_string(kMaxRate) + " Hz)");
+}
+
+Synthesizer::Instance Synthesizer::create(int sampleRate) const {
+    checkRate(sampleRate);
     Instance instance;
     instance.settings = new_fluid_settings();
     if (!instance.settings)
@@ -83,19 +88,32 @@ void Synthesizer::destroy(Instance& instance) {
 }
 
 void Synthesizer::prepare(int sampleRate) {
-    if (sampleRate != sampleRate_) {
+    if (sampleRate != sampleRate_ || played_) {
         // The new synth is built while the old one still holds the samples, so they are shared
         // from FluidSynth's sample cache instead of being read again.
-        Instance fresh = create(sampleRate);
+        Instance fresh;
+        try {
+            fresh = create(sampleRate);
+        } catch (const SynthError&) {
+            // The SoundFont may have gone since it was loaded; the synth in hand still works at
+            // its own rate, silenced as well as FluidSynth allows.
+            if (sampleRate != sampleRate_)
+                throw;
+            fluid_synth_all_sounds_off(instance_.synth, -1);
+            fluid_synth_system_reset(instance_.synth);
+            return;
+        }
         destroy(instance_);
         instance_ = fresh;
         sampleRate_ = sampleRate;
+        played_ = false;
         return;
     }
     fluid_synth_system_reset(instance_.synth);
 }
 
 void Synthesizer::play(const MidiEvent& event) {
+    played_ = true;
     fluid_synth_t* synth = instance_.synth;
     const int channel = event.status & 0x0F;
     switch (event.status & 0xF0) {
@@ -136,7 +154,37 @@ void Synthesizer::play(const MidiEvent& event) {
 }
 
 void Synthesizer::render(float* left, float* right, int frames) {
+    played_ = true;
     fluid_synth_write_float(instance_.synth, frames, left, 0, 1, right, 0, 1);
+}
+
+int Synthesizer::voicesStarted(const MidiEvent& event) {
+    const bool noteOn = (event.status & 0xF0) == 0x90 && event.data2 > 0;
+    if (!noteOn) {
+        if ((event.status & 0xF0) != 0x80 && (event.status & 0xF0) != 0x90)
+            play(event);
+        return 0;
+    }
+    played_ = true;
+    fluid_synth_t* synth = instance_.synth;
+    const int channel = event.status & 0x0F;
+    int font = 0, bank = 0, program = 0;
+    fluid_synth_get_program(synth, channel, &font, &bank, &program);
+    const std::uint64_t key = (std::uint64_t(std::uint32_t(font)) << 40) |
+                              (std::uint64_t(bank & 0xFFFF) << 24) |
+                              (std::uint64_t(program) << 18) | (std::uint64_t(channel) << 14) |
+                              (std::uint64_t(event.data1) << 7) | event.data2;
+    if (const auto known = voicesPerNote_.find(key); known != voicesPerNote_.end())
+        return known->second;
+    const int before = fluid_synth_get_active_voice_count(synth);
+    fluid_synth_noteon(synth, channel, event.data1, event.data2);
+    const int started = std::max(0, fluid_synth_get_active_voice_count(synth) - before);
+    // FluidSynth counts the voices again only as it renders: one block, so counts stay apart.
+    fluid_synth_all_sounds_off(synth, channel);
+    float left[64], right[64];
+    fluid_synth_write_float(synth, 64, left, 0, 1, right, 0, 1);
+    voicesPerNote_.emplace(key, started);
+    return started;
 }
 
 bool Synthesizer::voicesSounding() const {

@@ -4,8 +4,10 @@
 
 #include "components/renderer/MidiFile.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
+#include <unordered_map>
 
 struct _fluid_hashtable_t;
 struct _fluid_synth_t;
@@ -31,15 +33,25 @@ public:
     Synthesizer(const Synthesizer&) = delete;
     Synthesizer& operator=(const Synthesizer&) = delete;
 
+    // Throws SynthError naming the rate when it is outside kMinRate to kMaxRate.
+    static void checkRate(int sampleRate);
+
     const std::filesystem::path& soundFont() const { return soundFont_; }
     int sampleRate() const { return sampleRate_; }
 
-    // Silences everything and resets all channels, at the given rate, for a new song. A change of
-    // rate builds a new synth; FluidSynth shares the loaded samples between the two.
+    // Readies the synth for a new song at the given rate. A synth that has played anything is
+    // built anew, so nothing of the last song carries over: FluidSynth's reset lets sounding
+    // voices ring on, keeps part of its last block, and leaves the effects' modulation where it
+    // was. The new synth shares the loaded samples with the old one through FluidSynth's cache.
     void prepare(int sampleRate);
     void play(const MidiEvent& event);
     void render(float* left, float* right, int frames);
     bool voicesSounding() const;
+    // Follows a song's events without sounding them, to weigh its channels before it is rendered:
+    // keeps every event's channel state and returns how many voices a note-on starts (0 for any
+    // other event). Counts are remembered per channel, preset, key and velocity. The synth counts
+    // as played, so the next prepare() builds it anew.
+    int voicesStarted(const MidiEvent& event);
 
 private:
     struct Instance {
@@ -52,6 +64,8 @@ private:
     std::filesystem::path soundFont_;
     int sampleRate_ = 0;
     Instance instance_;
+    bool played_ = false;
+    std::unordered_map<std::uint64_t, int> voicesPerNote_;
 };
 
 } // namespace quillory::renderer

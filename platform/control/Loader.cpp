@@ -1,6 +1,7 @@
 #include "platform/control/Loader.h"
 
 #include "platform/control/Registry.h"
+#include "platform/control/TrustedPath.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,27 +24,61 @@ QString howToRegister(const CreateRequest& request) {
         .arg(RegisterCommand(request.libraryFileName));
 }
 
-QString lookupMessage(LookupResult result, const CreateRequest& request) {
-    const QString registry = ControlRegistryPath();
+QString registriesSearched() {
+    QStringList all = QStringList{ControlRegistryPath()} + SystemRegistryPaths();
+    const QString last = all.takeLast();
+    return all.isEmpty() ? last : all.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
+
+QString lookupMessage(const Lookup& found, const CreateRequest& request) {
     QString what;
-    switch (result) {
+    switch (found.result) {
     case LookupResult::NoRegistry:
         what = QStringLiteral("The control %1 is not registered: there is no control registry "
                               "at %2.")
-                   .arg(request.progId, registry);
+                   .arg(request.progId, registriesSearched());
         break;
     case LookupResult::NotRegistered:
-        what =
-            QStringLiteral("The control %1 is not registered in %2.").arg(request.progId, registry);
+        what = QStringLiteral("The control %1 is not registered in %2.")
+                   .arg(request.progId, registriesSearched());
         break;
     case LookupResult::Damaged:
         what = QStringLiteral("The registration of the control %1 in %2 is damaged.")
-                   .arg(request.progId, registry);
+                   .arg(request.progId, found.registry);
+        break;
+    case LookupResult::Unreadable:
+        what = QStringLiteral("The control %1 cannot be looked up: the control registry %2 is "
+                              "not used because %3.")
+                   .arg(request.progId, found.registry, found.problem);
         break;
     case LookupResult::Found:
         break;
     }
     return what + QLatin1Char('\n') + howToRegister(request);
+}
+
+// The library to load for entry, or an empty string with *message saying why none may be.
+QString libraryToLoad(const ClassRegistration& entry, const CreateRequest& request,
+                      QString* message) {
+    const QFileInfo file(entry.libraryPath);
+    if (!file.isAbsolute()) {
+        // A relative name would be looked for from wherever the program was started.
+        *message = QStringLiteral("The registration of the control %1 names the library %2 "
+                                  "without its folder.\n%3")
+                       .arg(request.progId, entry.libraryPath, howToRegister(request));
+        return QString();
+    }
+    if (const QString why = WhyNotTrusted(entry.libraryPath); !why.isEmpty()) {
+        *message = QStringLiteral("The library %1 of the control %2 is not loaded: %3. A control "
+                                  "runs as part of this program, with your rights, so its "
+                                  "library is loaded only from a folder that no other user "
+                                  "can change.\n%4")
+                       .arg(entry.libraryPath, request.progId, why, howToRegister(request));
+        return QString();
+    }
+    // The very file that was judged, whatever links led to it.
+    const QString canonical = file.canonicalFilePath();
+    return canonical.isEmpty() ? entry.libraryPath : canonical;
 }
 
 } // namespace
@@ -57,8 +92,8 @@ QString RegisterCommand(const QString& libraryFileName) {
 HResult CreateObject(const CreateRequest& request, const Guid& iid, void** out, QString* message) {
     *out = nullptr;
     ClassRegistration entry;
-    const LookupResult found = LookupClass(request.progId, &entry);
-    if (found != LookupResult::Found) {
+    const Lookup found = FindClass(request.progId, &entry);
+    if (found.result != LookupResult::Found) {
         *message = lookupMessage(found, request);
         return hr::ClassNotRegistered;
     }
@@ -68,7 +103,10 @@ HResult CreateObject(const CreateRequest& request, const Guid& iid, void** out, 
                             howToRegister(request));
         return hr::ClassNotRegistered;
     }
-    QLibrary library(entry.libraryPath);
+    const QString libraryFile = libraryToLoad(entry, request, message);
+    if (libraryFile.isEmpty())
+        return hr::ClassNotRegistered;
+    QLibrary library(libraryFile);
     if (!library.load()) {
         *message = QStringLiteral("The library %1 of the control %2 cannot be loaded: %3\n%4")
                        .arg(entry.libraryPath, request.progId, library.errorString(),

@@ -1,6 +1,7 @@
 // The host side of the boundary: creating an object of a registered class by its ProgID. The
-// library is found through the control registry and loaded once for the life of the process
-// (a library is never unloaded, so no object or code of it can outlive it).
+// library is found through the control registries (the user's, then the system's), loaded only
+// from a place no other user can change, and kept for the life of the process (a library is
+// never unloaded, so no object or code of it can outlive it).
 #pragma once
 
 #include "platform/control/Com.h"

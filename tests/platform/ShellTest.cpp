@@ -63,7 +63,7 @@ protected:
         WriteBytes(entry, "[Desktop Entry]\nType=Application\nName=Viewer\nExec=viewer %f\n");
     }
 
-    ScopedUserFolders folders;
+    ScopedUserFolders folders{ScopedUserFolders::SystemData::Kept};
     QTemporaryDir dir;
     QString help;
     QString userApplications;

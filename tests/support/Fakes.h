@@ -73,12 +73,19 @@ public:
     std::vector<QString> viewerQueries;
 };
 
-// Points the per-user folders (configuration, cache, data) at a fresh temporary folder for
-// the life of the object, so tests never touch the real user's files.
+// Points the per-user folders (configuration, cache, data) and the system data folders at a
+// fresh temporary folder for the life of the object, so tests never touch the real user's
+// files nor find what is installed on the machine (a control registered for every user).
+// Tests that need the system's MIME database keep the system data folders.
 class ScopedUserFolders {
 public:
-    ScopedUserFolders() {
-        for (const char* name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"}) {
+    enum class SystemData { Hidden, Kept };
+
+    explicit ScopedUserFolders(SystemData system = SystemData::Hidden) {
+        for (const char* name :
+             {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) {
+            if (system == SystemData::Kept && qstrcmp(name, "XDG_DATA_DIRS") == 0)
+                continue;
             saved_.push_back({name, qgetenv(name)});
             qputenv(name, (root.path() + QLatin1Char('/') + QLatin1String(name)).toUtf8());
         }

@@ -280,9 +280,10 @@ TEST_F(ConvertCli, InterruptedConversionLeavesNoFile) {
                   {qpath("long.mid"), "-o", qpath("long.mp3"), "--settings", qpath("options.ini"),
                    "--soundfont", QString::fromStdString(rendertest::kSoundFont.string())});
     ASSERT_TRUE(process.waitForStarted());
-    // Wait until the conversion is really under way: its temporary file exists.
+    // Wait until the conversion is really under way: its temporary file exists. A sanitizer
+    // build on a loaded machine can take seconds to get there.
     bool writing = false;
-    for (int i = 0; i < 500 && !writing; ++i) {
+    for (int i = 0; i < 6000 && !writing; ++i) {
         for (const std::string& name : files())
             writing |= name.ends_with(".part");
         if (!writing)

@@ -88,10 +88,23 @@ TEST(ConvertOptions, ValuesReachTheOptionsInBothSpellings) {
     EXPECT_EQ(o.format, OutputType::Mp3);
 }
 
-TEST(ConvertOptions, HelpNeedsNothingElse) {
-    const ParsedArguments parsed = parse({"--help"});
+TEST(ConvertOptions, HelpAndVersionNeedNothingElse) {
+    ParsedArguments parsed = parse({"--help"});
     EXPECT_EQ(parsed.error, "");
     EXPECT_TRUE(parsed.options.help);
+    parsed = parse({"--version"});
+    EXPECT_EQ(parsed.error, "");
+    EXPECT_TRUE(parsed.options.version);
+}
+
+TEST(ConvertOptions, FileNamesKeepEveryByteWhateverTheirEncoding) {
+    // Latin-1 and broken UTF-8 names, as old files and other systems leave them.
+    const ParsedArguments parsed =
+        parse({"caf\xe9.mid", "-o", "\xff\xfe.mp3", "--soundfont=\xc3.sf2"});
+    ASSERT_EQ(parsed.error, "");
+    EXPECT_EQ(parsed.options.inputs, (std::vector<fs::path>{"caf\xe9.mid"}));
+    EXPECT_EQ(parsed.options.output, fs::path("\xff\xfe.mp3"));
+    EXPECT_EQ(parsed.options.overrides.soundFont, fs::path("\xc3.sf2"));
 }
 
 class ConvertPlan : public ::testing::Test {

@@ -1,5 +1,7 @@
 #include "tools/convert/Options.h"
 
+#include <QCommandLineParser>
+#include <QRegularExpression>
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -54,37 +56,67 @@ int oneOf(const std::string& option, const std::string& text,
     return static_cast<int>(found - names.begin());
 }
 
-using ValueHandler = std::function<void(Options&, const std::string& option, const std::string&)>;
-using FlagHandler = std::function<void(Options&)>;
+// One option of the command line: its names, the name of its value (none for a flag), its line
+// in --help, and what it does with the value. A new option is one more entry in options().
+struct OptionSpec {
+    QStringList names;
+    QString valueName;
+    QString description;
+    std::function<void(Options&, const std::string& option, const std::string& value)> apply;
+};
 
-const std::map<std::string, ValueHandler>& valueOptions() {
-    static const std::map<std::string, ValueHandler> options = {
-        {"-o", [](Options& o, auto&, auto& v) { o.output = v; }},
-        {"--output", [](Options& o, auto&, auto& v) { o.output = v; }},
-        {"--output-dir", [](Options& o, auto&, auto& v) { o.outputDir = v; }},
-        {"--format",
-         [](Options& o, auto& name, auto& v) {
+std::vector<OptionSpec> options() {
+    using S = std::string;
+    return {
+        {{"o", "output"},
+         "FILE",
+         "The one output file; .wav or .mp3 sets the type.",
+         [](Options& o, const S&, const S& v) { o.output = v; }},
+        {{"output-dir"},
+         "DIR",
+         "One output per input in DIR, named after the input.",
+         [](Options& o, const S&, const S& v) { o.outputDir = v; }},
+        {{"format"},
+         "mp3|wav",
+         "The output type with --output-dir.",
+         [](Options& o, const S& name, const S& v) {
              o.format = oneOf(name, v, {"wav", "mp3"}) == 0 ? OutputType::Wav : OutputType::Mp3;
          }},
-        {"--settings", [](Options& o, auto&, auto& v) { o.settingsFile = v; }},
-        {"--rate", [](Options& o, auto& name,
-                      auto& v) { o.overrides.rate = number(name, v, kMinRate, kMaxRate); }},
-        {"--bits",
-         [](Options& o, auto& name, auto& v) {
+        {{"force"},
+         "",
+         "Replace outputs that exist (otherwise such a file fails).",
+         [](Options& o, const S&, const S&) { o.force = true; }},
+        {{"settings"},
+         "FILE",
+         "The options.ini to read instead of the program's.",
+         [](Options& o, const S&, const S& v) { o.settingsFile = v; }},
+        {{"rate"},
+         "HZ",
+         "WAV sample rate, 8000-96000; given here it also sets the synthesis rate of MIDI to MP3 "
+         "(44100 Hz otherwise).",
+         [](Options& o, const S& name, const S& v) {
+             o.overrides.rate = number(name, v, kMinRate, kMaxRate);
+         }},
+        {{"bits"},
+         "8|16",
+         "WAV bits per sample.",
+         [](Options& o, const S& name, const S& v) {
              o.overrides.bits = oneOf(name, v, {"8", "16"}) == 0 ? 8 : 16;
          }},
-        {"--channels",
-         [](Options& o, auto& name, auto& v) {
+        {{"channels"},
+         "1|2",
+         "WAV channels.",
+         [](Options& o, const S& name, const S& v) {
              o.overrides.channels = oneOf(name, v, {"1", "2"}) + 1;
          }},
-        {"--bitrate",
-         [](Options& o, auto& name, auto& v) { o.overrides.bitRate = bitRate(name, v); }},
-        {"--channel-mode",
-         [](Options& o, auto& name, auto& v) {
-             o.overrides.channelMode = oneOf(name, v, {"stereo", "joint", "mono", "dual"});
-         }},
-        {"--vbr",
-         [](Options& o, auto& name, auto& v) {
+        {{"bitrate"},
+         "KBPS",
+         "MP3 constant bit rate.",
+         [](Options& o, const S& name, const S& v) { o.overrides.bitRate = bitRate(name, v); }},
+        {{"vbr"},
+         "MIN-MAX",
+         "MP3 variable bit rate between MIN and MAX kb/s.",
+         [](Options& o, const S& name, const S& v) {
              const auto dash = v.find('-');
              if (dash == std::string::npos)
                  throw Failure{name + " needs a range MIN-MAX in kb/s, such as 32-320, not \"" + v +
@@ -97,27 +129,109 @@ const std::map<std::string, ValueHandler>& valueOptions() {
              o.overrides.vbrMin = min;
              o.overrides.vbrMax = max;
          }},
-        {"--soundfont", [](Options& o, auto&, auto& v) { o.overrides.soundFont = v; }},
-        {"--jobs", [](Options& o, auto& name, auto& v) { o.jobs = number(name, v, 1, kMaxJobs); }},
+        {{"channel-mode"},
+         "MODE",
+         "MP3 channel mode: stereo, joint, mono or dual.",
+         [](Options& o, const S& name, const S& v) {
+             o.overrides.channelMode = oneOf(name, v, {"stereo", "joint", "mono", "dual"});
+         }},
+        {{"soundfont"},
+         "FILE",
+         "SoundFont for MIDI (.sf2/.sf3).",
+         [](Options& o, const S&, const S& v) { o.overrides.soundFont = v; }},
+        {{"jobs"},
+         "N",
+         "Files converted at once (default: one per core).",
+         [](Options& o, const S& name, const S& v) { o.jobs = number(name, v, 1, kMaxJobs); }},
+        {{"q", "quiet"},
+         "",
+         "Report failures only.",
+         [](Options& o, const S&, const S&) { o.quiet = true; }},
     };
-    return options;
 }
 
-const std::map<std::string, FlagHandler>& flagOptions() {
-    static const std::map<std::string, FlagHandler> options = {
-        {"--force", [](Options& o) { o.force = true; }},
-        {"--quiet", [](Options& o) { o.quiet = true; }},
-        {"-q", [](Options& o) { o.quiet = true; }},
-        {"--help", [](Options& o) { o.help = true; }},
-        {"-h", [](Options& o) { o.help = true; }},
-    };
-    return options;
+const QString kDescription =
+    QStringLiteral("Converts MIDI files (.mid, .midi) to WAV or MP3, and WAV files to MP3.\n"
+                   "\n"
+                   "The settings are those of the program's options.ini unless --settings names\n"
+                   "another file; each of --rate, --bits, --channels, --bitrate, --vbr,\n"
+                   "--channel-mode and --soundfont replaces the file's value.\n"
+                   "A WAV input needs an MP3 output. Each finished file gets one line on stderr.\n"
+                   "Exit status: 0 all converted, 1 some failed, 2 usage error.");
+
+// The parser with every option; the help and version options are the usual Qt ones.
+struct Parser {
+    Parser() {
+        parser.setApplicationDescription(kDescription);
+        parser.addHelpOption();
+        parser.addVersionOption();
+        for (std::size_t i = 0; i < specs.size(); ++i) {
+            const OptionSpec& spec = specs[i];
+            parser.addOption(QCommandLineOption(spec.names, spec.description, spec.valueName));
+            for (const QString& name : spec.names)
+                byName.emplace(name, i);
+        }
+        parser.addPositionalArgument(QStringLiteral("INPUT"),
+                                     QStringLiteral("A MIDI or WAV file to convert."),
+                                     QStringLiteral("INPUT... (-o OUTPUT | --output-dir DIR)"));
+    }
+
+    std::vector<OptionSpec> specs = options();
+    std::map<QString, std::size_t> byName;
+    QCommandLineParser parser;
+};
+
+// Arguments are bytes, and so are file names: each byte is carried as one Latin-1 character
+// through the parser, so that a name in any encoding reaches the file system unchanged.
+QString carried(const std::string& bytes) {
+    return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+}
+std::string bytesOf(const QString& carried) {
+    return carried.toLatin1().toStdString();
+}
+
+std::string dashed(const QString& name) {
+    return (name.size() == 1 ? "-" : "--") + bytesOf(name);
+}
+
+// The parser's own complaints, said the way the rest of our messages are.
+std::string parseFailure(const QCommandLineParser& parser) {
+    const QString text = parser.errorText();
+    static const QRegularExpression missing(QStringLiteral("^Missing value after '(.*)'\\.$"));
+    static const QRegularExpression unexpected(
+        QStringLiteral("^Unexpected value after '(.*)'\\.$"));
+    if (const auto m = missing.match(text); m.hasMatch())
+        return bytesOf(m.captured(1)) + " needs a value";
+    if (const auto m = unexpected.match(text); m.hasMatch())
+        return bytesOf(m.captured(1)) + " takes no value";
+    if (!parser.unknownOptionNames().isEmpty())
+        return "unknown option " + dashed(parser.unknownOptionNames().first());
+    return bytesOf(text);
+}
+
+// Applies the options in the order they were given, so a later one wins and the first bad
+// value is the one reported.
+void applyInOrder(const Parser& p, Options& o) {
+    std::map<std::size_t, qsizetype> seen;
+    for (const QString& name : p.parser.optionNames()) {
+        const auto found = p.byName.find(name);
+        if (found == p.byName.end())
+            continue; // --help, --version
+        const OptionSpec& spec = p.specs[found->second];
+        std::string value;
+        if (!spec.valueName.isEmpty()) {
+            value = bytesOf(p.parser.values(name).value(seen[found->second]++));
+            if (value.empty())
+                throw Failure{dashed(name) + " needs a value"};
+        }
+        spec.apply(o, dashed(name), value);
+    }
 }
 
 void checkCombinations(const Options& o) {
     if (o.overrides.bitRate && o.overrides.vbrMin)
         throw Failure{"--bitrate (constant) and --vbr (variable) exclude each other"};
-    if (o.help)
+    if (o.help || o.version)
         return;
     if (o.inputs.empty())
         throw Failure{"no input files"};
@@ -141,42 +255,19 @@ bool isMp3BitRate(int kbps) {
 ParsedArguments parseArguments(const std::vector<std::string>& args) {
     ParsedArguments parsed;
     Options& options = parsed.options;
+    Parser p;
+    QStringList list{QStringLiteral("quillory-convert")};
+    for (const std::string& arg : args)
+        list.append(carried(arg));
     try {
-        bool optionsEnd = false;
-        for (std::size_t i = 0; i < args.size(); ++i) {
-            const std::string& arg = args[i];
-            if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
-                options.inputs.emplace_back(arg);
-                continue;
-            }
-            if (arg == "--") {
-                optionsEnd = true;
-                continue;
-            }
-            std::string name = arg;
-            std::optional<std::string> value;
-            if (const auto equals = arg.find('='); arg.starts_with("--") && equals != arg.npos) {
-                name = arg.substr(0, equals);
-                value = arg.substr(equals + 1);
-            }
-            if (const auto flag = flagOptions().find(name); flag != flagOptions().end()) {
-                if (value)
-                    throw Failure{name + " takes no value"};
-                flag->second(options);
-                continue;
-            }
-            const auto option = valueOptions().find(name);
-            if (option == valueOptions().end())
-                throw Failure{"unknown option " + name};
-            if (!value) {
-                if (i + 1 >= args.size())
-                    throw Failure{name + " needs a value"};
-                value = args[++i];
-            }
-            if (value->empty())
-                throw Failure{name + " needs a value"};
-            option->second(options, name, *value);
-        }
+        if (!p.parser.parse(list))
+            throw Failure{parseFailure(p.parser)};
+        options.help =
+            p.parser.isSet(QStringLiteral("help")) || p.parser.isSet(QStringLiteral("help-all"));
+        options.version = p.parser.isSet(QStringLiteral("version"));
+        applyInOrder(p, options);
+        for (const QString& input : p.parser.positionalArguments())
+            options.inputs.emplace_back(bytesOf(input));
         checkCombinations(options);
     } catch (const Failure& failure) {
         parsed.error = failure.message;
@@ -185,37 +276,7 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
 }
 
 std::string usageText() {
-    return R"(Usage: quillory-convert [options] INPUT... (-o OUTPUT | --output-dir DIR)
-
-Converts MIDI files (.mid, .midi) to WAV or MP3, and WAV files to MP3.
-
-Output:
-  -o, --output FILE      the one output file; .wav or .mp3 sets the type
-  --output-dir DIR       one output per input in DIR, named after the input
-  --format mp3|wav       the output type with --output-dir
-  --force                replace outputs that exist (otherwise such a file fails)
-
-Settings (the program's options.ini unless --settings names another; each
-option below replaces the file's value):
-  --settings FILE        options.ini to read
-  --rate HZ              WAV sample rate, 8000-96000; given here it also sets the
-                         synthesis rate of MIDI to MP3 (44100 Hz otherwise)
-  --bits 8|16            WAV bits per sample
-  --channels 1|2         WAV channels
-  --bitrate KBPS         MP3 constant bit rate
-  --vbr MIN-MAX          MP3 variable bit rate between MIN and MAX kb/s
-  --channel-mode stereo|joint|mono|dual
-                         MP3 channel mode
-  --soundfont FILE       SoundFont for MIDI (.sf2/.sf3)
-
-Running:
-  --jobs N               files converted at once (default: one per core)
-  -q, --quiet            report failures only
-  -h, --help             this text
-
-A WAV input needs an MP3 output. Each finished file gets one line on stderr.
-Exit status: 0 all converted, 1 some failed, 2 usage error.
-)";
+    return Parser().parser.helpText().toStdString();
 }
 
 } // namespace convert

@@ -1,5 +1,6 @@
 // The batch converter's command line: every option and its value checked here, before any file
 // is touched, so that a typing mistake ends in a usage error (exit 2) and never in half a batch.
+// QCommandLineParser reads the line, so the tool takes its options the way Qt programs do.
 #pragma once
 
 #include <filesystem>
@@ -34,6 +35,7 @@ struct Options {
     bool force = false;
     bool quiet = false;
     bool help = false;
+    bool version = false;
 };
 
 struct ParsedArguments {
@@ -44,7 +46,7 @@ struct ParsedArguments {
 // args without the program name.
 ParsedArguments parseArguments(const std::vector<std::string>& args);
 
-// The --help text.
+// The --help text, made by the same parser from the same list of options.
 std::string usageText();
 
 // Bit rates (kb/s) an MP3 frame can have, MPEG-1 and MPEG-2 together.

@@ -28,6 +28,8 @@ int usageError(const std::string& message) {
 int main(int argc, char** argv) {
     // Only for the program folder, which is where the program's own settings live.
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quillory-convert"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLORY_VERSION));
     const convert::ParsedArguments parsed =
         convert::parseArguments(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty())
@@ -35,6 +37,10 @@ int main(int argc, char** argv) {
     const convert::Options& options = parsed.options;
     if (options.help) {
         std::fputs(convert::usageText().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("quillory-convert %s\n", QUILLORY_VERSION);
         return 0;
     }
     const convert::JobPlan plan = convert::planJobs(options);

@@ -1,0 +1,374 @@
+#include "components/renderer/ParallelSongRenderer.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <thread>
+#include <vector>
+
+namespace quillory::renderer {
+
+namespace {
+
+// As in SongRenderer: the tail goes in FluidSynth's own blocks, and the sound is over after this
+// many frames below half of the smallest 16-bit step with no voice left.
+constexpr std::size_t kTailStep = 64;
+constexpr float kSilence = 1.0f / 65536.0f;
+
+struct TimedEvent {
+    std::uint32_t offset; // frames into the block
+    MidiEvent event;
+};
+
+// The notes themselves; everything else reaches every instance.
+bool isNoteEvent(std::uint8_t status) {
+    const std::uint8_t kind = status & 0xF0;
+    return kind == 0x80 || kind == 0x90 || kind == 0xA0;
+}
+
+} // namespace
+
+// The synthesisers and the helper threads of one song. The caller's thread fills in the block
+// (its length, each instance's events, the tail steps) and starts a round; each helper renders its
+// instance's share while the caller renders the first, and the caller sums once all are done.
+class ParallelSongRenderer::Ensemble {
+public:
+    struct Lane {
+        Synthesizer* synth = nullptr;
+        std::unique_ptr<Synthesizer> own;
+        std::vector<float> left;
+        std::vector<float> right;
+        std::vector<TimedEvent> events;
+        // After each tail step: whether the instance still has a voice sounding.
+        std::vector<char> sounding;
+    };
+
+    // Readies `primary` and loads a synthesiser per further lane on the calling thread, then
+    // starts a helper per further lane. FluidSynth loads with an OpenMP team of its own thread's,
+    // so loading here keeps the helpers to synthesis alone. Throws SynthError when a synthesiser
+    // cannot be made ready.
+    Ensemble(Synthesizer& primary, int sampleRate, int lanes)
+        : lanes_(std::size_t(lanes)) {
+        primary.prepare(sampleRate);
+        lanes_[0].synth = &primary;
+        for (std::size_t i = 1; i < lanes_.size(); ++i) {
+            lanes_[i].own = std::make_unique<Synthesizer>(primary.soundFont(), sampleRate);
+            lanes_[i].synth = lanes_[i].own.get();
+            lanes_[i].left.resize(kMaxBlockFrames);
+            lanes_[i].right.resize(kMaxBlockFrames);
+        }
+        // A tail step is at least one frame; nothing is allocated on the helpers.
+        for (Lane& lane : lanes_)
+            lane.sounding.resize(kMaxBlockFrames);
+        try {
+            for (std::size_t i = 1; i < lanes_.size(); ++i)
+                helpers_.emplace_back(&Ensemble::help, this, i);
+        } catch (...) {
+            stop();
+            throw;
+        }
+    }
+    ~Ensemble() { stop(); }
+    Ensemble(const Ensemble&) = delete;
+    Ensemble& operator=(const Ensemble&) = delete;
+
+    std::size_t size() const { return lanes_.size(); }
+    Lane& lane(std::size_t index) { return lanes_[index]; }
+
+    void clearEvents() {
+        for (Lane& lane : lanes_)
+            lane.events.clear();
+    }
+    void add(std::uint32_t offset, const MidiEvent& event, int owner) {
+        if (event.status == 0xFF)
+            return; // meta events: the tempo map is already in the event times
+        if (isNoteEvent(event.status)) {
+            lanes_[std::size_t(owner)].events.push_back({offset, event});
+            return;
+        }
+        for (Lane& lane : lanes_)
+            lane.events.push_back({offset, event});
+    }
+
+    // Renders `frames` into left and right on every lane and sums. With tail steps, each lane
+    // renders step by step and notes after each whether it still sounds.
+    void render(float* left, float* right, std::size_t frames,
+                const std::vector<std::uint32_t>& steps) {
+        frames_ = frames;
+        steps_ = &steps;
+        output_[0] = left;
+        output_[1] = right;
+        pending_.store(unsigned(lanes_.size() - 1), std::memory_order_relaxed);
+        round_.fetch_add(1, std::memory_order_release);
+        round_.notify_all();
+        renderLane(0);
+        awaitHelpers();
+        for (std::size_t i = 1; i < lanes_.size(); ++i) {
+            const float* l = lanes_[i].left.data();
+            const float* r = lanes_[i].right.data();
+            for (std::size_t f = 0; f < frames; ++f) {
+                left[f] += l[f];
+                right[f] += r[f];
+            }
+        }
+    }
+
+    bool sounding(std::size_t step) const {
+        return std::any_of(lanes_.begin(), lanes_.end(),
+                           [step](const Lane& lane) { return lane.sounding[step] != 0; });
+    }
+
+private:
+    void help(std::size_t index) {
+        std::uint32_t seen = 0;
+        for (;;) {
+            round_.wait(seen, std::memory_order_acquire);
+            seen = round_.load(std::memory_order_acquire);
+            if (quit_.load(std::memory_order_acquire))
+                return;
+            renderLane(index);
+            done();
+        }
+    }
+
+    void done() {
+        if (pending_.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            pending_.notify_all();
+    }
+
+    void awaitHelpers() {
+        for (unsigned left = pending_.load(std::memory_order_acquire); left != 0;
+             left = pending_.load(std::memory_order_acquire))
+            pending_.wait(left, std::memory_order_acquire);
+    }
+
+    void stop() {
+        if (helpers_.empty())
+            return;
+        quit_.store(true, std::memory_order_release);
+        round_.fetch_add(1, std::memory_order_release);
+        round_.notify_all();
+        for (std::thread& helper : helpers_)
+            helper.join();
+        helpers_.clear();
+    }
+
+    // Plays each event at its frame, as SongRenderer does: render up to it, play it, go on.
+    void renderLane(std::size_t index) {
+        Lane& lane = lanes_[index];
+        float* left = index == 0 ? output_[0] : lane.left.data();
+        float* right = index == 0 ? output_[1] : lane.right.data();
+        Synthesizer& synth = *lane.synth;
+        std::size_t at = 0;
+        for (const TimedEvent& timed : lane.events) {
+            if (timed.offset > at) {
+                synth.render(left + at, right + at, int(timed.offset - at));
+                at = timed.offset;
+            }
+            synth.play(timed.event);
+        }
+        if (steps_->empty()) {
+            if (frames_ > at)
+                synth.render(left + at, right + at, int(frames_ - at));
+            return;
+        }
+        for (std::size_t s = 0; s < steps_->size(); ++s) {
+            const std::uint32_t step = (*steps_)[s];
+            synth.render(left + at, right + at, int(step));
+            at += step;
+            lane.sounding[s] = synth.voicesSounding() ? 1 : 0;
+        }
+    }
+
+    std::vector<Lane> lanes_;
+    std::vector<std::thread> helpers_;
+    std::atomic<std::uint32_t> round_{0};
+    std::atomic<unsigned> pending_{0};
+    std::atomic<bool> quit_{false};
+    // The current block, written by the caller before it starts a round.
+    std::size_t frames_ = 0;
+    const std::vector<std::uint32_t>* steps_ = nullptr;
+    float* output_[2] = {nullptr, nullptr};
+};
+
+namespace {
+
+int checkedRate(int sampleRate) {
+    Synthesizer::checkRate(sampleRate);
+    return sampleRate;
+}
+
+} // namespace
+
+ParallelSongRenderer::ParallelSongRenderer(MidiFile song, Synthesizer& synth, int sampleRate,
+                                           ThreadBudget& budget, unsigned maxThreads)
+    : song_(std::move(song))
+    , synth_(synth)
+    , sampleRate_(checkedRate(sampleRate))
+    , budget_(budget)
+    , maxThreads_(maxThreads == 0 ? budget.total() : maxThreads)
+    , plan_(song_)
+    , songFrames_(song_.frameAt(song_.endTime(), sampleRate))
+    , cursor_(song_) {
+}
+
+namespace {
+
+// The calling thread renders group 0 and also hands out the events, sums and writes: it gets
+// the group with the least work.
+void putLightestFirst(ChannelGroups& groups) {
+    const auto lightest = std::uint8_t(std::min_element(groups.loads.begin(), groups.loads.end()) -
+                                       groups.loads.begin());
+    if (lightest == 0)
+        return;
+    std::swap(groups.loads[0], groups.loads[lightest]);
+    for (std::uint8_t& owner : groups.owner) {
+        if (owner == lightest)
+            owner = 0;
+        else if (owner == 0)
+            owner = lightest;
+    }
+}
+
+} // namespace
+
+ParallelSongRenderer::~ParallelSongRenderer() {
+    stopHelpers();
+}
+
+bool ParallelSongRenderer::finished() const {
+    return single_ ? single_->finished() : finished_;
+}
+
+int ParallelSongRenderer::percent() const {
+    if (single_)
+        return single_->percent();
+    if (finished_)
+        return 100;
+    if (songFrames_ == 0)
+        return 99;
+    return static_cast<int>(std::min<std::uint64_t>(99, position_ * 100 / songFrames_));
+}
+
+void ParallelSongRenderer::start() {
+    const unsigned channels = unsigned(std::max(1, plan_.channelsInUse()));
+    grant_ = budget_.acquire(std::min({budget_.total(), maxThreads_, channels}));
+    if (grant_.threads() > 1) {
+        // Weighed by the voices each note starts; the synth is built anew for the song after.
+        plan_ = ChannelPlan(song_,
+                            [this](const MidiEvent& event) { return synth_.voicesStarted(event); });
+    }
+    ChannelGroups groups = plan_.split(int(grant_.threads()));
+    putLightestFirst(groups);
+    grant_.shrink(unsigned(groups.count()));
+    if (groups.count() == 1) {
+        renderSingle();
+        return;
+    }
+    try {
+        ensemble_ = std::make_unique<Ensemble>(synth_, sampleRate_, groups.count());
+    } catch (const std::exception&) {
+        // A further instance could not load the SoundFont (gone, or memory short): the song
+        // still renders on the one synth that has it.
+        renderSingle();
+        return;
+    }
+    owner_ = groups.owner;
+    instances_ = groups.count();
+    MidiEvent event;
+    if (cursor_.next(event)) {
+        pending_ = true;
+        pendingEvent_ = event;
+        pendingFrame_ = song_.frameAt(event.time, sampleRate_);
+    }
+}
+
+void ParallelSongRenderer::renderSingle() {
+    grant_.shrink(1);
+    single_ = std::make_unique<SongRenderer>(song_, synth_, sampleRate_);
+    instances_ = 1;
+}
+
+void ParallelSongRenderer::stopHelpers() {
+    ensemble_.reset();
+    grant_.release();
+}
+
+std::size_t ParallelSongRenderer::render(float* left, float* right, std::size_t maxFrames) {
+    if (instances_ == 0)
+        start();
+    if (single_) {
+        const std::size_t done = single_->render(left, right, maxFrames);
+        if (single_->finished())
+            grant_.release();
+        return done;
+    }
+    if (finished_ || maxFrames == 0)
+        return 0;
+    const std::size_t frames = std::min(maxFrames, kMaxBlockFrames);
+    const std::size_t done =
+        position_ < songFrames_ ? renderSong(left, right, frames) : renderTail(left, right, frames);
+    if (finished_)
+        stopHelpers();
+    return done;
+}
+
+// Hands each instance the events before `frame`, with their offsets into the block that starts
+// at position_.
+void ParallelSongRenderer::dispatchUntil(std::uint64_t frame) {
+    ensemble_->clearEvents();
+    while (pending_ && pendingFrame_ < frame) {
+        const std::uint64_t offset = pendingFrame_ > position_ ? pendingFrame_ - position_ : 0;
+        ensemble_->add(std::uint32_t(offset), pendingEvent_,
+                       owner_[std::size_t(pendingEvent_.status & 0x0F)]);
+        MidiEvent event;
+        if (cursor_.next(event)) {
+            pendingEvent_ = event;
+            pendingFrame_ = song_.frameAt(event.time, sampleRate_);
+        } else {
+            pending_ = false;
+        }
+    }
+}
+
+std::size_t ParallelSongRenderer::renderSong(float* left, float* right, std::size_t frames) {
+    static const std::vector<std::uint32_t> noSteps;
+    const std::size_t count = std::size_t(std::min<std::uint64_t>(frames, songFrames_ - position_));
+    dispatchUntil(position_ + count);
+    ensemble_->render(left, right, count, noSteps);
+    position_ += count;
+    return count;
+}
+
+// The tail in FluidSynth's blocks, as SongRenderer renders it; every instance renders the whole
+// request and the sum decides at which step the song is over.
+std::size_t ParallelSongRenderer::renderTail(float* left, float* right, std::size_t frames) {
+    dispatchUntil(std::numeric_limits<std::uint64_t>::max());
+    const std::uint64_t cap = std::uint64_t(kTailSeconds) * std::uint64_t(sampleRate_);
+    steps_.clear();
+    std::size_t total = 0;
+    for (std::uint64_t tail = tailFrames_; total < frames && tail < cap;) {
+        const std::size_t step = std::size_t(
+            std::min<std::uint64_t>({kTailStep, std::uint64_t(frames - total), cap - tail}));
+        steps_.push_back(std::uint32_t(step));
+        total += step;
+        tail += step;
+    }
+    ensemble_->render(left, right, total, steps_);
+    std::size_t filled = 0;
+    for (std::size_t s = 0; s < steps_.size() && !finished_; ++s) {
+        for (std::size_t i = filled; i < filled + steps_[s]; ++i) {
+            const bool quiet = std::fabs(left[i]) < kSilence && std::fabs(right[i]) < kSilence;
+            quietFrames_ = quiet ? quietFrames_ + 1 : 0;
+        }
+        filled += steps_[s];
+        tailFrames_ += steps_[s];
+        finished_ = tailFrames_ >= cap || (quietFrames_ >= kTailStep && !ensemble_->sounding(s));
+    }
+    if (steps_.empty())
+        finished_ = true;
+    return filled;
+}
+
+} // namespace quillory::renderer

@@ -1,0 +1,452 @@
+// One song on several synthesisers: the sum against one synthesiser, hostile songs, stopping
+// half-way, the split of channels by work, and the budget of threads.
+#include "components/renderer/ChannelPlan.h"
+#include "components/renderer/ParallelSongRenderer.h"
+#include "components/renderer/SongRenderer.h"
+#include "components/renderer/ThreadBudget.h"
+#include "tests/components/renderer/RenderSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <thread>
+
+using namespace quillory::renderer;
+using rendertest::kSoundFont;
+
+namespace {
+
+constexpr int kRate = 22050;
+
+struct Audio {
+    std::vector<float> samples; // interleaved stereo
+    std::size_t frames() const { return samples.size() / 2; }
+};
+
+template <typename Source>
+Audio renderAll(Source& source, std::size_t block) {
+    Audio audio;
+    std::vector<float> left(block), right(block);
+    while (const std::size_t n = source.render(left.data(), right.data(), block)) {
+        for (std::size_t i = 0; i < n; ++i) {
+            audio.samples.push_back(left[i]);
+            audio.samples.push_back(right[i]);
+        }
+    }
+    return audio;
+}
+
+Audio renderOnOneSynth(const MidiFile& song) {
+    Synthesizer synth(kSoundFont, kRate);
+    SongRenderer renderer(song, synth, kRate);
+    return renderAll(renderer, 1024);
+}
+
+// RMS of the difference, in dB below full scale, over the frames both have.
+double residualDb(const Audio& a, const Audio& b) {
+    const std::size_t n = std::min(a.samples.size(), b.samples.size());
+    double sum = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double d = double(a.samples[i]) - double(b.samples[i]);
+        sum += d * d;
+    }
+    return 10 * std::log10(sum / double(std::max<std::size_t>(n, 1)) + 1e-30);
+}
+
+double levelDb(const Audio& a) {
+    return residualDb(a, Audio{std::vector<float>(a.samples.size(), 0.0f)});
+}
+
+MidiFile parse(const midiwriter::Bytes& bytes) {
+    return MidiFile::parse(bytes, "test.mid");
+}
+
+// All sixteen channels, the drums among them, with a General MIDI reset and master volume, pitch
+// bends, expression, pans and both effect sends. FluidSynth starts a new voice's pan and effect
+// gains from where the previous voice in the same slot left them, so a voice reusing a slot
+// sounds a little different in its first 64 frames depending on which voices share its synth.
+// Here every melodic voice is held to the end and the drums, whose voices end by themselves,
+// play last: no slot is reused across channels, and one synth and several must agree to float
+// rounding.
+midiwriter::Bytes everyChannelSong() {
+    static const int programs[] = {48, 19, 52, 89, 16, 49, 91, 80, 42, 0, 40, 68, 73, 50, 94, 81};
+    midiwriter::Track conductor;
+    conductor.sysex(0, {0x7E, 0x7F, 0x09, 0x01, 0xF7});             // General MIDI on
+    conductor.sysex(0, {0x7F, 0x7F, 0x04, 0x01, 0x00, 0x70, 0xF7}); // master volume
+    conductor.tempo(0, 500000).tempo(960, 375000).endOfTrack(1800);
+    std::vector<midiwriter::Track> tracks{conductor};
+    for (int ch = 0; ch < 16; ++ch) {
+        midiwriter::Track track;
+        track.program(0, ch, programs[ch]);
+        track.controller(0, ch, 10, (ch * 41) % 128);
+        track.controller(0, ch, 91, 10 + ch * 7);
+        track.controller(0, ch, 93, 120 - ch * 7);
+        if (ch == 9) {
+            // Kick, snare and hats once every melodic note sounds.
+            track.noteOn(1800, 9, 36, 110);
+            for (int hit = 0; hit < 12; ++hit) {
+                track.noteOff(60, 9, hit % 3 == 0 ? 36 : hit % 3 == 1 ? 38 : 42);
+                track.noteOn(0, 9, (hit + 1) % 3 == 0 ? 36 : (hit + 1) % 3 == 1 ? 38 : 42, 100);
+            }
+            track.noteOff(60, 9, 36).endOfTrack(600);
+        } else {
+            const int root = 36 + (ch * 5) % 36;
+            track.noteOn(std::uint32_t(ch * 37), ch, root, 90).noteOn(0, ch, root + 7, 80);
+            for (int step = 0; step < 16; ++step) {
+                track.channel(60, std::uint8_t(0xE0 | ch), 0, std::uint8_t(64 + (step % 5) * 12));
+                track.controller(30, ch, 11, 70 + (step * 13) % 57);
+            }
+            track.noteOff(std::uint32_t(2700 - ch * 37 - 16 * 90), ch, root)
+                .noteOff(0, ch, root + 7)
+                .endOfTrack(0);
+        }
+        tracks.push_back(track);
+    }
+    return midiwriter::file(1, 480, tracks);
+}
+
+int threadCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/task"))
+        ++count;
+    return count;
+}
+
+} // namespace
+
+TEST(ParallelSongRenderer, SumsToWhatOneSynthesizerRendersOnEveryChannel) {
+    const MidiFile song = parse(everyChannelSong());
+    const Audio reference = renderOnOneSynth(song);
+    ASSERT_GT(levelDb(reference), -40.0);
+    for (const unsigned threads : {2u, 3u, 5u}) {
+        for (const std::size_t block : {std::size_t(1024), std::size_t(333)}) {
+            SCOPED_TRACE(std::to_string(threads) + " threads, blocks of " + std::to_string(block));
+            ThreadBudget budget(threads);
+            Synthesizer synth(kSoundFont, kRate);
+            ParallelSongRenderer renderer(song, synth, kRate, budget);
+            const Audio audio = renderAll(renderer, block);
+            EXPECT_EQ(renderer.instances(), int(threads));
+            EXPECT_TRUE(renderer.finished());
+            EXPECT_EQ(renderer.percent(), 100);
+            EXPECT_EQ(audio.frames(), reference.frames());
+            EXPECT_LE(residualDb(audio, reference), -90.0);
+        }
+    }
+    // One thread is one synthesiser: exactly the single render.
+    ThreadBudget one(1);
+    Synthesizer synth(kSoundFont, kRate);
+    ParallelSongRenderer renderer(song, synth, kRate, one);
+    EXPECT_EQ(renderAll(renderer, 1024).samples, reference.samples);
+    EXPECT_EQ(renderer.instances(), 1);
+}
+
+namespace {
+
+std::uint8_t gsChecksum(std::initializer_list<std::uint8_t> addressAndData) {
+    int sum = 0;
+    for (const std::uint8_t b : addressAndData)
+        sum += b;
+    return std::uint8_t((0x80 - (sum & 0x7F)) & 0x7F);
+}
+
+// A GS "use for rhythm part" message: part 0x10 is channel 10, parts 0x11 to 0x19 channels 1 to 9.
+midiwriter::Bytes partMode(int part, int mode) {
+    const std::uint8_t address = std::uint8_t(0x10 | part);
+    return {0x41,
+            0x7F,
+            0x42,
+            0x12,
+            0x40,
+            address,
+            0x15,
+            std::uint8_t(mode),
+            gsChecksum({0x40, address, 0x15, std::uint8_t(mode)}),
+            0xF7};
+}
+
+// Channel 10 made melodic and channel 4 a drum kit by SysEx, then played like the song above:
+// held notes first, drum hits last.
+midiwriter::Bytes drumPartSwitchSong(bool withSwitch) {
+    midiwriter::Track conductor;
+    if (withSwitch)
+        conductor.sysex(0, partMode(0, 0)).sysex(0, partMode(4, 1));
+    conductor.endOfTrack(2400);
+    std::vector<midiwriter::Track> tracks{conductor};
+    for (const int ch : {0, 1, 9, 5}) {
+        midiwriter::Track track;
+        track.program(1, ch, 48).noteOn(0, ch, 48 + ch, 90).noteOff(2000, ch, 48 + ch).endOfTrack();
+        tracks.push_back(track);
+    }
+    midiwriter::Track drums;
+    drums.noteOn(1000, 3, 38, 120);
+    for (int hit = 0; hit < 6; ++hit)
+        drums.noteOff(100, 3, hit % 2 ? 36 : 38).noteOn(0, 3, hit % 2 ? 38 : 36, 110);
+    drums.noteOff(100, 3, 38).endOfTrack();
+    tracks.push_back(drums);
+    return midiwriter::file(1, 480, tracks);
+}
+
+// Ten thousand notes struck at once across the sixteen channels, far beyond any synth's voices,
+// released after a second; the effect sends are off, so the end is where the notes die away.
+midiwriter::Bytes tenThousandNotesSong() {
+    std::vector<midiwriter::Track> tracks;
+    for (int ch = 0; ch < 16; ++ch) {
+        midiwriter::Track track;
+        track.controller(0, ch, 91, 0).controller(0, ch, 93, 0);
+        for (int n = 0; n < 625; ++n)
+            track.noteOn(0, ch, 24 + (n * 7 + ch) % 80, 40 + n % 80);
+        track.controller(960, ch, 123, 0).endOfTrack(1920);
+        tracks.push_back(track);
+    }
+    return midiwriter::file(1, 480, tracks);
+}
+
+// Every note on one channel: a song of sixteen bars for one synthesiser.
+midiwriter::Bytes oneChannelSong() {
+    midiwriter::Track track;
+    for (int n = 0; n < 64; ++n)
+        track.noteOn(n ? 60 : 0, 0, 40 + n % 30, 90).noteOff(60, 0, 40 + n % 30);
+    track.endOfTrack();
+    return midiwriter::file(0, 480, {track});
+}
+
+} // namespace
+
+TEST(ParallelSongRenderer, HostileSongsLastAsLongAsOnOneSynthesizer) {
+    ThreadBudget budget(4);
+    {
+        SCOPED_TRACE("every note on one channel");
+        const MidiFile song = parse(oneChannelSong());
+        Synthesizer synth(kSoundFont, kRate);
+        ParallelSongRenderer renderer(song, synth, kRate, budget);
+        EXPECT_EQ(renderAll(renderer, 1024).samples, renderOnOneSynth(song).samples);
+        EXPECT_EQ(renderer.instances(), 1);
+    }
+    {
+        SCOPED_TRACE("drum part switched by SysEx");
+        const MidiFile song = parse(drumPartSwitchSong(true));
+        const Audio reference = renderOnOneSynth(song);
+        ASSERT_GT(residualDb(reference, renderOnOneSynth(parse(drumPartSwitchSong(false)))), -60.0)
+            << "the SysEx changes nothing, so this checks nothing";
+        Synthesizer synth(kSoundFont, kRate);
+        ParallelSongRenderer renderer(song, synth, kRate, budget);
+        const Audio audio = renderAll(renderer, 1024);
+        EXPECT_EQ(renderer.instances(), 4);
+        EXPECT_EQ(audio.frames(), reference.frames());
+        EXPECT_LE(residualDb(audio, reference), -90.0);
+    }
+    {
+        SCOPED_TRACE("ten thousand notes at once");
+        const MidiFile song = parse(tenThousandNotesSong());
+        const Audio reference = renderOnOneSynth(song);
+        Synthesizer synth(kSoundFont, kRate);
+        ParallelSongRenderer renderer(song, synth, kRate, budget);
+        const Audio audio = renderAll(renderer, 4096);
+        EXPECT_EQ(renderer.instances(), 4);
+        EXPECT_EQ(audio.frames(), reference.frames());
+        EXPECT_GT(levelDb(audio), -50.0);
+    }
+    {
+        SCOPED_TRACE("the SoundFont file gone since it was loaded");
+        rendertest::TempFolder dir;
+        const std::filesystem::path copy = dir / "copy.sf2";
+        std::filesystem::copy_file(kSoundFont, copy);
+        Synthesizer synth(copy, kRate);
+        std::filesystem::remove(copy);
+        for (int song = 0; song < 2; ++song) {
+            ParallelSongRenderer renderer(parse(everyChannelSong()), synth, kRate, budget);
+            const Audio audio = renderAll(renderer, 1024);
+            EXPECT_EQ(renderer.instances(), 1) << "only the loaded synth has the samples";
+            EXPECT_GT(levelDb(audio), -40.0);
+        }
+    }
+    EXPECT_EQ(budget.available(), 4u);
+}
+
+TEST(ParallelSongRenderer, StoppedHalfWayItEndsItsThreadsAndTheSynthStartsTheNextSongClean) {
+    // Half a minute of held chords on every channel, none ever released.
+    std::vector<midiwriter::Track> tracks;
+    for (int ch = 0; ch < 16; ++ch) {
+        midiwriter::Track track;
+        track.program(0, ch, 48 + ch % 8).noteOn(0, ch, 40 + ch * 2, 100).endOfTrack(480 * 60);
+        tracks.push_back(track);
+    }
+    const MidiFile held = parse(midiwriter::file(1, 480, tracks));
+    const MidiFile next = parse(rendertest::chordSong());
+    ThreadBudget budget(3);
+    Synthesizer synth(kSoundFont, kRate);
+    const int threadsBefore = threadCount();
+    {
+        ParallelSongRenderer renderer(held, synth, kRate, budget);
+        std::vector<float> left(1024), right(1024);
+        for (int block = 0; block < 40; ++block)
+            ASSERT_EQ(renderer.render(left.data(), right.data(), 1024), 1024u);
+        EXPECT_EQ(threadCount(), threadsBefore + 2);
+        EXPECT_EQ(budget.available(), 0u);
+        EXPECT_GT(renderer.percent(), 0);
+        EXPECT_LT(renderer.percent(), 10);
+    }
+    EXPECT_EQ(threadCount(), threadsBefore);
+    EXPECT_EQ(budget.available(), 3u);
+    // Nothing of the held chords may sound in the next song, which opens with a quarter second
+    // of silence, and it renders as on a synth that never played anything.
+    ParallelSongRenderer renderer(next, synth, kRate, budget);
+    const Audio audio = renderAll(renderer, 1024);
+    for (std::size_t i = 0; i < 2 * std::size_t(kRate) / 4; ++i)
+        ASSERT_LT(std::fabs(audio.samples[i]), 1.0f / 65536) << "sample " << i;
+    const Audio fresh = renderOnOneSynth(next);
+    EXPECT_EQ(audio.frames(), fresh.frames());
+    EXPECT_LE(residualDb(audio, fresh), -90.0);
+    EXPECT_EQ(threadCount(), threadsBefore) << "the helpers end with the song";
+}
+
+TEST(ParallelSongRenderer, TakesNoMoreThreadsThanItIsGrantedAndGivesBackWhatItDoesNotUse) {
+    const MidiFile everyChannel = parse(everyChannelSong());
+    Synthesizer synth(kSoundFont, kRate);
+    const int threadsBefore = threadCount();
+    {
+        ThreadBudget budget(2);
+        ParallelSongRenderer renderer(everyChannel, synth, kRate, budget);
+        std::vector<float> left(512), right(512);
+        renderer.render(left.data(), right.data(), 512);
+        EXPECT_EQ(renderer.instances(), 2);
+        EXPECT_EQ(threadCount(), threadsBefore + 1);
+        EXPECT_EQ(budget.available(), 0u);
+        while (renderer.render(left.data(), right.data(), 512) > 0) {
+        }
+        EXPECT_EQ(budget.available(), 2u) << "a finished song holds no threads";
+    }
+    {
+        ThreadBudget budget(6);
+        ParallelSongRenderer renderer(everyChannel, synth, kRate, budget, 2);
+        std::vector<float> left(512), right(512);
+        renderer.render(left.data(), right.data(), 512);
+        EXPECT_EQ(renderer.instances(), 2) << "no more than the renderer's own limit";
+        EXPECT_EQ(budget.available(), 4u);
+    }
+    // Three channels with notes need three synthesisers at most, whatever is free.
+    ThreadBudget budget(6);
+    const MidiFile chords = parse(rendertest::chordSong());
+    ParallelSongRenderer renderer(chords, synth, kRate, budget);
+    std::vector<float> left(512), right(512);
+    renderer.render(left.data(), right.data(), 512);
+    EXPECT_EQ(renderer.instances(), 2); // the chord song plays on channels 0 and 1
+    EXPECT_EQ(budget.available(), 4u);
+    EXPECT_EQ(threadCount(), threadsBefore + 1);
+}
+
+TEST(ThreadBudget, GrantsNeverAddUpToMoreThanTheBudgetAndAWaitEndsWhenOneIsGivenBack) {
+    ThreadBudget budget(3);
+    std::atomic<int> inUse{0}, most{0};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 8; ++w) {
+        workers.emplace_back([&, w] {
+            for (int round = 0; round < 200; ++round) {
+                ThreadBudget::Grant grant = budget.acquire(unsigned(1 + (w + round) % 4));
+                int held = int(grant.threads());
+                const int now = inUse += held;
+                for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+                }
+                if (round % 3 == 0) {
+                    inUse -= held - 1;
+                    held = 1;
+                    grant.shrink(1);
+                }
+                std::this_thread::yield();
+                inUse -= held;
+            }
+        });
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+    EXPECT_LE(most.load(), 3);
+    EXPECT_EQ(budget.available(), 3u);
+
+    ThreadBudget::Grant all = budget.acquire(10);
+    EXPECT_EQ(all.threads(), 3u);
+    EXPECT_EQ(budget.tryAcquire(1).threads(), 0u);
+    std::atomic<bool> got{false};
+    std::thread waiter([&] {
+        const ThreadBudget::Grant one = budget.acquire(2);
+        got = one.threads() == 1;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(got);
+    all.shrink(2);
+    waiter.join();
+    EXPECT_TRUE(got);
+}
+
+namespace {
+
+// A channel's notes, each `length` ticks long and `gap` ticks apart, on the track's own channel.
+midiwriter::Track notes(int ch, int count, std::uint32_t length, std::uint32_t gap) {
+    midiwriter::Track track;
+    for (int n = 0; n < count; ++n)
+        track.noteOn(n ? gap : 0, ch, 60).noteOff(length, ch, 60);
+    track.endOfTrack();
+    return track;
+}
+
+} // namespace
+
+TEST(ChannelPlan, SplitsChannelsIntoGroupsOfNearlyEqualWork) {
+    // At 120 bpm and 480 ticks a beat: notes of one second, half a second apart.
+    const auto plan = [](std::vector<midiwriter::Track> tracks) {
+        return ChannelPlan(parse(midiwriter::file(1, 480, tracks)));
+    };
+    {
+        SCOPED_TRACE("works of 3, 3, 2, 2 and 2: a greedy fill gives 7 and 5, exchanges 6 and 6");
+        const ChannelPlan p = plan({notes(0, 3, 960, 0), notes(1, 3, 960, 0), notes(2, 2, 960, 0),
+                                    notes(3, 2, 960, 0), notes(4, 2, 960, 0)});
+        EXPECT_NEAR(p.load(0), 3 * (1.0 + ChannelPlan::kReleaseSeconds), 1e-9);
+        const ChannelGroups groups = p.split(2);
+        ASSERT_EQ(groups.count(), 2);
+        EXPECT_NEAR(groups.loads[0], groups.loads[1], 1e-9);
+        EXPECT_EQ(groups.owner[0], groups.owner[1]);
+    }
+    {
+        SCOPED_TRACE("busy drums outweigh the rest together: alone in their group");
+        const ChannelPlan p = plan({notes(9, 200, 120, 0), notes(0, 8, 960, 0), notes(1, 8, 960, 0),
+                                    notes(2, 8, 960, 0), notes(3, 8, 960, 0)});
+        EXPECT_GT(p.load(9), p.load(0) + p.load(1) + p.load(2) + p.load(3));
+        for (const int groupCount : {2, 3}) {
+            const ChannelGroups groups = p.split(groupCount);
+            for (int ch = 0; ch < 4; ++ch)
+                EXPECT_NE(groups.owner[std::size_t(ch)], groups.owner[9]) << "channel " << ch;
+        }
+    }
+    {
+        SCOPED_TRACE("one channel is one group, whatever is asked");
+        const ChannelPlan p = plan({notes(5, 10, 480, 480)});
+        EXPECT_EQ(p.channelsInUse(), 1);
+        EXPECT_EQ(p.split(8).count(), 1);
+        EXPECT_EQ(p.split(8).owner[5], 0);
+    }
+    {
+        SCOPED_TRACE("a note weighs as many voices as it starts, after the events before it");
+        midiwriter::Track layered = notes(1, 3, 960, 0);
+        midiwriter::Track track;
+        track.program(0, 1, 89);
+        const std::vector<midiwriter::Track> tracks{notes(0, 3, 960, 0), track, layered};
+        int program[16] = {};
+        const ChannelPlan p(parse(midiwriter::file(1, 480, tracks)), [&](const MidiEvent& e) {
+            if ((e.status & 0xF0) == 0xC0)
+                program[e.status & 0x0F] = e.data1;
+            return program[e.status & 0x0F] == 89 ? 4 : 1;
+        });
+        EXPECT_NEAR(p.load(1), 4 * p.load(0), 1e-9);
+    }
+    {
+        SCOPED_TRACE("a note let go under the sustain pedal sounds until the pedal is up");
+        midiwriter::Track pedal;
+        pedal.controller(0, 0, 64, 127).noteOn(0, 0, 60).noteOff(480, 0, 60);
+        pedal.controller(1440, 0, 64, 0).endOfTrack(480);
+        const ChannelPlan p = plan({pedal});
+        EXPECT_NEAR(p.load(0), 2.0 + ChannelPlan::kReleaseSeconds, 1e-9);
+    }
+}
