@@ -61,7 +61,7 @@ ResolvedSettings resolveSettings(const Options& options, const fs::path& default
     s.wav = {record.Frequency, record.Bits, record.WavChannels};
     s.mp3 = {record.VBR ? 1 : 0, record.Bitrate, record.Mp3Channels, record.MinBitrate,
              record.MaxBitrate};
-    s.loudness = ReadLoudness(toQString(file));
+    s.loudness = options.overrides.loudness.value_or(ReadLoudness(toQString(file)));
     applyOverrides(options.overrides, s);
 
     if (options.overrides.soundFont) {
