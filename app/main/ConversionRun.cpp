@@ -5,6 +5,7 @@
 #include "app/main/ConversionState.h"
 #include "app/main/PlayingTime.h"
 #include "app/main/TempFiles.h"
+#include "app/settings/LoudnessSetting.h"
 #include "app/settings/Settings.h"
 #include "app/settings/SoundFontSetting.h"
 #include "components/button/SkinButton.h"
@@ -20,6 +21,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+
+#include <utility>
 
 namespace {
 
@@ -63,6 +66,9 @@ void ConversionRun::StartConversion() {
     runIsMp3_ = c_.optMP3->isChecked();
     ApplyRenderFormat(runIsMp3_);
     rendler1_->setSoundFont(SoundFontPath());
+    rendler1_->setLoudness(Loudness());
+    rendler1_->setWorkFolder(WindowsFolder());
+    notice_.clear();
     if (runIsMp3_)
         TempWavPath() = NewTempPath(QStringLiteral(".wav"));
     if (!rendler1_->Render(source, runIsMp3_ ? TempWavPath() : target)) {
@@ -70,6 +76,7 @@ void ConversionRun::StartConversion() {
         return;
     }
     totalMs_ = std::int64_t(rendler1_->GetTotalTime(QString()));
+    notice_ = rendler1_->noticeText();
     showTotal();
     // Nothing of a run that cannot convert anything is left at the target.
     if (totalMs_ <= 0) {
@@ -161,6 +168,17 @@ void ConversionRun::handleProgress(qint16 percent) {
 void ConversionRun::handleEnd() {
     enterIdle();
     FinishConversion();
+    showNotice();
+}
+
+// Told once the result is there, so the box never stands between the render and the MP3 stage.
+void ConversionRun::showNotice() {
+    const QString notice = std::exchange(notice_, QString());
+    if (notice.isEmpty())
+        return;
+    ShowWarning(c_.window, QStringLiteral("The volume of the song below was not evened out; it "
+                                          "was converted at the fixed volume:") +
+                               CrLf + c_.txtOpen->text() + CrLf + notice);
 }
 
 void ConversionRun::handleFailure(const QString& message) {

@@ -60,6 +60,7 @@ private:
 
     void handleProgress(qint16 percent);
     void handleEnd();
+    void showNotice();
     void handleFailure(const QString& message);
     void FinishConversion();
     void copyFallbackResult();
@@ -69,4 +70,6 @@ private:
     bool converting_ = false;
     bool runIsMp3_ = false;
     std::int64_t totalMs_ = 0;
+    // What the renderer had to say about the run, told when it has ended.
+    QString notice_;
 };

@@ -12,6 +12,7 @@
 #include "app/main/ConversionRun.h"
 #include "app/main/TargetName.h"
 #include "app/main/TempFiles.h"
+#include "app/settings/LoudnessSetting.h"
 #include "app/settings/Settings.h"
 #include "app/settings/SoundFontSetting.h"
 #include "app/settings/frmOptions.h"
@@ -194,6 +195,7 @@ void frmMain::startUp() {
     SetSettingsFiles(SettingsFilesFor(setup_.programFolder));
     LoadSettings();
     LoadSoundFontPath();
+    LoadLoudness();
     RefreshCap();
 }
 

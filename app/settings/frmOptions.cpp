@@ -4,6 +4,7 @@
 #include "app/decoration/DialogParts.h"
 #include "app/decoration/Messages.h"
 #include "app/decoration/Twips.h"
+#include "app/settings/LoudnessSetting.h"
 #include "app/settings/Settings.h"
 #include "app/settings/SoundFontSetting.h"
 
@@ -131,6 +132,15 @@ void frmOptions::createControls(const ButtonFactory& makeButton) {
     lblSoundFont_ =
         PlaceLabel(this, "lblSoundFont", QString(), TwipsRect(4200, 2100, 1260, 195), font);
     lblSoundFont_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    // The column is narrow, so the caption takes two lines; like the labels, the box lets the
+    // gradient show through.
+    chkLoudness_ = new QCheckBox(QStringLiteral("Even out\nthe volume"), this);
+    chkLoudness_->setObjectName(QStringLiteral("chkLoudness"));
+    chkLoudness_->setFont(font);
+    chkLoudness_->setGeometry(TwipsRect(4200, 2430, 1365, 510));
+    chkLoudness_->setToolTip(
+        QStringLiteral("Brings every MIDI conversion to the same loudness (-16 LUFS), with its "
+                       "peaks kept 1 dB below full scale. Clear it for the fixed volume."));
 }
 
 QComboBox* frmOptions::createList(const char* name, QRect geometry) {
@@ -154,9 +164,9 @@ void frmOptions::connectControls() {
 }
 
 void frmOptions::setTabOrder() {
-    QWidget* const order[] = {cboBitrate_, cboChannels_,  chkVBR_,         cboMin_,
-                              cboMax_,     cboFrequency_, cboWAVChannels_, cboBits_,
-                              cmdOK_[0],   cmdOK_[1],     cmdOK_[2],       cmdSoundFont_};
+    QWidget* const order[] = {cboBitrate_,   cboChannels_,    chkVBR_,     cboMin_,   cboMax_,
+                              cboFrequency_, cboWAVChannels_, cboBits_,    cmdOK_[0], cmdOK_[1],
+                              cmdOK_[2],     cmdSoundFont_,   chkLoudness_};
     for (std::size_t i = 1; i < std::size(order); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
@@ -200,6 +210,8 @@ void frmOptions::RestoreDefaults() {
     cboFrequency_->setCurrentIndex(0);
     soundFont_.clear();
     showSoundFont();
+    chkLoudness_->setChecked(true);
+    evenLufs_ = quillory::renderer::LoudnessChoice::kDefaultLufs;
 }
 
 void frmOptions::UpdateVbrControls() {
@@ -221,6 +233,15 @@ void frmOptions::ShowSettings() {
     SelectItemByValue(cboWAVChannels_, s.WavChannels);
     soundFont_ = SoundFontPath();
     showSoundFont();
+    const quillory::renderer::LoudnessChoice loudness = Loudness();
+    chkLoudness_->setChecked(loudness.even);
+    if (loudness.even)
+        evenLufs_ = loudness.lufs;
+}
+
+quillory::renderer::LoudnessChoice frmOptions::chosenLoudness() const {
+    return chkLoudness_->isChecked() ? quillory::renderer::LoudnessChoice{true, evenLufs_}
+                                     : quillory::renderer::LoudnessChoice::off();
 }
 
 void frmOptions::TakeSettings() {
@@ -256,6 +277,9 @@ void frmOptions::confirm() {
     bool saved = SaveSettings();
     if (soundFont_ != SoundFontPath())
         saved = SetSoundFontPath(soundFont_) && saved;
+    // Written only when changed, like the SoundFont: a file without the key keeps meaning -16.
+    if (chosenLoudness() != Loudness())
+        saved = SetLoudness(chosenLoudness()) && saved;
     // The new values hold for this run either way; the user must know they will not last.
     if (!saved)
         ShowError(this, QStringLiteral("The settings could not be saved to the file below:\r\n") +

@@ -1,9 +1,11 @@
-// The Options dialog: the MP3 and WAV output settings in drop-down lists, and the SoundFont the
-// renderer plays with. Only OK changes the settings, and the same step saves options.ini.
+// The Options dialog: the MP3 and WAV output settings in drop-down lists, the SoundFont the
+// renderer plays with, and whether MIDI conversions are evened out in loudness. Only OK changes
+// the settings, and the same step saves options.ini.
 #pragma once
 
 #include "app/decoration/Surface.h"
 #include "components/button/SkinButton.h"
+#include "components/renderer/LoudnessChoice.h"
 
 #include <QDialog>
 #include <array>
@@ -33,6 +35,8 @@ public:
 
     // The SoundFont the dialog would store on OK; empty for the renderer's own search.
     const QString& chosenSoundFont() const { return soundFont_; }
+    // The loudness the dialog would store on OK.
+    quillory::renderer::LoudnessChoice chosenLoudness() const;
     const Surface& surface() const { return surface_; }
 
 protected:
@@ -55,6 +59,9 @@ private:
 
     Surface surface_;
     QString soundFont_;
+    // The target the check box stands for: the stored one, so that a target written into the
+    // file by hand survives an OK with the box checked; the default after Default.
+    double evenLufs_ = quillory::renderer::LoudnessChoice::kDefaultLufs;
 
     QComboBox* cboBitrate_ = nullptr;
     QComboBox* cboChannels_ = nullptr;
@@ -64,6 +71,7 @@ private:
     QComboBox* cboWAVChannels_ = nullptr;
     QComboBox* cboBits_ = nullptr;
     QCheckBox* chkVBR_ = nullptr;
+    QCheckBox* chkLoudness_ = nullptr;
     QLabel* label3_ = nullptr;
     QLabel* label4_ = nullptr;
     QLabel* lblSoundFont_ = nullptr;

@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
             return timeStops(stops, [&] {
                 return std::make_pair(
                     std::make_unique<ParallelSongRenderer>(song, synth, format.sampleRate),
-                    std::make_unique<WavWriter>(files[1], format,
+                    std::make_unique<WavWriter>(quillory::output::OutputFile(files[1]), format,
                                                 SongRenderer::maxFrames(song, format.sampleRate)));
             });
         }
@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
         MidiFile song = MidiFile::read(files[0]);
         Synthesizer synth(soundFont, format.sampleRate);
         const double loaded = std::chrono::duration<double>(Clock::now() - start).count();
-        WavWriter writer(files[1], format, SongRenderer::maxFrames(song, format.sampleRate));
+        WavWriter writer(quillory::output::OutputFile(files[1]), format, SongRenderer::maxFrames(song, format.sampleRate));
         ThreadBudget budget(threads);
         Timing timing;
         std::string groups = "1 instance";

@@ -1,7 +1,9 @@
 // Writes long multi-instrument General MIDI songs for the benchmarks: sixteen channels of
 // chords, bass, melody and drums with tempo changes, generated from a seed so runs compare.
+// With fewer channels (the fourth argument) the song thins out down to a lone piano line.
 #include "tests/support/MidiWriter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -45,12 +47,13 @@ midiwriter::Track channelTrack(int channel, int bars, std::mt19937& random) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3 && argc != 4) {
-        std::fprintf(stderr, "usage: make_song MINUTES OUTPUT.mid [SEED]\n");
+    if (argc < 3 || argc > 5) {
+        std::fprintf(stderr, "usage: make_song MINUTES OUTPUT.mid [SEED [CHANNELS]]\n");
         return 2;
     }
     const double minutes = std::atof(argv[1]);
-    std::mt19937 random(argc == 4 ? unsigned(std::atoi(argv[3])) : 1u);
+    std::mt19937 random(argc >= 4 ? unsigned(std::atoi(argv[3])) : 1u);
+    const int channels = argc == 5 ? std::max(1, std::min(16, std::atoi(argv[4]))) : 16;
     // The tempo alternates between 120 and 100 bpm every 8 bars, so a bar lasts 2.2 s on average.
     const int bars = static_cast<int>(minutes * 60.0 / 2.2);
     midiwriter::Track conductor;
@@ -58,7 +61,7 @@ int main(int argc, char** argv) {
         conductor.tempo(bar == 0 ? 0 : 8 * 4 * kDivision, (bar / 8) % 2 ? 600000 : 500000);
     conductor.endOfTrack();
     std::vector<midiwriter::Track> tracks{conductor};
-    for (int channel = 0; channel < 16; ++channel)
+    for (int channel = 0; channel < channels; ++channel)
         tracks.push_back(channelTrack(channel, bars, random));
     midiwriter::save(argv[2], midiwriter::file(1, kDivision, tracks));
     return 0;

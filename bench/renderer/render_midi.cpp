@@ -1,5 +1,8 @@
 // Command-line driver of the renderer engine for the benchmarks: renders one MIDI file to WAV
-// the way the program does, block by block, and prints the song length and the time taken.
+// the way the program does, block by block, evened out to -16 LUFS unless --loudness says
+// otherwise (its work file in the system's temporary folder or --work-folder), and prints the
+// song length and the time taken.
+#include "components/renderer/LoudnessChoice.h"
 #include "components/renderer/RenderJob.h"
 #include "components/renderer/SoundFontSearch.h"
 
@@ -14,7 +17,8 @@ namespace {
 
 int usage() {
     std::fprintf(stderr, "usage: render_midi [--rate HZ] [--bits 8|16] [--channels 1|2] "
-                         "[--soundfont FILE] INPUT.mid OUTPUT.wav\n");
+                         "[--soundfont FILE] [--loudness LUFS|off] [--work-folder DIR] "
+                         "INPUT.mid OUTPUT.wav\n");
     return 2;
 }
 
@@ -22,6 +26,8 @@ int usage() {
 
 int main(int argc, char** argv) {
     WavFormat format;
+    RenderOptions options;
+    options.loudness = LoudnessTarget{};
     std::filesystem::path soundFont;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
@@ -35,6 +41,14 @@ int main(int argc, char** argv) {
             format.channels = std::atoi(argv[++i]);
         else if (arg == "--soundfont" && hasValue)
             soundFont = argv[++i];
+        else if (arg == "--loudness" && hasValue) {
+            const auto choice = LoudnessChoice::parse(argv[++i]);
+            if (!choice)
+                return usage();
+            options.loudness =
+                choice->even ? std::optional(LoudnessTarget{.lufs = choice->lufs}) : std::nullopt;
+        } else if (arg == "--work-folder" && hasValue)
+            options.workFolder = argv[++i];
         else if (!arg.starts_with("--"))
             files.push_back(arg);
         else
@@ -47,7 +61,8 @@ int main(int argc, char** argv) {
     try {
         const auto start = std::chrono::steady_clock::now();
         Synthesizer synth(soundFont, format.sampleRate);
-        RenderJob job(MidiFile::read(files[0]), synth, std::filesystem::path(files[1]), format);
+        RenderJob job(MidiFile::read(files[0]), synth, std::filesystem::path(files[1]), format,
+                      options);
         const double lengthMs = job.song().lengthMs();
         while (job.render(RenderJob::kMaxBlockFrames) > 0) {
         }

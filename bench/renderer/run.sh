@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Renderer benchmarks, one file at a time on an otherwise idle machine:
 #  1. MIDI to WAV speed against `fluidsynth -F` on generated 10-minute, 16-channel songs, with the
-#     same SoundFont, rate, sample format and gain;
-#  2. peak memory (maximum resident set) rendering a 60-minute song, against a 10-minute one;
+#     same SoundFont, rate, sample format and gain (our render at the fixed gain, as fluidsynth's;
+#     loudness.sh compares it with the levelled one);
+#  2. peak memory (maximum resident set) rendering a 60-minute song, against a 10-minute one,
+#     both evened out to -16 LUFS as the program does it (the work file is on disk);
 #  3. how long StopRender takes to end a render at 96 kHz stereo.
 # Needs, beyond the build's own packages: fluidsynth (the command), timgm6mb-soundfont and time
 # (GNU time, /usr/bin/time) and bc. Not run by CI.
@@ -47,7 +49,7 @@ for seed in 1 2 3; do
             -F "$work/fs.wav" "$soundfont" "$work/song$seed.mid")
         w_fs=$(min "$w" "$w_fs") c_fs=$(min "$c" "$c_fs")
         read -r w c _ < <(measure "$bin/render_midi" --rate "$rate" --bits 16 --channels 2 \
-            --soundfont "$soundfont" "$work/song$seed.mid" "$work/q.wav")
+            --loudness off --soundfont "$soundfont" "$work/song$seed.mid" "$work/q.wav")
         w_q=$(min "$w" "$w_q") c_q=$(min "$c" "$c_q")
     done
     printf '%-6s %9.2fs %9.2fs %6.2fx   %9.2fs %9.2fs %6.2fx\n' "song$seed" "$w_fs" "$w_q" \
@@ -63,9 +65,9 @@ echo
 echo "Peak memory:"
 "$bin/make_song" 60 "$work/hour.mid" 7
 read -r t10 _ kib10 < <(measure "$bin/render_midi" --rate "$rate" --soundfont "$soundfont" \
-    "$work/song1.mid" "$work/q.wav")
+    --work-folder "$work" "$work/song1.mid" "$work/q.wav")
 read -r t60 _ kib60 < <(measure "$bin/render_midi" --rate "$rate" --soundfont "$soundfont" \
-    "$work/hour.mid" "$work/q.wav")
+    --work-folder "$work" "$work/hour.mid" "$work/q.wav")
 limit=$(($(stat -L -c %s "$soundfont") / 1024 + 64 * 1024))
 printf '10-minute song: %6d KiB peak (%.1f s)\n' "$kib10" "$t10"
 printf '60-minute song: %6d KiB peak (%.1f s; MIDI file %d KiB)\n' "$kib60" "$t60" \

@@ -35,7 +35,10 @@ bool Mp3FileEncoder::open(const fs::path& wavPath, quillory::output::OutputFile 
         source_.reset();
         return fail("The MP3 file " + inQuotes(mp3Path) + " would overwrite its own source.");
     }
-    if (!stream_.open(settings, source_->sampleRate(), source_->channels())) {
+    // The WAV's own title and copyright go with it; the software is the encoder that made the MP3.
+    quillory::tags::TextTags tags = source_->tags();
+    tags.software = std::string(quillory::tags::kSoftware);
+    if (!stream_.open(settings, source_->sampleRate(), source_->channels(), tags)) {
         source_.reset();
         return fail(stream_.error());
     }
@@ -55,7 +58,8 @@ bool Mp3FileEncoder::open(const fs::path& wavPath, quillory::output::OutputFile 
     // A pipe or a device (/dev/null) written directly cannot be rewound for the header.
     seekable_ = fs::is_regular_file(mp3.writePath(), ec);
     output_ = std::move(mp3);
-    return true;
+    const std::vector<std::uint8_t>& tag = stream_.id3v2Tag();
+    return write(tag.data(), tag.size());
 }
 
 Mp3FileEncoder::Step Mp3FileEncoder::encodeBlock(std::int64_t maxFrames) {
@@ -88,9 +92,10 @@ bool Mp3FileEncoder::finish() {
     if (!write(tail->data(), tail->size()))
         return false;
     const std::vector<std::uint8_t> header = stream_.header();
-    // A pipe cannot be rewound; its stream simply keeps the placeholder frame.
+    // A pipe cannot be rewound; its stream simply keeps the placeholder frame. The header frame
+    // is the first frame of the audio, right after the tag.
     if (!header.empty() && seekable_) {
-        if (std::fseek(target_, 0, SEEK_SET) != 0)
+        if (std::fseek(target_, long(stream_.id3v2Tag().size()), SEEK_SET) != 0)
             return fail("Cannot rewind " + inQuotes(targetPath_) + ": " + std::strerror(errno) +
                         ".");
         if (!write(header.data(), header.size()))

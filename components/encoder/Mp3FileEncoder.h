@@ -3,7 +3,8 @@
 // The MP3 is written beside its target and renamed into place by finish, so a failure, an
 // abandon, destroying an unfinished encoder, or a killed process never leaves a half-written
 // file under the target's name. A target such as /dev/null is written directly and never
-// removed.
+// removed. The MP3 carries the WAV's INFO title and copyright in an ID3v2 tag, with this program
+// as the software.
 #pragma once
 
 #include "components/encoder/Mp3Plan.h"

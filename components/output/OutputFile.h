@@ -27,6 +27,7 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
 
     const std::filesystem::path& target() const { return target_; }
+    Existing existing() const { return existing_; }
     // Where the data goes: the temporary file, or the target itself when that is a device, a pipe
     // or anything else but an ordinary file, which a rename would replace (/dev/null, say).
     const std::filesystem::path& writePath() const { return direct_ ? target_ : temporary_; }

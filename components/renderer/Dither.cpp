@@ -4,6 +4,12 @@
 
 namespace quillory::renderer {
 
+namespace {
+
+constexpr float kSilentSteps = 1.0f / 256.0f;
+
+} // namespace
+
 DitherQuantizer::DitherQuantizer(int bits, std::uint64_t seed)
     : bits_(bits == 8 ? 8 : 16)
     , state_(seed) {
@@ -29,8 +35,14 @@ void DitherQuantizer::quantize(const float* in, std::size_t count, float factor,
     constexpr float kTwoToMinus32 = 1.0f / 4294967296.0f;
     for (std::size_t i = 0; i < count; ++i) {
         float v = in[i] * scale;
-        if (std::isnan(v))
-            v = 0.0f;
+        // Silence has no error to spread: it stays 0, not a hiss of ±1 step (which at 8 bits is
+        // plainly audible). FluidSynth's silence is not exactly zero but a residue of its reverb
+        // around 1e-8, so anything within 1/256 of a step of zero counts as silence; in a real
+        // signal so few samples come that close that the noise stays as it is.
+        if (!(std::fabs(v) >= kSilentSteps)) {
+            out[i] = 0;
+            continue;
+        }
         // Keeps lrintf within range whatever the input; anything this far out clips below.
         v = v > steps + 2.0f ? steps + 2.0f : (v < -steps - 2.0f ? -steps - 2.0f : v);
         const std::uint64_t r = nextRandom();

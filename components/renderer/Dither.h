@@ -26,7 +26,7 @@ public:
 
     // Scales count samples by factor (1.0 is unity; full scale is ±1.0) and quantises them into
     // out. The layout is the caller's: interleaved channels get independent noise per sample.
-    // NaN becomes 0.
+    // Silence (anything within 1/256 of a step of zero) stays 0, and so does NaN.
     void quantize(const float* in, std::size_t count, float factor, std::int16_t* out);
 
     int bits() const { return bits_; }

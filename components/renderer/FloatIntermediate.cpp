@@ -1,7 +1,6 @@
 #include "components/renderer/FloatIntermediate.h"
 
-#include "components/renderer/WavWriter.h"
-
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -29,7 +28,7 @@ FloatIntermediate::FloatIntermediate(const std::filesystem::path& folder) {
             break;
     }
     if (!file_)
-        throw RenderError("cannot create " + path_.string() + " (" + std::strerror(errno) + ")");
+        throw WorkFileError("cannot create " + path_.string() + " (" + std::strerror(errno) + ")");
     std::setvbuf(file_, nullptr, _IOFBF, kBufferBytes);
 }
 
@@ -41,32 +40,37 @@ FloatIntermediate::~FloatIntermediate() {
 }
 
 void FloatIntermediate::fail(const char* doing, int error) const {
-    throw RenderError(std::string(doing) + " " + path_.string() + " failed (" +
-                      (error ? std::strerror(error) : "the file ends early") + ")");
+    throw WorkFileError(std::string(doing) + " " + path_.string() + " failed (" +
+                        (error ? std::strerror(error) : "the file ends early") + ")");
 }
 
 void FloatIntermediate::write(const float* left, const float* right, std::size_t frames) {
-    if (reading_)
-        throw RenderError("writing " + path_.string() + " after reading it began");
     interleaved_.resize(2 * frames);
     for (std::size_t i = 0; i < frames; ++i) {
         interleaved_[2 * i] = left[i];
         interleaved_[2 * i + 1] = right[i];
     }
+    writeInterleaved(interleaved_.data(), frames);
+}
+
+void FloatIntermediate::writeInterleaved(const float* stereo, std::size_t frames) {
+    if (reading_)
+        throw WorkFileError("writing " + path_.string() + " after reading it began");
     errno = 0;
-    if (std::fwrite(interleaved_.data(), sizeof(float), 2 * frames, file_) != 2 * frames)
+    if (std::fwrite(stereo, sizeof(float), 2 * frames, file_) != 2 * frames)
         fail("writing", errno ? errno : EIO);
     frames_ += frames;
 }
 
-void FloatIntermediate::rewind() {
+void FloatIntermediate::seek(std::uint64_t frame) {
     errno = 0;
     if (!reading_ && std::fflush(file_) != 0)
         fail("writing", errno ? errno : EIO);
     reading_ = true;
-    if (std::fseek(file_, 0, SEEK_SET) != 0)
+    frame = std::min(frame, frames_);
+    if (std::fseek(file_, long(frame * 2 * sizeof(float)), SEEK_SET) != 0)
         fail("reading", errno ? errno : EIO);
-    framesRead_ = 0;
+    framesRead_ = frame;
 }
 
 std::size_t FloatIntermediate::read(float* left, float* right, std::size_t maxFrames) {

@@ -9,6 +9,8 @@
 // passes) and a conversion layer; the frame count is kept here, not in the file.
 #pragma once
 
+#include "components/renderer/WavWriter.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -17,24 +19,34 @@
 
 namespace quillory::renderer {
 
+// A failure of the work file itself (a full work folder, say), as opposed to the target's.
+class WorkFileError : public RenderError {
+public:
+    using RenderError::RenderError;
+};
+
 class FloatIntermediate {
 public:
-    // Creates a new file of its own in folder (an instance's private work folder). Throws
-    // RenderError naming the file when it cannot be created.
+    // Creates a new file of its own in folder (an instance's private work folder). Every failure
+    // is a WorkFileError (a RenderError) naming the file.
     explicit FloatIntermediate(const std::filesystem::path& folder);
     // Closes and removes the file.
     ~FloatIntermediate();
     FloatIntermediate(const FloatIntermediate&) = delete;
     FloatIntermediate& operator=(const FloatIntermediate&) = delete;
 
-    // Appends frames. Throws RenderError naming the file when they cannot be written (a full
-    // disk, for example); only before rewind().
+    // Appends frames. Throws naming the file when they cannot be written (a full disk, for
+    // example); only before rewind().
     void write(const float* left, const float* right, std::size_t frames);
-    // Ends writing (throws RenderError when the last frames cannot be written) and starts reading
-    // from the first frame; may be called again to read everything once more.
-    void rewind();
-    // Reads up to maxFrames of the next frames; returns how many, 0 at the end. Throws
-    // RenderError naming the file when it cannot be read or holds fewer frames than were written.
+    // The same for frames given as interleaved stereo.
+    void writeInterleaved(const float* stereo, std::size_t frames);
+    // Ends writing (throws when the last frames cannot be written) and starts reading from the
+    // first frame; may be called again to read everything once more.
+    void rewind() { seek(0); }
+    // Ends writing like rewind(), and goes on reading from the given frame (at most frames()).
+    void seek(std::uint64_t frame);
+    // Reads up to maxFrames of the next frames; returns how many, 0 at the end. Throws naming
+    // the file when it cannot be read or holds fewer frames than were written.
     std::size_t read(float* left, float* right, std::size_t maxFrames);
 
     std::uint64_t frames() const { return frames_; }

@@ -10,30 +10,54 @@
 
 namespace quillory::renderer {
 
-struct LoudnessMeter::State {
-    ebur128_state* meter = nullptr;
-};
+namespace {
 
-LoudnessMeter::LoudnessMeter(int sampleRate, int channels)
-    : channels_(channels) {
-    if (sampleRate <= 0 || (channels != 1 && channels != 2))
-        throw RenderError("the loudness meter cannot measure " + std::to_string(channels) +
-                          " channels at " + std::to_string(sampleRate) + " Hz");
-    ebur128_state* meter = ebur128_init(unsigned(channels), static_cast<unsigned long>(sampleRate),
-                                        EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+// How far above the largest input sample within its reach libebur128's interpolator can go: the
+// largest sum of coefficient magnitudes of one phase of its 49-tap Hann-windowed sinc (see
+// Loudness.h), rounded up. At 192 kHz and above it does not interpolate.
+double interpolationBound(int sampleRate) {
+    if (sampleRate < 96000)
+        return 1.8643;
+    if (sampleRate < 192000)
+        return 2.3070;
+    return 1.0;
+}
+
+ebur128_state* newMeter(int sampleRate, int channels, int mode) {
+    ebur128_state* meter =
+        ebur128_init(unsigned(channels), static_cast<unsigned long>(sampleRate), mode);
     if (!meter)
         throw RenderError("the loudness meter could not be set up (out of memory)");
     if (channels == 1)
         ebur128_set_channel(meter, 0, EBUR128_DUAL_MONO);
-    state_ = new State{meter};
+    return meter;
+}
+
+} // namespace
+
+struct LoudnessMeter::State {
+    ebur128_state* meter = nullptr; // the whole song's integrated loudness
+    ebur128_state* check = nullptr; // the true peak of the stretch being checked
+};
+
+LoudnessMeter::LoudnessMeter(int sampleRate, int channels)
+    : sampleRate_(sampleRate)
+    , channels_(channels) {
+    if (sampleRate <= 0 || (channels != 1 && channels != 2))
+        throw RenderError("the loudness meter cannot measure " + std::to_string(channels) +
+                          " channels at " + std::to_string(sampleRate) + " Hz");
+    state_ = new State{newMeter(sampleRate, channels, EBUR128_MODE_I)};
 }
 
 LoudnessMeter::~LoudnessMeter() {
     ebur128_destroy(&state_->meter);
+    if (state_->check)
+        ebur128_destroy(&state_->check);
     delete state_;
 }
 
-void LoudnessMeter::add(const float* left, const float* right, std::size_t frames) {
+const std::vector<float>& LoudnessMeter::downmix(const float* left, const float* right,
+                                                 std::size_t frames) {
     scratch_.resize(frames * std::size_t(channels_));
     if (channels_ == 2) {
         for (std::size_t i = 0; i < frames; ++i) {
@@ -44,8 +68,103 @@ void LoudnessMeter::add(const float* left, const float* right, std::size_t frame
         for (std::size_t i = 0; i < frames; ++i)
             scratch_[i] = 0.5f * (left[i] + right[i]);
     }
-    if (ebur128_add_frames_float(state_->meter, scratch_.data(), frames) != EBUR128_SUCCESS)
+    return scratch_;
+}
+
+void LoudnessMeter::add(const float* left, const float* right, std::size_t frames) {
+    measure(downmix(left, right, frames).data(), frames);
+}
+
+void LoudnessMeter::addInterleaved(const float* stereo, std::size_t frames) {
+    if (channels_ == 2) {
+        measure(stereo, frames);
+        return;
+    }
+    scratch_.resize(frames);
+    for (std::size_t i = 0; i < frames; ++i)
+        scratch_[i] = 0.5f * (stereo[2 * i] + stereo[2 * i + 1]);
+    measure(scratch_.data(), frames);
+}
+
+// samples: as the meter hears them, interleaved stereo or the mono mix.
+void LoudnessMeter::measure(const float* samples, std::size_t frames) {
+    if (ebur128_add_frames_float(state_->meter, samples, frames) != EBUR128_SUCCESS)
         throw RenderError("the loudness meter ran out of memory");
+    const std::size_t channels = std::size_t(channels_);
+    for (std::size_t done = 0; done < frames;) {
+        const std::uint64_t at = frames_ + done;
+        const std::size_t stretch = std::size_t(at / kStretchFrames);
+        const std::size_t n =
+            std::min(frames - done, kStretchFrames - std::size_t(at % kStretchFrames));
+        if (stretchPeaks_.size() <= stretch)
+            stretchPeaks_.resize(stretch + 1, 0.0f);
+        float peak = stretchPeaks_[stretch];
+        for (const float* s = &samples[done * channels]; s != &samples[(done + n) * channels]; ++s)
+            peak = std::max(peak, std::fabs(*s));
+        stretchPeaks_[stretch] = peak;
+        done += n;
+    }
+    frames_ += frames;
+}
+
+std::vector<FrameRange> LoudnessMeter::stretchesToCheck(const LoudnessTarget& target) const {
+    std::vector<FrameRange> ranges;
+    const double bound = interpolationBound(sampleRate_);
+    const double samplePeak =
+        stretchPeaks_.empty() ? 0.0 : *std::max_element(stretchPeaks_.begin(), stretchPeaks_.end());
+    if (bound <= 1.0 || !(samplePeak > 0.0))
+        return ranges;
+    // The true peak at which the ceiling starts to cut the gain that loudness alone asks for.
+    const double lufs = result().integratedLufs;
+    const double boost =
+        std::isfinite(lufs) ? std::min(target.lufs - lufs, target.maxBoostDb) : target.maxBoostDb;
+    const double theta = std::max(samplePeak, dbToFactor(target.ceilingDbtp - boost));
+    const auto reaches = [&](std::size_t s) {
+        const double before = s > 0 ? stretchPeaks_[s - 1] : 0.0;
+        return bound * std::max<double>(before, stretchPeaks_[s]) > theta;
+    };
+    for (std::size_t s = 0; s < stretchPeaks_.size(); ++s) {
+        if (!reaches(s))
+            continue;
+        std::size_t last = s;
+        while (last + 1 < stretchPeaks_.size() && reaches(last + 1))
+            ++last;
+        const FrameRange range{
+            (s > 0 ? s - 1 : 0) * std::uint64_t(kStretchFrames),
+            std::min<std::uint64_t>((last + 1) * std::uint64_t(kStretchFrames), frames_)};
+        // A stretch whose context touches the one before is measured with it in one go.
+        if (!ranges.empty() && ranges.back().end >= range.begin)
+            ranges.back().end = range.end;
+        else
+            ranges.push_back(range);
+        s = last;
+    }
+    return ranges;
+}
+
+void LoudnessMeter::beginCheck() {
+    if (state_->check)
+        ebur128_destroy(&state_->check);
+    state_->check = newMeter(sampleRate_, channels_, EBUR128_MODE_TRUE_PEAK);
+}
+
+void LoudnessMeter::check(const float* left, const float* right, std::size_t frames) {
+    if (!state_->check)
+        beginCheck();
+    const std::vector<float>& samples = downmix(left, right, frames);
+    if (ebur128_add_frames_float(state_->check, samples.data(), frames) != EBUR128_SUCCESS)
+        throw RenderError("the loudness meter ran out of memory");
+}
+
+void LoudnessMeter::endCheck() {
+    if (!state_->check)
+        return;
+    for (int channel = 0; channel < channels_; ++channel) {
+        double peak = 0;
+        if (ebur128_true_peak(state_->check, unsigned(channel), &peak) == EBUR128_SUCCESS)
+            checkedPeak_ = std::max(checkedPeak_, peak);
+    }
+    ebur128_destroy(&state_->check);
 }
 
 Loudness LoudnessMeter::result() const {
@@ -53,12 +172,9 @@ Loudness LoudnessMeter::result() const {
     double lufs = 0;
     if (ebur128_loudness_global(state_->meter, &lufs) == EBUR128_SUCCESS)
         result.integratedLufs = lufs;
-    double peak = 0;
-    for (int channel = 0; channel < channels_; ++channel) {
-        double channelPeak = 0;
-        if (ebur128_true_peak(state_->meter, unsigned(channel), &channelPeak) == EBUR128_SUCCESS)
-            peak = std::max(peak, channelPeak);
-    }
+    double peak = checkedPeak_;
+    for (float stretch : stretchPeaks_)
+        peak = std::max<double>(peak, stretch);
     result.truePeakDbtp = 20.0 * std::log10(peak);
     return result;
 }

@@ -6,13 +6,61 @@
 
 namespace quillory::renderer {
 
+namespace fs = std::filesystem;
+
 namespace {
 
 std::string megabytes(std::uint64_t bytes) {
     return std::to_string((bytes + (1 << 20) - 1) >> 20);
 }
 
+fs::path folderOf(const fs::path& file) {
+    return file.has_parent_path() ? file.parent_path() : fs::path(".");
+}
+
+std::unique_ptr<BlockSource> synthesisOf(const MidiFile& song, Synthesizer& synth,
+                                         const WavFormat& format) {
+    if (const std::string problem = format.problem(); !problem.empty())
+        throw RenderError(problem);
+    return std::make_unique<SongRenderer>(song, synth, format.sampleRate);
+}
+
 } // namespace
+
+fs::space_info freeSpace(const fs::path& folder) {
+    std::error_code ec;
+    const fs::space_info space = fs::space(folder, ec);
+    return ec ? fs::space_info{0, 0, 0} : space;
+}
+
+tags::TextTags songTags(const MidiFile& song) {
+    tags::TextTags tags;
+    tags.title = song.title().empty() ? tags::cleanTagText(fs::path(song.name()).stem().string())
+                                      : song.title();
+    tags.copyright = song.copyright();
+    tags.software = std::string(tags::kSoftware);
+    return tags;
+}
+
+std::string levellingRoomProblem(const fs::path& workFolder, const fs::path& targetFolder,
+                                 std::uint64_t maxFrames, std::uint64_t targetBytes,
+                                 const SpaceProbe& space) {
+    const fs::space_info work = space(workFolder);
+    // File systems that report no capacity at all (virtual or some network ones) are not judged.
+    if (work.capacity == 0)
+        return {};
+    // Two folders whose file systems report the same sizes to the byte are on one file system.
+    const fs::space_info target = space(targetFolder);
+    const bool shared = target.capacity == work.capacity && target.free == work.free &&
+                        target.available == work.available;
+    const std::uint64_t needed = maxFrames * 2 * sizeof(float) + 4096 + (shared ? targetBytes : 0);
+    if (work.available >= needed)
+        return {};
+    return "there is not enough free space in the work folder " + workFolder.string() +
+           " for a copy of the song: it needs up to " + megabytes(needed) + " MiB" +
+           (shared ? " together with the target" : "") + " and " + megabytes(work.available) +
+           " MiB are free";
+}
 
 const WavFormat& RenderJob::checked(const WavFormat& format) {
     if (const std::string problem = format.problem(); !problem.empty())
@@ -20,39 +68,151 @@ const WavFormat& RenderJob::checked(const WavFormat& format) {
     return format;
 }
 
-// A render is refused up front rather than left to fill the disk.
-output::OutputFile RenderJob::checkedRoom(const MidiFile& song, output::OutputFile output,
-                                          const WavFormat& format) {
-    std::error_code ec;
-    const std::filesystem::path& target = output.target();
-    const std::filesystem::path folder =
-        target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    const std::filesystem::space_info space = std::filesystem::space(folder, ec);
-    const std::uint64_t needed =
-        SongRenderer::maxFrames(song, format.sampleRate) * format.bytesPerFrame() + 4096;
-    // File systems that report no capacity at all (virtual or some network ones) are not judged.
-    if (!ec && space.capacity > 0 && space.available < needed)
-        throw RenderError("not enough free space for " + target.string() + ": it needs up to " +
-                          megabytes(needed) + " MiB and " + megabytes(space.available) +
-                          " MiB are free");
-    return output;
+RenderJob::RenderJob(MidiFile song, Synthesizer& synth, output::OutputFile output,
+                     const WavFormat& format, RenderOptions options)
+    : RenderJob(synthesisOf(song, synth, format), song, std::move(output), format,
+                std::move(options)) {
 }
 
-RenderJob::RenderJob(MidiFile song, Synthesizer& synth, output::OutputFile output,
-                     const WavFormat& format)
-    : song_(std::move(song), synth, checked(format).sampleRate)
-    , writer_(checkedRoom(song_.song(), std::move(output), format), format,
-              SongRenderer::maxFrames(song_.song(), format.sampleRate))
+RenderJob::RenderJob(std::unique_ptr<BlockSource> synthesis, MidiFile song,
+                     output::OutputFile output, const WavFormat& format, RenderOptions options)
+    : song_(std::move(song))
+    , format_(checked(format))
+    , synthesis_(std::move(synthesis))
+    , target_(output.target())
     , left_(kMaxBlockFrames)
     , right_(kMaxBlockFrames) {
+    if (!options.space)
+        options.space = freeSpace;
+    // A render is refused up front rather than left to fill the disk.
+    const std::uint64_t maxFrames = SongRenderer::maxFrames(song_, format_.sampleRate);
+    const std::uint64_t targetBytes = maxFrames * format_.bytesPerFrame() + 4096;
+    const fs::space_info space = options.space(folderOf(target_));
+    if (space.capacity > 0 && space.available < targetBytes)
+        throw RenderError("not enough free space for " + target_.string() + ": it needs up to " +
+                          megabytes(targetBytes) + " MiB and " + megabytes(space.available) +
+                          " MiB are free");
+    if (options.loudness)
+        planLevelling(options, maxFrames, targetBytes);
+    startOutputs(std::move(output), options, maxFrames);
+}
+
+// The second thread of the levelling pass may be writing the fixed-gain WAV: it ends before
+// the writers go.
+RenderJob::~RenderJob() {
+    if (levelled_)
+        levelled_->dropWorkFile();
+}
+
+// A song that cannot be levelled is still rendered, at the fixed gain, and notice() says why.
+void RenderJob::planLevelling(const RenderOptions& options, std::uint64_t maxFrames,
+                              std::uint64_t targetBytes) {
+    const fs::path folder =
+        options.workFolder.empty() ? fs::temp_directory_path() : options.workFolder;
+    notice_ =
+        levellingRoomProblem(folder, folderOf(target_), maxFrames, targetBytes, options.space);
+    if (!notice_.empty())
+        return;
+    try {
+        levelled_ = std::make_unique<LevelledSource>(
+            *synthesis_, format_.sampleRate, format_.channels, folder, *options.loudness,
+            kSynthesisShare, [this](const float* stereo, std::size_t frames) {
+                if (provisional_)
+                    provisional_->writeInterleaved(stereo, frames);
+            });
+    } catch (const RenderError& e) {
+        notice_ = std::string("its work file cannot be made: ") + e.what();
+    }
+}
+
+void RenderJob::startOutputs(output::OutputFile output, const RenderOptions& options,
+                             std::uint64_t maxFrames) {
+    if (const std::string refused = output.create(); !refused.empty())
+        throw RenderError("cannot create " + target_.string() + " (" + refused + ")");
+    // A device or a pipe is written once, directly: there is no file to keep for a stop.
+    if (levelled_ && options.stoppable && !output.direct())
+        provisional_ = std::make_unique<WavWriter>(output::OutputFile(target_, output.existing()),
+                                                   format_, maxFrames);
+    writer_ = std::make_unique<WavWriter>(std::move(output), format_, maxFrames);
+    if (!options.tags.empty()) {
+        writer_->setTags(options.tags);
+        if (provisional_)
+            provisional_->setTags(options.tags);
+    }
 }
 
 std::size_t RenderJob::render(std::size_t maxFrames) {
-    const std::size_t done =
-        song_.render(left_.data(), right_.data(), std::min(maxFrames, kMaxBlockFrames));
-    if (done > 0)
-        writer_.write(left_.data(), right_.data(), done);
-    return done;
+    const std::size_t frames = std::min(maxFrames, kMaxBlockFrames);
+    if (frames == 0 || !writer_)
+        return 0;
+    for (;;) {
+        std::size_t written = 0;
+        std::size_t advanced = 0;
+        if (levelled_) {
+            try {
+                written = levelled_->render(left_.data(), right_.data(), frames);
+            } catch (const WorkFileError& e) {
+                throw RenderError("writing " + target_.string() + " failed: " + e.what());
+            }
+            advanced = levelled_->advanced();
+            // The levelled song has begun: the fixed-gain copy for a stop is no longer needed.
+            if (written > 0 && provisional_) {
+                provisional_->discard();
+                provisional_.reset();
+            }
+        } else {
+            written = synthesis_->render(left_.data(), right_.data(), frames);
+            advanced = written;
+        }
+        if (written > 0)
+            writer_->write(left_.data(), right_.data(), written);
+        if (advanced > 0 || finished())
+            return advanced;
+    }
+}
+
+bool RenderJob::finished() const {
+    return levelled_ ? levelled_->finished() : synthesis_->finished();
+}
+
+int RenderJob::percent() const {
+    return levelled_ ? levelled_->percent() : synthesis_->percent();
+}
+
+std::uint64_t RenderJob::songFrames() const {
+    return song_.frameAt(song_.endTime(), format_.sampleRate);
+}
+
+std::uint64_t RenderJob::framesWritten() const {
+    return writer_ ? writer_->framesWritten() : 0;
+}
+
+void RenderJob::close() {
+    if (!writer_)
+        return;
+    if (provisional_) {
+        // Everything synthesised so far reaches the fixed-gain WAV before it is closed.
+        levelled_->settle();
+        writer_->discard();
+        provisional_->close();
+    } else {
+        if (levelled_ && levelled_->pass() != LevelledSource::Pass::Levelled)
+            while (render(kMaxBlockFrames) > 0) {
+            }
+        writer_->close();
+    }
+    if (levelled_)
+        levelled_->dropWorkFile();
+}
+
+void RenderJob::discard() {
+    // The second thread may still be writing the fixed-gain WAV: it ends first.
+    if (levelled_)
+        levelled_->dropWorkFile();
+    if (provisional_)
+        provisional_->discard();
+    if (writer_)
+        writer_->discard();
 }
 
 } // namespace quillory::renderer

@@ -1,51 +1,116 @@
 // One MIDI-to-WAV render as a block API: the caller owns the loop, asking for a few frames at a
 // time, and can report progress or stop between blocks. Everything that can be refused is
 // refused before the output file exists, and the WAV reaches its target only when closed.
+//
+// With a loudness target the render takes two passes over one synthesis (LevelledSource): the
+// song is measured into a float work file, then written with its one gain. Without a target, or
+// when the work folder has no room for the work file, it is written at the synthesiser's fixed
+// gain in one pass, and notice() says why it was not levelled. Either way the WAV is dithered.
 #pragma once
 
+#include "components/renderer/BlockSource.h"
+#include "components/renderer/LevelledSource.h"
+#include "components/renderer/Loudness.h"
 #include "components/renderer/SongRenderer.h"
+#include "components/renderer/TagText.h"
 #include "components/renderer/WavWriter.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace quillory::renderer {
 
+// The free space of the file system that holds a folder; a capacity of 0 means unknown.
+using SpaceProbe = std::function<std::filesystem::space_info(const std::filesystem::path&)>;
+std::filesystem::space_info freeSpace(const std::filesystem::path& folder);
+
+struct RenderOptions {
+    // The loudness every render is brought to; none for the synthesiser's fixed gain.
+    std::optional<LoudnessTarget> loudness{};
+    // Where the float work file of a levelled render is kept: the instance's private folder
+    // (the system's temporary folder when empty).
+    std::filesystem::path workFolder{};
+    // For the WAV's INFO chunk.
+    tags::TextTags tags{};
+    // Keeps a WAV at the fixed gain while a levelled song is synthesised, so that closing the job
+    // early (a Stop) leaves what was rendered at once, with no output pass to wait for.
+    bool stoppable = false;
+    SpaceProbe space = freeSpace;
+};
+
+// The tags of what is made from a song: its title (or else the file's base name), its
+// copyright notice, and this program as the software.
+tags::TextTags songTags(const MidiFile& song);
+
+// Why a song of maxFrames cannot be levelled with its work file in workFolder, or empty when it
+// can. The work file takes 8 bytes a frame; when the work folder shares a file system with the
+// target folder, the target's own targetBytes count as well.
+std::string levellingRoomProblem(const std::filesystem::path& workFolder,
+                                 const std::filesystem::path& targetFolder, std::uint64_t maxFrames,
+                                 std::uint64_t targetBytes, const SpaceProbe& space);
+
 class RenderJob {
 public:
     static constexpr std::size_t kMaxBlockFrames = 4096;
+    // The first pass of a levelled WAV is nearly all the work: writing the levelled song back
+    // costs a few percent of the synthesis.
+    static constexpr int kSynthesisShare = 95;
 
     // Prepares the synth and starts the output beside its target. Throws RenderError when the
     // format is not supported, the disk cannot hold the result, or the output cannot be created,
     // and SynthError when the synth cannot be set to the rate.
-    RenderJob(MidiFile song, Synthesizer& synth, output::OutputFile output,
-              const WavFormat& format);
+    RenderJob(MidiFile song, Synthesizer& synth, output::OutputFile output, const WavFormat& format,
+              RenderOptions options = {});
+    // The same for another synthesis of the song (the song gives its length and name).
+    RenderJob(std::unique_ptr<BlockSource> synthesis, MidiFile song, output::OutputFile output,
+              const WavFormat& format, RenderOptions options = {});
+    ~RenderJob();
 
-    // Renders and writes up to maxFrames (at most kMaxBlockFrames) more frames; returns how many,
-    // 0 once the song and its tail are complete. Throws RenderError when writing fails.
+    // Does up to maxFrames (at most kMaxBlockFrames) more frames of work: synthesised, checked or
+    // written. Returns how many, 0 once the song is complete. Throws RenderError when writing
+    // fails, naming the target.
     std::size_t render(std::size_t maxFrames);
-    bool finished() const { return song_.finished(); }
-    // The whole percentage of the song rendered; 100 only once finished.
-    int percent() const { return song_.percent(); }
-    std::uint64_t songFrames() const { return song_.songFrames(); }
-    std::uint64_t framesWritten() const { return writer_.framesWritten(); }
-    const MidiFile& song() const { return song_.song(); }
+    bool finished() const;
+    // The whole percentage of the work done; 100 only once finished.
+    int percent() const;
+    std::uint64_t songFrames() const;
+    std::uint64_t framesWritten() const;
+    const MidiFile& song() const { return song_; }
+    // Whether the song is being levelled; notice() says why not when a target was asked for.
+    bool levelled() const { return levelled_ != nullptr; }
+    const std::string& notice() const { return notice_; }
+    // The levelling pass, while levelled(): what it measured and the gain, once known.
+    const LevelledSource* levelling() const { return levelled_.get(); }
 
-    // Completes the WAV with what was rendered so far and puts it at the target; throws
-    // RenderError when that fails. A job dropped without close() leaves the target as it was.
-    void close() { writer_.close(); }
-    // Drops the output, for a render that failed or was cancelled.
-    void discard() { writer_.discard(); }
+    // Completes the WAV and puts it at the target; throws RenderError when that fails. Before the
+    // end, it is what was rendered so far: a stoppable job keeps the fixed-gain WAV of the first
+    // pass, or what the output pass has written once it began; any other job finishes the
+    // remaining passes first. A job dropped without close() leaves the target as it was.
+    void close();
+    // Drops the output and the work file, for a render that failed or was cancelled.
+    void discard();
 
 private:
     static const WavFormat& checked(const WavFormat& format);
-    static output::OutputFile checkedRoom(const MidiFile& song, output::OutputFile output,
-                                          const WavFormat& format);
+    void planLevelling(const RenderOptions& options, std::uint64_t maxFrames,
+                       std::uint64_t targetBytes);
+    void startOutputs(output::OutputFile output, const RenderOptions& options,
+                      std::uint64_t maxFrames);
 
-    SongRenderer song_;
-    WavWriter writer_;
+    MidiFile song_;
+    WavFormat format_;
+    std::unique_ptr<BlockSource> synthesis_;
+    std::unique_ptr<LevelledSource> levelled_;
+    std::unique_ptr<WavWriter> provisional_;
+    std::unique_ptr<WavWriter> writer_;
+    std::filesystem::path target_;
+    std::string notice_;
     std::vector<float> left_;
     std::vector<float> right_;
 };

@@ -2,6 +2,8 @@
 // read the song's length, stop, and hear about progress and the end on the UI thread.
 #pragma once
 
+#include "components/renderer/LoudnessChoice.h"
+
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -17,6 +19,10 @@ public:
     virtual void setSampleRate(int rate) = 0;
     // An empty path means the renderer's own search for a General MIDI SoundFont.
     virtual void setSoundFont(const QString& path) = 0;
+    // Whether renders are evened out to a loudness target, or keep the synthesiser's fixed gain.
+    virtual void setLoudness(const quillory::renderer::LoudnessChoice& loudness) = 0;
+    // The folder for the renderer's work files: this instance's private folder.
+    virtual void setWorkFolder(const QString& folder) = 0;
 
     // Starts rendering midiPath into wavPath and returns while the work goes on.
     // False when the source cannot be read or the target cannot be created; errorText() says why.
@@ -30,6 +36,9 @@ public:
     // end notification follows. For a run that turned out to have nothing worth keeping.
     virtual void CancelRender() = 0;
     virtual QString errorText() const = 0;
+    // What the user should know about the render started last although it runs: why it is not
+    // evened out as asked, say. Empty when there is nothing to tell.
+    virtual QString noticeText() const { return QString(); }
 
 signals:
     void RenderProgress(qint16 percent);

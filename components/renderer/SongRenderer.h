@@ -4,6 +4,7 @@
 // voice sounds, for 3 s at most.
 #pragma once
 
+#include "components/renderer/BlockSource.h"
 #include "components/renderer/MidiFile.h"
 #include "components/renderer/Synthesizer.h"
 
@@ -13,7 +14,7 @@
 
 namespace quillory::renderer {
 
-class SongRenderer {
+class SongRenderer final : public BlockSource {
 public:
     static constexpr int kTailSeconds = 3;
 
@@ -21,12 +22,12 @@ public:
     // to that rate. The synth serves this song alone until it is finished or dropped.
     SongRenderer(MidiFile song, Synthesizer& synth, int sampleRate);
 
-    // Renders up to maxFrames more frames into left and right; returns how many, 0 once the song
-    // and its tail are complete.
-    std::size_t render(float* left, float* right, std::size_t maxFrames);
-    bool finished() const { return finished_; }
+    // Renders up to maxFrames more frames into left and right; returns how many, 0 only once the
+    // song and its tail are complete.
+    std::size_t render(float* left, float* right, std::size_t maxFrames) override;
+    bool finished() const override { return finished_; }
     // The whole percentage of the song rendered; 100 only once finished.
-    int percent() const;
+    int percent() const override;
     std::uint64_t songFrames() const { return songFrames_; }
     const MidiFile& song() const { return song_; }
 

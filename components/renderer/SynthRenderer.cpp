@@ -35,6 +35,12 @@ void SynthRenderer::setSampleRate(int rate) {
 void SynthRenderer::setSoundFont(const QString& path) {
     soundFont_ = path;
 }
+void SynthRenderer::setLoudness(const LoudnessChoice& loudness) {
+    loudness_ = loudness;
+}
+void SynthRenderer::setWorkFolder(const QString& folder) {
+    workFolder_ = folder;
+}
 
 QString SynthRenderer::loadedSoundFont() const {
     return synth_ ? QFile::decodeName(synth_->soundFont().string().c_str()) : QString();
@@ -67,6 +73,7 @@ bool SynthRenderer::Render(const QString& midiPath, const QString& wavPath) {
     // A render that ended but was not announced yet is kept, as a stop would keep it.
     endRender(Output::Keep);
     errorText_.clear();
+    noticeText_.clear();
     failure_.clear();
     totalMs_ = 0;
     try {
@@ -75,8 +82,15 @@ bool SynthRenderer::Render(const QString& midiPath, const QString& wavPath) {
         MidiFile song = MidiFile::read(platform::ToFsPath(midiPath));
         const double length = song.lengthMs();
         startSynth();
+        RenderOptions options;
+        if (loudness_.even)
+            options.loudness = LoudnessTarget{.lufs = loudness_.lufs};
+        options.workFolder = platform::ToFsPath(workFolder_);
+        options.tags = songTags(song);
+        options.stoppable = true;
         job_ = std::make_unique<RenderJob>(std::move(song), *synth_, platform::ToFsPath(wavPath),
-                                           format_);
+                                           format_, std::move(options));
+        noticeText_ = QString::fromStdString(job_->notice());
         totalMs_ = length;
     } catch (const std::exception& e) {
         job_.reset();

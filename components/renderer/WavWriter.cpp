@@ -24,16 +24,13 @@ namespace {
 // Leaves room for the header within the 32-bit sizes of a RIFF file.
 constexpr std::uint64_t kMaxWavData = 0xFFFFFFFFull - 4096;
 
-float clamped(float sample) {
-    return sample > 1.0f ? 1.0f : (sample < -1.0f ? -1.0f : sample);
-}
-
 } // namespace
 
 WavWriter::WavWriter(output::OutputFile target, const WavFormat& format, std::uint64_t maxFrames)
     : output_(std::move(target))
     , path_(output_.target())
-    , format_(format) {
+    , format_(format)
+    , quantizer_(format.bitsPerSample) {
     if (const std::string problem = format.problem(); !problem.empty())
         throw RenderError(problem);
     if (const std::string refused = output_.create(); !refused.empty())
@@ -59,9 +56,16 @@ WavWriter::~WavWriter() {
 void WavWriter::setTags(const tags::TextTags& tags) {
     if (frames_ > 0)
         throw std::logic_error("WavWriter::setTags after the first write");
-    const std::pair<int, const std::string*> fields[] = {{SF_STR_TITLE, &tags.title},
-                                                         {SF_STR_COPYRIGHT, &tags.copyright},
-                                                         {SF_STR_SOFTWARE, &tags.software}};
+    tags_ = tags;
+}
+
+// libsndfile leaves the RIFF size of a file with an INFO chunk and no audio short of the chunk,
+// which makes the file unreadable to strict readers; so the texts go in with the first audio,
+// and a file closed before any (a render stopped at once) is a plain empty WAV.
+void WavWriter::writeTags() {
+    const std::pair<int, const std::string*> fields[] = {{SF_STR_TITLE, &tags_.title},
+                                                         {SF_STR_COPYRIGHT, &tags_.copyright},
+                                                         {SF_STR_SOFTWARE, &tags_.software}};
     for (const auto& [field, text] : fields) {
         const std::string clean = tags::cleanTagText(*text);
         if (!clean.empty() && sf_set_string(file_, field, clean.c_str()) != 0)
@@ -74,14 +78,38 @@ void WavWriter::write(const float* left, const float* right, std::size_t frames)
     interleaved_.resize(frames * channels);
     if (channels == 2) {
         for (std::size_t i = 0; i < frames; ++i) {
-            interleaved_[2 * i] = clamped(left[i]);
-            interleaved_[2 * i + 1] = clamped(right[i]);
+            interleaved_[2 * i] = left[i];
+            interleaved_[2 * i + 1] = right[i];
         }
     } else {
         for (std::size_t i = 0; i < frames; ++i)
-            interleaved_[i] = clamped(0.5f * (left[i] + right[i]));
+            interleaved_[i] = 0.5f * (left[i] + right[i]);
     }
-    const sf_count_t written = sf_writef_float(file_, interleaved_.data(), sf_count_t(frames));
+    writeSamples(interleaved_.data(), frames);
+}
+
+void WavWriter::writeInterleaved(const float* stereo, std::size_t frames) {
+    if (format_.channels == 2) {
+        writeSamples(stereo, frames);
+        return;
+    }
+    interleaved_.resize(frames);
+    for (std::size_t i = 0; i < frames; ++i)
+        interleaved_[i] = 0.5f * (stereo[2 * i] + stereo[2 * i + 1]);
+    writeSamples(interleaved_.data(), frames);
+}
+
+// samples: in the file's channel layout, before quantising.
+void WavWriter::writeSamples(const float* samples, std::size_t frames) {
+    if (frames == 0)
+        return;
+    if (frames_ == 0 && !tags_.empty())
+        writeTags();
+    const std::size_t count = frames * std::size_t(format_.channels);
+    quantized_.resize(count);
+    quantizer_.quantize(samples, count, 1.0f, quantized_.data());
+    // Shorts, which libsndfile stores exactly: the values are already final (see Dither.h).
+    const sf_count_t written = sf_writef_short(file_, quantized_.data(), sf_count_t(frames));
     if (written != sf_count_t(frames))
         throw RenderError("writing " + path_.string() + " failed (" + sf_strerror(file_) + ")");
     frames_ += frames;

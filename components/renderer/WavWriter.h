@@ -1,11 +1,14 @@
 // Writes the rendered audio as a WAV file through libsndfile: 8-bit (unsigned, as WAV requires)
-// or 16-bit PCM, mono (an average of the two synth channels) or stereo. A plain PCM WAV whenever
-// the result fits one; a render that might pass 4 GiB is written as RF64, which can describe it.
-// The file appears at its target only when it is closed: until then it is written beside it.
-// Title, copyright and software can go into the file's LIST/INFO chunk (INAM, ICOP, ISFT).
+// or 16-bit PCM, mono (an average of the two synth channels, taken before quantising) or stereo,
+// reduced from float with TPDF dither (DitherQuantizer), never by plain rounding. A plain PCM WAV
+// whenever the result fits one; a render that might pass 4 GiB is written as RF64, which can
+// describe it. The file appears at its target only when it is closed: until then it is written
+// beside it. Title, copyright and software can go into the file's LIST/INFO chunk (INAM, ICOP,
+// ISFT).
 #pragma once
 
 #include "components/output/OutputFile.h"
+#include "components/renderer/Dither.h"
 #include "components/renderer/TagText.h"
 
 #include <cstddef>
@@ -45,24 +48,35 @@ public:
 
     // Puts the non-empty texts (cleaned again with cleanTagText) into the file's INFO chunk;
     // libsndfile appends its own name and version to the software text ("... (libsndfile-1.2.0)").
-    // Only before the first write: throws std::logic_error after it, and RenderError when
-    // libsndfile refuses a text.
+    // Only before the first write: throws std::logic_error after it; the first write throws
+    // RenderError when libsndfile refuses a text. A file closed without audio has no texts.
     void setTags(const tags::TextTags& tags);
-    // Throws RenderError when the data cannot be written (a full disk, for example).
+    // Throws RenderError when the data cannot be written (a full disk, for example). Samples
+    // beyond full scale are clipped.
     void write(const float* left, const float* right, std::size_t frames);
+    // The same for frames given as interleaved stereo.
+    void writeInterleaved(const float* stereo, std::size_t frames);
     // Completes the header and moves the file onto the target; throws RenderError when that fails.
     void close();
     // Drops what was written, for a render that failed or was cancelled.
     void discard();
     std::uint64_t framesWritten() const { return frames_; }
     bool rf64() const { return rf64_; }
+    // Samples that met full scale so far.
+    std::uint64_t clipped() const { return quantizer_.clipped(); }
 
 private:
+    void writeTags();
+    void writeSamples(const float* samples, std::size_t frames);
+
     output::OutputFile output_;
     std::filesystem::path path_; // the target, as messages name it
     WavFormat format_;
     sf_private_tag* file_ = nullptr;
+    tags::TextTags tags_;
+    DitherQuantizer quantizer_;
     std::vector<float> interleaved_;
+    std::vector<std::int16_t> quantized_;
     std::uint64_t frames_ = 0;
     bool rf64_ = false;
 };

@@ -2,6 +2,7 @@
 #include "app/main/ConversionState.h"
 #include "app/main/PlayingTime.h"
 #include "app/main/TempFiles.h"
+#include "app/settings/LoudnessSetting.h"
 #include "app/settings/Settings.h"
 #include "platform/Files.h"
 #include "tests/app/MainWindowFixture.h"
@@ -100,6 +101,52 @@ TEST_F(ConversionTest, TheChosenSoundFontReachesTheRenderer) {
     choose("song.wav");
     click("cmdConvert");
     EXPECT_EQ(renderer->soundFont, "/fonts/My GM.sf2");
+}
+
+TEST_F(ConversionTest, TheLoudnessChoiceAndTheWorkFolderReachTheRenderer) {
+    choose("song.wav");
+    click("cmdConvert");
+    EXPECT_EQ(renderer->loudness, (LoudnessChoice{true, -16.0})) << "evened out by default";
+    EXPECT_EQ(renderer->workFolder, WindowsFolder());
+    click("cmdConvert"); // Stop
+
+    WriteBytes(program.filePath("options.ini"), "[Renderer]\nLoudness=Off\n");
+    open();
+    choose("song.mp3");
+    click("cmdConvert");
+    EXPECT_FALSE(renderer->loudness.even);
+}
+
+TEST_F(ConversionTest, WhatTheRendererHadToSayIsShownOnceTheRunHasEnded) {
+    const QString notice = QStringLiteral("there is not enough free space in the work folder");
+    const QString told = "The volume of the song below was not evened out; it was converted at "
+                         "the fixed volume:\r\n" +
+                         source + "\r\n" + notice;
+    for (const char* name : {"song.wav", "song.mp3"}) {
+        SCOPED_TRACE(name);
+        boxes.shown.clear();
+        boxes.answers = {MsgAnswer::Yes};
+        choose(name);
+        renderer->notice = notice;
+        click("cmdConvert");
+        EXPECT_TRUE(boxes.shown.empty() || boxes.shown.back().text != told)
+            << "not while the song renders";
+        emit renderer->RenderDone();
+        ASSERT_FALSE(boxes.shown.empty());
+        EXPECT_EQ(lastMessage(), told);
+        EXPECT_EQ(boxes.shown.back().icon, platform::MsgIcon::Exclamation);
+        EXPECT_TRUE(QFile::exists(target())) << "told once the result is there";
+    }
+    // A stopped run says nothing, and its notice does not come back with the next run.
+    boxes.shown.clear();
+    boxes.answers = {MsgAnswer::Yes, MsgAnswer::Yes};
+    click("cmdConvert");
+    click("cmdConvert"); // Stop
+    renderer->notice.clear();
+    click("cmdConvert");
+    emit renderer->RenderDone();
+    for (const auto& box : boxes.shown)
+        EXPECT_NE(box.text, told);
 }
 
 TEST_F(ConversionTest, Mp3RunRendersCdQualityIntoATemporaryWav) {

@@ -5,6 +5,9 @@
 #include "components/renderer/SynthRenderer.h"
 #include "tests/app/MainWindowFixture.h"
 #include "tests/components/encoder/Mp3Probe.h"
+#include "tests/components/renderer/Ffprobe.h"
+#include "tests/components/renderer/LevelProbe.h"
+#include "tests/components/renderer/RenderSupport.h"
 #include "tests/components/renderer/WavProbe.h"
 #include "tests/support/MidiWriter.h"
 
@@ -86,6 +89,41 @@ TEST_F(EndToEndTest, Mp3OutputIsEncodedWithTheVbrRange) {
     EXPECT_GE(mp3.samples, 2 * 44100);
     EXPECT_TRUE(workFiles().isEmpty());
     EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(EndToEndTest, MidiComesOutEvenlyLoudAndTaggedInBothModes) {
+    if (!ffprobe::available())
+        GTEST_SKIP() << "ffprobe (package ffmpeg) is not installed";
+    // The piano line with a Latin-1 title and a copyright notice in its first track.
+    midiwriter::Track names;
+    names.meta(0, 0x03, {0xC9, 't', 'u', 'd', 'e'}).meta(0, 0x02, {0xA9, ' ', '2', '0', '2', '6'});
+    midiwriter::save(source.toStdString(),
+                     midiwriter::file(1, 96, {names.endOfTrack(), rendertest::quietPianoTrack()}));
+
+    convert("song.wav");
+    convert("song.mp3");
+    const fixtures::Mp3Facts mp3 = fixtures::probeMp3(target().toStdString(), true);
+    ASSERT_TRUE(mp3.decoded) << mp3.error;
+    EXPECT_TRUE(mp3.hasHeaderFrame);
+    EXPECT_EQ(mp3.headerLength, mp3.samples) << "the header frame follows the tag";
+    EXPECT_NEAR(levelprobe::measure(mp3.audio, mp3.channels, int(mp3.rate)).lufs, -16.0, 1.0);
+    EXPECT_NEAR(levelprobe::measureWav(files.filePath("song.wav").toStdString()).lufs, -16.0, 1.0);
+    for (const char* name : {"song.wav", "song.mp3"}) {
+        SCOPED_TRACE(name);
+        const ffprobe::Facts facts = ffprobe::probe(files.filePath(name).toStdString());
+        ASSERT_TRUE(facts.ran);
+        EXPECT_EQ(facts.tag("title"), "\xC3\x89tude");
+        EXPECT_EQ(facts.tag("copyright"), "\xC2\xA9 2026");
+        EXPECT_EQ(facts.tag("encoder").rfind("Quillory 2.0", 0), 0u) << facts.tag("encoder");
+    }
+    EXPECT_TRUE(workFiles().isEmpty());
+    EXPECT_TRUE(boxes.shown.empty());
+
+    // Without a name in the file, the song is named after it.
+    midiwriter::save(source.toStdString(), rendertest::quietPianoLine());
+    boxes.answers = {platform::MsgAnswer::Yes};
+    convert("song.mp3");
+    EXPECT_EQ(ffprobe::probe(target().toStdString()).tag("title"), "two seconds");
 }
 
 TEST_F(EndToEndTest, TargetWithoutExtensionRendersWavDataAndMp3ModeStillMakesMp3) {

@@ -1,4 +1,5 @@
 #include "app/settings/Settings.h"
+#include "app/settings/LoudnessSetting.h"
 #include "app/settings/SoundFontSetting.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/FileHelpers.h"
@@ -118,6 +119,45 @@ TEST_F(SettingsTest, FailedSaveIsReportedAndLeavesTheFile) {
     EXPECT_FALSE(SaveSettings());
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_EQ(ReadBytes(SettingsPath()), "[MP3]\nBitrate=64\n");
+}
+
+TEST_F(SettingsTest, LoudnessIsATargetFromMinus30ToMinus5OrOffAndAnythingElseIsMinus16) {
+    const LoudnessChoice standard{true, -16.0};
+    const std::pair<QByteArray, LoudnessChoice> table[] = {
+        {"", standard},
+        {"[Renderer]\nLoudness=-20\n", {true, -20.0}},
+        {"[renderer]\nloudness=  -14.5  \n", {true, -14.5}},
+        {"[Renderer]\nLoudness=-30\n", {true, -30.0}},
+        {"[Renderer]\nLoudness=-5\n", {true, -5.0}},
+        {"[Renderer]\nLoudness=Off\n", LoudnessChoice::off()},
+        {"[Renderer]\nLoudness=OFF\n", LoudnessChoice::off()},
+        {"[Renderer]\nLoudness=-31\n", standard},
+        {"[Renderer]\nLoudness=-4\n", standard},
+        {"[Renderer]\nLoudness=16\n", standard},
+        {"[Renderer]\nLoudness=loud\n", standard},
+        {"[Renderer]\nLoudness=-16 LUFS\n", standard},
+        {"[Renderer]\nLoudness=nan\n", standard},
+        {"[Renderer]\nLoudness=\n", standard},
+        {"[Renderer]\nLoudness=False\n", standard},
+    };
+    for (const auto& [file, expected] : table) {
+        SCOPED_TRACE(file.toStdString());
+        WriteBytes(SettingsPath(), file);
+        EXPECT_EQ(ReadLoudness(SettingsPath()), expected);
+    }
+}
+
+TEST_F(SettingsTest, TheLoudnessChoiceIsReadOnceAndSavedBesideTheOtherKeys) {
+    WriteBytes(SettingsPath(), "[Renderer]\nSoundFont=/sf/a.sf2\nLoudness=-20\n[Mine]\nA=1\n");
+    LoadLoudness();
+    WriteBytes(SettingsPath(), "[Renderer]\nSoundFont=/sf/a.sf2\nLoudness=Off\n[Mine]\nA=1\n");
+    EXPECT_EQ(Loudness(), (LoudnessChoice{true, -20.0})) << "read at start-up, not again";
+    ASSERT_TRUE(SetLoudness({true, -14.5}));
+    EXPECT_EQ(ReadBytes(SettingsPath()),
+              "[Renderer]\nSoundFont=/sf/a.sf2\nLoudness=-14.5\n[Mine]\nA=1\n");
+    ASSERT_TRUE(SetLoudness(LoudnessChoice::off()));
+    LoadLoudness();
+    EXPECT_FALSE(Loudness().even);
 }
 
 TEST(SettingsFilesFor, BesideAWritableProgramOtherwiseTheUsersFileWithTheProgramsAsShipped) {

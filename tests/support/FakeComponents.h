@@ -25,6 +25,11 @@ public:
     void setBitsPerSample(int bits) override { calls << QString("BitsPerSample=%1").arg(bits); }
     void setSampleRate(int rate) override { calls << QString("SampleRate=%1").arg(rate); }
     void setSoundFont(const QString& path) override { soundFont = path; }
+    void setLoudness(const quillory::renderer::LoudnessChoice& choice) override {
+        loudness = choice;
+    }
+    void setWorkFolder(const QString& folder) override { workFolder = folder; }
+    QString noticeText() const override { return notice; }
     bool Render(const QString& midi, const QString& wav) override {
         calls << "Render " + midi + " -> " + wav;
         lastTarget = wav;
@@ -46,6 +51,9 @@ public:
     QStringList calls;
     QString lastTarget;
     QString soundFont;
+    quillory::renderer::LoudnessChoice loudness = quillory::renderer::LoudnessChoice::off();
+    QString workFolder;
+    QString notice;
     double totalMs = 125000;
     bool accept = true;
     bool createTarget = true;

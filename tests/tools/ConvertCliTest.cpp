@@ -3,6 +3,7 @@
 // MP3 decoder.
 #include "tests/components/encoder/Mp3Probe.h"
 #include "tests/components/encoder/WavFixtures.h"
+#include "tests/components/renderer/Ffprobe.h"
 #include "tests/components/renderer/RenderSupport.h"
 #include "tests/components/renderer/WavProbe.h"
 
@@ -295,4 +296,38 @@ TEST_F(ConvertCli, InterruptedConversionLeavesNoFile) {
     EXPECT_EQ(process.exitCode(), 1);
     EXPECT_TRUE(contains(process.readAllStandardError().toStdString(), "interrupted"));
     EXPECT_EQ(files(), (std::vector<std::string>{"chord.mid", "long.mid", "options.ini"}));
+}
+
+TEST_F(ConvertCli, WhatComesFromMidiIsTaggedAndAWavsInfoGoesOnIntoItsMp3) {
+    if (!ffprobe::available())
+        GTEST_SKIP() << "ffprobe (package ffmpeg) is not installed";
+    midiwriter::Track named;
+    named.meta(0, 0x03, {'N', 'o', 'c', 't', 'u', 'r', 'n', 'e', ' ', 0xE9})
+        .meta(0, 0x02, {0xA9, ' ', '1', '9', '9', '9'});
+    named.noteOn(0, 0, 60).noteOff(96, 0, 60).endOfTrack();
+    midiwriter::save(path("named.mid"), midiwriter::file(0, 96, {named}));
+    for (const char* output : {"named.mp3", "named.wav", "chord.mp3"}) {
+        const std::string input = output[0] == 'n' ? "named.mid" : "chord.mid";
+        ASSERT_EQ(run({qpath(input), "-o", qpath(output)}).exitCode, 0) << output;
+    }
+    ASSERT_EQ(run({qpath("named.wav"), "-o", qpath("from wav.mp3")}).exitCode, 0);
+
+    for (const char* output : {"named.mp3", "named.wav", "from wav.mp3"}) {
+        SCOPED_TRACE(output);
+        const ffprobe::Facts facts = ffprobe::probe(path(output));
+        ASSERT_TRUE(facts.ran);
+        EXPECT_EQ(facts.tag("title"), "Nocturne \xC3\xA9");
+        EXPECT_EQ(facts.tag("copyright"), "\xC2\xA9 1999");
+        // libsndfile puts its own name after ours in a WAV.
+        EXPECT_EQ(facts.tag("encoder").rfind("Quillory 2.0", 0), 0u) << facts.tag("encoder");
+        EXPECT_TRUE(facts.warnings.empty()) << facts.warnings.front();
+    }
+    // A song without a name is named after its file.
+    EXPECT_EQ(ffprobe::probe(path("chord.mp3")).tag("title"), "chord");
+    // The header frame still follows the tag, with the exact length for players.
+    for (const char* output : {"named.mp3", "from wav.mp3"}) {
+        const fixtures::Mp3Facts mp3 = fixtures::probeMp3(path(output));
+        EXPECT_TRUE(mp3.hasHeaderFrame) << output;
+        EXPECT_EQ(mp3.headerLength, mp3.samples) << output;
+    }
 }

@@ -47,6 +47,8 @@ TEST(ConvertOptions, EveryBadValueOrCombinationIsAUsageError) {
         {{"a.mid", "-o", "a.mp3", "--vbr", "32-320", "--bitrate", "128"}, "exclude"},
         {{"a.mid", "-o", "a.mp3", "--channel-mode", "surround"}, "stereo|joint|mono|dual"},
         {{"a.mid", "-o", "a.mp3", "--jobs", "0"}, "--jobs"},
+        {{"a.mid", "-o", "a.mp3", "--loudness", "-31"}, "-31"},
+        {{"a.mid", "-o", "a.mp3", "--loudness", "loud"}, "--loudness"},
         {{"a.mid", "--output-dir", "d", "--format", "ogg"}, "ogg"},
         {{"a.mid", "-o", "a.mp3", "--force=yes"}, "takes no value"},
     };
@@ -65,7 +67,7 @@ TEST(ConvertOptions, ValuesReachTheOptionsInBothSpellings) {
         // clang-format off
         parse({"--rate=22050", "--bits", "8", "--channels", "1", "--vbr", "40-256",
                "--channel-mode", "dual", "--jobs=3", "--force", "-q", "--settings", "o.ini",
-               "--soundfont", "gm.sf2", "--output-dir", "d", "--format", "mp3", "a.mid", "--",
+               "--soundfont", "gm.sf2", "--loudness", "-14.5", "--output-dir", "d", "--format", "mp3", "a.mid", "--",
                "-odd.mid", "--jobs"});
     // clang-format on
     ASSERT_EQ(parsed.error, "");
@@ -82,6 +84,10 @@ TEST(ConvertOptions, ValuesReachTheOptionsInBothSpellings) {
     EXPECT_TRUE(o.quiet);
     EXPECT_EQ(o.settingsFile, fs::path("o.ini"));
     EXPECT_EQ(o.overrides.soundFont, fs::path("gm.sf2"));
+    // A negative target is the option's value, not an option of its own.
+    EXPECT_EQ(o.overrides.loudness, (quillory::renderer::LoudnessChoice{true, -14.5}));
+    EXPECT_EQ(parse({"--loudness=OFF", "a.mid", "-o", "a.wav"}).options.overrides.loudness,
+              quillory::renderer::LoudnessChoice::off());
     // After "--" everything is an input, even what looks like an option.
     EXPECT_EQ(o.inputs, (std::vector<fs::path>{"a.mid", "-odd.mid", "--jobs"}));
     EXPECT_EQ(o.outputDir, fs::path("d"));

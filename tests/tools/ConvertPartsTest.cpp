@@ -1,9 +1,9 @@
 // The converter's parts in-process: settings and their overrides, which outputs it may write,
 // and a streaming MIDI-to-MP3 conversion that is stopped half-way.
+#include "components/renderer/BlockQueue.h"
 #include "components/renderer/MidiFile.h"
 #include "components/renderer/Synthesizer.h"
 #include "tests/components/renderer/RenderSupport.h"
-#include "tools/convert/BlockQueue.h"
 #include "tools/convert/Conversions.h"
 #include "tools/convert/ConvertSettings.h"
 #include "tools/convert/OutputPolicy.h"
@@ -17,6 +17,8 @@
 
 namespace fs = std::filesystem;
 using namespace convert;
+using quillory::renderer::AudioBlock;
+using quillory::renderer::BlockQueue;
 using rendertest::TempFolder;
 
 namespace {
@@ -44,7 +46,8 @@ TEST(ConvertSettingsTest, FileValuesThenCommandLineOverrides) {
     TempFolder dir;
     writeText(dir / "options.ini", "[MP3]\nBitrate=192\nMp3Channels=2\nVBR=True\nMinBitrate=64\n"
                                    "MaxBitrate=160\n[WAV]\nFrequency=22050\nBits=8\n"
-                                   "WavChannels=1\n[Renderer]\nSoundFont=/sf/chosen.sf2\n");
+                                   "WavChannels=1\n[Renderer]\nSoundFont=/sf/chosen.sf2\n"
+                                   "Loudness=-20\n");
     Options options;
     options.settingsFile = dir / "options.ini";
     ResolvedSettings resolved = resolveSettings(options, dir / "unused.ini", dir.path());
@@ -59,6 +62,7 @@ TEST(ConvertSettingsTest, FileValuesThenCommandLineOverrides) {
     EXPECT_EQ(s.mp3.maxBitRateKbps, 160);
     EXPECT_EQ(s.mp3.channelMode, 2);
     EXPECT_EQ(s.soundFont, fs::path("/sf/chosen.sf2"));
+    EXPECT_EQ(s.loudness, (quillory::renderer::LoudnessChoice{true, -20.0}));
 
     options.overrides.rate = 32000;
     options.overrides.bits = 16;
@@ -87,6 +91,7 @@ TEST(ConvertSettingsTest, MissingDefaultMeansDefaultsButANamedFileMustExist) {
     EXPECT_EQ(resolved.settings.wav.channels, 2);
     EXPECT_EQ(resolved.settings.mp3.vbrMode, 0);
     EXPECT_EQ(resolved.settings.mp3.bitRateKbps, 128);
+    EXPECT_EQ(resolved.settings.loudness, (quillory::renderer::LoudnessChoice{true, -16.0}));
     EXPECT_FALSE(fs::exists(dir / "absent.ini")) << "reading settings must not create them";
 
     options.settingsFile = dir / "typo.ini";
@@ -193,7 +198,7 @@ TEST(ConvertStreaming, StoppingMidSongEndsBothThreadsAndReportsIt) {
         return percent < 5;
     };
     try {
-        midiToMp3(quillory::renderer::MidiFile::read(dir / "long.mid"), synth, 44100, {},
+        midiToMp3(quillory::renderer::MidiFile::read(dir / "long.mid"), synth, 44100, {}, {},
                   dir / "part.mp3", stopAtFive);
         FAIL() << "a stopped conversion must not end as a success";
     } catch (const ConversionError& error) {
@@ -206,7 +211,7 @@ TEST(ConvertStreaming, StoppingMidSongEndsBothThreadsAndReportsIt) {
     // The synth is free again and whole: the next song converts completely.
     midiwriter::save(dir / "short.mid", rendertest::chordSong());
     seen.clear();
-    midiToMp3(quillory::renderer::MidiFile::read(dir / "short.mid"), synth, 44100, {},
+    midiToMp3(quillory::renderer::MidiFile::read(dir / "short.mid"), synth, 44100, {}, {},
               dir / "short.mp3", [&](int percent) {
                   seen.push_back(percent);
                   return true;
@@ -222,7 +227,7 @@ TEST(ConvertStreaming, AFullDiskIsAnErrorNotAShortMp3) {
     quillory::renderer::Synthesizer synth(rendertest::kSoundFont, 44100);
     const rendertest::FileSizeLimit limit(100 * 1024); // 40 s at 128 kb/s is about 640 KiB
     try {
-        midiToMp3(quillory::renderer::MidiFile::read(dir / "song.mid"), synth, 44100, {},
+        midiToMp3(quillory::renderer::MidiFile::read(dir / "song.mid"), synth, 44100, {}, {},
                   dir / "song.mp3", {});
         FAIL() << "the write that did not fit went unnoticed";
     } catch (const ConversionError& error) {

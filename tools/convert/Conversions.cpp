@@ -2,9 +2,10 @@
 
 #include "components/encoder/Mp3FileEncoder.h"
 #include "components/encoder/Mp3Stream.h"
+#include "components/renderer/BlockQueue.h"
+#include "components/renderer/LevelledSource.h"
 #include "components/renderer/RenderJob.h"
 #include "components/renderer/SongRenderer.h"
-#include "tools/convert/BlockQueue.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,13 +17,22 @@
 namespace convert {
 
 namespace fs = std::filesystem;
+using quillory::renderer::AudioBlock;
+using quillory::renderer::BlockQueue;
+using quillory::renderer::LevelledSource;
 using quillory::renderer::MidiFile;
+using quillory::renderer::RenderJob;
 using quillory::renderer::SongRenderer;
 using quillory::renderer::Synthesizer;
 
 namespace {
 
 constexpr std::size_t kSynthBlockFrames = 4096;
+// The first pass of a levelled MP3 against the encoding of the levelled song: synthesis and
+// metering take about three quarters of the processor time of the two.
+constexpr int kMp3SynthesisShare = 75;
+// The most an MP3 can take: 320 kb/s.
+constexpr std::uint64_t kMaxMp3BytesPerSecond = 40000;
 // About 0.75 s of audio at 44100 Hz: enough to ride out scheduling hiccups, small enough that
 // memory does not depend on the song.
 constexpr std::size_t kQueueBlocks = 8;
@@ -55,19 +65,22 @@ std::string quoted(const fs::path& path) {
     return "\"" + path.string() + "\"";
 }
 
-// The MP3 as it is written: the encoder's bytes in order, then the Xing/LAME header frame put
-// back over the first frame, where players look for the length; then the file is put in place.
+// The MP3 as it is written: its ID3v2 tag, the encoder's bytes in order, then the Xing/LAME
+// header frame put back over the first frame of the audio, right after the tag, where players
+// look for the length; then the file is put in place.
 class Mp3Output {
 public:
-    explicit Mp3Output(quillory::output::OutputFile output)
+    Mp3Output(quillory::output::OutputFile output, const std::vector<std::uint8_t>& tag)
         : output_(std::move(output))
-        , path_(output_.target()) {
+        , path_(output_.target())
+        , tagSize_(tag.size()) {
         if (const std::string refused = output_.create(); !refused.empty())
             throw ConversionError("cannot create " + quoted(path_) + ": " + refused);
         file_ = std::fopen(output_.writePath().string().c_str(), "wb");
         if (file_ == nullptr)
             throw ConversionError("cannot create " + quoted(path_) + ": " + std::strerror(errno));
         std::setvbuf(file_, nullptr, _IOFBF, kWriteBuffer);
+        write(tag);
     }
     ~Mp3Output() {
         if (file_ != nullptr)
@@ -82,7 +95,7 @@ public:
     }
     void finish(const std::vector<std::uint8_t>& header) {
         if (!header.empty()) {
-            if (std::fseek(file_, 0, SEEK_SET) != 0)
+            if (std::fseek(file_, long(tagSize_), SEEK_SET) != 0)
                 throw ConversionError("cannot rewind " + quoted(path_) + ": " +
                                       std::strerror(errno));
             write(header);
@@ -95,9 +108,12 @@ public:
             throw ConversionError(failed);
     }
 
+    const fs::path& path() const { return path_; }
+
 private:
     quillory::output::OutputFile output_;
     fs::path path_;
+    std::size_t tagSize_ = 0;
     std::FILE* file_ = nullptr;
 };
 
@@ -125,28 +141,9 @@ void produceBlocks(SongRenderer& renderer, BlockQueue& queue, std::string& failu
     queue.close();
 }
 
-} // namespace
-
-void midiToWav(MidiFile song, Synthesizer& synth, const quillory::renderer::WavFormat& format,
-               quillory::output::OutputFile output, const ProgressFn& progress) {
-    quillory::renderer::RenderJob job(std::move(song), synth, std::move(output), format);
-    Percent percent(progress);
-    while (job.render(quillory::renderer::RenderJob::kMaxBlockFrames) > 0)
-        percent.update(job.framesWritten(), job.songFrames());
-    job.close();
-    percent.set(100);
-}
-
-void midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
-               const encoder::Mp3Settings& settings, quillory::output::OutputFile output,
-               const ProgressFn& progress) {
-    SongRenderer renderer(std::move(song), synth, synthRate);
-    encoder::Mp3Stream stream;
-    if (!stream.open(settings, synthRate, 2))
-        throw ConversionError(stream.error());
-    Mp3Output file(std::move(output));
-    Percent percent(progress);
-
+// Encodes the synthesis as it comes, on two threads.
+void streamToMp3(SongRenderer& renderer, encoder::Mp3Stream& stream, Mp3Output& file,
+                 Percent& percent) {
     BlockQueue queue(kQueueBlocks);
     std::string synthFailure;
     const std::uint64_t songFrames = renderer.songFrames();
@@ -171,12 +168,99 @@ void midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
     producer.join();
     if (!synthFailure.empty())
         throw ConversionError(synthFailure);
+}
+
+// Measures the whole song into the work folder, then encodes it levelled.
+void levelToMp3(LevelledSource& levelled, encoder::Mp3Stream& stream, Mp3Output& file,
+                Percent& percent) {
+    std::vector<float> left(kSynthBlockFrames), right(kSynthBlockFrames);
+    std::vector<float> interleaved(2 * kSynthBlockFrames);
+    while (!levelled.finished()) {
+        std::size_t frames = 0;
+        try {
+            frames = levelled.render(left.data(), right.data(), kSynthBlockFrames);
+        } catch (const quillory::renderer::WorkFileError& error) {
+            throw ConversionError("converting to " + quoted(file.path()) +
+                                  " failed: " + error.what());
+        }
+        if (frames > 0) {
+            for (std::size_t i = 0; i < frames; ++i) {
+                interleaved[2 * i] = left[i];
+                interleaved[2 * i + 1] = right[i];
+            }
+            const auto bytes = stream.encode(interleaved.data(), frames);
+            if (!bytes)
+                throw ConversionError(stream.error());
+            file.write(*bytes);
+        }
+        percent.set(std::min(levelled.percent(), 99));
+    }
+}
+
+fs::path folderOf(const fs::path& file) {
+    return file.has_parent_path() ? file.parent_path() : fs::path(".");
+}
+
+} // namespace
+
+std::string midiToWav(MidiFile song, Synthesizer& synth,
+                      const quillory::renderer::WavFormat& format, const Levelling& levelling,
+                      quillory::output::OutputFile output, const ProgressFn& progress) {
+    Levelling options = levelling;
+    options.tags = quillory::renderer::songTags(song);
+    // An interrupted conversion leaves nothing, so there is no stopped WAV to keep.
+    options.stoppable = false;
+    RenderJob job(std::move(song), synth, std::move(output), format, std::move(options));
+    Percent percent(progress);
+    while (job.render(RenderJob::kMaxBlockFrames) > 0)
+        percent.set(std::min(job.percent(), 99));
+    job.close();
+    percent.set(100);
+    return job.notice();
+}
+
+std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
+                      const encoder::Mp3Settings& settings, const Levelling& levelling,
+                      quillory::output::OutputFile output, const ProgressFn& progress) {
+    const std::uint64_t maxFrames = SongRenderer::maxFrames(song, synthRate);
+    encoder::Mp3Stream stream;
+    if (!stream.open(settings, synthRate, 2, quillory::renderer::songTags(song)))
+        throw ConversionError(stream.error());
+    SongRenderer renderer(std::move(song), synth, synthRate);
+    std::string notice;
+    std::unique_ptr<LevelledSource> levelled;
+    if (levelling.loudness) {
+        const fs::path folder =
+            levelling.workFolder.empty() ? fs::temp_directory_path() : levelling.workFolder;
+        const std::uint64_t mp3Bytes =
+            (maxFrames / std::uint64_t(synthRate) + 1) * kMaxMp3BytesPerSecond;
+        notice = quillory::renderer::levellingRoomProblem(
+            folder, folderOf(output.target()), maxFrames, mp3Bytes,
+            levelling.space ? levelling.space : quillory::renderer::freeSpace);
+        if (notice.empty()) {
+            try {
+                // Measured as it will be heard: a mono MP3 is LAME's average of the channels.
+                levelled = std::make_unique<LevelledSource>(
+                    renderer, synthRate, stream.plan().outputChannels(), folder,
+                    *levelling.loudness, kMp3SynthesisShare);
+            } catch (const quillory::renderer::RenderError& error) {
+                notice = std::string("its work file cannot be made: ") + error.what();
+            }
+        }
+    }
+    Mp3Output file(std::move(output), stream.id3v2Tag());
+    Percent percent(progress);
+    if (levelled)
+        levelToMp3(*levelled, stream, file, percent);
+    else
+        streamToMp3(renderer, stream, file, percent);
     const auto tail = stream.flush();
     if (!tail)
         throw ConversionError(stream.error());
     file.write(*tail);
     file.finish(stream.header());
     percent.set(100);
+    return notice;
 }
 
 std::string wavToMp3(const fs::path& wav, const encoder::Mp3Settings& settings,

@@ -1,11 +1,18 @@
 // The three conversions the tool makes, each into the output it is given: written beside its
 // target and put in place only when complete. Each throws ConversionError (or the engines'
 // errors) with a sentence for the user, and then leaves the target as it was.
+//
+// MIDI is evened out as the levelling options say (a loudness target, the work folder for the
+// song's float copy): synthesised and measured first, then written with its one gain. A song
+// that cannot be levelled (no room in the work folder) is converted at the fixed gain, and the
+// conversion returns why, for a warning. Whatever comes from MIDI carries the song's title and
+// copyright in its tags.
 #pragma once
 
 #include "components/encoder/Mp3Plan.h"
 #include "components/output/OutputFile.h"
 #include "components/renderer/MidiFile.h"
+#include "components/renderer/RenderJob.h"
 #include "components/renderer/Synthesizer.h"
 #include "components/renderer/WavWriter.h"
 
@@ -24,15 +31,22 @@ public:
 // Called with the whole percentage done whenever it changes; returns false to stop.
 using ProgressFn = std::function<bool(int percent)>;
 
-void midiToWav(quillory::renderer::MidiFile song, quillory::renderer::Synthesizer& synth,
-               const quillory::renderer::WavFormat& format, quillory::output::OutputFile output,
-               const ProgressFn& progress);
+// The loudness target (none for the fixed gain), the work folder and, for tests, the free-space
+// probe; the tags come from the song.
+using Levelling = quillory::renderer::RenderOptions;
 
-// Streams the synthesis straight into the encoder: the synth renders on a second thread while
-// this one encodes and writes, with a few blocks between them. No WAV is written on the way.
-void midiToMp3(quillory::renderer::MidiFile song, quillory::renderer::Synthesizer& synth,
-               int synthRate, const encoder::Mp3Settings& settings,
-               quillory::output::OutputFile output, const ProgressFn& progress);
+// Both return why the song was not evened out although asked, or an empty string.
+std::string midiToWav(quillory::renderer::MidiFile song, quillory::renderer::Synthesizer& synth,
+                      const quillory::renderer::WavFormat& format, const Levelling& levelling,
+                      quillory::output::OutputFile output, const ProgressFn& progress);
+
+// No WAV is written on the way. Levelled, the song is synthesised and measured into the work
+// folder, then encoded. At the fixed gain it streams straight into the encoder: the synth
+// renders on a second thread while this one encodes and writes, with a few blocks between them.
+std::string midiToMp3(quillory::renderer::MidiFile song, quillory::renderer::Synthesizer& synth,
+                      int synthRate, const encoder::Mp3Settings& settings,
+                      const Levelling& levelling, quillory::output::OutputFile output,
+                      const ProgressFn& progress);
 
 // Returns a warning for the user (a damaged but usable WAV), or an empty string.
 std::string wavToMp3(const std::filesystem::path& wav, const encoder::Mp3Settings& settings,

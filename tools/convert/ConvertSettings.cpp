@@ -1,5 +1,6 @@
 #include "tools/convert/ConvertSettings.h"
 
+#include "app/settings/LoudnessSetting.h"
 #include "app/settings/Settings.h"
 #include "app/settings/SoundFontSetting.h"
 #include "components/renderer/SoundFontSearch.h"
@@ -60,6 +61,7 @@ ResolvedSettings resolveSettings(const Options& options, const fs::path& default
     s.wav = {record.Frequency, record.Bits, record.WavChannels};
     s.mp3 = {record.VBR ? 1 : 0, record.Bitrate, record.Mp3Channels, record.MinBitrate,
              record.MaxBitrate};
+    s.loudness = options.overrides.loudness.value_or(ReadLoudness(toQString(file)));
     applyOverrides(options.overrides, s);
 
     if (options.overrides.soundFont) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "components/encoder/Mp3Plan.h"
+#include "components/renderer/LoudnessChoice.h"
 #include "components/renderer/WavWriter.h"
 #include "tools/convert/Options.h"
 
@@ -18,6 +19,10 @@ struct ConvertSettings {
     int mp3SynthRate = 44100;
     encoder::Mp3Settings mp3;
     std::filesystem::path soundFont; // empty when none was named or found
+    quillory::renderer::LoudnessChoice loudness;
+    // Where levelled songs keep their float copy: the batch's own folder in the work folder
+    // (the system's temporary folder when empty).
+    std::filesystem::path workFolder;
 };
 
 struct ResolvedSettings {

@@ -42,13 +42,18 @@ void Converter::run(const Job& job, quillory::output::OutputFile output, const P
         return;
     }
     MidiFile song = MidiFile::read(job.input);
-    if (job.to == OutputType::Wav) {
-        midiToWav(std::move(song), synth(settings_.wav.sampleRate), settings_.wav,
-                  std::move(output), progress);
-    } else {
-        midiToMp3(std::move(song), synth(settings_.mp3SynthRate), settings_.mp3SynthRate,
-                  settings_.mp3, std::move(output), progress);
-    }
+    Levelling levelling;
+    if (settings_.loudness.even)
+        levelling.loudness = quillory::renderer::LoudnessTarget{.lufs = settings_.loudness.lufs};
+    levelling.workFolder = settings_.workFolder;
+    const std::string notice =
+        job.to == OutputType::Wav
+            ? midiToWav(std::move(song), synth(settings_.wav.sampleRate), settings_.wav, levelling,
+                        std::move(output), progress)
+            : midiToMp3(std::move(song), synth(settings_.mp3SynthRate), settings_.mp3SynthRate,
+                        settings_.mp3, levelling, std::move(output), progress);
+    if (!notice.empty())
+        outcome.message = "not evened out, converted at the fixed volume: " + notice;
 }
 
 // A SoundFont that failed to load fails every MIDI file of this worker with the same reason,

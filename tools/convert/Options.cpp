@@ -139,6 +139,15 @@ std::vector<OptionSpec> options() {
          "FILE",
          "SoundFont for MIDI (.sf2/.sf3).",
          [](Options& o, const S&, const S& v) { o.overrides.soundFont = v; }},
+        {{"loudness"},
+         "LUFS|off",
+         "Bring MIDI renders to LUFS (-30 to -5), or off for the synthesiser's fixed gain.",
+         [](Options& o, const S& name, const S& v) {
+             o.overrides.loudness = quillory::renderer::LoudnessChoice::parse(v);
+             if (!o.overrides.loudness)
+                 throw Failure{name + " must be a number of LUFS from -30 to -5, or off, not \"" +
+                               v + "\""};
+         }},
         {{"jobs"},
          "N",
          "Files converted at once (default: one per core).",
@@ -155,7 +164,7 @@ const QString kDescription =
                    "\n"
                    "The settings are those of the program's options.ini unless --settings names\n"
                    "another file; each of --rate, --bits, --channels, --bitrate, --vbr,\n"
-                   "--channel-mode and --soundfont replaces the file's value.\n"
+                   "--channel-mode, --soundfont and --loudness replaces the file's value.\n"
                    "A WAV input needs an MP3 output. Each finished file gets one line on stderr.\n"
                    "Exit status: 0 all converted, 1 some failed, 2 usage error.");
 

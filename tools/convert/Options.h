@@ -3,6 +3,8 @@
 // QCommandLineParser reads the line, so the tool takes its options the way Qt programs do.
 #pragma once
 
+#include "components/renderer/LoudnessChoice.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -22,6 +24,7 @@ struct Overrides {
     std::optional<int> vbrMin;      // variable bit rate between vbrMin and vbrMax, kb/s
     std::optional<int> vbrMax;
     std::optional<std::filesystem::path> soundFont;
+    std::optional<quillory::renderer::LoudnessChoice> loudness;
 };
 
 struct Options {

@@ -55,13 +55,15 @@ int main(int argc, char** argv) {
 
     // Like a window of the program, the batch keeps its work files in a folder of its own.
     const platform::InstanceFolderClaim instanceFolder;
+    convert::ConvertSettings batchSettings = settings.settings;
+    batchSettings.workFolder = platform::ToFsPath(platform::InstanceFolder());
     convert::catchInterrupts();
     const int parallel =
         options.jobs > 0 ? options.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
     convert::Reporter reporter(stderr, convert::stderrIsTerminal(), options.quiet,
                                plan.jobs.size());
     const std::size_t failed =
-        convert::runBatch(plan.jobs, settings.settings, parallel, options.force, reporter);
+        convert::runBatch(plan.jobs, batchSettings, parallel, options.force, reporter);
     if (convert::interrupted())
         reporter.line("quillory-convert: interrupted");
     if (failed > 0 && plan.jobs.size() > 1)

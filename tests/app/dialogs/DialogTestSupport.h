@@ -2,6 +2,7 @@
 // that starts each test like a fresh program with its own settings file and answered dialogs.
 #pragma once
 
+#include "app/settings/LoudnessSetting.h"
 #include "app/settings/Settings.h"
 #include "app/settings/SoundFontSetting.h"
 #include "components/button/DappletButton.h"
@@ -45,6 +46,7 @@ protected:
         SetSettingsPath(program.filePath("options.ini"));
         LoadSettings();
         LoadSoundFontPath();
+        LoadLoudness();
     }
     QByteArray optionsFile() const { return ReadBytes(program.filePath("options.ini")); }
     QStringList texts() const {

@@ -231,6 +231,64 @@ TEST_F(OptionsTest, OkRefusesAFileThatIsNoSoundFontAndCancelDropsTheChoice) {
     EXPECT_FALSE(QFile::exists(SettingsPath()));
 }
 
+TEST_F(OptionsTest, TheLoudnessBoxStoresMinus16OrOffAndKeepsATargetWrittenByHand) {
+    auto* box = control<QCheckBox>("chkLoudness");
+    EXPECT_TRUE(box->text().simplified() == "Even out the volume") << box->text().toStdString();
+    EXPECT_TRUE(box->isChecked()) << "evened out unless the file says otherwise";
+    ok();
+    EXPECT_FALSE(optionsFile().contains("Loudness")) << "an unchanged choice is not written";
+
+    open();
+    box = control<QCheckBox>("chkLoudness");
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+    EXPECT_FALSE(box->isChecked());
+    click("cmdOK(1)");
+    EXPECT_TRUE(Loudness().even) << "Cancel keeps the choice";
+    open();
+    control<QCheckBox>("chkLoudness")->setChecked(false);
+    ok();
+    EXPECT_FALSE(Loudness().even);
+    EXPECT_TRUE(optionsFile().contains("[Renderer]\nLoudness=Off\n"));
+    startProgram();
+    open();
+    EXPECT_FALSE(control<QCheckBox>("chkLoudness")->isChecked());
+    control<QCheckBox>("chkLoudness")->setChecked(true);
+    ok();
+    EXPECT_TRUE(optionsFile().contains("[Renderer]\nLoudness=-16\n"));
+
+    // A target written into the file by hand stays while the box stays checked; Default is -16.
+    startProgram("[Renderer]\nLoudness=-20\n");
+    open();
+    EXPECT_TRUE(control<QCheckBox>("chkLoudness")->isChecked());
+    pick("cboBitrate", "192 kb/s");
+    ok();
+    EXPECT_EQ(Loudness(), (LoudnessChoice{true, -20.0}));
+    EXPECT_TRUE(optionsFile().contains("Loudness=-20\n"));
+    open();
+    control<QCheckBox>("chkLoudness")->setChecked(false);
+    control<QCheckBox>("chkLoudness")->setChecked(true);
+    ok();
+    EXPECT_EQ(Loudness(), (LoudnessChoice{true, -20.0})) << "unchecked and checked again";
+    open();
+    click("cmdOK(2)");
+    ok();
+    EXPECT_EQ(Loudness(), (LoudnessChoice{true, -16.0}));
+    EXPECT_TRUE(optionsFile().contains("Loudness=-16\n"));
+}
+
+TEST_F(OptionsTest, TheLoudnessBoxFitsTheButtonColumnUnderTheSoundFont) {
+    const QRect box = control("chkLoudness")->geometry();
+    EXPECT_TRUE(dialog->rect().contains(box));
+    EXPECT_GE(box.top(), control("lblSoundFont")->geometry().bottom());
+    EXPECT_EQ(box.left(), control("cmdSoundFont")->x());
+    for (const char* other : {"cmdSoundFont", "lblSoundFont", "cboMax", "LabelWAV"})
+        EXPECT_FALSE(box.intersects(control(other)->geometry())) << other;
+    // The caption is not cut off.
+    const QSize needed = control("chkLoudness")->sizeHint();
+    EXPECT_LE(needed.width(), box.width());
+    EXPECT_LE(needed.height(), box.height());
+}
+
 TEST_F(OptionsTest, FailedSaveIsReportedAndTheNewValuesStillApply) {
     SetSettingsPath(program.filePath("missing/options.ini"));
     open();

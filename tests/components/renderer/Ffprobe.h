@@ -43,9 +43,10 @@ inline Facts probe(const std::filesystem::path& file) {
     for (char c : file.string())
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     quoted += "'";
-    const std::string command = "ffprobe -v warning -show_entries format=duration,start_time:format_tags "
-                                "-of default=noprint_wrappers=1 " +
-                                quoted + " 2>&1";
+    const std::string command =
+        "ffprobe -v warning -show_entries format=duration,start_time:format_tags "
+        "-of default=noprint_wrappers=1 " +
+        quoted + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
         return facts;

@@ -1,8 +1,10 @@
 // The loudness pass end to end on generated songs of very different levels: measured while kept
-// in the float intermediate, read back, levelled with one gain and dithered to 16 bits. The
-// result is measured here with libebur128 directly, not through the code under test.
+// in the float intermediate, its true peak checked where it can matter, read back, levelled with
+// one gain and dithered to 16 bits. The result is measured here with libebur128 directly, not
+// through the code under test.
 #include "components/renderer/Dither.h"
 #include "components/renderer/FloatIntermediate.h"
+#include "components/renderer/LevelledSource.h"
 #include "components/renderer/Loudness.h"
 #include "components/renderer/WavWriter.h"
 #include "tests/components/renderer/RenderSupport.h"
@@ -95,36 +97,55 @@ Stereo padWithClicks() {
     return s;
 }
 
+// A song held in memory, handed out in blocks like a synthesiser's.
+class BufferSource final : public BlockSource {
+public:
+    explicit BufferSource(const Stereo& song)
+        : song_(song) {}
+    std::size_t render(float* left, float* right, std::size_t maxFrames) override {
+        const std::size_t n = std::min(maxFrames, song_.left.size() - at_);
+        std::copy_n(song_.left.begin() + long(at_), n, left);
+        std::copy_n(song_.right.begin() + long(at_), n, right);
+        at_ += n;
+        return n;
+    }
+    bool finished() const override { return at_ == song_.left.size(); }
+    int percent() const override { return finished() ? 100 : int(at_ * 99 / song_.left.size()); }
+
+private:
+    const Stereo& song_;
+    std::size_t at_ = 0;
+};
+
 struct Levelled {
     double gainDb = 0;
+    std::uint64_t framesChecked = 0;
     std::vector<std::int16_t> samples; // interleaved stereo
 };
 
-// The two passes as a render does them.
-Levelled level(const Stereo& song, const std::filesystem::path& folder, int channels = 2) {
-    LoudnessMeter meter(kRate, channels);
-    FloatIntermediate store(folder);
-    constexpr std::size_t kBlock = 4096;
-    for (std::size_t at = 0; at < song.left.size(); at += kBlock) {
-        const std::size_t n = std::min(kBlock, song.left.size() - at);
-        meter.add(&song.left[at], &song.right[at], n);
-        store.write(&song.left[at], &song.right[at], n);
-    }
-    Levelled out;
-    out.gainDb = loudnessGainDb(meter.result());
-    const float factor = float(dbToFactor(out.gainDb));
-    store.rewind();
+// The two passes as a render does them, dithered to 16 bits.
+Levelled level(const Stereo& song, const std::filesystem::path& folder) {
+    BufferSource source(song);
+    LevelledSource levelled(source, kRate, 2, folder, {}, 95);
     DitherQuantizer quantizer(16);
     std::vector<float> left(1000), right(1000), interleaved(2000);
     std::vector<std::int16_t> block(2000);
-    for (std::size_t n; (n = store.read(left.data(), right.data(), 1000)) > 0;) {
+    Levelled out;
+    int percent = 0;
+    while (!levelled.finished()) {
+        const std::size_t n = levelled.render(left.data(), right.data(), 1000);
+        EXPECT_GE(levelled.percent(), percent);
+        percent = levelled.percent();
         for (std::size_t i = 0; i < n; ++i) {
             interleaved[2 * i] = left[i];
             interleaved[2 * i + 1] = right[i];
         }
-        quantizer.quantize(interleaved.data(), 2 * n, factor, block.data());
+        quantizer.quantize(interleaved.data(), 2 * n, 1.0f, block.data());
         out.samples.insert(out.samples.end(), block.begin(), block.begin() + 2 * long(n));
     }
+    EXPECT_EQ(percent, 100);
+    out.gainDb = levelled.gainDb();
+    out.framesChecked = levelled.framesChecked();
     return out;
 }
 
@@ -222,6 +243,47 @@ TEST(LoudnessPass, BringsSongsOfEveryLevelToTheTargetOrThePeakCeiling) {
     // The dense song really was beyond full scale: only a float intermediate could keep it.
     const Stereo dense = denseAndClipping();
     EXPECT_GT(*std::max_element(dense.left.begin(), dense.left.end()), 1.2f);
+}
+
+TEST(LoudnessPass, MeasuresTheTruePeakOnlyWhereItCanDecideTheGainAndGetsTheSameGain) {
+    rendertest::TempFolder folder;
+    // A tone at a quarter of the rate, sampled 45 degrees off its crests: peaks 3 dB above every
+    // sample, and peaks decide its gain.
+    Stereo between = silence(8);
+    for (std::size_t i = 0; i < between.left.size(); ++i)
+        between.left[i] = between.right[i] =
+            float(0.4 * std::sin(std::numbers::pi * (0.5 * double(i) + 0.25)));
+    // A quiet hum with one click at 0.5, and later twelve samples of 0.3 whose signs drive the
+    // oversampler's half-sample phase to 1.864 times them: the song's true peak lies where its
+    // samples are not the loudest, which only a check of that stretch finds.
+    Stereo hidden = silence(8);
+    addSine(hidden, 440, 0.003);
+    hidden.left[2 * kRate] = hidden.right[2 * kRate] = 0.5f;
+    const int signs[] = {-1, 1, -1, 1, -1, 1, 1, -1, 1, -1, 1, -1};
+    for (std::size_t k = 0; k < 12; ++k)
+        hidden.left[5 * kRate + k] = hidden.right[5 * kRate + k] = 0.3f * float(signs[k]);
+    // A plain tone: its loudness decides, and no stretch needs checking at all.
+    Stereo tone = silence(8);
+    addSine(tone, 997, 0.05);
+
+    const Measured hiddenFull = measure(hidden);
+    EXPECT_GT(hiddenFull.truePeakDbtp, 20 * std::log10(0.5) + 0.8) << "the test has no teeth";
+    struct Case {
+        const char* name;
+        const Stereo& song;
+        double checkedAtMost; // share of the song read back
+    };
+    const Case cases[] = {
+        {"between samples", between, 1.0}, {"hidden peak", hidden, 0.1}, {"plain tone", tone, 0.0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Measured full = measure(c.song);
+        const double expected = loudnessGainDb({full.lufs, full.truePeakDbtp});
+        const Levelled out = level(c.song, folder.path());
+        EXPECT_NEAR(out.gainDb, expected, 1e-9);
+        EXPECT_LE(double(out.framesChecked), c.checkedAtMost * double(c.song.left.size()));
+        EXPECT_LE(measure(out.samples).truePeakDbtp, -1.0 + 0.05);
+    }
 }
 
 TEST(LoudnessPass, RaisesNearSilenceBy24DecibelsAtMostAndLeavesSilenceAlone) {

@@ -131,7 +131,8 @@ TEST(RenderJob, MonoIsTheAverageOfTheStereoChannels) {
     }
     EXPECT_GT(leftPeak, 2 * rightPeak)
         << "the channels should differ for the test to mean anything";
-    EXPECT_LE(worst, 2);
+    // Each of the three channels carries its own dither, less than 1.5 steps from the exact value.
+    EXPECT_LE(worst, 5);
 }
 
 TEST(RenderJob, AFullGeneralMidiArrangementStaysClearOfClipping) {
@@ -270,8 +271,9 @@ TEST(WavWriter, ARenderThatMightPassFourGigabytesIsWrittenAsRf64AndShrinksBackTo
     const WavProbe wav = WavProbe::read(dir / "large.wav");
     ASSERT_TRUE(wav.valid);
     EXPECT_EQ(wav.frames(), 100u);
-    EXPECT_EQ(wav.sample(0), 8192);
-    EXPECT_EQ(wav.sample(1), -32767) << "out-of-range samples are clipped, not wrapped";
+    EXPECT_NEAR(wav.sample(0), 8192, 1) << "within the dither of the exact value";
+    EXPECT_EQ(wav.sample(1), -32768) << "out-of-range samples are clipped, not wrapped";
+    EXPECT_EQ(large.clipped(), 100u);
     EXPECT_FALSE(WavWriter(dir / "small.wav", {96000, 16, 2}, 12ull * 3600 * 8000).rf64());
 }
 

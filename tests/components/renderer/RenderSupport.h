@@ -72,4 +72,60 @@ inline midiwriter::Bytes steadySong(int seconds) {
     return midiwriter::file(0, 100, {track});
 }
 
+// Three songs of very different levels, at 96 ticks a quarter and 120 bpm, 6 s each.
+// A piano melody, one note at a time: with TimGM6mb about -38 LUFS.
+inline midiwriter::Track quietPianoTrack() {
+    midiwriter::Track track;
+    track.program(0, 0, 0).controller(0, 0, 7, 127);
+    const int melody[] = {60, 62, 64, 65, 67, 65, 64, 62, 60, 64, 67, 72};
+    for (int key : melody)
+        track.noteOn(0, 0, key, 100).noteOff(96, 0, key);
+    return track.endOfTrack(96);
+}
+inline midiwriter::Bytes quietPianoLine() {
+    return midiwriter::file(0, 96, {quietPianoTrack()});
+}
+
+// Sixteen channels of full-velocity chords at full channel volume, far beyond full scale at a
+// synth gain of 1.
+inline midiwriter::Bytes denseTutti() {
+    static const int programs[] = {0, 4, 24, 32, 40, 48, 56, 61, 65, 0, 73, 80, 88, 11, 19, 26};
+    std::vector<midiwriter::Track> tracks;
+    for (int ch = 0; ch < 16; ++ch) {
+        midiwriter::Track track;
+        track.program(0, ch, programs[ch]).controller(0, ch, 7, 127);
+        const int root = ch == 9 ? 36 : 48 + 12 * (ch % 3);
+        for (int bar = 0; bar < 6; ++bar) {
+            for (int step = 0; step < 4; ++step)
+                track.noteOn(0, ch, root + step, 127)
+                    .noteOn(0, ch, root + step + 4, 127)
+                    .noteOn(0, ch, root + step + 7, 127)
+                    .noteOff(96, ch, root + step)
+                    .noteOff(0, ch, root + step + 4)
+                    .noteOff(0, ch, root + step + 7);
+        }
+        tracks.push_back(track.endOfTrack());
+    }
+    return midiwriter::file(1, 96, tracks);
+}
+
+// A few hard drum hits far apart: loud peaks in a song that is quiet on the whole.
+inline midiwriter::Bytes sparseDrumHits() {
+    midiwriter::Track track;
+    track.controller(0, 9, 7, 127);
+    for (int key : {38, 49, 38, 57})
+        track.noteOn(0, 9, key, 127).noteOff(24, 9, key).noteOn(168, 9, 42, 20).noteOff(0, 9, 42);
+    return midiwriter::file(0, 96, {track.endOfTrack(96)});
+}
+
+// A faint pad at a low channel volume, around -60 dBFS: much further than 24 dB below the
+// target.
+inline midiwriter::Bytes nearSilentSong() {
+    midiwriter::Track track;
+    track.program(0, 0, 89).controller(0, 0, 7, 40);
+    for (int key : {48, 55, 52, 57, 53, 50})
+        track.noteOn(0, 0, key, 40).noteOff(192, 0, key);
+    return midiwriter::file(0, 96, {track.endOfTrack()});
+}
+
 } // namespace rendertest

@@ -186,4 +186,14 @@ TEST(WavWriterTags, TitleCopyrightAndSoftwareReachTheInfoChunk) {
     const WavProbe wav = WavProbe::read(path);
     EXPECT_TRUE(wav.valid);
     EXPECT_EQ(wav.frames(), 1000u);
+
+    // A tagged file closed before any audio (a render stopped at once) is still a valid WAV.
+    {
+        quillory::renderer::WavWriter writer(folder / "empty.wav", {}, 1000);
+        writer.setTags({.title = "Nothing yet"});
+        writer.close();
+    }
+    const WavProbe empty = WavProbe::read(folder / "empty.wav");
+    EXPECT_TRUE(empty.valid);
+    EXPECT_EQ(empty.frames(), 0u);
 }

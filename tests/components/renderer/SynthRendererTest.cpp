@@ -3,6 +3,7 @@
 // leaves nothing, every failure is a clear message with no output left behind, and a killed
 // render never leaves half a file under the target's name.
 #include "components/renderer/SynthRenderer.h"
+#include "tests/components/renderer/LevelProbe.h"
 #include "tests/components/renderer/RenderSupport.h"
 #include "tests/components/renderer/WavProbe.h"
 
@@ -16,6 +17,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <optional>
 
 using rendertest::TempFolder;
 
@@ -245,6 +247,83 @@ TEST(SynthRenderer, AFailureHalfWayIsReportedAndThePartialFileRemoved) {
     EXPECT_FALSE(log.entries.contains("done"));
     EXPECT_FALSE(log.entries.contains("p100"));
     EXPECT_FALSE(std::filesystem::exists(dir / "song.wav"));
+}
+
+TEST(SynthRenderer, EvensOutByDefaultWithItsWorkFileOnlyInTheWorkFolderAndOnlyWhileItRenders) {
+    TempFolder dir;
+    std::filesystem::create_directory(dir / "work");
+    const auto workFiles = [&] {
+        return std::distance(std::filesystem::directory_iterator(dir / "work"), {});
+    };
+    midiwriter::save(dir / "piano.mid", rendertest::quietPianoLine());
+    midiwriter::save(dir / "long.mid", rendertest::steadySong(600));
+    SynthRenderer renderer;
+    setFormat(renderer, 22050, 16, 2);
+    renderer.setWorkFolder(dir.qpath("work"));
+    Log log(renderer);
+
+    ASSERT_TRUE(renderer.Render(dir.qpath("piano.mid"), dir.qpath("even.wav")));
+    EXPECT_EQ(renderer.noticeText(), "");
+    WaitUntil([&] { return log.ended(); });
+    ASSERT_EQ(log.entries.last(), "done");
+    EXPECT_NEAR(levelprobe::measureWav(dir / "even.wav").lufs, -16.0, 1.0);
+    renderer.setLoudness(quillory::renderer::LoudnessChoice::off());
+    log.entries.clear();
+    ASSERT_TRUE(renderer.Render(dir.qpath("piano.mid"), dir.qpath("fixed.wav")));
+    WaitUntil([&] { return log.ended(); });
+    EXPECT_LT(levelprobe::measureWav(dir / "fixed.wav").lufs, -30.0) << "Off is the fixed gain";
+    renderer.setLoudness({true, -20.0});
+    log.entries.clear();
+    ASSERT_TRUE(renderer.Render(dir.qpath("piano.mid"), dir.qpath("softer.wav")));
+    WaitUntil([&] { return log.ended(); });
+    EXPECT_NEAR(levelprobe::measureWav(dir / "softer.wav").lufs, -20.0, 1.0);
+    EXPECT_EQ(workFiles(), 0);
+
+    // Stopped, cancelled, or failed half-way, a render takes its work file with it.
+    for (const char* end : {"stop", "cancel", "fail"}) {
+        SCOPED_TRACE(end);
+        log.entries.clear();
+        std::optional<rendertest::FileSizeLimit> fullDisk;
+        if (std::string(end) == "fail")
+            fullDisk.emplace(256 * 1024);
+        ASSERT_TRUE(renderer.Render(dir.qpath("long.mid"), dir.qpath("long.wav")));
+        WaitUntil([&] { return !log.entries.isEmpty(); });
+        if (std::string(end) == "fail") {
+            WaitUntil([&] { return log.ended(); });
+            EXPECT_TRUE(log.entries.last().startsWith("failed: writing " + dir.qpath("long.wav")))
+                << log.entries.last().toStdString();
+        } else {
+            EXPECT_EQ(workFiles(), 1) << "the work file is in the work folder";
+            if (std::string(end) == "stop")
+                renderer.StopRender();
+            else
+                renderer.CancelRender();
+        }
+        EXPECT_EQ(workFiles(), 0);
+        EXPECT_EQ(std::filesystem::exists(dir / "long.wav"), std::string(end) == "stop");
+        std::filesystem::remove(dir / "long.wav");
+    }
+}
+
+TEST(SynthRenderer, AWorkFolderThatIsGoneMeansTheFixedGainAndANotice) {
+    TempFolder dir;
+    midiwriter::save(dir / "piano.mid", rendertest::quietPianoLine());
+    SynthRenderer renderer;
+    setFormat(renderer, 22050, 16, 2);
+    renderer.setWorkFolder(dir.qpath("gone"));
+    Log log(renderer);
+    ASSERT_TRUE(renderer.Render(dir.qpath("piano.mid"), dir.qpath("song.wav")))
+        << renderer.errorText().toStdString();
+    EXPECT_TRUE(renderer.noticeText().contains(dir.qpath("gone")))
+        << renderer.noticeText().toStdString();
+    WaitUntil([&] { return log.ended(); });
+    EXPECT_EQ(log.entries.last(), "done");
+    EXPECT_LT(levelprobe::measureWav(dir / "song.wav").lufs, -30.0);
+    // The next render that can be levelled says nothing.
+    renderer.setWorkFolder(dir.qpath(""));
+    ASSERT_TRUE(renderer.Render(dir.qpath("piano.mid"), dir.qpath("song.wav")));
+    EXPECT_EQ(renderer.noticeText(), "");
+    renderer.CancelRender();
 }
 
 TEST(SynthRenderer, LoadsTheSoundFontOnceAndKeepsIt) {

@@ -1,5 +1,6 @@
-// A small bounded queue of audio blocks between the synthesis thread and the encoding thread:
-// the synth runs ahead by a few blocks at most, so memory stays flat however long the song.
+// A small bounded queue of audio blocks between two threads: the synthesis and what takes its
+// blocks (the encoder of the batch converter, the meter and work file of the loudness pass).
+// The synth runs ahead by a few blocks at most, so memory stays flat however long the song.
 #pragma once
 
 #include <condition_variable>
@@ -8,10 +9,10 @@
 #include <mutex>
 #include <vector>
 
-namespace convert {
+namespace quillory::renderer {
 
 struct AudioBlock {
-    std::vector<float> samples; // interleaved stereo
+    std::vector<float> samples; // in the producer's layout (interleaved, or left then right)
     std::size_t frames = 0;
 };
 
@@ -69,4 +70,4 @@ private:
     bool closed_ = false;
 };
 
-} // namespace convert
+} // namespace quillory::renderer

@@ -1,0 +1,25 @@
+// A song as float stereo blocks, whatever makes them: one synthesiser playing the MIDI file
+// (SongRenderer), several of them mixed, or the loudness pass that hands a synthesised song back
+// levelled (LevelledSource). The caller owns the loop and decides where the blocks go (a WAV
+// file, an MP3 stream), so each consumer works with any of them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quillory::renderer {
+
+class BlockSource {
+public:
+    virtual ~BlockSource() = default;
+
+    // Puts up to maxFrames more frames into left and right and returns how many. A source that
+    // works in passes may return 0 while a pass yields nothing yet; finished() says when the
+    // song is complete.
+    virtual std::size_t render(float* left, float* right, std::size_t maxFrames) = 0;
+    virtual bool finished() const = 0;
+    // The whole percentage of the work done; 100 only once finished.
+    virtual int percent() const = 0;
+};
+
+} // namespace quillory::renderer

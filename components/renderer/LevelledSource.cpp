@@ -1,0 +1,193 @@
+#include "components/renderer/LevelledSource.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace quillory::renderer {
+
+namespace {
+
+// Enough for the second thread to ride out a slow write, small enough that a stop waits for
+// little.
+constexpr std::size_t kQueueBlocks = 8;
+
+} // namespace
+
+LevelledSource::LevelledSource(BlockSource& synthesis, int sampleRate, int channels,
+                               const std::filesystem::path& workFolder,
+                               const LoudnessTarget& target, int measuringShare, Listener listener)
+    : synthesis_(synthesis)
+    , meter_(sampleRate, channels)
+    , store_(std::make_unique<FloatIntermediate>(workFolder))
+    , target_(target)
+    , measuringShare_(std::clamp(measuringShare, 0, 98))
+    , listener_(std::move(listener))
+    , queue_(kQueueBlocks) {
+    keeper_ = std::thread(&LevelledSource::keep, this);
+}
+
+LevelledSource::~LevelledSource() {
+    stopKeeping();
+}
+
+// The second thread: each block, interleaved once, to the meter, the work file and the listener.
+void LevelledSource::keep() {
+    try {
+        AudioBlock block;
+        while (queue_.pop(block)) {
+            meter_.addInterleaved(block.samples.data(), block.frames);
+            store_->writeInterleaved(block.samples.data(), block.frames);
+            if (listener_)
+                listener_(block.samples.data(), block.frames);
+        }
+    } catch (...) {
+        failure_ = std::current_exception();
+        queue_.abandon();
+    }
+}
+
+void LevelledSource::stopKeeping() {
+    queue_.abandon();
+    if (keeper_.joinable())
+        keeper_.join();
+}
+
+void LevelledSource::settle() {
+    queue_.close();
+    if (keeper_.joinable())
+        keeper_.join();
+    if (failure_)
+        std::rethrow_exception(std::exchange(failure_, nullptr));
+}
+
+std::size_t LevelledSource::render(float* left, float* right, std::size_t maxFrames) {
+    advanced_ = 0;
+    // A pass that ends without work in this call hands over to the next at once, so each call
+    // does some work until the song is done.
+    while (advanced_ == 0 && maxFrames > 0) {
+        switch (pass_) {
+        case Pass::Measuring:
+            measure(left, right, maxFrames);
+            if (advanced_ == 0 && !synthesis_.finished())
+                return 0; // a source that yields nothing yet
+            break;
+        case Pass::Checking:
+            check(left, right, maxFrames);
+            break;
+        case Pass::Levelled:
+            if (const std::size_t n = levelled(left, right, maxFrames); n > 0)
+                return n;
+            break;
+        case Pass::Done:
+            return 0;
+        }
+    }
+    return 0;
+}
+
+void LevelledSource::measure(float* left, float* right, std::size_t maxFrames) {
+    const std::size_t n = synthesis_.render(left, right, maxFrames);
+    if (n > 0) {
+        AudioBlock block;
+        block.frames = n;
+        block.samples.resize(2 * n);
+        for (std::size_t i = 0; i < n; ++i) {
+            block.samples[2 * i] = left[i];
+            block.samples[2 * i + 1] = right[i];
+        }
+        // Refused only once the second thread has failed: its failure is the one to report.
+        if (!queue_.push(std::move(block)))
+            settle();
+        synthesised_ += n;
+    }
+    advanced_ = n;
+    if (synthesis_.finished()) {
+        settle();
+        startChecking();
+    }
+}
+
+void LevelledSource::startChecking() {
+    stretches_ = meter_.stretchesToCheck(target_);
+    for (const FrameRange& range : stretches_)
+        toCheck_ += range.end - range.begin;
+    stretch_ = 0;
+    pass_ = Pass::Checking;
+    if (stretches_.empty())
+        startLevelled();
+}
+
+// One block of one stretch, read back into the caller's buffers (which carry nothing out now).
+void LevelledSource::check(float* left, float* right, std::size_t maxFrames) {
+    const FrameRange& range = stretches_[stretch_];
+    if (checkAt_ <= range.begin) {
+        meter_.beginCheck();
+        store_->seek(range.begin);
+        checkAt_ = range.begin;
+    }
+    const std::size_t want = std::size_t(std::min<std::uint64_t>(maxFrames, range.end - checkAt_));
+    const std::size_t n = store_->read(left, right, want);
+    if (n < want)
+        throw WorkFileError("reading " + store_->path().string() + " failed (it ends early)");
+    meter_.check(left, right, n);
+    checkAt_ += n;
+    checkedFrames_ += n;
+    advanced_ = n;
+    if (checkAt_ >= range.end) {
+        meter_.endCheck();
+        if (++stretch_ == stretches_.size())
+            startLevelled();
+    }
+}
+
+void LevelledSource::startLevelled() {
+    measured_ = meter_.result();
+    gainDb_ = loudnessGainDb(measured_, target_);
+    factor_ = float(dbToFactor(gainDb_));
+    store_->rewind();
+    pass_ = Pass::Levelled;
+}
+
+std::size_t LevelledSource::levelled(float* left, float* right, std::size_t maxFrames) {
+    const std::size_t n = store_->read(left, right, maxFrames);
+    if (n == 0) {
+        // The work file can go before the consumer completes its output.
+        store_.reset();
+        pass_ = Pass::Done;
+        return 0;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        left[i] *= factor_;
+        right[i] *= factor_;
+    }
+    levelledFrames_ += n;
+    advanced_ = n;
+    return n;
+}
+
+int LevelledSource::percent() const {
+    // The check takes one percent, the levelled pass what is left up to 99.
+    const int checkStart = measuringShare_;
+    const int levelledStart = measuringShare_ + 1;
+    switch (pass_) {
+    case Pass::Measuring:
+        return std::min(synthesis_.percent(), 99) * measuringShare_ / 100;
+    case Pass::Checking:
+        return checkStart + int(toCheck_ ? checkedFrames_ / toCheck_ : 0);
+    case Pass::Levelled: {
+        const std::uint64_t total = std::max<std::uint64_t>(synthesised_, 1);
+        return levelledStart + int((99 - levelledStart) * levelledFrames_ / total);
+    }
+    case Pass::Done:
+        break;
+    }
+    return 100;
+}
+
+void LevelledSource::dropWorkFile() {
+    stopKeeping();
+    store_.reset();
+    pass_ = Pass::Done;
+}
+
+} // namespace quillory::renderer

@@ -1,0 +1,106 @@
+// A song brought to even loudness in two passes with one synthesis. The first pass pulls the
+// song from its synthesis source, measures it (LoudnessMeter) and keeps it in a float work file
+// (FloatIntermediate) in the caller's work folder; then the stretches whose true peak could
+// matter are read back and measured; then the song is read back once more with the one gain
+// applied, as float blocks for any consumer (the WAV writer dithers them, the MP3 stream encodes
+// them). Every call does at most one block of work, so a caller can stop between any two.
+//
+// In the first pass the synthesis runs on the caller's thread while a second thread, a few
+// blocks behind, measures the blocks, writes them to the work file and hands them to the
+// listener. Measuring costs about 1 ms of processor time per second of song, which next to a
+// dense song's 30 ms of synthesis is little, but next to a lone instrument's 3 ms is a third;
+// on a second core it costs no waiting at all.
+#pragma once
+
+#include "components/renderer/BlockQueue.h"
+#include "components/renderer/BlockSource.h"
+#include "components/renderer/FloatIntermediate.h"
+#include "components/renderer/Loudness.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace quillory::renderer {
+
+class LevelledSource final : public BlockSource {
+public:
+    enum class Pass { Measuring, Checking, Levelled, Done };
+    // Hears every block of the first pass as synthesised, before any gain, as interleaved
+    // stereo, in order, on the second thread.
+    using Listener = std::function<void(const float* stereo, std::size_t frames)>;
+
+    // channels: of the output, which the meter measures as it will be heard (see LoudnessMeter).
+    // measuringShare: the part of percent() given to the first pass, as its share of the work
+    // (the rest is the check and the consumer's work on the levelled blocks). Throws
+    // WorkFileError when the work file cannot be created in workFolder.
+    LevelledSource(BlockSource& synthesis, int sampleRate, int channels,
+                   const std::filesystem::path& workFolder, const LoudnessTarget& target,
+                   int measuringShare, Listener listener = {});
+    ~LevelledSource() override;
+    LevelledSource(const LevelledSource&) = delete;
+    LevelledSource& operator=(const LevelledSource&) = delete;
+
+    // Nothing (0) during the first pass and the check; the levelled song after them. Failures
+    // of the work file are WorkFileErrors; those of the synthesis pass through as they are.
+    std::size_t render(float* left, float* right, std::size_t maxFrames) override;
+    bool finished() const override { return pass_ == Pass::Done; }
+    int percent() const override;
+
+    Pass pass() const { return pass_; }
+    // The frames the last render() synthesised, checked or gave back; 0 only once finished.
+    std::size_t advanced() const { return advanced_; }
+    // From the levelled pass on: what the song measured and the gain it gets.
+    const Loudness& measured() const { return measured_; }
+    double gainDb() const { return gainDb_; }
+    // Frames read back for the true-peak check, and all frames of the song.
+    std::uint64_t framesChecked() const { return checkedFrames_; }
+    std::uint64_t frames() const { return synthesised_; }
+    // Waits until every block synthesised so far has been measured, kept and heard, for a
+    // render that ends early (a stop); rethrows what failed on the second thread. Nothing more
+    // can be rendered.
+    void settle();
+    // Removes the work file now, for a render that ends early; nothing more can be rendered.
+    void dropWorkFile();
+
+private:
+    void keep();
+    void stopKeeping();
+    void measure(float* left, float* right, std::size_t maxFrames);
+    void check(float* left, float* right, std::size_t maxFrames);
+    std::size_t levelled(float* left, float* right, std::size_t maxFrames);
+    void startChecking();
+    void startLevelled();
+
+    BlockSource& synthesis_;
+    LoudnessMeter meter_;
+    std::unique_ptr<FloatIntermediate> store_;
+    LoudnessTarget target_;
+    int measuringShare_;
+    Listener listener_;
+
+    BlockQueue queue_;
+    std::thread keeper_;
+    // Why the second thread stopped; written by it before it ends, read once it is joined.
+    std::exception_ptr failure_;
+
+    Pass pass_ = Pass::Measuring;
+    std::size_t advanced_ = 0;
+    std::uint64_t synthesised_ = 0;
+    std::vector<FrameRange> stretches_;
+    std::size_t stretch_ = 0;
+    std::uint64_t checkAt_ = 0;
+    std::uint64_t toCheck_ = 0;
+    std::uint64_t checkedFrames_ = 0;
+    Loudness measured_;
+    double gainDb_ = 0;
+    float factor_ = 1.0f;
+    std::uint64_t levelledFrames_ = 0;
+};
+
+} // namespace quillory::renderer
