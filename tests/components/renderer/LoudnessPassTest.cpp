@@ -7,6 +7,7 @@
 #include "components/renderer/LevelledSource.h"
 #include "components/renderer/Loudness.h"
 #include "components/renderer/WavWriter.h"
+#include "tests/components/renderer/LevelProbe.h"
 #include "tests/components/renderer/RenderSupport.h"
 
 #include <gtest/gtest.h>
@@ -149,28 +150,10 @@ Levelled level(const Stereo& song, const std::filesystem::path& folder) {
     return out;
 }
 
-struct Measured {
-    double lufs = -kInf;
-    double truePeakDbtp = -kInf;
-};
+using Measured = levelprobe::Level;
 
 Measured measure(const std::vector<float>& interleaved, int channels) {
-    ebur128_state* st =
-        ebur128_init(unsigned(channels), kRate, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
-    if (channels == 1)
-        ebur128_set_channel(st, 0, EBUR128_DUAL_MONO);
-    ebur128_add_frames_float(st, interleaved.data(), interleaved.size() / std::size_t(channels));
-    Measured m;
-    ebur128_loudness_global(st, &m.lufs);
-    double peak = 0;
-    for (int c = 0; c < channels; ++c) {
-        double p = 0;
-        ebur128_true_peak(st, unsigned(c), &p);
-        peak = std::max(peak, p);
-    }
-    m.truePeakDbtp = 20 * std::log10(peak);
-    ebur128_destroy(&st);
-    return m;
+    return levelprobe::measure(interleaved, channels, kRate);
 }
 
 Measured measure(const std::vector<std::int16_t>& samples) {
