@@ -18,6 +18,7 @@
 // plain SongRenderer on the caller's synth.
 #pragma once
 
+#include "components/renderer/BlockSource.h"
 #include "components/renderer/ChannelPlan.h"
 #include "components/renderer/MidiFile.h"
 #include "components/renderer/SongRenderer.h"
@@ -32,7 +33,7 @@
 
 namespace quillory::renderer {
 
-class ParallelSongRenderer {
+class ParallelSongRenderer final : public BlockSource {
 public:
     static constexpr int kTailSeconds = SongRenderer::kTailSeconds;
     // A larger request gets this many frames; the caller asks again for the rest.
@@ -46,16 +47,16 @@ public:
     ParallelSongRenderer(MidiFile song, Synthesizer& synth, int sampleRate,
                          ThreadBudget& budget = ThreadBudget::shared(), unsigned maxThreads = 0);
     // Stops and joins the helper threads and gives their budget back.
-    ~ParallelSongRenderer();
+    ~ParallelSongRenderer() override;
     ParallelSongRenderer(const ParallelSongRenderer&) = delete;
     ParallelSongRenderer& operator=(const ParallelSongRenderer&) = delete;
 
     // Renders up to maxFrames more frames into left and right; returns how many, 0 once the song
     // and its tail are complete. Throws SynthError when no instance can be made ready.
-    std::size_t render(float* left, float* right, std::size_t maxFrames);
-    bool finished() const;
+    std::size_t render(float* left, float* right, std::size_t maxFrames) override;
+    bool finished() const override;
     // The whole percentage of the song rendered; 100 only once finished.
-    int percent() const;
+    int percent() const override;
     std::uint64_t songFrames() const { return songFrames_; }
     const MidiFile& song() const { return song_; }
     // The channels' estimated work: notes counted once from the constructor, weighed by the
