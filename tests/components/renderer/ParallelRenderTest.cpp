@@ -2,9 +2,11 @@
 // half-way, the split of channels by work, and the budget of threads.
 #include "components/renderer/ChannelPlan.h"
 #include "components/renderer/ParallelSongRenderer.h"
+#include "components/renderer/RenderJob.h"
 #include "components/renderer/SongRenderer.h"
 #include "components/renderer/ThreadBudget.h"
 #include "tests/components/renderer/RenderSupport.h"
+#include "tests/components/renderer/WavProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -265,6 +267,40 @@ TEST(ParallelSongRenderer, HostileSongsLastAsLongAsOnOneSynthesizer) {
         }
     }
     EXPECT_EQ(budget.available(), 4u);
+}
+
+// The same songs as the program writes them: a levelled WAV through RenderJob, whose synthesis
+// is split over the threads it is given and measured on a thread of its own.
+TEST(ParallelSongRenderer, HostileSongsWrittenToAWavLastAsLongAsOnOneSynthesizer) {
+    rendertest::TempFolder dir;
+    std::filesystem::create_directory(dir / "work");
+    struct Case {
+        const char* name;
+        midiwriter::Bytes midi;
+        unsigned split; // how many synthesisers the song is played on
+    };
+    const Case cases[] = {{"every note on one channel", oneChannelSong(), 1},
+                          {"drum part switched by SysEx", drumPartSwitchSong(true), 3},
+                          {"ten thousand notes at once", tenThousandNotesSong(), 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const MidiFile song = parse(c.midi);
+        ThreadBudget budget(3);
+        RenderOptions options;
+        options.loudness = LoudnessTarget{};
+        options.workFolder = dir / "work";
+        options.threads = &budget;
+        Synthesizer synth(kSoundFont, kRate);
+        RenderJob job(song, synth, dir / "song.wav", WavFormat{kRate, 16, 2}, options);
+        while (job.render(RenderJob::kMaxBlockFrames) > 0) {
+        }
+        job.close();
+        const WavProbe wav = WavProbe::read(dir / "song.wav");
+        ASSERT_TRUE(wav.valid);
+        EXPECT_EQ(wav.frames(), renderOnOneSynth(song).frames());
+        EXPECT_EQ(budget.largestGrant(), c.split);
+        EXPECT_EQ(budget.available(), 3u) << "the finished song still holds threads";
+    }
 }
 
 TEST(ParallelSongRenderer, StoppedHalfWayItEndsItsThreadsAndTheSynthStartsTheNextSongClean) {
