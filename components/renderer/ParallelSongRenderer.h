@@ -8,7 +8,8 @@
 // depends on which other voices share the synth.
 // Every instance gets every event but the notes (programs, controllers, pitch bend, SysEx resets
 // and drum-part switches, mode messages), so every channel's state is the same in all of them;
-// a note goes only to the instance that owns its channel. The end of the song and its tail are
+// a note goes only to the instance that owns its channel, or its key where a channel too heavy
+// for one instance is split by key (see ChannelPlan). The end of the song and its tail are
 // decided on the sum exactly as SongRenderer decides them for one synth, so lengths match.
 //
 // Threads are drawn from a ThreadBudget at the first block: the calling thread renders one group
@@ -93,7 +94,8 @@ private:
     std::unique_ptr<SongRenderer> single_;
     std::unique_ptr<Ensemble> ensemble_;
 
-    std::array<std::uint8_t, kMidiChannels> owner_{};
+    // Which instance plays each note, by channel and key.
+    std::array<std::array<std::uint8_t, kMidiKeys>, kMidiChannels> owner_{};
     std::vector<std::uint32_t> steps_;
     MidiFile::Cursor cursor_;
     bool pending_ = false;
