@@ -173,7 +173,8 @@ int main(int argc, char** argv) {
         MidiFile song = MidiFile::read(files[0]);
         Synthesizer synth(soundFont, format.sampleRate);
         const double loaded = std::chrono::duration<double>(Clock::now() - start).count();
-        WavWriter writer(quillory::output::OutputFile(files[1]), format, SongRenderer::maxFrames(song, format.sampleRate));
+        WavWriter writer(quillory::output::OutputFile(files[1]), format,
+                         SongRenderer::maxFrames(song, format.sampleRate));
         ThreadBudget budget(threads);
         Timing timing;
         std::string groups = "1 instance";
