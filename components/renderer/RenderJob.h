@@ -1,8 +1,8 @@
 // One MIDI-to-WAV render as a block API: the caller owns the loop, asking for a few frames at a
 // time, and can report progress or stop between blocks. A song on several MIDI channels is
 // synthesised on several cores at once (ParallelSongRenderer), as many as the thread budget
-// grants it. Everything that can be refused is
-// refused before the output file exists, and the WAV reaches its target only when closed.
+// grants it. Everything that can be refused is refused before the output file exists, and the
+// WAV reaches its target only when closed.
 //
 // With a loudness target the render takes two passes over one synthesis (LevelledSource): the
 // song is measured into a float work file, then written with its one gain. Without a target, or
