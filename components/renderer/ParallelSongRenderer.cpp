@@ -223,12 +223,15 @@ void putLightestFirst(ChannelGroups& groups) {
     if (lightest == 0)
         return;
     std::swap(groups.loads[0], groups.loads[lightest]);
-    for (std::uint8_t& owner : groups.owner) {
+    const auto swapped = [lightest](std::uint8_t& owner) {
         if (owner == lightest)
             owner = 0;
         else if (owner == 0)
             owner = lightest;
-    }
+    };
+    std::for_each(groups.owner.begin(), groups.owner.end(), swapped);
+    for (auto& keys : groups.keyOwner)
+        std::for_each(keys.begin(), keys.end(), swapped);
 }
 
 } // namespace
@@ -256,8 +259,10 @@ void ParallelSongRenderer::start() {
     grant_ = budget_.acquire(std::min({budget_.total(), maxThreads_, channels}));
     if (grant_.threads() > 1) {
         // Weighed by the voices each note starts; the synth is built anew for the song after.
-        plan_ = ChannelPlan(song_,
-                            [this](const MidiEvent& event) { return synth_.voicesStarted(event); });
+        plan_ = ChannelPlan(song_, [this](const MidiEvent& event) {
+            const Synthesizer::NoteCost cost = synth_.weigh(event);
+            return ChannelPlan::NoteCost{cost.voices, cost.exclusiveClass};
+        });
     }
     ChannelGroups groups = plan_.split(int(grant_.threads()));
     putLightestFirst(groups);
@@ -274,7 +279,7 @@ void ParallelSongRenderer::start() {
         renderSingle();
         return;
     }
-    owner_ = groups.owner;
+    owner_ = groups.keyOwner;
     instances_ = groups.count();
     MidiEvent event;
     if (cursor_.next(event)) {
@@ -321,7 +326,8 @@ void ParallelSongRenderer::dispatchUntil(std::uint64_t frame) {
     while (pending_ && pendingFrame_ < frame) {
         const std::uint64_t offset = pendingFrame_ > position_ ? pendingFrame_ - position_ : 0;
         ensemble_->add(std::uint32_t(offset), pendingEvent_,
-                       owner_[std::size_t(pendingEvent_.status & 0x0F)]);
+                       owner_[std::size_t(pendingEvent_.status & 0x0F)]
+                             [std::size_t(pendingEvent_.data1 & 0x7F)]);
         MidiEvent event;
         if (cursor_.next(event)) {
             pendingEvent_ = event;

@@ -8,7 +8,8 @@
 // depends on which other voices share the synth.
 // Every instance gets every event but the notes (programs, controllers, pitch bend, SysEx resets
 // and drum-part switches, mode messages), so every channel's state is the same in all of them;
-// a note goes only to the instance that owns its channel. The end of the song and its tail are
+// a note goes only to the instance that owns its channel, or its key where a channel too heavy
+// for one instance is split by key (see ChannelPlan). The end of the song and its tail are
 // decided on the sum exactly as SongRenderer decides them for one synth, so lengths match.
 //
 // Threads are drawn from a ThreadBudget at the first block: the calling thread renders one group
@@ -18,6 +19,7 @@
 // plain SongRenderer on the caller's synth.
 #pragma once
 
+#include "components/renderer/BlockSource.h"
 #include "components/renderer/ChannelPlan.h"
 #include "components/renderer/MidiFile.h"
 #include "components/renderer/SongRenderer.h"
@@ -32,7 +34,7 @@
 
 namespace quillory::renderer {
 
-class ParallelSongRenderer {
+class ParallelSongRenderer final : public BlockSource {
 public:
     static constexpr int kTailSeconds = SongRenderer::kTailSeconds;
     // A larger request gets this many frames; the caller asks again for the rest.
@@ -46,16 +48,16 @@ public:
     ParallelSongRenderer(MidiFile song, Synthesizer& synth, int sampleRate,
                          ThreadBudget& budget = ThreadBudget::shared(), unsigned maxThreads = 0);
     // Stops and joins the helper threads and gives their budget back.
-    ~ParallelSongRenderer();
+    ~ParallelSongRenderer() override;
     ParallelSongRenderer(const ParallelSongRenderer&) = delete;
     ParallelSongRenderer& operator=(const ParallelSongRenderer&) = delete;
 
     // Renders up to maxFrames more frames into left and right; returns how many, 0 once the song
     // and its tail are complete. Throws SynthError when no instance can be made ready.
-    std::size_t render(float* left, float* right, std::size_t maxFrames);
-    bool finished() const;
+    std::size_t render(float* left, float* right, std::size_t maxFrames) override;
+    bool finished() const override;
     // The whole percentage of the song rendered; 100 only once finished.
-    int percent() const;
+    int percent() const override;
     std::uint64_t songFrames() const { return songFrames_; }
     const MidiFile& song() const { return song_; }
     // The channels' estimated work: notes counted once from the constructor, weighed by the
@@ -92,7 +94,8 @@ private:
     std::unique_ptr<SongRenderer> single_;
     std::unique_ptr<Ensemble> ensemble_;
 
-    std::array<std::uint8_t, kMidiChannels> owner_{};
+    // Which instance plays each note, by channel and key.
+    std::array<std::array<std::uint8_t, kMidiKeys>, kMidiChannels> owner_{};
     std::vector<std::uint32_t> steps_;
     MidiFile::Cursor cursor_;
     bool pending_ = false;

@@ -1,5 +1,7 @@
 #include "components/renderer/RenderJob.h"
 
+#include "components/renderer/ParallelSongRenderer.h"
+
 #include <algorithm>
 #include <string>
 #include <system_error>
@@ -19,10 +21,12 @@ fs::path folderOf(const fs::path& file) {
 }
 
 std::unique_ptr<BlockSource> synthesisOf(const MidiFile& song, Synthesizer& synth,
-                                         const WavFormat& format) {
+                                         const WavFormat& format, const RenderOptions& options) {
     if (const std::string problem = format.problem(); !problem.empty())
         throw RenderError(problem);
-    return std::make_unique<SongRenderer>(song, synth, format.sampleRate);
+    return std::make_unique<ParallelSongRenderer>(
+        song, synth, format.sampleRate, options.threads ? *options.threads : ThreadBudget::shared(),
+        options.maxThreads);
 }
 
 } // namespace
@@ -70,8 +74,9 @@ const WavFormat& RenderJob::checked(const WavFormat& format) {
 
 RenderJob::RenderJob(MidiFile song, Synthesizer& synth, output::OutputFile output,
                      const WavFormat& format, RenderOptions options)
-    : RenderJob(synthesisOf(song, synth, format), song, std::move(output), format,
-                std::move(options)) {
+    // Both read the options, so they are not moved: the order of the two is not fixed.
+    : RenderJob(synthesisOf(song, synth, format, options), song, std::move(output), format,
+                options) {
 }
 
 RenderJob::RenderJob(std::unique_ptr<BlockSource> synthesis, MidiFile song,

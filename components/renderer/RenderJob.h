@@ -1,6 +1,8 @@
 // One MIDI-to-WAV render as a block API: the caller owns the loop, asking for a few frames at a
-// time, and can report progress or stop between blocks. Everything that can be refused is
-// refused before the output file exists, and the WAV reaches its target only when closed.
+// time, and can report progress or stop between blocks. A song on several MIDI channels is
+// synthesised on several cores at once (ParallelSongRenderer), as many as the thread budget
+// grants it. Everything that can be refused is refused before the output file exists, and the
+// WAV reaches its target only when closed.
 //
 // With a loudness target the render takes two passes over one synthesis (LevelledSource): the
 // song is measured into a float work file, then written with its one gain. Without a target, or
@@ -13,6 +15,7 @@
 #include "components/renderer/Loudness.h"
 #include "components/renderer/SongRenderer.h"
 #include "components/renderer/TagText.h"
+#include "components/renderer/ThreadBudget.h"
 #include "components/renderer/WavWriter.h"
 
 #include <cstddef>
@@ -42,6 +45,10 @@ struct RenderOptions {
     // early (a Stop) leaves what was rendered at once, with no output pass to wait for.
     bool stoppable = false;
     SpaceProbe space = freeSpace;
+    // Where the song's synthesis threads come from (the process's own budget when null), and
+    // the most one song may take (0: as many as are free, up to its channels with notes).
+    ThreadBudget* threads = nullptr;
+    unsigned maxThreads = 0;
 };
 
 // The tags of what is made from a song: its title (or else the file's base name), its
@@ -62,9 +69,10 @@ public:
     // costs a few percent of the synthesis.
     static constexpr int kSynthesisShare = 95;
 
-    // Prepares the synth and starts the output beside its target. Throws RenderError when the
-    // format is not supported, the disk cannot hold the result, or the output cannot be created,
-    // and SynthError when the synth cannot be set to the rate.
+    // Starts the output beside its target; the synth is readied for the song at the first
+    // render(), which throws SynthError when it cannot be. Throws RenderError when the format is
+    // not supported, the disk cannot hold the result, or the output cannot be created, and
+    // SynthError when the synth cannot run at the rate.
     RenderJob(MidiFile song, Synthesizer& synth, output::OutputFile output, const WavFormat& format,
               RenderOptions options = {});
     // The same for another synthesis of the song (the song gives its length and name).

@@ -158,12 +158,12 @@ void Synthesizer::render(float* left, float* right, int frames) {
     fluid_synth_write_float(instance_.synth, frames, left, 0, 1, right, 0, 1);
 }
 
-int Synthesizer::voicesStarted(const MidiEvent& event) {
+Synthesizer::NoteCost Synthesizer::weigh(const MidiEvent& event) {
     const bool noteOn = (event.status & 0xF0) == 0x90 && event.data2 > 0;
     if (!noteOn) {
         if ((event.status & 0xF0) != 0x80 && (event.status & 0xF0) != 0x90)
             play(event);
-        return 0;
+        return {};
     }
     played_ = true;
     fluid_synth_t* synth = instance_.synth;
@@ -174,17 +174,26 @@ int Synthesizer::voicesStarted(const MidiEvent& event) {
                               (std::uint64_t(bank & 0xFFFF) << 24) |
                               (std::uint64_t(program) << 18) | (std::uint64_t(channel) << 14) |
                               (std::uint64_t(event.data1) << 7) | event.data2;
-    if (const auto known = voicesPerNote_.find(key); known != voicesPerNote_.end())
+    if (const auto known = costPerNote_.find(key); known != costPerNote_.end())
         return known->second;
     const int before = fluid_synth_get_active_voice_count(synth);
     fluid_synth_noteon(synth, channel, event.data1, event.data2);
-    const int started = std::max(0, fluid_synth_get_active_voice_count(synth) - before);
+    NoteCost cost;
+    cost.voices = std::max(0, fluid_synth_get_active_voice_count(synth) - before);
+    // The last note's voices are silenced below, so the playing ones are this note's.
+    constexpr int kMostVoices = 64;
+    fluid_voice_t* voices[kMostVoices] = {};
+    fluid_synth_get_voicelist(synth, voices, kMostVoices, -1);
+    for (int i = 0; i < kMostVoices && voices[i] != nullptr; ++i)
+        if (fluid_voice_get_channel(voices[i]) == channel)
+            cost.exclusiveClass = std::max(cost.exclusiveClass,
+                                           int(fluid_voice_gen_get(voices[i], GEN_EXCLUSIVECLASS)));
     // FluidSynth counts the voices again only as it renders: one block, so counts stay apart.
     fluid_synth_all_sounds_off(synth, channel);
     float left[64], right[64];
     fluid_synth_write_float(synth, 64, left, 0, 1, right, 0, 1);
-    voicesPerNote_.emplace(key, started);
-    return started;
+    costPerNote_.emplace(key, cost);
+    return cost;
 }
 
 bool Synthesizer::voicesSounding() const {

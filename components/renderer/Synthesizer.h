@@ -47,11 +47,19 @@ public:
     void play(const MidiEvent& event);
     void render(float* left, float* right, int frames);
     bool voicesSounding() const;
+    // What a note-on starts: how many voices, and the SoundFont's exclusive class of any of them
+    // (0 for none): a note of a class silences the channel's sounding notes of the same class,
+    // as a closed hi-hat chokes an open one.
+    struct NoteCost {
+        int voices = 0;
+        int exclusiveClass = 0;
+    };
     // Follows a song's events without sounding them, to weigh its channels before it is rendered:
-    // keeps every event's channel state and returns how many voices a note-on starts (0 for any
-    // other event). Counts are remembered per channel, preset, key and velocity. The synth counts
-    // as played, so the next prepare() builds it anew.
-    int voicesStarted(const MidiEvent& event);
+    // keeps every event's channel state and returns what a note-on starts (nothing for any other
+    // event). Costs are remembered per channel, preset, key and velocity. The synth counts as
+    // played, so the next prepare() builds it anew.
+    NoteCost weigh(const MidiEvent& event);
+    int voicesStarted(const MidiEvent& event) { return weigh(event).voices; }
 
 private:
     struct Instance {
@@ -65,7 +73,7 @@ private:
     int sampleRate_ = 0;
     Instance instance_;
     bool played_ = false;
-    std::unordered_map<std::uint64_t, int> voicesPerNote_;
+    std::unordered_map<std::uint64_t, NoteCost> costPerNote_;
 };
 
 } // namespace quillory::renderer

@@ -44,11 +44,17 @@ unsigned ThreadBudget::available() const {
     return free_;
 }
 
+unsigned ThreadBudget::largestGrant() const {
+    std::lock_guard lock(mutex_);
+    return largest_;
+}
+
 ThreadBudget::Grant ThreadBudget::acquire(unsigned wanted) {
     std::unique_lock lock(mutex_);
     freed_.wait(lock, [this] { return free_ > 0; });
     const unsigned taken = std::min(std::max(wanted, 1u), free_);
     free_ -= taken;
+    largest_ = std::max(largest_, taken);
     return Grant(this, taken);
 }
 
@@ -56,6 +62,7 @@ ThreadBudget::Grant ThreadBudget::tryAcquire(unsigned wanted) {
     std::lock_guard lock(mutex_);
     const unsigned taken = std::min(wanted, free_);
     free_ -= taken;
+    largest_ = std::max(largest_, taken);
     return Grant(this, taken);
 }
 

@@ -45,6 +45,8 @@ public:
 
     unsigned total() const { return total_; }
     unsigned available() const;
+    // The most threads one grant has held: how widely the widest song was split.
+    unsigned largestGrant() const;
 
     // Waits until a thread is free, then takes every free one up to `wanted` (at least one).
     Grant acquire(unsigned wanted);
@@ -58,6 +60,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable freed_;
     unsigned free_;
+    unsigned largest_ = 0;
 };
 
 } // namespace quillory::renderer

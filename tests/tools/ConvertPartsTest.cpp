@@ -1,9 +1,11 @@
 // The converter's parts in-process: settings and their overrides, which outputs it may write,
-// and a streaming MIDI-to-MP3 conversion that is stopped half-way.
+// a streaming MIDI-to-MP3 conversion that is stopped half-way, and how a batch shares the cores.
 #include "components/renderer/BlockQueue.h"
 #include "components/renderer/MidiFile.h"
 #include "components/renderer/Synthesizer.h"
+#include "components/renderer/ThreadBudget.h"
 #include "tests/components/renderer/RenderSupport.h"
+#include "tools/convert/Batch.h"
 #include "tools/convert/Conversions.h"
 #include "tools/convert/ConvertSettings.h"
 #include "tools/convert/OutputPolicy.h"
@@ -233,4 +235,40 @@ TEST(ConvertStreaming, AFullDiskIsAnErrorNotAShortMp3) {
     } catch (const ConversionError& error) {
         EXPECT_NE(std::string(error.what()).find("song.mp3"), std::string::npos) << error.what();
     }
+}
+
+TEST(ConvertBatch, WorkersShareOneBudgetOfSynthesisThreadsAndALoneSongMayTakeItAll) {
+    TempFolder dir;
+    midiwriter::save(dir / "chords.mid", rendertest::chordSong());
+    ConvertSettings settings;
+    settings.soundFont = rendertest::kSoundFont;
+    settings.wav = {22050, 16, 2};
+    settings.mp3SynthRate = 22050;
+    settings.workFolder = dir.path();
+    std::FILE* quiet = std::fopen("/dev/null", "w");
+    ASSERT_NE(quiet, nullptr);
+    const auto run = [&](const std::vector<Job>& jobs, int workers, unsigned cores) {
+        quillory::renderer::ThreadBudget budget(cores);
+        settings.threads = &budget;
+        Reporter reporter(quiet, false, true, jobs.size());
+        EXPECT_EQ(runBatch(jobs, settings, workers, true, reporter), 0u);
+        EXPECT_EQ(budget.available(), cores) << "a song kept its threads";
+        return budget.largestGrant();
+    };
+    const fs::path song = dir / "chords.mid";
+    {
+        SCOPED_TRACE("one worker: its MP3 is synthesised on both cores");
+        EXPECT_EQ(run({{song, dir / "alone.mp3", InputType::Midi, OutputType::Mp3}}, 1, 2), 2u);
+    }
+    {
+        SCOPED_TRACE("three workers on two cores: one thread a song, and none waits for ever");
+        std::vector<Job> jobs;
+        for (int i = 0; i < 5; ++i)
+            jobs.push_back({song, dir / ("song" + std::to_string(i) + (i % 2 ? ".mp3" : ".wav")),
+                            InputType::Midi, i % 2 ? OutputType::Mp3 : OutputType::Wav});
+        EXPECT_EQ(run(jobs, 3, 2), 1u);
+        for (const Job& job : jobs)
+            EXPECT_GT(fs::file_size(job.output), 1000u) << job.output;
+    }
+    std::fclose(quiet);
 }

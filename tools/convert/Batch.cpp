@@ -9,12 +9,30 @@
 
 namespace convert {
 
+namespace {
+
+// Each worker's songs may split over their share of the cores, rounded up so that none is left
+// idle: the budget itself keeps the total to the cores, and a song that finds fewer free takes
+// what there is.
+ConvertSettings sharingCores(const ConvertSettings& settings, std::size_t workers) {
+    ConvertSettings shared = settings;
+    const unsigned total =
+        (settings.threads ? *settings.threads : quillory::renderer::ThreadBudget::shared()).total();
+    const auto share = unsigned(std::max<std::size_t>(workers, 1));
+    shared.threadsPerSong = (total + share - 1) / share;
+    return shared;
+}
+
+} // namespace
+
 std::size_t runBatch(const std::vector<Job>& jobs, const ConvertSettings& settings, int parallel,
                      bool force, Reporter& reporter) {
+    const std::size_t workers = std::min<std::size_t>(std::max(parallel, 1), jobs.size());
+    const ConvertSettings shared = sharingCores(settings, workers);
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> failed{0};
     const auto work = [&] {
-        Converter converter(settings, force);
+        Converter converter(shared, force);
         for (std::size_t i = next++; i < jobs.size(); i = next++) {
             if (interrupted()) {
                 ++failed;
@@ -31,7 +49,6 @@ std::size_t runBatch(const std::vector<Job>& jobs, const ConvertSettings& settin
             reporter.finished(i, jobs[i], outcome, took.count());
         }
     };
-    const std::size_t workers = std::min<std::size_t>(std::max(parallel, 1), jobs.size());
     std::vector<std::thread> threads;
     for (std::size_t w = 1; w < workers; ++w)
         threads.emplace_back(work);

@@ -1,4 +1,7 @@
-// Runs a planned batch: up to `jobs` files at once, each worker with its own synthesizer.
+// Runs a planned batch: up to `jobs` files at once, each worker with its own synthesizer. The
+// workers' songs draw their synthesis threads from one budget of one thread per core, each song
+// at most its worker's share of the cores, so the batch never synthesises on more threads than
+// there are cores.
 #pragma once
 
 #include "tools/convert/ConvertSettings.h"

@@ -4,8 +4,8 @@
 #include "components/encoder/Mp3Stream.h"
 #include "components/renderer/BlockQueue.h"
 #include "components/renderer/LevelledSource.h"
+#include "components/renderer/ParallelSongRenderer.h"
 #include "components/renderer/RenderJob.h"
-#include "components/renderer/SongRenderer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,8 +21,8 @@ using quillory::renderer::AudioBlock;
 using quillory::renderer::BlockQueue;
 using quillory::renderer::LevelledSource;
 using quillory::renderer::MidiFile;
+using quillory::renderer::ParallelSongRenderer;
 using quillory::renderer::RenderJob;
-using quillory::renderer::SongRenderer;
 using quillory::renderer::Synthesizer;
 
 namespace {
@@ -119,7 +119,7 @@ private:
 
 // The synthesis side of MIDI to MP3: renders blocks into the queue until the song ends or the
 // queue is abandoned, then closes it. A failure is kept for the encoding side to report.
-void produceBlocks(SongRenderer& renderer, BlockQueue& queue, std::string& failure) {
+void produceBlocks(ParallelSongRenderer& renderer, BlockQueue& queue, std::string& failure) {
     try {
         std::vector<float> left(kSynthBlockFrames);
         std::vector<float> right(kSynthBlockFrames);
@@ -142,7 +142,7 @@ void produceBlocks(SongRenderer& renderer, BlockQueue& queue, std::string& failu
 }
 
 // Encodes the synthesis as it comes, on two threads.
-void streamToMp3(SongRenderer& renderer, encoder::Mp3Stream& stream, Mp3Output& file,
+void streamToMp3(ParallelSongRenderer& renderer, encoder::Mp3Stream& stream, Mp3Output& file,
                  Percent& percent) {
     BlockQueue queue(kQueueBlocks);
     std::string synthFailure;
@@ -222,11 +222,14 @@ std::string midiToWav(MidiFile song, Synthesizer& synth,
 std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
                       const encoder::Mp3Settings& settings, const Levelling& levelling,
                       quillory::output::OutputFile output, const ProgressFn& progress) {
-    const std::uint64_t maxFrames = SongRenderer::maxFrames(song, synthRate);
+    const std::uint64_t maxFrames = ParallelSongRenderer::maxFrames(song, synthRate);
     encoder::Mp3Stream stream;
     if (!stream.open(settings, synthRate, 2, quillory::renderer::songTags(song)))
         throw ConversionError(stream.error());
-    SongRenderer renderer(std::move(song), synth, synthRate);
+    ParallelSongRenderer renderer(std::move(song), synth, synthRate,
+                                  levelling.threads ? *levelling.threads
+                                                    : quillory::renderer::ThreadBudget::shared(),
+                                  levelling.maxThreads);
     std::string notice;
     std::unique_ptr<LevelledSource> levelled;
     if (levelling.loudness) {

@@ -31,8 +31,9 @@ public:
 // Called with the whole percentage done whenever it changes; returns false to stop.
 using ProgressFn = std::function<bool(int percent)>;
 
-// The loudness target (none for the fixed gain), the work folder and, for tests, the free-space
-// probe; the tags come from the song.
+// The loudness target (none for the fixed gain), the work folder, the thread budget the song's
+// synthesis draws from with the most it may take, and, for tests, the free-space probe; the tags
+// come from the song.
 using Levelling = quillory::renderer::RenderOptions;
 
 // Both return why the song was not evened out although asked, or an empty string.

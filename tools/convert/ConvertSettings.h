@@ -4,6 +4,7 @@
 
 #include "components/encoder/Mp3Plan.h"
 #include "components/renderer/LoudnessChoice.h"
+#include "components/renderer/ThreadBudget.h"
 #include "components/renderer/WavWriter.h"
 #include "tools/convert/Options.h"
 
@@ -23,6 +24,10 @@ struct ConvertSettings {
     // Where levelled songs keep their float copy: the batch's own folder in the work folder
     // (the system's temporary folder when empty).
     std::filesystem::path workFolder;
+    // The threads all synthesis of the batch draws from (the process's own budget when null),
+    // and the most one song may take: the batch shares the cores between its workers.
+    quillory::renderer::ThreadBudget* threads = nullptr;
+    unsigned threadsPerSong = 0;
 };
 
 struct ResolvedSettings {

@@ -46,6 +46,8 @@ void Converter::run(const Job& job, quillory::output::OutputFile output, const P
     if (settings_.loudness.even)
         levelling.loudness = quillory::renderer::LoudnessTarget{.lufs = settings_.loudness.lufs};
     levelling.workFolder = settings_.workFolder;
+    levelling.threads = settings_.threads;
+    levelling.maxThreads = settings_.threadsPerSong;
     const std::string notice =
         job.to == OutputType::Wav
             ? midiToWav(std::move(song), synth(settings_.wav.sampleRate), settings_.wav, levelling,

@@ -150,7 +150,8 @@ std::vector<OptionSpec> options() {
          }},
         {{"jobs"},
          "N",
-         "Files converted at once (default: one per core).",
+         "Files converted at once (default: one per core). Their songs share the cores: fewer "
+         "files than cores leaves each song several to be synthesised on.",
          [](Options& o, const S& name, const S& v) { o.jobs = number(name, v, 1, kMaxJobs); }},
         {{"q", "quiet"},
          "",

@@ -2,6 +2,7 @@
 // very different levels come out at the target or at the peak ceiling, the fixed gain stays what
 // it was, a stop keeps what was rendered, and neither a full disk nor a full work folder leaves
 // anything behind. Levels are measured on the written files with libebur128 directly.
+#include "components/renderer/ParallelSongRenderer.h"
 #include "components/renderer/RenderJob.h"
 #include "tests/components/renderer/LevelProbe.h"
 #include "tests/components/renderer/RenderSupport.h"
@@ -133,9 +134,10 @@ TEST(LevelledRender, OffKeepsTheFixedGainAndDiffersFromPlainRoundingOnlyByTheDit
     const WavProbe off = WavProbe::read(dir / "off.wav");
     ASSERT_TRUE(off.valid);
 
-    // The same synthesis, rounded plainly as renders were before they were dithered.
+    // The same synthesis, split over the cores as the job splits it, rounded plainly as renders
+    // were before they were dithered.
     Synthesizer synth(kSoundFont, kCd.sampleRate);
-    SongRenderer renderer(midi, synth, kCd.sampleRate);
+    ParallelSongRenderer renderer(midi, synth, kCd.sampleRate);
     std::vector<float> left(4096), right(4096), exact;
     while (const std::size_t n = renderer.render(left.data(), right.data(), left.size()))
         for (std::size_t i = 0; i < n; ++i)

@@ -2,9 +2,11 @@
 // half-way, the split of channels by work, and the budget of threads.
 #include "components/renderer/ChannelPlan.h"
 #include "components/renderer/ParallelSongRenderer.h"
+#include "components/renderer/RenderJob.h"
 #include "components/renderer/SongRenderer.h"
 #include "components/renderer/ThreadBudget.h"
 #include "tests/components/renderer/RenderSupport.h"
+#include "tests/components/renderer/WavProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +14,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 using namespace quillory::renderer;
@@ -267,6 +270,40 @@ TEST(ParallelSongRenderer, HostileSongsLastAsLongAsOnOneSynthesizer) {
     EXPECT_EQ(budget.available(), 4u);
 }
 
+// The same songs as the program writes them: a levelled WAV through RenderJob, whose synthesis
+// is split over the threads it is given and measured on a thread of its own.
+TEST(ParallelSongRenderer, HostileSongsWrittenToAWavLastAsLongAsOnOneSynthesizer) {
+    rendertest::TempFolder dir;
+    std::filesystem::create_directory(dir / "work");
+    struct Case {
+        const char* name;
+        midiwriter::Bytes midi;
+        unsigned split; // how many synthesisers the song is played on
+    };
+    const Case cases[] = {{"every note on one channel", oneChannelSong(), 1},
+                          {"drum part switched by SysEx", drumPartSwitchSong(true), 3},
+                          {"ten thousand notes at once", tenThousandNotesSong(), 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const MidiFile song = parse(c.midi);
+        ThreadBudget budget(3);
+        RenderOptions options;
+        options.loudness = LoudnessTarget{};
+        options.workFolder = dir / "work";
+        options.threads = &budget;
+        Synthesizer synth(kSoundFont, kRate);
+        RenderJob job(song, synth, dir / "song.wav", WavFormat{kRate, 16, 2}, options);
+        while (job.render(RenderJob::kMaxBlockFrames) > 0) {
+        }
+        job.close();
+        const WavProbe wav = WavProbe::read(dir / "song.wav");
+        ASSERT_TRUE(wav.valid);
+        EXPECT_EQ(wav.frames(), renderOnOneSynth(song).frames());
+        EXPECT_EQ(budget.largestGrant(), c.split);
+        EXPECT_EQ(budget.available(), 3u) << "the finished song still holds threads";
+    }
+}
+
 TEST(ParallelSongRenderer, StoppedHalfWayItEndsItsThreadsAndTheSynthStartsTheNextSongClean) {
     // Half a minute of held chords on every channel, none ever released.
     std::vector<midiwriter::Track> tracks;
@@ -379,6 +416,95 @@ TEST(ThreadBudget, GrantsNeverAddUpToMoreThanTheBudgetAndAWaitEndsWhenOneIsGiven
     all.shrink(2);
     waiter.join();
     EXPECT_TRUE(got);
+}
+
+namespace {
+
+// A piano chord built up key by key on channel 0 and let go at once, over one held note on
+// channel 1: channel 0 has nearly all the work. No voice ends before the last note starts, so no
+// voice slot is reused and one synth and several must agree to float rounding.
+midiwriter::Bytes heavyChordSong(int controller = -1) {
+    midiwriter::Track piano;
+    if (controller >= 0)
+        piano.controller(0, 0, controller, 127);
+    for (int n = 0; n < 24; ++n)
+        piano.noteOn(n ? 40 : 0, 0, 36 + 2 * n, 60 + n);
+    for (int n = 0; n < 24; ++n)
+        piano.noteOff(n ? 0 : 900, 0, 36 + 2 * n);
+    piano.endOfTrack(120);
+    midiwriter::Track bass;
+    bass.program(0, 1, 33).noteOn(0, 1, 40, 90).endOfTrack(1000);
+    return midiwriter::file(1, 480, {piano, bass});
+}
+
+// A busy drum kit on channel 10, open, pedal and closed hi-hats among its hits, and one note on
+// channel 1.
+midiwriter::Bytes busyDrumSong() {
+    midiwriter::Track drums;
+    const int pattern[] = {36, 46, 38, 42, 49, 44, 36, 46, 51, 42, 38, 57};
+    for (int hit = 0; hit < 96; ++hit)
+        drums.noteOn(hit ? 60 : 0, 9, pattern[hit % 12], 100).noteOff(60, 9, pattern[hit % 12]);
+    drums.endOfTrack();
+    midiwriter::Track lead;
+    lead.noteOn(0, 0, 60, 80).noteOff(480, 0, 60).endOfTrack();
+    return midiwriter::file(1, 480, {drums, lead});
+}
+
+std::set<int> groupsOfKeys(const ChannelGroups& groups, int channel,
+                           std::initializer_list<int> keys) {
+    std::set<int> found;
+    for (const int key : keys)
+        found.insert(groups.keyOwner[std::size_t(channel)][std::size_t(key)]);
+    return found;
+}
+
+} // namespace
+
+TEST(ParallelSongRenderer, AChannelTooHeavyForOneSynthesizerIsSplitByKeyAndStillSumsAlike) {
+    const MidiFile song = parse(heavyChordSong());
+    ThreadBudget budget(2);
+    Synthesizer synth(kSoundFont, kRate);
+    ParallelSongRenderer renderer(song, synth, kRate, budget);
+    const Audio audio = renderAll(renderer, 1024);
+    ASSERT_EQ(renderer.instances(), 2);
+    const ChannelGroups groups = renderer.plan().split(2);
+    std::set<int> pianoGroups;
+    for (int n = 0; n < 24; ++n)
+        pianoGroups.insert(groups.keyOwner[0][std::size_t(36 + 2 * n)]);
+    EXPECT_EQ(pianoGroups.size(), 2u) << "the piano's keys are not shared out";
+    EXPECT_NEAR(groups.loads[0], groups.loads[1], 0.2 * groups.loads[0]);
+    const Audio reference = renderOnOneSynth(song);
+    EXPECT_EQ(audio.frames(), reference.frames());
+    EXPECT_LE(residualDb(audio, reference), -90.0);
+}
+
+TEST(ChannelPlan, KeysThatChokeEachOtherAndNotesThatLeadOnStayTogether) {
+    Synthesizer synth(kSoundFont, kRate);
+    const auto weighed = [&synth](const midiwriter::Bytes& bytes) {
+        synth.prepare(kRate);
+        return ChannelPlan(parse(bytes), [&synth](const MidiEvent& event) {
+            const Synthesizer::NoteCost cost = synth.weigh(event);
+            return ChannelPlan::NoteCost{cost.voices, cost.exclusiveClass};
+        });
+    };
+    {
+        SCOPED_TRACE("busy drums: split, the hi-hats on one synthesiser");
+        const ChannelGroups groups = weighed(busyDrumSong()).split(2);
+        EXPECT_EQ(groupsOfKeys(groups, 9, {42, 44, 46}).size(), 1u);
+        EXPECT_EQ(groupsOfKeys(groups, 9, {36, 38, 42, 49, 51, 57}).size(), 2u)
+            << "the drums are not split";
+    }
+    for (const int controller : {65, 68, 84, 126}) {
+        SCOPED_TRACE("controller " + std::to_string(controller) + " on the heavy channel");
+        const ChannelPlan plan = weighed(heavyChordSong(controller));
+        EXPECT_TRUE(plan.whole(0));
+        std::set<int> pianoGroups;
+        const ChannelGroups groups = plan.split(2);
+        for (int n = 0; n < 24; ++n)
+            pianoGroups.insert(groups.keyOwner[0][std::size_t(36 + 2 * n)]);
+        EXPECT_EQ(pianoGroups.size(), 1u);
+        EXPECT_NE(groups.owner[0], groups.owner[1]);
+    }
 }
 
 namespace {

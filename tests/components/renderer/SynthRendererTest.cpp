@@ -3,6 +3,7 @@
 // leaves nothing, every failure is a clear message with no output left behind, and a killed
 // render never leaves half a file under the target's name.
 #include "components/renderer/SynthRenderer.h"
+#include "components/renderer/ThreadBudget.h"
 #include "tests/components/renderer/LevelProbe.h"
 #include "tests/components/renderer/RenderSupport.h"
 #include "tests/components/renderer/WavProbe.h"
@@ -17,6 +18,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 
 using rendertest::TempFolder;
@@ -116,6 +118,59 @@ TEST(SynthRenderer, StopEndsTheRenderWithAValidFileAndNoMoreNotifications) {
     ASSERT_TRUE(renderer.Render(dir.qpath("short.mid"), dir.qpath("short.wav")));
     WaitUntil([&] { return log.ended(); });
     EXPECT_EQ(log.entries.last(), "done");
+}
+
+namespace {
+
+int threadCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/task"))
+        ++count;
+    return count;
+}
+
+// Ten thousand notes struck at once across the sixteen channels and held for a minute: every
+// synthesiser the song is split over is as busy as it can be when the stop comes.
+midiwriter::Bytes tenThousandHeldNotes() {
+    std::vector<midiwriter::Track> tracks;
+    for (int ch = 0; ch < 16; ++ch) {
+        midiwriter::Track track;
+        for (int n = 0; n < 625; ++n)
+            track.noteOn(0, ch, 24 + (n * 7 + ch) % 80, 40 + n % 80);
+        tracks.push_back(track.endOfTrack(480 * 120));
+    }
+    return midiwriter::file(1, 480, tracks);
+}
+
+} // namespace
+
+TEST(SynthRenderer, AStopMidSongEndsEverySynthesisThreadAndGivesTheCoresBack) {
+    quillory::renderer::ThreadBudget& budget = quillory::renderer::ThreadBudget::shared();
+    TempFolder dir;
+    midiwriter::save(dir / "dense.mid", tenThousandHeldNotes());
+    midiwriter::save(dir / "short.mid", rendertest::chordSong());
+    SynthRenderer renderer;
+    setFormat(renderer, 22050, 16, 2);
+    Log log(renderer);
+    // Loading the SoundFont may leave a thread pool of the library's; a first song loads it.
+    ASSERT_TRUE(renderer.Render(dir.qpath("short.mid"), dir.qpath("short.wav")));
+    WaitUntil([&] { return log.ended(); });
+    log.entries.clear();
+    const int threadsBefore = threadCount();
+    ASSERT_TRUE(renderer.Render(dir.qpath("dense.mid"), dir.qpath("dense.wav")));
+    WaitUntil([&] { return log.entries.size() >= 2; });
+    if (budget.total() > 1)
+        EXPECT_EQ(budget.available(), 0u) << "the song is not split over the cores";
+    renderer.StopRender();
+    EXPECT_EQ(budget.available(), budget.total());
+    EXPECT_EQ(threadCount(), threadsBefore);
+    ProcessEventsFor(50);
+    EXPECT_FALSE(log.entries.contains("done"));
+    const WavProbe wav = WavProbe::read(dir / "dense.wav");
+    ASSERT_TRUE(wav.valid);
+    EXPECT_GT(wav.frames(), 0u);
+    EXPECT_LT(wav.frames(), 60u * 22050u);
 }
 
 TEST(SynthRenderer, ClosingTheWindowMidRenderStopsCleanly) {
