@@ -14,6 +14,18 @@ namespace quillory::renderer {
 struct AudioBlock {
     std::vector<float> samples; // in the producer's layout (interleaved, or left then right)
     std::size_t frames = 0;
+
+    // A block of `frames` stereo frames, interleaved from the synthesiser's two buffers.
+    static AudioBlock interleaved(const float* left, const float* right, std::size_t frames) {
+        AudioBlock block;
+        block.frames = frames;
+        block.samples.resize(2 * frames);
+        for (std::size_t i = 0; i < frames; ++i) {
+            block.samples[2 * i] = left[i];
+            block.samples[2 * i + 1] = right[i];
+        }
+        return block;
+    }
 };
 
 class BlockQueue {

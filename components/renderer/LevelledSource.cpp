@@ -88,15 +88,8 @@ std::size_t LevelledSource::render(float* left, float* right, std::size_t maxFra
 void LevelledSource::measure(float* left, float* right, std::size_t maxFrames) {
     const std::size_t n = synthesis_.render(left, right, maxFrames);
     if (n > 0) {
-        AudioBlock block;
-        block.frames = n;
-        block.samples.resize(2 * n);
-        for (std::size_t i = 0; i < n; ++i) {
-            block.samples[2 * i] = left[i];
-            block.samples[2 * i + 1] = right[i];
-        }
         // Refused only once the second thread has failed: its failure is the one to report.
-        if (!queue_.push(std::move(block)))
+        if (!queue_.push(AudioBlock::interleaved(left, right, n)))
             settle();
         synthesised_ += n;
     }

@@ -8,8 +8,10 @@
 // In the first pass the synthesis runs on the caller's thread while a second thread, a few
 // blocks behind, measures the blocks, writes them to the work file and hands them to the
 // listener. Measuring costs about 1 ms of processor time per second of song, which next to a
-// dense song's 30 ms of synthesis is little, but next to a lone instrument's 3 ms is a third;
-// on a second core it costs no waiting at all.
+// dense song's 30 ms of synthesis is little, but next to a lone instrument's 3 ms is a third.
+// It is no synthesis thread and draws nothing from the thread budget: while the song's synthesis
+// holds every core, it shares them, and the synthesis waits only when it falls a whole queue of
+// blocks behind.
 #pragma once
 
 #include "components/renderer/BlockQueue.h"

@@ -125,14 +125,7 @@ void produceBlocks(ParallelSongRenderer& renderer, BlockQueue& queue, std::strin
         std::vector<float> right(kSynthBlockFrames);
         while (const std::size_t frames =
                    renderer.render(left.data(), right.data(), kSynthBlockFrames)) {
-            AudioBlock block;
-            block.frames = frames;
-            block.samples.resize(2 * frames);
-            for (std::size_t i = 0; i < frames; ++i) {
-                block.samples[2 * i] = left[i];
-                block.samples[2 * i + 1] = right[i];
-            }
-            if (!queue.push(std::move(block)))
+            if (!queue.push(AudioBlock::interleaved(left.data(), right.data(), frames)))
                 return;
         }
     } catch (const std::exception& error) {

@@ -106,10 +106,11 @@ TEST(LevelledRender, SongsOfVeryDifferentLevelsComeOutAtTheTargetOrThePeakCeilin
         const double gain = std::min({toTarget, toCeiling, 24.0});
         // An 8-bit file's own dither moves its peaks by up to a step.
         const double peakSlack = c.format.bitsPerSample == 8 ? 0.15 : 0.05;
-        if (gain == toTarget)
+        if (gain == toTarget) {
             EXPECT_NEAR(even.lufs, -16.0, 1.0);
-        else if (gain == toCeiling)
+        } else if (gain == toCeiling) {
             EXPECT_NEAR(even.truePeakDbtp, -1.0, peakSlack);
+        }
         bound.insert(gain == toTarget ? "target" : gain == toCeiling ? "ceiling" : "limit");
         EXPECT_LE(even.truePeakDbtp, -1.0 + peakSlack);
         EXPECT_LT(even.samplePeak, 32767.0 / 32768.0) << "a sample at full scale";

@@ -160,8 +160,9 @@ TEST(SynthRenderer, AStopMidSongEndsEverySynthesisThreadAndGivesTheCoresBack) {
     const int threadsBefore = threadCount();
     ASSERT_TRUE(renderer.Render(dir.qpath("dense.mid"), dir.qpath("dense.wav")));
     WaitUntil([&] { return log.entries.size() >= 2; });
-    if (budget.total() > 1)
+    if (budget.total() > 1) {
         EXPECT_EQ(budget.available(), 0u) << "the song is not split over the cores";
+    }
     renderer.StopRender();
     EXPECT_EQ(budget.available(), budget.total());
     EXPECT_EQ(threadCount(), threadsBefore);
