@@ -9,7 +9,9 @@
 # synthesiser. On a machine shared with other work the wall times say more about the others than
 # about us, so speeds are also given from CPU times: fluidsynth's CPU less its SoundFont load,
 # against the CPU of our busiest thread from the first block to the last, which on idle cores
-# is what the render takes. Then the block size on the densest song, and how long a stop takes.
+# is what the render takes. Then the block size on the densest song, how long a stop takes, and
+# whole conversions as users run them: quillory-convert to WAV against fluidsynth -F, and the
+# window's MIDI to MP3 (render, then the encoding stage) on one core against all of them.
 # Needs, beyond the build's own packages: fluidsynth, fluid-soundfont-gm, time (/usr/bin/time)
 # and bc. Not run by CI.
 #   bench/parallel/run.sh [BUILD_DIR]   MINUTES=2 RUNS=2 SOUNDFONT=/path/to.sf2 SHAPES="piano ..."
@@ -31,7 +33,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLORY_BENCH=ON \
         -DQUILLORY_TESTS=OFF -DQUILLORY_REGISTER_GAUGE=OFF >/dev/null
 fi
-cmake --build "$build" --target parallel_render make_shapes -j2 >/dev/null
+cmake --build "$build" --target parallel_render make_shapes window_mp3 quillory-convert -j2 >/dev/null
 bin=$build/bin
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -124,5 +126,32 @@ for block in 256 1024 4096 8192; do
 done
 echo
 "$bin/parallel_render" --stops 10 --soundfont "$soundfont" "$work/tutti.mid" "$work/qn.wav"
+echo
+echo "Whole conversions as users run them (wall, best of $runs), songs re-made above:"
+echo "MIDI to WAV with quillory-convert (levelled to -16 LUFS, the default) against fluidsynth -F;"
+echo "MIDI to MP3 the window's way (render, then the encoding stage) on one core and on all."
+: >"$work/options.ini"
+printf '%-8s | %8s %8s %6s | %12s %12s %6s\n' song "fs wall" "convert" "fs/cv" "window 1core" "window all" gain
+for shape in $shapes; do
+    song=$work/$shape.mid
+    "$bin/make_shapes" "$shape" "$minutes" "$song" 7
+    wf=999999 wc=999999 w1=999999 wn=999999
+    for run in $(seq "$runs"); do
+        read -r w _ _ < <(measure "${fluid[@]}" "$song")
+        wf=$(min "$w" "$wf")
+        read -r w _ _ < <(measure "$bin/quillory-convert" --jobs 1 --force --settings \
+            "$work/options.ini" --soundfont "$soundfont" "$song" -o "$work/cv.wav")
+        wc=$(min "$w" "$wc")
+        mkdir -p "$work/window"
+        read -r w _ _ < <(measure "$bin/window_mp3" --one-core "$soundfont" "$song" \
+            "$work/window" "$work/w1.mp3")
+        w1=$(min "$w" "$w1")
+        read -r w _ _ < <(measure "$bin/window_mp3" "$soundfont" "$song" "$work/window" \
+            "$work/wn.mp3")
+        wn=$(min "$w" "$wn")
+    done
+    printf '%-8s | %7.2fs %7.2fs %5.2fx | %11.2fs %11.2fs %5.2fx\n' "$shape" "$wf" "$wc" \
+        "$(ratio "$wf" "$wc")" "$w1" "$wn" "$(ratio "$w1" "$wn")"
+done
 echo
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
