@@ -1,5 +1,8 @@
 // Measures how long StopRender takes to end a running render, the worker joined and the WAV
-// closed, at the most expensive format (96 kHz stereo) on a dense song.
+// closed, at the most expensive format (96 kHz stereo) on a dense song. STOP_AFTER_MS (200 by
+// default) is how long into each render the first stop comes; a stop within the first few hundred
+// milliseconds may meet the song still being set up. Each render writes a new file unless
+// REPLACE=1, when it replaces the last one's WAV.
 #include "components/renderer/SynthRenderer.h"
 
 #include <QCoreApplication>
@@ -7,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 int main(int argc, char** argv) {
@@ -22,13 +26,20 @@ int main(int argc, char** argv) {
     renderer.setChannelCount(2);
     double worst = 0, sum = 0;
     const int runs = 20;
+    // REPLACE=1: each render replaces the WAV the last one left, which costs the file system more
+    // (the old file's blocks are freed as the new one is renamed over it).
+    const bool replace = std::getenv("REPLACE") != nullptr;
     for (int i = 0; i < runs; ++i) {
+        if (!replace)
+            std::remove(argv[3]);
         if (!renderer.Render(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]))) {
             std::fprintf(stderr, "stop_latency: %s\n", qPrintable(renderer.errorText()));
             return 1;
         }
         // Somewhere into the song, so the synth has voices sounding.
-        std::this_thread::sleep_for(std::chrono::milliseconds(200 + 37 * i));
+        std::this_thread::sleep_for(std::chrono::milliseconds(
+            std::atoi(std::getenv("STOP_AFTER_MS") ? std::getenv("STOP_AFTER_MS") : "200") +
+            37 * i));
         const auto start = std::chrono::steady_clock::now();
         renderer.StopRender();
         const std::chrono::duration<double, std::milli> took =

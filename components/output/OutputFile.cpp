@@ -7,6 +7,9 @@
 #include <random>
 #include <utility>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace quillory::output {
 
 namespace fs = std::filesystem;
@@ -90,6 +93,16 @@ std::string OutputFile::create() {
     return {};
 }
 
+int OutputFile::open() const {
+    if (!created_) {
+        errno = ENOENT;
+        return -1;
+    }
+    if (direct_)
+        return ::open(target_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return ::open(temporary_.c_str(), O_RDWR | O_CLOEXEC);
+}
+
 std::string OutputFile::commit() {
     if (!created_)
         return "nothing was written for " + quoted(target_);
@@ -115,6 +128,18 @@ void OutputFile::discard() {
     std::error_code ec;
     fs::remove(temporary_, ec);
     temporary_.clear();
+}
+
+std::FILE* fdopenOrClose(int fd) {
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (file == nullptr) {
+        const int code = errno;
+        ::close(fd);
+        errno = code;
+    }
+    return file;
 }
 
 } // namespace quillory::output

@@ -5,6 +5,7 @@
 // final rename stays on one disk and is atomic. No Qt: the engines and the tools use it alike.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -36,6 +37,12 @@ public:
     // Creates the empty temporary file, so that a missing or read-only folder is reported before
     // any work; empty on success, else why not. A second call does nothing.
     std::string create();
+    // A descriptor to write the data through, after create(); -1 (errno set) when it cannot be
+    // opened. The temporary file is opened as it is: opening it by name for writing would
+    // truncate it, and ext4 takes a file truncated to empty and written again for a rewrite that
+    // must not lose data, flushing it to disk when it is closed (tens of milliseconds that a Stop
+    // would wait). A direct target is opened for writing as any program would.
+    int open() const;
     // Moves the finished temporary file onto the target; empty on success, else why not.
     std::string commit();
     // Removes the temporary file; a direct target is never removed.
@@ -48,5 +55,9 @@ private:
     bool created_ = false;
     bool direct_ = false;
 };
+
+// A stream for writing over a descriptor from OutputFile::open(); null (errno set, the descriptor
+// closed) when there is none or it cannot be wrapped.
+std::FILE* fdopenOrClose(int fd);
 
 } // namespace quillory::output

@@ -2,6 +2,9 @@
 
 #include <sndfile.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -41,7 +44,10 @@ WavWriter::WavWriter(output::OutputFile target, const WavFormat& format, std::ui
     rf64_ = maxFrames > kMaxWavData / format.bytesPerFrame();
     info.format = (rf64_ ? SF_FORMAT_RF64 : SF_FORMAT_WAV) |
                   (format.bitsPerSample == 8 ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_16);
-    file_ = sf_open(output_.writePath().string().c_str(), SFM_WRITE, &info);
+    const int fd = output_.open();
+    if (fd < 0)
+        throw RenderError("cannot create " + path_.string() + " (" + std::strerror(errno) + ")");
+    file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
     if (!file_)
         throw RenderError("cannot create " + path_.string() + " (" + sf_strerror(nullptr) + ")");
     // A render stopped early may still fit a plain WAV after all.

@@ -7,11 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <unistd.h>
 
 using namespace quillory::renderer;
 using rendertest::kSoundFont;
 using rendertest::TempFolder;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -275,6 +277,31 @@ TEST(WavWriter, ARenderThatMightPassFourGigabytesIsWrittenAsRf64AndShrinksBackTo
     EXPECT_EQ(wav.sample(1), -32768) << "out-of-range samples are clipped, not wrapped";
     EXPECT_EQ(large.clipped(), 100u);
     EXPECT_FALSE(WavWriter(dir / "small.wav", {96000, 16, 2}, 12ull * 3600 * 8000).rf64());
+}
+
+// A WAV is written through a descriptor opened on the file claimed beside the target; a target
+// that is a device is opened and written in place, and stays the device it was.
+TEST(WavWriter, ADeviceTargetIsWrittenInPlaceAndAFileReplacedWhole) {
+    TempFolder dir;
+    std::vector<float> left(4410, 0.5f), right(4410, 0.5f);
+    fs::create_symlink("/dev/null", dir / "null.wav");
+    WavWriter device(dir / "null.wav", {44100, 16, 2}, left.size());
+    device.write(left.data(), right.data(), left.size());
+    EXPECT_NO_THROW(device.close());
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+    // A longer file at the target is replaced by the new one, not overwritten from its start.
+    std::FILE* old = std::fopen((dir / "song.wav").c_str(), "wb");
+    const std::vector<char> junk(1 << 20, 'x');
+    std::fwrite(junk.data(), 1, junk.size(), old);
+    std::fclose(old);
+    WavWriter song(dir / "song.wav", {44100, 16, 2}, left.size());
+    song.write(left.data(), right.data(), left.size());
+    song.close();
+    const WavProbe wav = WavProbe::read(dir / "song.wav");
+    ASSERT_TRUE(wav.valid);
+    EXPECT_EQ(wav.frames(), left.size());
+    EXPECT_LT(fs::file_size(dir / "song.wav"), 4 * left.size() + 1024) << "nothing of the old file";
 }
 
 TEST(SongRenderer, TheCallersBlockSizeDoesNotChangeTheAudio) {
