@@ -111,14 +111,6 @@ midiwriter::Bytes everyChannelSong() {
     return midiwriter::file(1, 480, tracks);
 }
 
-int threadCount() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/task"))
-        ++count;
-    return count;
-}
-
 } // namespace
 
 TEST(ParallelSongRenderer, SumsToWhatOneSynthesizerRendersOnEveryChannel) {
@@ -316,18 +308,18 @@ TEST(ParallelSongRenderer, StoppedHalfWayItEndsItsThreadsAndTheSynthStartsTheNex
     const MidiFile next = parse(rendertest::chordSong());
     ThreadBudget budget(3);
     Synthesizer synth(kSoundFont, kRate);
-    const int threadsBefore = threadCount();
+    const int threadsBefore = rendertest::threadCount();
     {
         ParallelSongRenderer renderer(held, synth, kRate, budget);
         std::vector<float> left(1024), right(1024);
         for (int block = 0; block < 40; ++block)
             ASSERT_EQ(renderer.render(left.data(), right.data(), 1024), 1024u);
-        EXPECT_EQ(threadCount(), threadsBefore + 2);
+        EXPECT_EQ(rendertest::threadCount(), threadsBefore + 2);
         EXPECT_EQ(budget.available(), 0u);
         EXPECT_GT(renderer.percent(), 0);
         EXPECT_LT(renderer.percent(), 10);
     }
-    EXPECT_EQ(threadCount(), threadsBefore);
+    EXPECT_EQ(rendertest::threadCount(), threadsBefore);
     EXPECT_EQ(budget.available(), 3u);
     // Nothing of the held chords may sound in the next song, which opens with a quarter second
     // of silence, and it renders as on a synth that never played anything.
@@ -338,20 +330,20 @@ TEST(ParallelSongRenderer, StoppedHalfWayItEndsItsThreadsAndTheSynthStartsTheNex
     const Audio fresh = renderOnOneSynth(next);
     EXPECT_EQ(audio.frames(), fresh.frames());
     EXPECT_LE(residualDb(audio, fresh), -90.0);
-    EXPECT_EQ(threadCount(), threadsBefore) << "the helpers end with the song";
+    EXPECT_EQ(rendertest::threadCount(), threadsBefore) << "the helpers end with the song";
 }
 
 TEST(ParallelSongRenderer, TakesNoMoreThreadsThanItIsGrantedAndGivesBackWhatItDoesNotUse) {
     const MidiFile everyChannel = parse(everyChannelSong());
     Synthesizer synth(kSoundFont, kRate);
-    const int threadsBefore = threadCount();
+    const int threadsBefore = rendertest::threadCount();
     {
         ThreadBudget budget(2);
         ParallelSongRenderer renderer(everyChannel, synth, kRate, budget);
         std::vector<float> left(512), right(512);
         renderer.render(left.data(), right.data(), 512);
         EXPECT_EQ(renderer.instances(), 2);
-        EXPECT_EQ(threadCount(), threadsBefore + 1);
+        EXPECT_EQ(rendertest::threadCount(), threadsBefore + 1);
         EXPECT_EQ(budget.available(), 0u);
         while (renderer.render(left.data(), right.data(), 512) > 0) {
         }
@@ -373,7 +365,7 @@ TEST(ParallelSongRenderer, TakesNoMoreThreadsThanItIsGrantedAndGivesBackWhatItDo
     renderer.render(left.data(), right.data(), 512);
     EXPECT_EQ(renderer.instances(), 2); // the chord song plays on channels 0 and 1
     EXPECT_EQ(budget.available(), 4u);
-    EXPECT_EQ(threadCount(), threadsBefore + 1);
+    EXPECT_EQ(rendertest::threadCount(), threadsBefore + 1);
 }
 
 TEST(ThreadBudget, GrantsNeverAddUpToMoreThanTheBudgetAndAWaitEndsWhenOneIsGivenBack) {

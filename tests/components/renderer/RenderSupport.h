@@ -128,4 +128,13 @@ inline midiwriter::Bytes nearSilentSong() {
     return midiwriter::file(0, 96, {track.endOfTrack()});
 }
 
+// The threads of this process now, from /proc.
+inline int threadCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/task"))
+        ++count;
+    return count;
+}
+
 } // namespace rendertest

@@ -122,14 +122,6 @@ TEST(SynthRenderer, StopEndsTheRenderWithAValidFileAndNoMoreNotifications) {
 
 namespace {
 
-int threadCount() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/task"))
-        ++count;
-    return count;
-}
-
 // Ten thousand notes struck at once across the sixteen channels and held for a minute: every
 // synthesiser the song is split over is as busy as it can be when the stop comes.
 midiwriter::Bytes tenThousandHeldNotes() {
@@ -157,7 +149,7 @@ TEST(SynthRenderer, AStopMidSongEndsEverySynthesisThreadAndGivesTheCoresBack) {
     ASSERT_TRUE(renderer.Render(dir.qpath("short.mid"), dir.qpath("short.wav")));
     WaitUntil([&] { return log.ended(); });
     log.entries.clear();
-    const int threadsBefore = threadCount();
+    const int threadsBefore = rendertest::threadCount();
     ASSERT_TRUE(renderer.Render(dir.qpath("dense.mid"), dir.qpath("dense.wav")));
     WaitUntil([&] { return log.entries.size() >= 2; });
     if (budget.total() > 1) {
@@ -165,7 +157,7 @@ TEST(SynthRenderer, AStopMidSongEndsEverySynthesisThreadAndGivesTheCoresBack) {
     }
     renderer.StopRender();
     EXPECT_EQ(budget.available(), budget.total());
-    EXPECT_EQ(threadCount(), threadsBefore);
+    EXPECT_EQ(rendertest::threadCount(), threadsBefore);
     ProcessEventsFor(50);
     EXPECT_FALSE(log.entries.contains("done"));
     const WavProbe wav = WavProbe::read(dir / "dense.wav");
