@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <optional>
 
 namespace {
@@ -26,19 +27,11 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Runs the event loop until `finished` or `failed` is raised; false on a failure.
-template <typename Sender, typename Finished, typename Failed>
-bool waitFor(Sender* sender, Finished finished, Failed failed) {
+// Runs an event loop that `connect` wires up to quit, and returns whether its handlers set ok.
+bool runUntil(const std::function<void(QEventLoop&, bool&)>& connect) {
     QEventLoop loop;
     bool ok = false;
-    QObject::connect(sender, finished, &loop, [&] {
-        ok = true;
-        loop.quit();
-    });
-    QObject::connect(sender, failed, &loop, [&](const QString& message) {
-        std::fprintf(stderr, "window_mp3: %s\n", qPrintable(message));
-        loop.quit();
-    });
+    connect(loop, ok);
     loop.exec();
     return ok;
 }
@@ -72,7 +65,19 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "window_mp3: %s\n", qPrintable(renderer.errorText()));
         return 1;
     }
-    if (!waitFor(&renderer, &Renderer::RenderDone, &Renderer::RenderFailed))
+    const auto failed = [](QEventLoop& loop) {
+        return [&loop](const QString& message) {
+            std::fprintf(stderr, "window_mp3: %s\n", qPrintable(message));
+            loop.quit();
+        };
+    };
+    if (!runUntil([&](QEventLoop& loop, bool& ok) {
+            QObject::connect(&renderer, &Renderer::RenderDone, &loop, [&] {
+                ok = true;
+                loop.quit();
+            });
+            QObject::connect(&renderer, &Renderer::RenderFailed, &loop, failed(loop));
+        }))
         return 1;
     const double rendered = secondsSince(start);
 
@@ -84,20 +89,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "window_mp3: %s\n", qPrintable(encoder.errorText()));
         return 1;
     }
-    QEventLoop loop;
-    bool encoded = false;
-    QObject::connect(&encoder, &Mp3Encoder::Progress, &loop, [&](qint16 percent, int) {
-        if (percent >= 100) {
-            encoded = true;
-            loop.quit();
-        }
-    });
-    QObject::connect(&encoder, &Mp3Encoder::EncodeFailed, &loop, [&](const QString& message) {
-        std::fprintf(stderr, "window_mp3: %s\n", qPrintable(message));
-        loop.quit();
-    });
-    loop.exec();
-    if (!encoded)
+    if (!runUntil([&](QEventLoop& loop, bool& ok) {
+            QObject::connect(&encoder, &Mp3Encoder::Progress, &loop, [&](qint16 percent, int) {
+                if (percent >= 100) {
+                    ok = true;
+                    loop.quit();
+                }
+            });
+            QObject::connect(&encoder, &Mp3Encoder::EncodeFailed, &loop, failed(loop));
+        }))
         return 1;
     QFile::remove(wav);
     std::printf("%s render %.2f s, encode %.2f s, total %.2f s\n",

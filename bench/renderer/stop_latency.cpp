@@ -29,6 +29,8 @@ int main(int argc, char** argv) {
     // REPLACE=1: each render replaces the WAV the last one left, which costs the file system more
     // (the old file's blocks are freed as the new one is renamed over it).
     const bool replace = std::getenv("REPLACE") != nullptr;
+    const char* stopAfter = std::getenv("STOP_AFTER_MS");
+    const int firstStopMs = stopAfter ? std::atoi(stopAfter) : 200;
     for (int i = 0; i < runs; ++i) {
         if (!replace)
             std::remove(argv[3]);
@@ -37,9 +39,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         // Somewhere into the song, so the synth has voices sounding.
-        std::this_thread::sleep_for(std::chrono::milliseconds(
-            std::atoi(std::getenv("STOP_AFTER_MS") ? std::getenv("STOP_AFTER_MS") : "200") +
-            37 * i));
+        std::this_thread::sleep_for(std::chrono::milliseconds(firstStopMs + 37 * i));
         const auto start = std::chrono::steady_clock::now();
         renderer.StopRender();
         const std::chrono::duration<double, std::milli> took =

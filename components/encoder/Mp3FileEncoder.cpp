@@ -46,7 +46,7 @@ bool Mp3FileEncoder::open(const fs::path& wavPath, quillory::output::OutputFile 
         source_.reset();
         return fail("Cannot create the MP3 file " + inQuotes(mp3Path) + ": " + refused + ".");
     }
-    target_ = quillory::output::fdopenOrClose(mp3.open());
+    target_ = mp3.openStream();
     if (target_ == nullptr) {
         const int code = errno;
         source_.reset();

@@ -130,7 +130,8 @@ void OutputFile::discard() {
     temporary_.clear();
 }
 
-std::FILE* fdopenOrClose(int fd) {
+std::FILE* OutputFile::openStream() const {
+    const int fd = open();
     if (fd < 0)
         return nullptr;
     std::FILE* file = ::fdopen(fd, "wb");

@@ -43,6 +43,8 @@ public:
     // must not lose data, flushing it to disk when it is closed (tens of milliseconds that a Stop
     // would wait). A direct target is opened for writing as any program would.
     int open() const;
+    // The same as a stream; null (errno set) when it cannot be opened.
+    std::FILE* openStream() const;
     // Moves the finished temporary file onto the target; empty on success, else why not.
     std::string commit();
     // Removes the temporary file; a direct target is never removed.
@@ -55,9 +57,5 @@ private:
     bool created_ = false;
     bool direct_ = false;
 };
-
-// A stream for writing over a descriptor from OutputFile::open(); null (errno set, the descriptor
-// closed) when there is none or it cannot be wrapped.
-std::FILE* fdopenOrClose(int fd);
 
 } // namespace quillory::output

@@ -76,7 +76,7 @@ public:
         , tagSize_(tag.size()) {
         if (const std::string refused = output_.create(); !refused.empty())
             throw ConversionError("cannot create " + quoted(path_) + ": " + refused);
-        file_ = quillory::output::fdopenOrClose(output_.open());
+        file_ = output_.openStream();
         if (file_ == nullptr)
             throw ConversionError("cannot create " + quoted(path_) + ": " + std::strerror(errno));
         std::setvbuf(file_, nullptr, _IOFBF, kWriteBuffer);
