@@ -24,9 +24,9 @@ std::unique_ptr<BlockSource> synthesisOf(const MidiFile& song, Synthesizer& synt
                                          const WavFormat& format, const RenderOptions& options) {
     if (const std::string problem = format.problem(); !problem.empty())
         throw RenderError(problem);
-    return std::make_unique<ParallelSongRenderer>(
-        song, synth, format.sampleRate, options.threads ? *options.threads : ThreadBudget::shared(),
-        options.maxThreads);
+    return std::make_unique<ParallelSongRenderer>(song, synth, format.sampleRate,
+                                                  ThreadBudget::givenOrShared(options.threads),
+                                                  options.maxThreads);
 }
 
 } // namespace

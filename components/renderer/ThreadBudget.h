@@ -42,6 +42,8 @@ public:
 
     // The process's own budget: one thread per core.
     static ThreadBudget& shared();
+    // The budget given, or the process's own when none is.
+    static ThreadBudget& givenOrShared(ThreadBudget* given) { return given ? *given : shared(); }
 
     unsigned total() const { return total_; }
     unsigned available() const;

@@ -17,7 +17,7 @@ namespace {
 ConvertSettings sharingCores(const ConvertSettings& settings, std::size_t workers) {
     ConvertSettings shared = settings;
     const unsigned total =
-        (settings.threads ? *settings.threads : quillory::renderer::ThreadBudget::shared()).total();
+        quillory::renderer::ThreadBudget::givenOrShared(settings.threads).total();
     const auto share = unsigned(std::max<std::size_t>(workers, 1));
     shared.threadsPerSong = (total + share - 1) / share;
     return shared;

@@ -219,10 +219,9 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
     encoder::Mp3Stream stream;
     if (!stream.open(settings, synthRate, 2, quillory::renderer::songTags(song)))
         throw ConversionError(stream.error());
-    ParallelSongRenderer renderer(std::move(song), synth, synthRate,
-                                  levelling.threads ? *levelling.threads
-                                                    : quillory::renderer::ThreadBudget::shared(),
-                                  levelling.maxThreads);
+    ParallelSongRenderer renderer(
+        std::move(song), synth, synthRate,
+        quillory::renderer::ThreadBudget::givenOrShared(levelling.threads), levelling.maxThreads);
     std::string notice;
     std::unique_ptr<LevelledSource> levelled;
     if (levelling.loudness) {
