@@ -5,7 +5,7 @@
 // converter reads the key straight from whichever settings file it was given.
 #pragma once
 
-#include "components/renderer/LoudnessChoice.h"
+#include "components/levelling/LoudnessChoice.h"
 
 #include <QString>
 

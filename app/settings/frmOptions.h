@@ -5,7 +5,7 @@
 
 #include "app/decoration/Surface.h"
 #include "components/button/SkinButton.h"
-#include "components/renderer/LoudnessChoice.h"
+#include "components/levelling/LoudnessChoice.h"
 
 #include <QDialog>
 #include <array>

@@ -2,9 +2,9 @@
 // stereo WAV the way the program does, block by block through WavWriter, with one synthesiser
 // (SongRenderer) or with the song split over several (ParallelSongRenderer). Prints how the
 // channels were shared out and where the time went: synthesis and summing, or writing.
-#include "components/renderer/ParallelSongRenderer.h"
-#include "components/renderer/SongRenderer.h"
-#include "components/renderer/WavWriter.h"
+#include "components/output/WavWriter.h"
+#include "components/synthesis/ParallelSongRenderer.h"
+#include "components/synthesis/SongRenderer.h"
 
 #include <algorithm>
 #include <atomic>

@@ -7,7 +7,7 @@
 //   window_mp3 [--one-core] SOUNDFONT INPUT.mid WORK_FOLDER OUTPUT.mp3
 #include "components/encoder/LameMp3Encoder.h"
 #include "components/renderer/SynthRenderer.h"
-#include "components/renderer/ThreadBudget.h"
+#include "components/synthesis/ThreadBudget.h"
 
 #include <QCoreApplication>
 #include <QDir>

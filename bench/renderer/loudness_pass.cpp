@@ -6,7 +6,7 @@
 // ratios to Off, and what the levelling measured.
 //   loudness_pass [--rate HZ] [--soundfont FILE] [--runs N] INPUT.mid WORK_FOLDER
 #include "components/renderer/RenderJob.h"
-#include "components/renderer/SoundFontSearch.h"
+#include "components/synthesis/SoundFontSearch.h"
 
 #include <algorithm>
 #include <chrono>

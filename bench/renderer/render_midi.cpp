@@ -2,9 +2,9 @@
 // the way the program does, block by block, evened out to -16 LUFS unless --loudness says
 // otherwise (its work file in the system's temporary folder or --work-folder), and prints the
 // song length and the time taken.
-#include "components/renderer/LoudnessChoice.h"
+#include "components/levelling/LoudnessChoice.h"
 #include "components/renderer/RenderJob.h"
-#include "components/renderer/SoundFontSearch.h"
+#include "components/synthesis/SoundFontSearch.h"
 
 #include <chrono>
 #include <cstdio>

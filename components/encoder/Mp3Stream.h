@@ -9,7 +9,7 @@
 #pragma once
 
 #include "components/encoder/Mp3Plan.h"
-#include "components/renderer/TagText.h"
+#include "components/midi/TagText.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -5,7 +5,7 @@
 // The title and copyright of the file's LIST/INFO chunk (INAM, ICOP) come along for the MP3's tag.
 #pragma once
 
-#include "components/renderer/TagText.h"
+#include "components/midi/TagText.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "components/renderer/RenderJob.h"
 
-#include "components/renderer/ParallelSongRenderer.h"
+#include "components/synthesis/ParallelSongRenderer.h"
 
 #include <algorithm>
 #include <string>

@@ -10,13 +10,13 @@
 // gain in one pass, and notice() says why it was not levelled. Either way the WAV is dithered.
 #pragma once
 
-#include "components/renderer/BlockSource.h"
-#include "components/renderer/LevelledSource.h"
-#include "components/renderer/Loudness.h"
-#include "components/renderer/SongRenderer.h"
-#include "components/renderer/TagText.h"
-#include "components/renderer/ThreadBudget.h"
-#include "components/renderer/WavWriter.h"
+#include "components/audio/BlockSource.h"
+#include "components/levelling/LevelledSource.h"
+#include "components/levelling/Loudness.h"
+#include "components/midi/TagText.h"
+#include "components/output/WavWriter.h"
+#include "components/synthesis/SongRenderer.h"
+#include "components/synthesis/ThreadBudget.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // read the song's length, stop, and hear about progress and the end on the UI thread.
 #pragma once
 
-#include "components/renderer/LoudnessChoice.h"
+#include "components/levelling/LoudnessChoice.h"
 
 #include <QObject>
 #include <QString>

@@ -1,9 +1,9 @@
 #include "components/renderer/SynthRenderer.h"
 
-#include "components/renderer/MidiFile.h"
+#include "components/midi/MidiFile.h"
 #include "components/renderer/RenderJob.h"
-#include "components/renderer/SoundFontSearch.h"
-#include "components/renderer/Synthesizer.h"
+#include "components/synthesis/SoundFontSearch.h"
+#include "components/synthesis/Synthesizer.h"
 
 #include "platform/Files.h"
 

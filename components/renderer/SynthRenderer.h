@@ -12,8 +12,8 @@
 // a dithered 16-bit write of every block, about 1 % of the synthesis, and no waiting anywhere.
 #pragma once
 
+#include "components/output/WavWriter.h"
 #include "components/renderer/Renderer.h"
-#include "components/renderer/WavWriter.h"
 
 #include <atomic>
 #include <functional>

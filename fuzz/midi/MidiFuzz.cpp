@@ -1,8 +1,8 @@
 // libFuzzer target for the MIDI reader: any bytes must either be refused with MidiError or read
 // into a song whose events all come in time order within its length, and whose title and
 // copyright are tag-ready: UTF-8, no control characters, at most 250 characters.
-#include "components/renderer/MidiFile.h"
-#include "components/renderer/TagText.h"
+#include "components/midi/MidiFile.h"
+#include "components/midi/TagText.h"
 
 #include <cstdint>
 #include <cstdlib>

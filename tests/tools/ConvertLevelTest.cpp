@@ -2,8 +2,8 @@
 // MP3s decoded by an independent decoder and measured with libebur128 directly, a full disk
 // while the levelled song is encoded, and a work folder with no room, which converts at the
 // fixed gain and says so.
-#include "components/renderer/MidiFile.h"
-#include "components/renderer/Synthesizer.h"
+#include "components/midi/MidiFile.h"
+#include "components/synthesis/Synthesizer.h"
 #include "tests/components/encoder/Mp3Probe.h"
 #include "tests/components/renderer/LevelProbe.h"
 #include "tests/components/renderer/RenderSupport.h"

@@ -1,9 +1,9 @@
 // The converter's parts in-process: settings and their overrides, which outputs it may write,
 // a streaming MIDI-to-MP3 conversion that is stopped half-way, and how a batch shares the cores.
-#include "components/renderer/BlockQueue.h"
-#include "components/renderer/MidiFile.h"
-#include "components/renderer/Synthesizer.h"
-#include "components/renderer/ThreadBudget.h"
+#include "components/audio/BlockQueue.h"
+#include "components/midi/MidiFile.h"
+#include "components/synthesis/Synthesizer.h"
+#include "components/synthesis/ThreadBudget.h"
 #include "tests/components/renderer/RenderSupport.h"
 #include "tools/convert/Batch.h"
 #include "tools/convert/Conversions.h"

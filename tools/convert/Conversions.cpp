@@ -1,11 +1,11 @@
 #include "tools/convert/Conversions.h"
 
+#include "components/audio/BlockQueue.h"
 #include "components/encoder/Mp3FileEncoder.h"
 #include "components/encoder/Mp3Stream.h"
-#include "components/renderer/BlockQueue.h"
-#include "components/renderer/LevelledSource.h"
-#include "components/renderer/ParallelSongRenderer.h"
+#include "components/levelling/LevelledSource.h"
 #include "components/renderer/RenderJob.h"
+#include "components/synthesis/ParallelSongRenderer.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -10,11 +10,11 @@
 #pragma once
 
 #include "components/encoder/Mp3Plan.h"
+#include "components/midi/MidiFile.h"
 #include "components/output/OutputFile.h"
-#include "components/renderer/MidiFile.h"
+#include "components/output/WavWriter.h"
 #include "components/renderer/RenderJob.h"
-#include "components/renderer/Synthesizer.h"
-#include "components/renderer/WavWriter.h"
+#include "components/synthesis/Synthesizer.h"
 
 #include <filesystem>
 #include <functional>

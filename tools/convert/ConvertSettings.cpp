@@ -3,7 +3,7 @@
 #include "app/settings/LoudnessSetting.h"
 #include "app/settings/Settings.h"
 #include "app/settings/SoundFontSetting.h"
-#include "components/renderer/SoundFontSearch.h"
+#include "components/synthesis/SoundFontSearch.h"
 #include "platform/Files.h"
 
 #include <QString>

@@ -3,9 +3,9 @@
 #pragma once
 
 #include "components/encoder/Mp3Plan.h"
-#include "components/renderer/LoudnessChoice.h"
-#include "components/renderer/ThreadBudget.h"
-#include "components/renderer/WavWriter.h"
+#include "components/levelling/LoudnessChoice.h"
+#include "components/output/WavWriter.h"
+#include "components/synthesis/ThreadBudget.h"
 #include "tools/convert/Options.h"
 
 #include <filesystem>

@@ -3,7 +3,7 @@
 // first time that worker meets a MIDI file and kept for the rest of the batch.
 #pragma once
 
-#include "components/renderer/Synthesizer.h"
+#include "components/synthesis/Synthesizer.h"
 #include "tools/convert/Conversions.h"
 #include "tools/convert/ConvertSettings.h"
 #include "tools/convert/Plan.h"

@@ -3,7 +3,7 @@
 // QCommandLineParser reads the line, so the tool takes its options the way Qt programs do.
 #pragma once
 
-#include "components/renderer/LoudnessChoice.h"
+#include "components/levelling/LoudnessChoice.h"
 
 #include <filesystem>
 #include <optional>

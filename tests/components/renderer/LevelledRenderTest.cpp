@@ -2,8 +2,8 @@
 // very different levels come out at the target or at the peak ceiling, the fixed gain stays what
 // it was, a stop keeps what was rendered, and neither a full disk nor a full work folder leaves
 // anything behind. Levels are measured on the written files with libebur128 directly.
-#include "components/renderer/ParallelSongRenderer.h"
 #include "components/renderer/RenderJob.h"
+#include "components/synthesis/ParallelSongRenderer.h"
 #include "tests/components/renderer/LevelProbe.h"
 #include "tests/components/renderer/RenderSupport.h"
 #include "tests/components/renderer/WavProbe.h"

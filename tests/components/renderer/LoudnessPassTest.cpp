@@ -2,11 +2,11 @@
 // in the float intermediate, its true peak checked where it can matter, read back, levelled with
 // one gain and dithered to 16 bits. The result is measured here with libebur128 directly, not
 // through the code under test.
-#include "components/renderer/Dither.h"
-#include "components/renderer/FloatIntermediate.h"
-#include "components/renderer/LevelledSource.h"
-#include "components/renderer/Loudness.h"
-#include "components/renderer/WavWriter.h"
+#include "components/audio/Dither.h"
+#include "components/levelling/FloatIntermediate.h"
+#include "components/levelling/LevelledSource.h"
+#include "components/levelling/Loudness.h"
+#include "components/output/WavWriter.h"
 #include "tests/components/renderer/LevelProbe.h"
 #include "tests/components/renderer/RenderSupport.h"
 

@@ -1,6 +1,6 @@
 // The MIDI reader: song lengths through tempo maps and time divisions, event order across
 // tracks, and a clear refusal, naming file, track and byte, of every kind of broken file.
-#include "components/renderer/MidiFile.h"
+#include "components/midi/MidiFile.h"
 #include "tests/support/MidiWriter.h"
 
 #include <gtest/gtest.h>

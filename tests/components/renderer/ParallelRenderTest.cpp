@@ -1,10 +1,10 @@
 // One song on several synthesisers: the sum against one synthesiser, hostile songs, stopping
 // half-way, the split of channels by work, and the budget of threads.
-#include "components/renderer/ChannelPlan.h"
-#include "components/renderer/ParallelSongRenderer.h"
 #include "components/renderer/RenderJob.h"
-#include "components/renderer/SongRenderer.h"
-#include "components/renderer/ThreadBudget.h"
+#include "components/synthesis/ChannelPlan.h"
+#include "components/synthesis/ParallelSongRenderer.h"
+#include "components/synthesis/SongRenderer.h"
+#include "components/synthesis/ThreadBudget.h"
 #include "tests/components/renderer/RenderSupport.h"
 #include "tests/components/renderer/WavProbe.h"
 

@@ -1,7 +1,7 @@
 // The render engine end to end with a real SoundFont: the WAV's format and length, a bounded
 // tail, event timing, the mono downmix, headroom, and failures that must leave no file behind.
 #include "components/renderer/RenderJob.h"
-#include "components/renderer/SoundFontSearch.h"
+#include "components/synthesis/SoundFontSearch.h"
 #include "tests/components/renderer/RenderSupport.h"
 #include "tests/components/renderer/WavProbe.h"
 

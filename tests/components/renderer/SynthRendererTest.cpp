@@ -3,7 +3,7 @@
 // leaves nothing, every failure is a clear message with no output left behind, and a killed
 // render never leaves half a file under the target's name.
 #include "components/renderer/SynthRenderer.h"
-#include "components/renderer/ThreadBudget.h"
+#include "components/synthesis/ThreadBudget.h"
 #include "tests/components/renderer/LevelProbe.h"
 #include "tests/components/renderer/RenderSupport.h"
 #include "tests/components/renderer/WavProbe.h"

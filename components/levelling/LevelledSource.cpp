@@ -1,4 +1,4 @@
-#include "components/renderer/LevelledSource.h"
+#include "components/levelling/LevelledSource.h"
 
 #include <algorithm>
 #include <utility>

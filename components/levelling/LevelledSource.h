@@ -14,10 +14,10 @@
 // blocks behind.
 #pragma once
 
-#include "components/renderer/BlockQueue.h"
-#include "components/renderer/BlockSource.h"
-#include "components/renderer/FloatIntermediate.h"
-#include "components/renderer/Loudness.h"
+#include "components/audio/BlockQueue.h"
+#include "components/audio/BlockSource.h"
+#include "components/levelling/FloatIntermediate.h"
+#include "components/levelling/Loudness.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "components/renderer/TagText.h"
+#include "components/midi/TagText.h"
 
 #include <array>
 

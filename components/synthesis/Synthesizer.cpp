@@ -1,4 +1,4 @@
-#include "components/renderer/Synthesizer.h"
+#include "components/synthesis/Synthesizer.h"
 
 #include <fluidsynth.h>
 

@@ -7,9 +7,9 @@
 // ISFT).
 #pragma once
 
+#include "components/audio/Dither.h"
+#include "components/midi/TagText.h"
 #include "components/output/OutputFile.h"
-#include "components/renderer/Dither.h"
-#include "components/renderer/TagText.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "components/renderer/Loudness.h"
+#include "components/levelling/Loudness.h"
 
-#include "components/renderer/WavWriter.h"
+#include "components/output/WavWriter.h"
 
 #include <ebur128.h>
 

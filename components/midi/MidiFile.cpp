@@ -1,6 +1,6 @@
-#include "components/renderer/MidiFile.h"
+#include "components/midi/MidiFile.h"
 
-#include "components/renderer/TagText.h"
+#include "components/midi/TagText.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -9,7 +9,7 @@
 // passes) and a conversion layer; the frame count is kept here, not in the file.
 #pragma once
 
-#include "components/renderer/WavWriter.h"
+#include "components/output/WavWriter.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "components/renderer/ChannelPlan.h"
+#include "components/synthesis/ChannelPlan.h"
 
 #include <algorithm>
 #include <bitset>

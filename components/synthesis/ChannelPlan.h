@@ -13,7 +13,7 @@
 // where every note leads on from the last: such a channel stays whole.
 #pragma once
 
-#include "components/renderer/MidiFile.h"
+#include "components/midi/MidiFile.h"
 
 #include <array>
 #include <bitset>

@@ -19,12 +19,12 @@
 // plain SongRenderer on the caller's synth.
 #pragma once
 
-#include "components/renderer/BlockSource.h"
-#include "components/renderer/ChannelPlan.h"
-#include "components/renderer/MidiFile.h"
-#include "components/renderer/SongRenderer.h"
-#include "components/renderer/Synthesizer.h"
-#include "components/renderer/ThreadBudget.h"
+#include "components/audio/BlockSource.h"
+#include "components/midi/MidiFile.h"
+#include "components/synthesis/ChannelPlan.h"
+#include "components/synthesis/SongRenderer.h"
+#include "components/synthesis/Synthesizer.h"
+#include "components/synthesis/ThreadBudget.h"
 
 #include <array>
 #include <cstddef>

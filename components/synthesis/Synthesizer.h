@@ -2,7 +2,7 @@
 // renders float stereo blocks. Not thread-safe: one render uses it at a time.
 #pragma once
 
-#include "components/renderer/MidiFile.h"
+#include "components/midi/MidiFile.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "components/renderer/ThreadBudget.h"
+#include "components/synthesis/ThreadBudget.h"
 
 #include <algorithm>
 #include <thread>

@@ -4,9 +4,9 @@
 // voice sounds, for 3 s at most.
 #pragma once
 
-#include "components/renderer/BlockSource.h"
-#include "components/renderer/MidiFile.h"
-#include "components/renderer/Synthesizer.h"
+#include "components/audio/BlockSource.h"
+#include "components/midi/MidiFile.h"
+#include "components/synthesis/Synthesizer.h"
 
 #include <cstddef>
 #include <cstdint>

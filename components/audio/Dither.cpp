@@ -1,4 +1,4 @@
-#include "components/renderer/Dither.h"
+#include "components/audio/Dither.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "components/renderer/WavWriter.h"
+#include "components/output/WavWriter.h"
 
 #include <sndfile.h>
 

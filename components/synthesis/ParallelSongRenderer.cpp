@@ -1,4 +1,4 @@
-#include "components/renderer/ParallelSongRenderer.h"
+#include "components/synthesis/ParallelSongRenderer.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "components/renderer/SongRenderer.h"
+#include "components/synthesis/SongRenderer.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "components/renderer/FloatIntermediate.h"
+#include "components/levelling/FloatIntermediate.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "components/renderer/SoundFontSearch.h"
+#include "components/synthesis/SoundFontSearch.h"
 
 #include <algorithm>
 #include <cctype>
