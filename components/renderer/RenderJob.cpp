@@ -125,6 +125,7 @@ void RenderJob::planLevelling(const RenderOptions& options, std::uint64_t maxFra
                 if (provisional_)
                     provisional_->writeInterleaved(stereo, frames);
             });
+        levelled_->keepSong(songFrames());
     } catch (const RenderError& e) {
         notice_ = std::string("its work file cannot be made: ") + e.what();
     }

@@ -238,6 +238,7 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
                 levelled = std::make_unique<LevelledSource>(
                     renderer, synthRate, stream.plan().outputChannels(), folder,
                     *levelling.loudness, kMp3SynthesisShare);
+                levelled->keepSong(renderer.songFrames());
             } catch (const quillory::renderer::RenderError& error) {
                 notice = std::string("its work file cannot be made: ") + error.what();
             }
