@@ -184,12 +184,18 @@ int main(int argc, char** argv) {
         } else {
             ParallelSongRenderer source(std::move(song), synth, format.sampleRate, budget);
             timing = run(source, writer, std::min(block, ParallelSongRenderer::kMaxBlockFrames));
-            const ChannelGroups split = source.plan().split(source.instances());
-            const double total = std::accumulate(split.loads.begin(), split.loads.end(), 0.0);
-            const double most = *std::max_element(split.loads.begin(), split.loads.end());
-            char text[256];
-            std::snprintf(text, sizeof text, "%d instances, estimated balance %.2f (ideal %.2f)",
-                          source.instances(), total / most, double(source.instances()));
+            const std::vector<double> work = source.laneWork();
+            const std::vector<double> used = source.laneSeconds();
+            const double effects = source.load() ? kInstanceVoices * source.load()->seconds() : 0.0;
+            std::string lanes;
+            for (std::size_t i = 0; i < work.size() && i < used.size(); ++i)
+                lanes += " " + std::to_string(int(effects + work[i])) + "/" +
+                         std::to_string(used[i]).substr(0, 5);
+            char text[512];
+            std::snprintf(text, sizeof text,
+                          "%d instances; per instance voice-seconds (effects included) / "
+                          "synthesis CPU s:%s",
+                          source.instances(), lanes.c_str());
             groups = text;
         }
         std::string threadText;

@@ -15,6 +15,7 @@
 #include "components/levelling/Loudness.h"
 #include "components/midi/TagText.h"
 #include "components/output/WavWriter.h"
+#include "components/synthesis/NotePlan.h"
 #include "components/synthesis/SongRenderer.h"
 #include "components/synthesis/ThreadBudget.h"
 
@@ -45,10 +46,12 @@ struct RenderOptions {
     // early (a Stop) leaves what was rendered at once, with no output pass to wait for.
     bool stoppable = false;
     SpaceProbe space = freeSpace;
-    // Where the song's synthesis threads come from (the process's own budget when null), and
-    // the most one song may take (0: as many as are free, up to its channels with notes).
+    // Where the song's synthesis threads come from (the process's own budget when null), the
+    // most one song may take (0: as many as are free and pay), and whether every one taken is
+    // used whether it pays or not.
     ThreadBudget* threads = nullptr;
     unsigned maxThreads = 0;
+    SplitPolicy split = SplitPolicy::WherePays;
 };
 
 // The tags of what is made from a song: its title (or else the file's base name), its

@@ -1,11 +1,12 @@
 #include "components/synthesis/ParallelSongRenderer.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
-#include <cmath>
+#include <ctime>
 #include <limits>
+#include <string>
 #include <thread>
-#include <vector>
 
 namespace quillory::renderer {
 
@@ -16,44 +17,40 @@ struct TimedEvent {
     MidiEvent event;
 };
 
-// The notes themselves; everything else reaches every instance.
-bool isNoteEvent(std::uint8_t status) {
-    const std::uint8_t kind = status & 0xF0;
-    return kind == 0x80 || kind == 0x90 || kind == 0xA0;
+double threadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
 }
 
 } // namespace
 
-// The synthesisers and the helper threads of one song. The caller's thread fills in the block
-// (its length and each instance's events) and starts a round; each helper renders its
-// instance's share while the caller renders the first, and the caller sums once all are done.
+// The synthesisers of one song, each on a thread of its own. The caller fills in a block's events
+// for every lane and publishes it; each lane renders the blocks published as fast as it can, up
+// to kDepth ahead of the caller, which sums a block once every lane has rendered it. Nobody waits
+// for anybody but at the ends of that queue.
 class ParallelSongRenderer::Ensemble {
 public:
-    struct Lane {
-        Synthesizer* synth = nullptr;
-        std::unique_ptr<Synthesizer> own;
-        std::vector<float> left;
-        std::vector<float> right;
+    static constexpr std::size_t kBlock = 4096;
+    static constexpr std::size_t kDepth = 8;
+
+    struct Job {
+        std::size_t frames = 0;
         std::vector<TimedEvent> events;
+        std::vector<float> left = std::vector<float>(kBlock);
+        std::vector<float> right = std::vector<float>(kBlock);
     };
 
-    // Readies `primary` and loads a synthesiser per further lane on the calling thread, then
-    // starts a helper per further lane. FluidSynth loads with an OpenMP team of its own thread's,
-    // so loading here keeps the helpers to synthesis alone. Throws SynthError when a synthesiser
-    // cannot be made ready.
+    // Starts a thread per lane. Each readies its synthesiser there, the first lane the caller's
+    // (`primary`), the others a synthesiser of their own loading its SoundFont, so that the
+    // loading happens side by side.
     Ensemble(Synthesizer& primary, int sampleRate, int lanes)
-        : lanes_(std::size_t(lanes)) {
-        primary.prepare(sampleRate);
-        lanes_[0].synth = &primary;
-        for (std::size_t i = 1; i < lanes_.size(); ++i) {
-            lanes_[i].own = std::make_unique<Synthesizer>(primary.soundFont(), sampleRate);
-            lanes_[i].synth = lanes_[i].own.get();
-            lanes_[i].left.resize(kMaxBlockFrames);
-            lanes_[i].right.resize(kMaxBlockFrames);
-        }
+        : primary_(primary)
+        , sampleRate_(sampleRate)
+        , lanes_(std::size_t(lanes)) {
         try {
-            for (std::size_t i = 1; i < lanes_.size(); ++i)
-                helpers_.emplace_back(&Ensemble::help, this, i);
+            for (std::size_t i = 0; i < lanes_.size(); ++i)
+                lanes_[i].thread = std::thread(&Ensemble::run, this, i);
         } catch (...) {
             stop();
             throw;
@@ -64,104 +61,119 @@ public:
     Ensemble& operator=(const Ensemble&) = delete;
 
     std::size_t size() const { return lanes_.size(); }
-    Lane& lane(std::size_t index) { return lanes_[index]; }
-
-    void clearEvents() {
-        for (Lane& lane : lanes_)
-            lane.events.clear();
+    // A block's job on a lane, to fill before it is published; its slot is free once the block
+    // kDepth before it has been summed.
+    Job& job(std::size_t lane, std::uint64_t block) { return lanes_[lane].jobs[block % kDepth]; }
+    void publish(std::uint64_t blocks) {
+        published_.store(blocks, std::memory_order_release);
+        published_.notify_all();
     }
-    void add(std::uint32_t offset, const MidiEvent& event, int owner) {
-        if (event.status == 0xFF)
-            return; // meta events: the tempo map is already in the event times
-        if (isNoteEvent(event.status)) {
-            lanes_[std::size_t(owner)].events.push_back({offset, event});
-            return;
+
+    // Waits until every lane has rendered the block, and sums it into left and right. Throws
+    // SynthError when a lane's synthesiser could not be made ready.
+    void sum(std::uint64_t block, float* left, float* right) {
+        for (Lane& lane : lanes_) {
+            for (auto done = lane.rendered.load(std::memory_order_acquire); done <= block;
+                 done = lane.rendered.load(std::memory_order_acquire))
+                lane.rendered.wait(done, std::memory_order_acquire);
+            if (lane.failed.load(std::memory_order_acquire))
+                throw SynthError(lane.failure);
         }
-        for (Lane& lane : lanes_)
-            lane.events.push_back({offset, event});
-    }
-
-    // Renders `frames` into left and right on every lane and sums.
-    void render(float* left, float* right, std::size_t frames) {
-        frames_ = frames;
-        output_[0] = left;
-        output_[1] = right;
-        pending_.store(unsigned(lanes_.size() - 1), std::memory_order_relaxed);
-        round_.fetch_add(1, std::memory_order_release);
-        round_.notify_all();
-        renderLane(0);
-        awaitHelpers();
+        const std::size_t frames = job(0, block).frames;
+        std::copy_n(job(0, block).left.data(), frames, left);
+        std::copy_n(job(0, block).right.data(), frames, right);
         for (std::size_t i = 1; i < lanes_.size(); ++i) {
-            const float* l = lanes_[i].left.data();
-            const float* r = lanes_[i].right.data();
+            const Job& other = job(i, block);
             for (std::size_t f = 0; f < frames; ++f) {
-                left[f] += l[f];
-                right[f] += r[f];
+                left[f] += other.left[f];
+                right[f] += other.right[f];
             }
         }
     }
 
-private:
-    void help(std::size_t index) {
-        std::uint32_t seen = 0;
-        for (;;) {
-            round_.wait(seen, std::memory_order_acquire);
-            seen = round_.load(std::memory_order_acquire);
-            if (quit_.load(std::memory_order_acquire))
-                return;
-            renderLane(index);
-            done();
-        }
-    }
-
-    void done() {
-        if (pending_.fetch_sub(1, std::memory_order_acq_rel) == 1)
-            pending_.notify_all();
-    }
-
-    void awaitHelpers() {
-        for (unsigned left = pending_.load(std::memory_order_acquire); left != 0;
-             left = pending_.load(std::memory_order_acquire))
-            pending_.wait(left, std::memory_order_acquire);
+    std::vector<double> seconds() const {
+        std::vector<double> seconds;
+        for (const Lane& lane : lanes_)
+            seconds.push_back(lane.seconds.load(std::memory_order_relaxed));
+        return seconds;
     }
 
     void stop() {
-        if (helpers_.empty())
-            return;
         quit_.store(true, std::memory_order_release);
-        round_.fetch_add(1, std::memory_order_release);
-        round_.notify_all();
-        for (std::thread& helper : helpers_)
-            helper.join();
-        helpers_.clear();
+        published_.fetch_add(1, std::memory_order_release);
+        published_.notify_all();
+        for (Lane& lane : lanes_)
+            if (lane.thread.joinable())
+                lane.thread.join();
+    }
+
+private:
+    struct alignas(64) Lane {
+        std::array<Job, kDepth> jobs;
+        std::unique_ptr<Synthesizer> own;
+        std::atomic<std::uint64_t> rendered{0};
+        std::atomic<bool> failed{false};
+        std::string failure;
+        std::atomic<double> seconds{0};
+        std::thread thread;
+    };
+
+    void run(std::size_t index) {
+        Lane& lane = lanes_[index];
+        Synthesizer* synth = &primary_;
+        try {
+            if (index == 0) {
+                primary_.prepare(sampleRate_);
+            } else {
+                lane.own = std::make_unique<Synthesizer>(primary_.soundFont(), sampleRate_);
+                synth = lane.own.get();
+            }
+        } catch (const std::exception& e) {
+            lane.failure = e.what();
+            lane.failed.store(true, std::memory_order_release);
+            lane.rendered.store(std::numeric_limits<std::uint64_t>::max(),
+                                std::memory_order_release);
+            lane.rendered.notify_one();
+            return;
+        }
+        for (std::uint64_t block = 0;; ++block) {
+            for (auto seen = published_.load(std::memory_order_acquire); seen <= block;
+                 seen = published_.load(std::memory_order_acquire)) {
+                if (quit_.load(std::memory_order_acquire))
+                    return;
+                published_.wait(seen, std::memory_order_acquire);
+            }
+            if (quit_.load(std::memory_order_acquire))
+                return;
+            const double before = threadSeconds();
+            render(*synth, job(index, block));
+            lane.seconds.store(lane.seconds.load(std::memory_order_relaxed) + threadSeconds() -
+                                   before,
+                               std::memory_order_relaxed);
+            lane.rendered.store(block + 1, std::memory_order_release);
+            lane.rendered.notify_one();
+        }
     }
 
     // Plays each event at its frame, as SongRenderer does: render up to it, play it, go on.
-    void renderLane(std::size_t index) {
-        Lane& lane = lanes_[index];
-        float* left = index == 0 ? output_[0] : lane.left.data();
-        float* right = index == 0 ? output_[1] : lane.right.data();
-        Synthesizer& synth = *lane.synth;
+    static void render(Synthesizer& synth, Job& job) {
         std::size_t at = 0;
-        for (const TimedEvent& timed : lane.events) {
+        for (const TimedEvent& timed : job.events) {
             if (timed.offset > at) {
-                synth.render(left + at, right + at, int(timed.offset - at));
+                synth.render(job.left.data() + at, job.right.data() + at, int(timed.offset - at));
                 at = timed.offset;
             }
             synth.play(timed.event);
         }
-        if (frames_ > at)
-            synth.render(left + at, right + at, int(frames_ - at));
+        if (job.frames > at)
+            synth.render(job.left.data() + at, job.right.data() + at, int(job.frames - at));
     }
 
+    Synthesizer& primary_;
+    int sampleRate_;
     std::vector<Lane> lanes_;
-    std::vector<std::thread> helpers_;
-    std::atomic<std::uint32_t> round_{0};
-    std::atomic<unsigned> pending_{0};
+    std::atomic<std::uint64_t> published_{0};
     std::atomic<bool> quit_{false};
-    // The current block, written by the caller before it starts a round.
-    std::size_t frames_ = 0;
-    float* output_[2] = {nullptr, nullptr};
 };
 
 namespace {
@@ -174,43 +186,27 @@ int checkedRate(int sampleRate) {
 } // namespace
 
 ParallelSongRenderer::ParallelSongRenderer(MidiFile song, Synthesizer& synth, int sampleRate,
-                                           ThreadBudget& budget, unsigned maxThreads)
+                                           ThreadBudget& budget, unsigned maxThreads,
+                                           SplitPolicy policy)
     : song_(std::move(song))
     , synth_(synth)
     , sampleRate_(checkedRate(sampleRate))
     , budget_(budget)
     , maxThreads_(maxThreads == 0 ? budget.total() : maxThreads)
-    , plan_(song_)
+    , policy_(policy)
     , songFrames_(song_.frameAt(song_.endTime(), sampleRate))
-    , tail_(sampleRate)
-    , cursor_(song_) {
+    , lastFrame_(songFrames_ + SongTail::longest(sampleRate))
+    , cursor_(song_)
+    , tail_(sampleRate) {
 }
-
-namespace {
-
-// The calling thread renders group 0 and also hands out the events, sums and writes: it gets
-// the group with the least work.
-void putLightestFirst(ChannelGroups& groups) {
-    const auto lightest = std::uint8_t(std::min_element(groups.loads.begin(), groups.loads.end()) -
-                                       groups.loads.begin());
-    if (lightest == 0)
-        return;
-    std::swap(groups.loads[0], groups.loads[lightest]);
-    const auto swapped = [lightest](std::uint8_t& owner) {
-        if (owner == lightest)
-            owner = 0;
-        else if (owner == 0)
-            owner = lightest;
-    };
-    std::for_each(groups.owner.begin(), groups.owner.end(), swapped);
-    for (auto& keys : groups.keyOwner)
-        std::for_each(keys.begin(), keys.end(), swapped);
-}
-
-} // namespace
 
 ParallelSongRenderer::~ParallelSongRenderer() {
     stopHelpers();
+}
+
+void ParallelSongRenderer::raiseLaterBy(double boostDb) {
+    boostDb_ = boostDb;
+    tail_.lowerFloorBy(boostDb);
 }
 
 bool ParallelSongRenderer::finished() const {
@@ -227,33 +223,42 @@ int ParallelSongRenderer::percent() const {
     return static_cast<int>(std::min<std::uint64_t>(99, position_ * 100 / songFrames_));
 }
 
+std::vector<double> ParallelSongRenderer::laneWork() const {
+    return sharer_ ? sharer_->work() : std::vector<double>{};
+}
+
+std::vector<double> ParallelSongRenderer::laneSeconds() const {
+    return ensemble_ ? ensemble_->seconds() : laneSeconds_;
+}
+
+// Weighs the song when threads are free for a split, and takes as many as pay, one at least.
 void ParallelSongRenderer::start() {
-    const unsigned channels = unsigned(std::max(1, plan_.channelsInUse()));
-    grant_ = budget_.acquire(std::min({budget_.total(), maxThreads_, channels}));
-    if (grant_.threads() > 1) {
-        // Weighed by the voices each note starts; the synth is built anew for the song after.
-        plan_ = ChannelPlan(song_, [this](const MidiEvent& event) {
-            const Synthesizer::NoteCost cost = synth_.weigh(event);
-            return ChannelPlan::NoteCost{cost.voices, cost.exclusiveClass};
-        });
-    }
-    ChannelGroups groups = plan_.split(int(grant_.threads()));
-    putLightestFirst(groups);
-    grant_.shrink(unsigned(groups.count()));
-    if (groups.count() == 1) {
+    const unsigned free = std::min({budget_.total(), maxThreads_, budget_.available()});
+    const int wanted = free >= 2 ? instancesFor(int(free)) : 1;
+    grant_ = budget_.acquire(unsigned(wanted));
+    if (grant_.threads() < 2)
         renderSingle();
-        return;
-    }
+    else
+        split(int(grant_.threads()));
+}
+
+int ParallelSongRenderer::instancesFor(int threads) {
     try {
-        ensemble_ = std::make_unique<Ensemble>(synth_, sampleRate_, groups.count());
-    } catch (const std::exception&) {
-        // A further instance could not load the SoundFont (gone, or memory short): the song
-        // still renders on the one synth that has it.
-        renderSingle();
-        return;
+        synth_.startWeighing();
+        load_.emplace(song_, sampleRate_,
+                      [this](const MidiEvent& event) { return synth_.weigh(event); });
+    } catch (const SynthError&) {
+        return 1; // the SoundFont cannot be loaded again to weigh with: one instance
     }
-    owner_ = groups.keyOwner;
-    instances_ = groups.count();
+    return policy_ == SplitPolicy::Always ? threads : bestInstances(*load_, threads, threads);
+}
+
+void ParallelSongRenderer::split(int instances) {
+    sharer_ = std::make_unique<NoteSharer>(*load_, instances);
+    ensemble_ = std::make_unique<Ensemble>(synth_, sampleRate_, instances);
+    instances_ = instances;
+    left_.resize(Ensemble::kBlock);
+    right_.resize(Ensemble::kBlock);
     MidiEvent event;
     if (cursor_.next(event)) {
         pending_ = true;
@@ -263,6 +268,7 @@ void ParallelSongRenderer::start() {
 }
 
 void ParallelSongRenderer::renderSingle() {
+    ensemble_.reset();
     grant_.shrink(1);
     single_ = std::make_unique<SongRenderer>(song_, synth_, sampleRate_);
     single_->raiseLaterBy(boostDb_);
@@ -270,6 +276,8 @@ void ParallelSongRenderer::renderSingle() {
 }
 
 void ParallelSongRenderer::stopHelpers() {
+    if (ensemble_)
+        laneSeconds_ = ensemble_->seconds();
     ensemble_.reset();
     grant_.release();
 }
@@ -285,23 +293,67 @@ std::size_t ParallelSongRenderer::render(float* left, float* right, std::size_t 
     }
     if (finished_ || maxFrames == 0)
         return 0;
-    const std::size_t frames = std::min(maxFrames, kMaxBlockFrames);
-    const std::size_t done =
-        position_ < songFrames_ ? renderSong(left, right, frames) : renderTail(left, right, frames);
-    if (finished_)
+    if (given_ == blockFrames_) {
+        try {
+            nextBlock();
+        } catch (const SynthError&) {
+            // A further instance could not load the SoundFont (gone, or memory short): before
+            // anything is given out, the song still renders on the one synth that has it.
+            if (summed_ > 0)
+                throw;
+            renderSingle();
+            return render(left, right, maxFrames);
+        }
+    }
+    const std::size_t count = std::min({maxFrames, kMaxBlockFrames, blockFrames_ - given_});
+    std::copy_n(left_.data() + given_, count, left);
+    std::copy_n(right_.data() + given_, count, right);
+    given_ += count;
+    position_ = std::min(songFrames_, position_ + count);
+    if (tail_.over() && given_ == blockFrames_) {
+        finished_ = true;
         stopHelpers();
-    return done;
+    }
+    return count;
 }
 
-// Hands each instance the events before `frame`, with their offsets into the block that starts
-// at position_.
-void ParallelSongRenderer::dispatchUntil(std::uint64_t frame) {
-    ensemble_->clearEvents();
-    while (pending_ && pendingFrame_ < frame) {
-        const std::uint64_t offset = pendingFrame_ > position_ ? pendingFrame_ - position_ : 0;
-        ensemble_->add(std::uint32_t(offset), pendingEvent_,
-                       owner_[std::size_t(pendingEvent_.status & 0x0F)]
-                             [std::size_t(pendingEvent_.data1 & 0x7F)]);
+// Sums the next block, after handing the instances as many blocks ahead as the queue holds; the
+// part of it past the song's end is the tail, cut where the tail ends.
+void ParallelSongRenderer::nextBlock() {
+    while (dispatched_ < summed_ + Ensemble::kDepth && dispatched_ * Ensemble::kBlock < lastFrame_)
+        dispatch(dispatched_++);
+    ensemble_->publish(dispatched_);
+    const std::uint64_t start = summed_ * Ensemble::kBlock;
+    ensemble_->sum(summed_, left_.data(), right_.data());
+    const std::size_t frames = ensemble_->job(0, summed_).frames;
+    ++summed_;
+    blockFrames_ = frames;
+    given_ = 0;
+    if (start + frames > songFrames_) {
+        const std::size_t song = std::size_t(songFrames_ > start ? songFrames_ - start : 0);
+        blockFrames_ = song + tail_.take(left_.data() + song, right_.data() + song, frames - song);
+    }
+}
+
+// Hands each instance its events of one block, with their offsets into it.
+void ParallelSongRenderer::dispatch(std::uint64_t block) {
+    const std::uint64_t start = block * Ensemble::kBlock;
+    const std::size_t frames =
+        std::size_t(std::min<std::uint64_t>(Ensemble::kBlock, lastFrame_ - start));
+    for (std::size_t lane = 0; lane < ensemble_->size(); ++lane) {
+        Ensemble::Job& job = ensemble_->job(lane, block);
+        job.frames = frames;
+        job.events.clear();
+    }
+    while (pending_ && pendingFrame_ < start + frames) {
+        if (pendingEvent_.status != 0xFF) {
+            const TimedEvent timed{std::uint32_t(pendingFrame_ > start ? pendingFrame_ - start : 0),
+                                   pendingEvent_};
+            const int lane = sharer_->laneFor(pendingEvent_, pendingFrame_);
+            for (std::size_t i = 0; i < ensemble_->size(); ++i)
+                if (lane < 0 || std::size_t(lane) == i)
+                    ensemble_->job(i, block).events.push_back(timed);
+        }
         MidiEvent event;
         if (cursor_.next(event)) {
             pendingEvent_ = event;
@@ -310,26 +362,6 @@ void ParallelSongRenderer::dispatchUntil(std::uint64_t frame) {
             pending_ = false;
         }
     }
-}
-
-std::size_t ParallelSongRenderer::renderSong(float* left, float* right, std::size_t frames) {
-    const std::size_t count = std::size_t(std::min<std::uint64_t>(frames, songFrames_ - position_));
-    dispatchUntil(position_ + count);
-    ensemble_->render(left, right, count);
-    position_ += count;
-    return count;
-}
-
-// The tail is judged on the sum, as SongRenderer judges it on its one synth; what the instances
-// rendered past its end is dropped.
-std::size_t ParallelSongRenderer::renderTail(float* left, float* right, std::size_t frames) {
-    dispatchUntil(std::numeric_limits<std::uint64_t>::max());
-    const std::size_t count = std::size_t(
-        std::min<std::uint64_t>(frames, SongTail::longest(sampleRate_) - tail_.frames()));
-    ensemble_->render(left, right, count);
-    const std::size_t filled = tail_.take(left, right, count);
-    finished_ = tail_.over();
-    return filled;
 }
 
 } // namespace quillory::renderer

@@ -1,36 +1,38 @@
-// Plays one MIDI song on several synthesisers at once, one per group of MIDI channels, and sums
-// them into float stereo blocks: the same block source as SongRenderer, so a caller swaps one for
-// the other and keeps its loop. A voice belongs to its channel and reverb and chorus are linear,
-// so instances that each sound some channels' notes add up to one instance sounding them all; what
-// differs is float rounding, voice stealing where one synth would have run out of voices, and the
-// first 64 frames of a voice that reuses a voice slot: FluidSynth ramps a new voice's pan and
-// effect-send gains from where the slot's last voice left them, and which voice last had a slot
-// depends on which other voices share the synth.
+// Plays one MIDI song on several synthesisers at once and sums them into float stereo blocks: the
+// same block source as SongRenderer, so a caller swaps one for the other and keeps its loop. A
+// voice belongs to one synthesiser and reverb and chorus are linear, so instances that each sound
+// some of the notes add up to one instance sounding them all; what differs is float rounding,
+// voice stealing where one synth would have run out of voices, and the first 64 frames of a voice
+// that reuses a voice slot: FluidSynth ramps a new voice's pan and effect-send gains from where
+// the slot's last voice left them, and which voice last had a slot depends on which other voices
+// share the synth.
 // Every instance gets every event but the notes (programs, controllers, pitch bend, SysEx resets
 // and drum-part switches, mode messages), so every channel's state is the same in all of them;
-// a note goes only to the instance that owns its channel, or its key where a channel too heavy
-// for one instance is split by key (see ChannelPlan). The end of the song and its tail are
-// decided on the sum exactly as SongRenderer decides them for one synth (SongTail), so lengths
-// match.
+// a note goes to one instance, chosen as the song plays so that all of them stay equally busy
+// (NoteSharer). The end of the song and its tail are decided on the sum exactly as SongRenderer
+// decides them for one synth (SongTail), so lengths match.
 //
-// Threads are drawn from a ThreadBudget at the first block: the calling thread renders one group
-// and a helper thread per further group renders its own, block by block; the helpers live until
-// the song ends or the renderer is dropped, which stops them at once. Fewer threads granted than
-// groups wanted means fewer groups; one group (a song on one channel, or one thread granted) is a
-// plain SongRenderer on the caller's synth.
+// How many instances pays is worked out first: each note's voices and how long they will sound
+// are weighed before the song starts (SongLoad), against the reverb and chorus that every further
+// instance repeats; one instance, a plain SongRenderer on the caller's synth, is often best for a
+// thin song. Threads are drawn from a ThreadBudget at the first block, one per instance. Each
+// instance renders on a thread of its own and runs ahead of the caller through a short queue of
+// blocks, so the instances never wait on each other block by block; the caller hands out the
+// events, sums and goes on with the output while they synthesise. Dropping the renderer stops
+// every thread within one block.
 #pragma once
 
 #include "components/audio/BlockSource.h"
 #include "components/midi/MidiFile.h"
-#include "components/synthesis/ChannelPlan.h"
+#include "components/synthesis/NotePlan.h"
 #include "components/synthesis/SongRenderer.h"
 #include "components/synthesis/Synthesizer.h"
 #include "components/synthesis/ThreadBudget.h"
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace quillory::renderer {
@@ -41,13 +43,14 @@ public:
     static constexpr std::size_t kMaxBlockFrames = 8192;
 
     // Throws SynthError when the synth cannot run at the rate. The synth is made ready for the
-    // song at the first render(), on the thread that renders; it serves this song alone until the
-    // song is finished or dropped, and further instances load its SoundFont, sharing its samples.
-    // The first render() waits until the budget has a thread free, then takes as many free ones
-    // as there are channels with notes, up to maxThreads (0: no limit of its own).
+    // song at the first render(); it serves this song alone until the song is finished or
+    // dropped, and further instances load its SoundFont, sharing its samples. The first render()
+    // waits until the budget has a thread free, then takes as many free ones as pay, up to
+    // maxThreads (0: no limit of its own).
     ParallelSongRenderer(MidiFile song, Synthesizer& synth, int sampleRate,
-                         ThreadBudget& budget = ThreadBudget::shared(), unsigned maxThreads = 0);
-    // Stops and joins the helper threads and gives their budget back.
+                         ThreadBudget& budget = ThreadBudget::shared(), unsigned maxThreads = 0,
+                         SplitPolicy policy = SplitPolicy::WherePays);
+    // Stops and joins the instances' threads and gives their budget back.
     ~ParallelSongRenderer() override;
     ParallelSongRenderer(const ParallelSongRenderer&) = delete;
     ParallelSongRenderer& operator=(const ParallelSongRenderer&) = delete;
@@ -58,18 +61,18 @@ public:
     bool finished() const override;
     // The whole percentage of the song rendered; 100 only once finished.
     int percent() const override;
+    // Before the first render().
+    void raiseLaterBy(double boostDb) override;
     std::uint64_t songFrames() const { return songFrames_; }
     const MidiFile& song() const { return song_; }
-    // The channels' estimated work: notes counted once from the constructor, weighed by the
-    // voices they start from the first render() on.
-    const ChannelPlan& plan() const { return plan_; }
     // How many synthesisers (and threads) share the song; 0 before the first render().
     int instances() const { return instances_; }
-    // Before the first render().
-    void raiseLaterBy(double boostDb) override {
-        boostDb_ = boostDb;
-        tail_.lowerFloorBy(boostDb);
-    }
+    // The song's notes weighed, from the first render() on, when it was weighed for a split.
+    const SongLoad* load() const { return load_ ? &*load_ : nullptr; }
+    // Per instance of a split: the voice-seconds of the notes it was given, and the processor
+    // seconds its thread spent synthesising them (up to now).
+    std::vector<double> laneWork() const;
+    std::vector<double> laneSeconds() const;
 
     // The song's frames and the longest tail: the most render() will ever give.
     static std::uint64_t maxFrames(const MidiFile& song, int sampleRate) {
@@ -81,9 +84,10 @@ private:
 
     void start();
     void renderSingle();
-    std::size_t renderSong(float* left, float* right, std::size_t frames);
-    std::size_t renderTail(float* left, float* right, std::size_t frames);
-    void dispatchUntil(std::uint64_t frame);
+    int instancesFor(int threads);
+    void split(int instances);
+    void dispatch(std::uint64_t block);
+    void nextBlock();
     void stopHelpers();
 
     MidiFile song_;
@@ -91,23 +95,33 @@ private:
     int sampleRate_;
     ThreadBudget& budget_;
     unsigned maxThreads_;
-    ChannelPlan plan_;
+    SplitPolicy policy_;
     std::uint64_t songFrames_;
+    std::uint64_t lastFrame_;
     int instances_ = 0;
+    double boostDb_ = 0;
 
     ThreadBudget::Grant grant_;
     std::unique_ptr<SongRenderer> single_;
+    std::optional<SongLoad> load_;
+    std::unique_ptr<NoteSharer> sharer_;
     std::unique_ptr<Ensemble> ensemble_;
+    std::vector<double> laneSeconds_;
 
-    // Which instance plays each note, by channel and key.
-    std::array<std::array<std::uint8_t, kMidiKeys>, kMidiChannels> owner_{};
     MidiFile::Cursor cursor_;
     bool pending_ = false;
     MidiEvent pendingEvent_;
     std::uint64_t pendingFrame_ = 0;
+    // Blocks handed to the instances, and summed.
+    std::uint64_t dispatched_ = 0;
+    std::uint64_t summed_ = 0;
+    // The last summed block, and how much of it the caller has had.
+    std::vector<float> left_;
+    std::vector<float> right_;
+    std::size_t blockFrames_ = 0;
+    std::size_t given_ = 0;
     std::uint64_t position_ = 0;
     SongTail tail_;
-    double boostDb_ = 0;
     bool finished_ = false;
 };
 

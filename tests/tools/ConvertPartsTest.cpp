@@ -245,6 +245,7 @@ TEST(ConvertBatch, WorkersShareOneBudgetOfSynthesisThreadsAndALoneSongMayTakeItA
     settings.wav = {22050, 16, 2};
     settings.mp3SynthRate = 22050;
     settings.workFolder = dir.path();
+    settings.split = quillory::renderer::SplitPolicy::Always; // a short song would not pay
     std::FILE* quiet = std::fopen("/dev/null", "w");
     ASSERT_NE(quiet, nullptr);
     const auto run = [&](const std::vector<Job>& jobs, int workers, unsigned cores) {

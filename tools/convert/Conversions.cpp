@@ -221,7 +221,8 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
         throw ConversionError(stream.error());
     ParallelSongRenderer renderer(
         std::move(song), synth, synthRate,
-        quillory::renderer::ThreadBudget::givenOrShared(levelling.threads), levelling.maxThreads);
+        quillory::renderer::ThreadBudget::givenOrShared(levelling.threads), levelling.maxThreads,
+        levelling.split);
     std::string notice;
     std::unique_ptr<LevelledSource> levelled;
     if (levelling.loudness) {

@@ -5,6 +5,7 @@
 #include "components/encoder/Mp3Plan.h"
 #include "components/levelling/LoudnessChoice.h"
 #include "components/output/WavWriter.h"
+#include "components/synthesis/NotePlan.h"
 #include "components/synthesis/ThreadBudget.h"
 #include "tools/convert/Options.h"
 
@@ -28,6 +29,8 @@ struct ConvertSettings {
     // and the most one song may take: the batch shares the cores between its workers.
     quillory::renderer::ThreadBudget* threads = nullptr;
     unsigned threadsPerSong = 0;
+    // Whether a song takes every thread it is given or only as many as pay.
+    quillory::renderer::SplitPolicy split = quillory::renderer::SplitPolicy::WherePays;
 };
 
 struct ResolvedSettings {

@@ -48,6 +48,7 @@ void Converter::run(const Job& job, quillory::output::OutputFile output, const P
     levelling.workFolder = settings_.workFolder;
     levelling.threads = settings_.threads;
     levelling.maxThreads = settings_.threadsPerSong;
+    levelling.split = settings_.split;
     const std::string notice =
         job.to == OutputType::Wav
             ? midiToWav(std::move(song), synth(settings_.wav.sampleRate), settings_.wav, levelling,

@@ -1,0 +1,51 @@
+// One FluidSynth synthesiser with its settings and the SoundFont loaded, owned and freed as one:
+// the program's synthesiser and the quiet one that weighs notes before a song is rendered are
+// both made here, with the same gain and sample handling, so that what the second measures holds
+// for the first. FluidSynth's log goes nowhere but the reason a SoundFont is refused.
+#pragma once
+
+#include "components/midi/MidiFile.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+struct _fluid_hashtable_t;
+struct _fluid_synth_t;
+
+namespace quillory::renderer {
+
+class SynthError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class FluidInstance {
+public:
+    // FluidSynth's default of 0.2 takes a dense General MIDI tutti (16 channels of loud chords)
+    // to within 1 dB of full scale; this keeps it about 3 dB clear.
+    static constexpr float kGain = 0.15f;
+
+    FluidInstance() = default;
+    // Loads the SoundFont (from FluidSynth's sample cache when another instance holds it); throws
+    // SynthError naming it, with FluidSynth's reason, when it cannot.
+    FluidInstance(const std::filesystem::path& soundFont, int sampleRate, int polyphony = 256);
+    ~FluidInstance();
+    FluidInstance(FluidInstance&& other) noexcept;
+    FluidInstance& operator=(FluidInstance&& other) noexcept;
+    FluidInstance(const FluidInstance&) = delete;
+    FluidInstance& operator=(const FluidInstance&) = delete;
+
+    _fluid_synth_t* get() const { return synth_; }
+    // Sends one event to the synthesiser at once: a channel message, or SysEx without its
+    // framing; meta events mean nothing to it.
+    void play(const MidiEvent& event) const;
+    explicit operator bool() const { return synth_ != nullptr; }
+
+private:
+    void release();
+
+    _fluid_hashtable_t* settings_ = nullptr;
+    _fluid_synth_t* synth_ = nullptr;
+};
+
+} // namespace quillory::renderer

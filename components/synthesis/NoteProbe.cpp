@@ -1,0 +1,147 @@
+#include "components/synthesis/NoteProbe.h"
+
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+namespace quillory::renderer {
+
+namespace {
+
+// A note-off comes this soon after the note-on when the release is timed.
+constexpr long kHoldFrames = NoteProbe::kRate / 20;
+// The probe looks at its voices every this many frames: 32 ms at its rate.
+constexpr int kStepFrames = 256;
+// A sustain this far below full level fades into FluidSynth's noise floor, which ends the voice.
+constexpr float kFadingSustainCentibels = 600.0f;
+constexpr int kMostVoices = 64;
+
+// Controllers that hold notes or make them lead on from the last one: how long notes sound is
+// counted from the events, and one note at a time never leads on.
+bool heldOrModal(int controller) {
+    switch (controller) {
+    case 64: // sustain
+    case 65: // portamento
+    case 66: // sostenuto
+    case 68: // legato
+    case 84: // portamento control
+        return true;
+    default:
+        return controller >= 120; // all sound or notes off, and the mode messages
+    }
+}
+
+} // namespace
+
+double NoteProbe::Cost::life(double held) const {
+    return std::min(heldSeconds, held + releaseSeconds);
+}
+
+double NoteProbe::Cost::work(double held) const {
+    return voices * life(held);
+}
+
+std::size_t NoteProbe::KeyHash::operator()(const Key& k) const {
+    std::size_t hash = 0;
+    for (const int field : {k.font, k.bank, k.program, k.channel, k.key, k.velocity})
+        hash = hash * 1000003u ^ std::hash<int>{}(field);
+    return hash;
+}
+
+NoteProbe::NoteProbe(const std::filesystem::path& soundFont)
+    : fluid_(soundFont, kRate, kMostVoices) {
+    fluid_synth_reverb_on(fluid_.get(), -1, 0);
+    fluid_synth_chorus_on(fluid_.get(), -1, 0);
+}
+
+void NoteProbe::reset() {
+    fluid_synth_all_sounds_off(fluid_.get(), -1);
+    fluid_synth_system_reset(fluid_.get());
+}
+
+NoteProbe::Cost NoteProbe::weigh(const MidiEvent& event) {
+    const int kind = event.status & 0xF0;
+    const int channel = event.status & 0x0F;
+    fluid_synth_t* synth = fluid_.get();
+    if (kind != 0x90 || event.data2 == 0) {
+        const bool note = kind == 0x80 || kind == 0x90 || kind == 0xA0;
+        if (!note && !(kind == 0xB0 && heldOrModal(event.data1)))
+            fluid_.play(event);
+        return {0, 0, 0, 0};
+    }
+    int font = 0, bank = 0, program = 0;
+    fluid_synth_get_program(synth, channel, &font, &bank, &program);
+    const Key exact{font, bank, program, channel, event.data1, event.data2};
+    auto found = started_.find(exact);
+    if (found == started_.end())
+        found = started_.emplace(exact, start(channel, event.data1, event.data2)).first;
+    const Started& started = found->second;
+    if (started.voices == 0)
+        return {0, 0, 0, 0};
+    const int velocity = (event.data2 & 0x70) | 0x08;
+    const Key stepped{font, bank, program, channel, event.data1, velocity};
+    auto life = lives_.find(stepped);
+    if (life == lives_.end()) {
+        Cost cost;
+        if (started.endsAlone)
+            cost.heldSeconds = soundingSeconds(channel, event.data1, velocity, -1);
+        const double released = soundingSeconds(channel, event.data1, velocity, kHoldFrames);
+        cost.releaseSeconds =
+            std::max(0.0, std::min(released, kLongestSeconds) - double(kHoldFrames) / kRate);
+        life = lives_.emplace(stepped, cost).first;
+    }
+    Cost cost = life->second;
+    cost.voices = started.voices;
+    cost.exclusiveClass = started.exclusiveClass;
+    return cost;
+}
+
+NoteProbe::Started NoteProbe::start(int channel, int key, int velocity) {
+    fluid_synth_t* synth = fluid_.get();
+    fluid_synth_noteon(synth, channel, key, velocity);
+    Started started;
+    fluid_voice_t* voices[kMostVoices] = {};
+    fluid_synth_get_voicelist(synth, voices, kMostVoices, -1);
+    for (int i = 0; i < kMostVoices && voices[i] != nullptr; ++i) {
+        fluid_voice_t* voice = voices[i];
+        ++started.voices;
+        started.exclusiveClass =
+            std::max(started.exclusiveClass, int(fluid_voice_gen_get(voice, GEN_EXCLUSIVECLASS)));
+        const int mode = int(fluid_voice_gen_get(voice, GEN_SAMPLEMODE));
+        const bool looped = mode == 1 || mode == 3;
+        if (!looped || fluid_voice_gen_get(voice, GEN_VOLENVSUSTAIN) >= kFadingSustainCentibels)
+            started.endsAlone = true;
+    }
+    silence(channel);
+    return started;
+}
+
+double NoteProbe::soundingSeconds(int channel, int key, int velocity, long holdFrames) {
+    fluid_synth_t* synth = fluid_.get();
+    fluid_synth_noteon(synth, channel, key, velocity);
+    float left[kStepFrames], right[kStepFrames];
+    const long longest = long(kLongestSeconds * kRate);
+    for (long frames = 0; frames < longest;) {
+        if (frames == holdFrames)
+            fluid_synth_noteoff(synth, channel, key);
+        const long untilOff = holdFrames > frames ? holdFrames - frames : long(kStepFrames);
+        const int step = int(std::min<long>(kStepFrames, untilOff));
+        fluid_synth_write_float(synth, step, left, 0, 1, right, 0, 1);
+        frames += step;
+        if (fluid_synth_get_active_voice_count(synth) == 0)
+            return double(frames) / kRate;
+    }
+    silence(channel);
+    return std::numeric_limits<double>::infinity();
+}
+
+// Ends the channel's voices at once; FluidSynth frees them as it renders the next block.
+void NoteProbe::silence(int channel) {
+    fluid_synth_all_sounds_off(fluid_.get(), channel);
+    float left[64], right[64];
+    fluid_synth_write_float(fluid_.get(), 64, left, 0, 1, right, 0, 1);
+}
+
+} // namespace quillory::renderer

@@ -1,0 +1,81 @@
+// What each note of a song will cost a synthesiser, found before the song is rendered. A
+// synthesiser spends its time on sounding voices, and a voice sounds from its note-on until its
+// release has died away or its sample has run out, whichever comes first: a plucked harp or a
+// cymbal ends on its own while the key is still down, a string pad rings on for as long as it is
+// held and then through its release, often for seconds. The SoundFont decides all of it, so the
+// probe asks FluidSynth: it plays each new (preset, key, velocity) once on a quiet synthesiser of
+// its own, counts the voices it starts, and times how long they sound when held and after a
+// note-off. The synthesiser runs at a low rate without reverb or chorus, since envelopes and
+// samples last the same in seconds at any rate; what it measured is kept for every later note.
+#pragma once
+
+#include "components/midi/MidiFile.h"
+#include "components/synthesis/FluidInstance.h"
+
+#include <filesystem>
+#include <limits>
+#include <unordered_map>
+
+namespace quillory::renderer {
+
+class NoteProbe {
+public:
+    struct Cost {
+        int voices = 0;
+        // The SoundFont's exclusive class of any of the voices (0: none): a note of a class
+        // silences the channel's sounding notes of the same class, as a closed hi-hat chokes an
+        // open one.
+        int exclusiveClass = 0;
+        // How long the voices sound while the key stays down (infinite for a sustained sound),
+        // and how long after it is let go.
+        double heldSeconds = std::numeric_limits<double>::infinity();
+        double releaseSeconds = 0;
+
+        // Voice-seconds of the note when held for `held` seconds, the pedals included.
+        double work(double held) const;
+        // When it stops sounding, for a note held `held` seconds.
+        double life(double held) const;
+    };
+    // A sound that has not ended after this long is taken to ring on; so is a release.
+    static constexpr double kLongestSeconds = 16.0;
+    static constexpr int kRate = 8000;
+
+    // Loads the SoundFont as its own synthesiser (sharing the samples of any other); throws
+    // SynthError as Synthesizer does.
+    explicit NoteProbe(const std::filesystem::path& soundFont);
+
+    // Puts every channel back as a new song finds it; what was measured is kept.
+    void reset();
+    // Follows a song's events in order: channel settings and SysEx reach the probe's synthesiser
+    // (the pedals and play modes do not: how long they hold a note is the caller's to count);
+    // returns what a note-on costs, nothing for any other event.
+    Cost weigh(const MidiEvent& event);
+
+private:
+    struct Key {
+        int font, bank, program, channel, key, velocity;
+        bool operator==(const Key&) const = default;
+    };
+    struct KeyHash {
+        std::size_t operator()(const Key& k) const;
+    };
+    struct Started {
+        int voices = 0;
+        int exclusiveClass = 0;
+        bool endsAlone = false;
+    };
+
+    Started start(int channel, int key, int velocity);
+    // Seconds from the note-on until its voices are gone, with a note-off after `holdFrames`
+    // (never when negative); infinity when they outlast kLongestSeconds.
+    double soundingSeconds(int channel, int key, int velocity, long holdFrames);
+    void silence(int channel);
+
+    FluidInstance fluid_;
+    // Voice counts by exact velocity (layers switch at any velocity); how long they sound by
+    // velocity in steps of 16, which moves the noise floor a voice fades into only a little.
+    std::unordered_map<Key, Started, KeyHash> started_;
+    std::unordered_map<Key, Cost, KeyHash> lives_;
+};
+
+} // namespace quillory::renderer
