@@ -1,8 +1,12 @@
-// Command-line driver for the parallel synthesis benchmark: renders one MIDI file to a 16-bit
-// stereo WAV the way the program does, block by block through WavWriter, with one synthesiser
-// (SongRenderer) or with the song split over several (ParallelSongRenderer). Prints how the
-// channels were shared out and where the time went: synthesis and summing, or writing.
-#include "components/output/WavWriter.h"
+// Command-line driver for the parallel synthesis benchmark. Renders one MIDI file to a 16-bit
+// stereo WAV exactly as quillory-convert does (RenderJob: levelled to -16 LUFS unless told
+// otherwise, the split synthesis as it pays), or on one synthesiser, or split over every thread,
+// and prints where the time went: the song's set-up, the synthesis, the check and the output
+// pass, the instances' estimated work against the processor time they really took, and what
+// bounds the render. --calibrate measures, on this machine, what one synthesiser costs per second
+// with no voice (mixing, reverb and chorus) and per voice, which turns the estimates into
+// seconds; --stops times how soon a split render ends when it is dropped half-way.
+#include "components/renderer/RenderJob.h"
 #include "components/synthesis/ParallelSongRenderer.h"
 #include "components/synthesis/SongRenderer.h"
 
@@ -11,11 +15,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <map>
+#include <ctime>
 #include <memory>
-#include <numeric>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -26,36 +27,94 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 int usage() {
-    std::fprintf(stderr, "usage: parallel_render [--single] [--threads N] [--block FRAMES] "
-                         "[--rate HZ] [--stops N] --soundfont FILE INPUT.mid OUTPUT.wav\n");
+    std::fprintf(stderr,
+                 "usage: parallel_render [--single | --split] [--threads N] [--rate HZ] "
+                 "[--loudness off] --soundfont FILE INPUT.mid OUTPUT.wav\n"
+                 "       parallel_render --stops N --soundfont FILE INPUT.mid OUTPUT.wav\n"
+                 "       parallel_render --calibrate [--rate HZ] --soundfont FILE\n");
     return 2;
 }
 
+double seconds(Clock::time_point from) {
+    return std::chrono::duration<double>(Clock::now() - from).count();
+}
+
+double threadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+// Processor seconds per second of audio of a synthesiser rendering `voices` held string voices
+// (none: its mixing and effects alone), best of three.
+double costPerSecond(const std::filesystem::path& soundFont, int rate, int voices) {
+    Synthesizer synth(soundFont, rate);
+    synth.prepare(rate);
+    for (int ch = 0, started = 0; started < voices && ch < 16; ++ch) {
+        if (ch == 9)
+            continue;
+        synth.play({.status = std::uint8_t(0xC0 | ch), .data1 = 48});
+        for (int key = 40; key < 100 && synth.activeVoices() < voices; key += 3) {
+            synth.play({.status = std::uint8_t(0x90 | ch), .data1 = std::uint8_t(key),
+                        .data2 = 100});
+            std::vector<float> left(64), right(64);
+            synth.render(left.data(), right.data(), 64);
+        }
+        started = synth.activeVoices();
+    }
+    std::vector<float> left(4096), right(4096);
+    double best = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        const double before = threadSeconds();
+        for (int block = 0; block < rate * 2 / 4096; ++block)
+            synth.render(left.data(), right.data(), 4096);
+        best = std::min(best, (threadSeconds() - before) / 2.0);
+    }
+    std::printf("calibration: %d voices sounding\n", synth.activeVoices());
+    return best;
+}
+
+int calibrate(const std::filesystem::path& soundFont, int rate) {
+    constexpr int kVoices = 48;
+    const double alone = costPerSecond(soundFont, rate, 0);
+    const double busy = costPerSecond(soundFont, rate, kVoices);
+    const double perVoice = (busy - alone) / kVoices;
+    std::printf("instance %.3f ms per second, voice %.4f ms per second: an instance costs as "
+                "much as %.1f voices (kInstanceVoices %.1f)\n",
+                alone * 1e3, perVoice * 1e3, alone / perVoice, kInstanceVoices);
+    std::printf("voice-second %.6f s\n", perVoice);
+    return 0;
+}
+
 // Starts the split render on a worker thread, as the window does, stops it part-way and times
-// how long the worker takes to end: the block in hand, the helpers joined, the WAV closed.
-// A stop in the first block waits for the song's set-up (the synthesisers readied, the
-// channels weighed), which is not a block of work; those are timed apart.
-template <typename Make>
-void timeStops(int stops, const Make& make, int firstMs, int stepMs, const char* when) {
+// how long the worker takes to end: the block in hand, the instances joined, the WAV closed.
+// A stop in the first block waits for the song's set-up (the synthesisers readied, the notes
+// weighed), which is not a block of work; those are timed apart.
+void timeStops(int stops, const std::filesystem::path& soundFont, const MidiFile& song,
+               const std::filesystem::path& out, int firstMs, int stepMs, const char* when) {
+    Synthesizer synth(soundFont, 44100);
+    const WavFormat format{44100, 16, 2};
     double worst = 0, sum = 0;
     for (int i = 0; i < stops; ++i) {
         std::atomic<bool> stop{false};
         std::thread worker([&] {
-            auto [source, writer] = make();
+            ParallelSongRenderer source(song, synth, 44100);
+            WavWriter writer(quillory::output::OutputFile(out), format,
+                             SongRenderer::maxFrames(song, 44100));
             std::vector<float> left(1024), right(1024);
             while (!stop) {
-                const std::size_t frames = source->render(left.data(), right.data(), 1024);
+                const std::size_t frames = source.render(left.data(), right.data(), 1024);
                 if (frames == 0)
                     break;
-                writer->write(left.data(), right.data(), frames);
+                writer.write(left.data(), right.data(), frames);
             }
-            writer->close();
+            writer.close();
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(firstMs + stepMs * i));
         const auto start = Clock::now();
         stop = true;
         worker.join();
-        const double took = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        const double took = seconds(start) * 1e3;
         worst = std::max(worst, took);
         sum += took;
     }
@@ -63,73 +122,67 @@ void timeStops(int stops, const Make& make, int firstMs, int stepMs, const char*
                 sum / stops, worst, stops);
 }
 
-// CPU seconds (user + system) of each of the process's threads, by thread id.
-std::map<int, double> threadCpu() {
-    std::map<int, double> cpu;
-    const double tick = double(sysconf(_SC_CLK_TCK));
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream in(entry.path() / "stat");
-        std::string line;
-        std::getline(in, line);
-        // Fields after the command name, which is in parentheses: state is field 3, utime 14.
-        std::istringstream fields(line.substr(line.rfind(')') + 2));
-        std::string field;
-        double user = 0, system = 0;
-        for (int i = 3; fields >> field && i <= 15; ++i) {
-            if (i == 14)
-                user = std::stod(field);
-            else if (i == 15)
-                system = std::stod(field);
-        }
-        cpu[std::stoi(entry.path().filename().string())] = (user + system) / tick;
-    }
-    return cpu;
-}
-
-struct Timing {
-    double synth = 0;
-    double write = 0;
-    // CPU time of each thread over the render, the busiest first; on idle cores the render can
-    // take no less than the first.
-    std::vector<double> threads;
+struct Phases {
+    double setup = 0;     // from the first render() to the first frames back
+    double synthesis = 0; // the rest of the first pass
+    double check = 0;     // reading back where the true peak may be
+    double output = 0;    // the levelled song written
 };
 
-template <typename Source>
-Timing run(Source& source, WavWriter& writer, std::size_t block) {
-    std::vector<float> left(block), right(block);
-    Timing timing;
-    const std::map<int, double> before = threadCpu();
-    std::map<int, double> last = before;
-    for (;;) {
-        const auto a = Clock::now();
-        const std::size_t frames = source.render(left.data(), right.data(), block);
-        const auto b = Clock::now();
-        for (const auto& [tid, seconds] : threadCpu())
-            last[tid] = seconds; // helpers leave with the song, so keep their last reading
-        if (frames == 0)
-            break;
-        writer.write(left.data(), right.data(), frames);
-        timing.synth += std::chrono::duration<double>(b - a).count();
-        timing.write += std::chrono::duration<double>(Clock::now() - b).count();
+Phases run(RenderJob& job) {
+    Phases phases;
+    auto mark = Clock::now();
+    bool started = false;
+    auto pass = LevelledSource::Pass::Measuring;
+    while (job.render(RenderJob::kMaxBlockFrames) > 0) {
+        if (!started) {
+            phases.setup = seconds(mark);
+            mark = Clock::now();
+            started = true;
+        }
+        const auto now = job.levelling() ? job.levelling()->pass() : pass;
+        if (now != pass) {
+            (pass == LevelledSource::Pass::Measuring ? phases.synthesis : phases.check) +=
+                seconds(mark);
+            mark = Clock::now();
+            pass = now;
+        }
     }
-    writer.close();
-    for (const auto& [tid, seconds] : last) {
-        const auto it = before.find(tid);
-        const double used = seconds - (it == before.end() ? 0.0 : it->second);
-        if (used >= 0.05)
-            timing.threads.push_back(used);
+    job.close();
+    (pass == LevelledSource::Pass::Measuring ? phases.synthesis : phases.output) += seconds(mark);
+    return phases;
+}
+
+// The estimated work of each instance against what its thread took, and what bounds the render.
+void report(const ParallelSongRenderer& source, double voiceSecond, const Phases& phases) {
+    std::printf("instances %d\n", source.instances());
+    const std::vector<double> work = source.laneWork();
+    const std::vector<double> used = source.laneSeconds();
+    double worst = 0;
+    for (std::size_t i = 0; i < work.size() && i < used.size(); ++i) {
+        const double estimate = (kInstanceVoices * source.load()->seconds() + work[i]) * voiceSecond;
+        const double off = used[i] / estimate - 1.0;
+        worst = std::max(worst, std::abs(off));
+        std::printf("lane %zu: estimated %.2f s, took %.2f s (%+.0f%%)\n", i, estimate, used[i],
+                    100 * off);
     }
-    std::sort(timing.threads.rbegin(), timing.threads.rend());
-    return timing;
+    if (!work.empty())
+        std::printf("estimate off by at most %.0f%%\n", 100 * worst);
+    const double longest = used.empty() ? 0 : *std::max_element(used.begin(), used.end());
+    std::printf("set-up %.2f s, synthesis %.2f s (busiest instance %.2f s), check %.2f s, output "
+                "%.2f s\n",
+                phases.setup, phases.synthesis, longest, phases.check, phases.output);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    bool single = false;
     unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-    std::size_t block = 4096;
-    WavFormat format{44100, 16, 2};
+    SplitPolicy policy = SplitPolicy::WherePays;
+    int rate = 44100;
+    bool levelled = true;
+    bool calibration = false;
+    double voiceSecond = 0;
     std::filesystem::path soundFont;
     int stops = 0;
     std::vector<std::string> files;
@@ -137,15 +190,21 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
         if (arg == "--single")
-            single = true;
+            threads = 1;
+        else if (arg == "--split")
+            policy = SplitPolicy::Always;
         else if (arg == "--threads" && hasValue)
             threads = unsigned(std::atoi(argv[++i]));
-        else if (arg == "--block" && hasValue)
-            block = std::size_t(std::atoi(argv[++i]));
         else if (arg == "--rate" && hasValue)
-            format.sampleRate = std::atoi(argv[++i]);
+            rate = std::atoi(argv[++i]);
+        else if (arg == "--loudness" && hasValue && std::string(argv[i + 1]) == "off")
+            levelled = (++i, false);
         else if (arg == "--stops" && hasValue)
             stops = std::atoi(argv[++i]);
+        else if (arg == "--voice-second" && hasValue)
+            voiceSecond = std::atof(argv[++i]);
+        else if (arg == "--calibrate")
+            calibration = true;
         else if (arg == "--soundfont" && hasValue)
             soundFont = argv[++i];
         else if (!arg.starts_with("--"))
@@ -153,59 +212,35 @@ int main(int argc, char** argv) {
         else
             return usage();
     }
-    if (files.size() != 2 || soundFont.empty() || block == 0)
+    if (soundFont.empty())
         return usage();
     try {
+        if (calibration)
+            return calibrate(soundFont, rate);
+        if (files.size() != 2)
+            return usage();
         if (stops > 0) {
-            Synthesizer synth(soundFont, format.sampleRate);
             const MidiFile song = MidiFile::read(files[0]);
-            const auto make = [&] {
-                return std::make_pair(
-                    std::make_unique<ParallelSongRenderer>(song, synth, format.sampleRate),
-                    std::make_unique<WavWriter>(quillory::output::OutputFile(files[1]), format,
-                                                SongRenderer::maxFrames(song, format.sampleRate)));
-            };
-            timeStops(stops, make, 2500, 97, "mid-song");
-            timeStops(stops, make, 0, 13, "in its first 130 ms");
+            timeStops(stops, soundFont, song, files[1], 2500, 97, "mid-song");
+            timeStops(stops, soundFont, song, files[1], 0, 13, "in its first 130 ms");
             return 0;
         }
         const auto start = Clock::now();
         MidiFile song = MidiFile::read(files[0]);
-        Synthesizer synth(soundFont, format.sampleRate);
-        const double loaded = std::chrono::duration<double>(Clock::now() - start).count();
-        WavWriter writer(quillory::output::OutputFile(files[1]), format,
-                         SongRenderer::maxFrames(song, format.sampleRate));
+        Synthesizer synth(soundFont, rate);
+        std::printf("SoundFont loaded in %.2f s\n", seconds(start));
         ThreadBudget budget(threads);
-        Timing timing;
-        std::string groups = "1 instance";
-        if (single) {
-            SongRenderer source(std::move(song), synth, format.sampleRate);
-            timing = run(source, writer, block);
-        } else {
-            ParallelSongRenderer source(std::move(song), synth, format.sampleRate, budget);
-            timing = run(source, writer, std::min(block, ParallelSongRenderer::kMaxBlockFrames));
-            const std::vector<double> work = source.laneWork();
-            const std::vector<double> used = source.laneSeconds();
-            const double effects = source.load() ? kInstanceVoices * source.load()->seconds() : 0.0;
-            std::string lanes;
-            for (std::size_t i = 0; i < work.size() && i < used.size(); ++i)
-                lanes += " " + std::to_string(int(effects + work[i])) + "/" +
-                         std::to_string(used[i]).substr(0, 5);
-            char text[512];
-            std::snprintf(text, sizeof text,
-                          "%d instances; per instance voice-seconds (effects included) / "
-                          "synthesis CPU s:%s",
-                          source.instances(), lanes.c_str());
-            groups = text;
-        }
-        std::string threadText;
-        for (const double seconds : timing.threads)
-            threadText += (threadText.empty() ? "" : " + ") + std::to_string(seconds).substr(0, 5);
-        std::printf("%s: %s; SoundFont %.2f s, synthesis %.2f s, writing %.2f s, %llu frames; "
-                    "thread CPU %s s\n",
-                    files[0].c_str(), groups.c_str(), loaded, timing.synth, timing.write,
-                    static_cast<unsigned long long>(writer.framesWritten()), threadText.c_str());
-        std::printf("busiest thread %.3f s\n", timing.threads.empty() ? 0.0 : timing.threads[0]);
+        auto source = std::make_unique<ParallelSongRenderer>(song, synth, rate, budget, 0, policy);
+        const ParallelSongRenderer& split = *source;
+        RenderOptions options;
+        if (levelled)
+            options.loudness = LoudnessTarget{};
+        options.workFolder = std::filesystem::temp_directory_path();
+        options.tags = songTags(song);
+        RenderJob job(std::move(source), song, quillory::output::OutputFile(files[1]),
+                      WavFormat{rate, 16, 2}, options);
+        const Phases phases = run(job);
+        report(split, voiceSecond, phases);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "parallel_render: %s\n", e.what());
         return 1;

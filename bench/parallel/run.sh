@@ -1,20 +1,20 @@
 #!/usr/bin/env bash
 # Parallel synthesis benchmark: one song at a time, MIDI to WAV at 44100 Hz, 16-bit stereo, with
-# FluidR3 by default. Each generated song (shapes: see make_shapes.cpp) is rendered by
-#   - `fluidsynth -F` (same SoundFont, rate, sample format and synth gain as ours),
-#   - our engine on one synthesiser (SongRenderer), and
-#   - our engine split over the cores (ParallelSongRenderer),
-# RUNS times each, alternating, keeping the best times and the largest peak memory (maximum
-# resident set, GNU time), against the limit of the SoundFont plus 64 MiB plus 8 MiB per extra
-# synthesiser. On a machine shared with other work the wall times say more about the others than
-# about us, so speeds are also given from CPU times: fluidsynth's CPU less its SoundFont load,
-# against the CPU of our busiest thread from the first block to the last, which on idle cores
-# is what the render takes. Then the block size on the densest song, how long a stop takes, and
-# whole conversions as users run them: quillory-convert to WAV against fluidsynth -F, and the
-# window's MIDI to MP3 (render, then the encoding stage) on one core against all of them.
-# Needs, beyond the build's own packages: fluidsynth, fluid-soundfont-gm, time (/usr/bin/time)
-# and bc. Not run by CI.
-#   bench/parallel/run.sh [BUILD_DIR]   MINUTES=2 RUNS=2 SOUNDFONT=/path/to.sf2 SHAPES="piano ..."
+# FluidR3 and the default settings (levelled to -16 LUFS), on Debian's planetblupi-music-midi
+# songs and on generated songs (shapes: see make_shapes.cpp). For each song, side by side in one
+# run, RUNS times alternating, best wall time kept:
+#   - `fluidsynth -F` (same SoundFont, rate, sample format and synth gain as ours);
+#   - quillory-convert as users run it, the song split over the cores as it pays;
+#   - our same render (parallel_render) on one synthesiser, and as quillory-convert splits it.
+# Then, from one more split render per song: each instance's estimated work, turned into seconds
+# with this machine's cost of a voice (parallel_render --calibrate), against the processor time
+# its thread took, and where the time went. Then how soon a stop ends a split render, the peak
+# memory against the SoundFont plus 64 MiB plus 8 MiB per further instance, and the load average
+# before and after: wall times only mean something on an otherwise quiet machine.
+# Needs, beyond the build's own packages: fluidsynth, fluid-soundfont-gm, planetblupi-music-midi,
+# time (/usr/bin/time) and bc. Not run by CI.
+#   bench/parallel/run.sh [BUILD_DIR]   RUNS=2 MINUTES=2 SOUNDFONT=/path/to.sf2 SHAPES="piano ..."
+#                                       REAL="/usr/share/planetblupi/music/*.mid"
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$top/build-bench}
@@ -22,6 +22,7 @@ soundfont=${SOUNDFONT:-/usr/share/sounds/sf2/FluidR3_GM.sf2}
 minutes=${MINUTES:-2}
 runs=${RUNS:-2}
 shapes=${SHAPES:-piano duo strings drums band tutti}
+real=${REAL:-/usr/share/planetblupi/music/*.mid}
 rate=44100
 gain=0.15 # the renderer's own synth gain
 for tool in fluidsynth bc /usr/bin/time; do
@@ -33,125 +34,92 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLORY_BENCH=ON \
         -DQUILLORY_TESTS=OFF -DQUILLORY_REGISTER_GAUGE=OFF >/dev/null
 fi
-cmake --build "$build" --target parallel_render make_shapes window_mp3 quillory-convert -j2 >/dev/null
+cmake --build "$build" --target parallel_render make_shapes quillory-convert -j2 >/dev/null
 bin=$build/bin
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cores=$(nproc)
+: >"$work/options.ini"
 
-# Prints "wall-seconds cpu-seconds peak-KiB" of one command; its output goes to $work/out.
+# Prints "wall-seconds peak-KiB" of one command; its output goes to $work/out.
 measure() {
-    /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >"$work/out" 2>&1
-    read -r wall user sys kib <"$work/time"
-    echo "$wall $(echo "$user + $sys" | bc -l) $kib"
+    /usr/bin/time -f "%e %M" -o "$work/time" "$@" >"$work/out" 2>&1
+    cat "$work/time"
 }
 min() { echo "if ($1 < $2) $1 else $2" | bc -l; }
 max() { echo "if ($1 > $2) $1 else $2" | bc -l; }
 ratio() { echo "$1 / $2" | bc -l; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+field() { sed -n "s/^$1 \\([0-9.]*\\).*/\\1/p" "$work/out" | head -1; }
 
 fluid=(fluidsynth -ni -q -g "$gain" -r "$rate" -O s16 -T wav -F "$work/fs.wav" "$soundfont")
+convert=("$bin/quillory-convert" --quiet --force --jobs 1 --settings "$work/options.ini"
+    --soundfont "$soundfont" --rate "$rate")
 ours=("$bin/parallel_render" --rate "$rate" --soundfont "$soundfont")
 
+songs=()
+for song in $real; do [ -f "$song" ] && songs+=("$song"); done
+[ ${#songs[@]} -gt 0 ] || echo "run.sh: no real songs ($real; package planetblupi-music-midi)" >&2
+for shape in $shapes; do
+    "$bin/make_shapes" "$shape" "$minutes" "$work/$shape.mid" 7
+    songs+=("$work/$shape.mid")
+done
+
+"${ours[@]}" --calibrate >"$work/out"
+voice_second=$(field "voice-second")
 sf_kib=$(($(stat -L -c %s "$soundfont") / 1024))
-# CPU of one `fluidsynth -F` run that only loads the SoundFont: a song of one short note.
-"$bin/make_shapes" piano 0.01 "$work/blip.mid" 1
-fs_load=999999
-for run in $(seq "$runs"); do
-    read -r _ c _ < <(measure "${fluid[@]}" "$work/blip.mid")
-    fs_load=$(min "$c" "$fs_load")
-done
-echo "SoundFont: $soundfont ($((sf_kib / 1024)) MiB; fluidsynth loads it in $fs_load s of CPU);"
-echo "$rate Hz, 16-bit stereo; songs of $minutes min; best of $runs runs; $cores cores;"
-echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "SoundFont: $soundfont ($((sf_kib / 1024)) MiB); $rate Hz, 16-bit stereo, levelled;"
+echo "best of $runs runs; $(nproc) cores; load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+grep '^instance' "$work/out"
 echo
-echo "Synthesis CPU (s): fluidsynth -F less its SoundFont load; ours from the first block to the"
-echo "last, per thread for the split render (busiest first; twin SoundFonts loaded on the first)."
-echo "speed: fluidsynth's synthesis CPU over ours (one synth), over the busiest thread (split):"
-echo "what the wall times would show on otherwise idle cores. Wall: whole runs as measured."
-printf '%-8s | %7s %7s %-15s | %6s %6s | %8s %8s %8s %6s | %9s %9s\n' song fs 1synth "split threads" \
-    1/fs N/fs "fs wall" "1 wall" "N wall" "N/fs" "N peak" limit
-: >"$work/split-speeds" >"$work/single-speeds" >"$work/wall-ratios"
-for shape in $shapes; do
-    song=$work/$shape.mid
-    "$bin/make_shapes" "$shape" "$minutes" "$song" 7
-    wf=999999 w1=999999 wn=999999 cf=999999 c1=999999 cn=999999 peak=0 threads=""
+echo "Wall seconds: fluidsynth -F; quillory-convert; our render on one synthesiser and split as it"
+echo "pays. fs/cv: how many times faster than fluidsynth -F (target: median 1.75x, none under"
+echo "1.4x); 1/N: the split against one synthesiser (none under 1.00x)."
+printf '%-10s %6s | %7s %7s %6s | %7s %7s %5s | %2s %9s | %s\n' song length fs convert fs/cv \
+    "1 synth" split 1/N N "limit MiB" "estimate off; set-up, synthesis (busiest), check, output"
+: >"$work/ratios" >"$work/singles" >"$work/estimates"
+for song in "${songs[@]}"; do
+    name=$(basename "$song" .mid)
+    wf=999999 wc=999999 w1=999999 wn=999999 peak=0
     for run in $(seq "$runs"); do
-        read -r w c _ < <(measure "${fluid[@]}" "$song")
-        wf=$(min "$w" "$wf") cf=$(min "$c" "$cf")
-        read -r w _ _ < <(measure "${ours[@]}" --single "$song" "$work/q1.wav")
-        c=$(sed -n 's/^busiest thread \([0-9.]*\) s/\1/p' "$work/out")
-        w1=$(min "$w" "$w1") c1=$(min "$c" "$c1")
-        read -r w _ k < <(measure "${ours[@]}" --threads "$cores" "$song" "$work/qn.wav")
-        c=$(sed -n 's/^busiest thread \([0-9.]*\) s/\1/p' "$work/out")
-        wn=$(min "$w" "$wn") peak=$(max "$k" "$peak")
-        if [ "$(echo "$c < $cn" | bc -l)" = 1 ]; then
-            cn=$c
-            threads=$(sed -n 's/.*thread CPU \(.*\) s$/\1/p' "$work/out" | tr -d ' ')
-            grep -v '^busiest' "$work/out" | sed "s|^$work/||" >"$work/$shape.split"
-        fi
-    done
-    fs_synth=$(echo "$cf - $fs_load" | bc -l)
-    instances=$(sed -n 's/.*: \([0-9]*\) instances.*/\1/p' "$work/$shape.split")
-    instances=${instances:-1}
-    limit=$((sf_kib + 64 * 1024 + 8 * 1024 * (instances - 1)))
-    printf '%-8s | %7.2f %7.2f %-15s | %5.2fx %5.2fx | %7.2fs %7.2fs %7.2fs %5.2fx | %5d MiB %5d MiB\n' \
-        "$shape" "$fs_synth" "$c1" "$threads" "$(ratio "$fs_synth" "$c1")" "$(ratio "$fs_synth" "$cn")" \
-        "$wf" "$w1" "$wn" "$(ratio "$wf" "$wn")" "$((${peak%.*} / 1024))" "$((limit / 1024))"
-    ratio "$fs_synth" "$cn" >>"$work/split-speeds"
-    ratio "$fs_synth" "$c1" >>"$work/single-speeds"
-    ratio "$wf" "$wn" >>"$work/wall-ratios"
-    cat "$work/$shape.split" >>"$work/splits"
-done
-echo
-printf 'median speed against fluidsynth -F: one synth %.2fx, split %.2fx (target at least 1.70x);\n' \
-    "$(median <"$work/single-speeds")" "$(median <"$work/split-speeds")"
-printf 'median of the measured wall ratios: %.2fx\n' "$(median <"$work/wall-ratios")"
-echo
-echo "How the channels were shared out, and where the split render spent its time:"
-cat "$work/splits"
-echo
-echo "Block size on the tutti song (split render, best of $runs):"
-"$bin/make_shapes" tutti "$minutes" "$work/tutti.mid" 7
-for block in 256 1024 4096 8192; do
-    wb=999999 cb=999999 tb=999999
-    for run in $(seq "$runs"); do
-        read -r w c _ < <(measure "${ours[@]}" --threads "$cores" --block "$block" \
-            "$work/tutti.mid" "$work/qn.wav")
-        t=$(sed -n 's/^busiest thread \([0-9.]*\) s/\1/p' "$work/out")
-        wb=$(min "$w" "$wb") cb=$(min "$c" "$cb") tb=$(min "$t" "$tb")
-    done
-    printf '  %5d frames: %6.2fs wall, %6.2fs CPU in all, busiest thread %6.2fs\n' "$block" "$wb" \
-        "$cb" "$tb"
-done
-echo
-"$bin/parallel_render" --stops 10 --soundfont "$soundfont" "$work/tutti.mid" "$work/qn.wav"
-echo
-echo "Whole conversions as users run them (wall, best of $runs), songs re-made above:"
-echo "MIDI to WAV with quillory-convert (levelled to -16 LUFS, the default) against fluidsynth -F;"
-echo "MIDI to MP3 the window's way (render, then the encoding stage) on one core and on all."
-: >"$work/options.ini"
-printf '%-8s | %8s %8s %6s | %12s %12s %6s\n' song "fs wall" "convert" "fs/cv" "window 1core" "window all" gain
-for shape in $shapes; do
-    song=$work/$shape.mid
-    "$bin/make_shapes" "$shape" "$minutes" "$song" 7
-    wf=999999 wc=999999 w1=999999 wn=999999
-    for run in $(seq "$runs"); do
-        read -r w _ _ < <(measure "${fluid[@]}" "$song")
+        read -r w _ < <(measure "${fluid[@]}" "$song")
         wf=$(min "$w" "$wf")
-        read -r w _ _ < <(measure "$bin/quillory-convert" --jobs 1 --force --settings \
-            "$work/options.ini" --soundfont "$soundfont" "$song" -o "$work/cv.wav")
-        wc=$(min "$w" "$wc")
-        mkdir -p "$work/window"
-        read -r w _ _ < <(measure "$bin/window_mp3" --one-core "$soundfont" "$song" \
-            "$work/window" "$work/w1.mp3")
+        read -r w k < <(measure "${convert[@]}" "$song" -o "$work/cv.wav")
+        wc=$(min "$w" "$wc") peak=$(max "$k" "$peak")
+        read -r w _ < <(measure "${ours[@]}" --single "$song" "$work/q1.wav")
         w1=$(min "$w" "$w1")
-        read -r w _ _ < <(measure "$bin/window_mp3" "$soundfont" "$song" "$work/window" \
-            "$work/wn.mp3")
+        read -r w _ < <(measure "${ours[@]}" --voice-second "$voice_second" "$song" "$work/qn.wav")
         wn=$(min "$w" "$wn")
+        cp "$work/out" "$work/$name.split"
     done
-    printf '%-8s | %7.2fs %7.2fs %5.2fx | %11.2fs %11.2fs %5.2fx\n' "$shape" "$wf" "$wc" \
-        "$(ratio "$wf" "$wc")" "$w1" "$wn" "$(ratio "$w1" "$wn")"
+    length=$(soxi -D "$work/cv.wav" 2>/dev/null || echo 0)
+    instances=$(sed -n 's/^instances \([0-9]*\)/\1/p' "$work/$name.split")
+    limit=$(((sf_kib + 64 * 1024 + 8 * 1024 * (instances - 1)) / 1024))
+    off=$(sed -n 's/^estimate off by at most \([0-9]*\)%/\1/p' "$work/$name.split")
+    [ -n "$off" ] && echo "$off" >>"$work/estimates"
+    phases=$(sed -n 's/^set-up \(.*\)/\1/p' "$work/$name.split" | sed 's/ s\b//g')
+    printf '%-10s %5.0fs | %6.2fs %6.2fs %5.2fx | %6.2fs %6.2fs %4.2fx | %2s %4d/%4d | %s; %s\n' \
+        "$name" "$length" "$wf" "$wc" "$(ratio "$wf" "$wc")" "$w1" "$wn" "$(ratio "$w1" "$wn")" \
+        "$instances" "$((${peak%.*} / 1024))" "$limit" "${off:-(one synth)}%" "$phases"
+    case $song in "$work"/*) ;; *) ratio "$wf" "$wc" >>"$work/ratios" ;; esac
+    ratio "$w1" "$wn" >>"$work/singles"
 done
+echo
+if [ -s "$work/ratios" ]; then
+    printf 'real songs against fluidsynth -F: median %.2fx, lowest %.2fx\n' \
+        "$(median <"$work/ratios")" "$(sort -g "$work/ratios" | head -1)"
+fi
+printf 'split against one synthesiser: lowest %.2fx\n' "$(sort -g "$work/singles" | head -1)"
+if [ -s "$work/estimates" ]; then
+    printf 'songs whose every instance took within 15%% of its estimate: %d of %d\n' \
+        "$(awk '$1 <= 15' "$work/estimates" | wc -l)" "$(wc -l <"$work/estimates")"
+fi
+echo
+echo "Per song, each instance's estimate against its processor time:"
+for song in "${songs[@]}"; do
+    name=$(basename "$song" .mid)
+    printf '%-10s %s\n' "$name" "$(grep '^lane' "$work/$name.split" | tr '\n' ';')"
+done
+echo
+"${ours[@]}" --stops 10 "${songs[0]}" "$work/qn.wav"
 echo
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -121,6 +121,20 @@ TEST(RenderJob, TailRingsOnUntilItHasDiedAwayButNeverPastFifteenSeconds) {
         EXPECT_GE(quietEnd(wav), 800u);
         EXPECT_LE(quietEnd(wav), 800u + 64u + 2400u);
     }
+    // The last seconds of real songs end the same way, whatever their instruments leave ringing.
+    if (!fs::exists(rendertest::kRealSongs))
+        GTEST_SKIP() << "planetblupi-music-midi is not installed";
+    // Their reverb fades slowly through the last steps, which dither blurs: up to 3/4 s below
+    // two steps. One of them ends in silence of its own, which is kept.
+    for (const char* name : {"music001.mid", "music002.mid", "music005.mid", "music008.mid"}) {
+        SCOPED_TRACE(name);
+        const MidiFile ending =
+            song(rendertest::lastSecondsOf(MidiFile::read(rendertest::kRealSongs / name), 6.0));
+        const WavProbe wav = renderToProbe(ending, format, dir / "ending.wav", levelled);
+        EXPECT_GE(wav.frames(), ending.frameAt(ending.endTime(), 8000));
+        EXPECT_GE(quietEnd(wav), 800u);
+        EXPECT_LE(quietEnd(wav), 6000u);
+    }
 }
 
 TEST(RenderJob, NotesStartOnTheirFrameThroughTheTempoMap) {

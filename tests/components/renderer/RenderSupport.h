@@ -2,10 +2,13 @@
 // short songs made with the MIDI writer.
 #pragma once
 
+#include "components/midi/MidiFile.h"
 #include "tests/support/MidiWriter.h"
 
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <string>
@@ -14,6 +17,41 @@
 namespace rendertest {
 
 inline const std::filesystem::path kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+// Real songs nobody here wrote: Debian's planetblupi-music-midi.
+inline const std::filesystem::path kRealSongs = "/usr/share/planetblupi/music";
+
+// The last `seconds` of a song as a song of its own, a tick to the millisecond: the events
+// before them that are not notes set the channels up at its start.
+inline midiwriter::Bytes lastSecondsOf(const quillory::renderer::MidiFile& song, double seconds) {
+    const double perSecond = double(song.unitsPerSecond());
+    const double end = double(song.endTime()) / perSecond;
+    const double from = std::max(0.0, end - seconds);
+    midiwriter::Track track;
+    track.tempo(0, 1000000);
+    std::uint32_t at = 0;
+    const auto delta = [&](double time) {
+        const auto tick = std::uint32_t(std::llround(std::max(0.0, time - from) * 1000));
+        const std::uint32_t wait = tick > at ? tick - at : 0;
+        at = std::max(at, tick);
+        return wait;
+    };
+    quillory::renderer::MidiFile::Cursor cursor(song);
+    for (quillory::renderer::MidiEvent e; cursor.next(e);) {
+        const double time = double(e.time) / perSecond;
+        const int kind = e.status & 0xF0;
+        if (e.status == 0xFF || e.status == 0xF7 || (time < from && (kind == 0x80 || kind == 0x90)))
+            continue;
+        const std::uint32_t wait = delta(time);
+        if (e.status == 0xF0)
+            track.sysex(wait, midiwriter::Bytes(e.payload.begin(), e.payload.end()));
+        else if (kind == 0xC0 || kind == 0xD0)
+            track.channel(wait, e.status, e.data1);
+        else
+            track.channel(wait, e.status, e.data1, e.data2);
+    }
+    track.endOfTrack(delta(end));
+    return midiwriter::file(0, 1000, {track});
+}
 
 class TempFolder {
 public:
