@@ -27,11 +27,10 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: parallel_render [--single | --split] [--threads N] [--rate HZ] "
-                 "[--loudness off] --soundfont FILE INPUT.mid OUTPUT.wav\n"
-                 "       parallel_render --stops N --soundfont FILE INPUT.mid OUTPUT.wav\n"
-                 "       parallel_render --calibrate [--rate HZ] --soundfont FILE\n");
+    std::fprintf(stderr, "usage: parallel_render [--single | --split] [--threads N] [--rate HZ] "
+                         "[--loudness off] --soundfont FILE INPUT.mid OUTPUT.wav\n"
+                         "       parallel_render --stops N --soundfont FILE INPUT.mid OUTPUT.wav\n"
+                         "       parallel_render --calibrate [--rate HZ] --soundfont FILE\n");
     return 2;
 }
 
@@ -55,8 +54,8 @@ double costPerSecond(const std::filesystem::path& soundFont, int rate, int voice
             continue;
         synth.play({.status = std::uint8_t(0xC0 | ch), .data1 = 48});
         for (int key = 40; key < 100 && synth.activeVoices() < voices; key += 3) {
-            synth.play({.status = std::uint8_t(0x90 | ch), .data1 = std::uint8_t(key),
-                        .data2 = 100});
+            synth.play(
+                {.status = std::uint8_t(0x90 | ch), .data1 = std::uint8_t(key), .data2 = 100});
             std::vector<float> left(64), right(64);
             synth.render(left.data(), right.data(), 64);
         }
@@ -160,7 +159,8 @@ void report(const ParallelSongRenderer& source, double voiceSecond, const Phases
     const std::vector<double> used = source.laneSeconds();
     double worst = 0;
     for (std::size_t i = 0; i < work.size() && i < used.size(); ++i) {
-        const double estimate = (kInstanceVoices * source.load()->seconds() + work[i]) * voiceSecond;
+        const double estimate =
+            (kInstanceVoices * source.load()->seconds() + work[i]) * voiceSecond;
         const double off = used[i] / estimate - 1.0;
         worst = std::max(worst, std::abs(off));
         std::printf("lane %zu: estimated %.2f s, took %.2f s (%+.0f%%)\n", i, estimate, used[i],

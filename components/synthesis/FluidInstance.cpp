@@ -31,8 +31,8 @@ void installFluidLog() {
 
 } // namespace
 
-FluidInstance::FluidInstance(const std::filesystem::path& soundFont, int sampleRate,
-                             int polyphony) {
+FluidInstance::FluidInstance(const std::filesystem::path& soundFont, int sampleRate, int polyphony,
+                             Samples samples) {
     installFluidLog();
     settings_ = new_fluid_settings();
     if (!settings_)
@@ -40,6 +40,7 @@ FluidInstance::FluidInstance(const std::filesystem::path& soundFont, int sampleR
     fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
     fluid_settings_setnum(settings_, "synth.gain", kGain);
     fluid_settings_setint(settings_, "synth.polyphony", polyphony);
+    fluid_settings_setint(settings_, "synth.dynamic-sample-loading", samples == Samples::OnDemand);
     // One render drives a synth from one thread, so FluidSynth's own locking is only overhead.
     fluid_settings_setint(settings_, "synth.threadsafe-api", 0);
     synth_ = new_fluid_synth(settings_);

@@ -26,9 +26,14 @@ public:
     static constexpr float kGain = 0.15f;
 
     FluidInstance() = default;
-    // Loads the SoundFont (from FluidSynth's sample cache when another instance holds it); throws
-    // SynthError naming it, with FluidSynth's reason, when it cannot.
-    FluidInstance(const std::filesystem::path& soundFont, int sampleRate, int polyphony = 256);
+    // How the samples are loaded: all at once (shared with any other instance through FluidSynth's
+    // sample cache), or each preset's when it is first chosen, which a synthesiser that plays a
+    // few notes of a few presets can afford.
+    enum class Samples { All, OnDemand };
+
+    // Loads the SoundFont; throws SynthError naming it, with FluidSynth's reason, when it cannot.
+    FluidInstance(const std::filesystem::path& soundFont, int sampleRate, int polyphony = 256,
+                  Samples samples = Samples::All);
     ~FluidInstance();
     FluidInstance(FluidInstance&& other) noexcept;
     FluidInstance& operator=(FluidInstance&& other) noexcept;

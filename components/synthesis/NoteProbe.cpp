@@ -51,7 +51,7 @@ std::size_t NoteProbe::KeyHash::operator()(const Key& k) const {
 }
 
 NoteProbe::NoteProbe(const std::filesystem::path& soundFont)
-    : fluid_(soundFont, kRate, kMostVoices) {
+    : fluid_(soundFont, kRate, kMostVoices, FluidInstance::Samples::OnDemand) {
     fluid_synth_reverb_on(fluid_.get(), -1, 0);
     fluid_synth_chorus_on(fluid_.get(), -1, 0);
 }
@@ -80,17 +80,17 @@ NoteProbe::Cost NoteProbe::weigh(const MidiEvent& event) {
     const Started& started = found->second;
     if (started.voices == 0)
         return {0, 0, 0, 0};
-    const int velocity = (event.data2 & 0x70) | 0x08;
-    const Key stepped{font, bank, program, channel, event.data1, velocity};
-    auto life = lives_.find(stepped);
+    auto life = lives_.find(started.lasting);
     if (life == lives_.end()) {
         Cost cost;
         if (started.endsAlone)
-            cost.heldSeconds = soundingSeconds(channel, event.data1, velocity, -1);
-        const double released = soundingSeconds(channel, event.data1, velocity, kHoldFrames);
+            cost.heldSeconds =
+                soundingSeconds(channel, event.data1, event.data2, -1, kLongestHeldSeconds);
+        const double released =
+            soundingSeconds(channel, event.data1, event.data2, kHoldFrames, kLongestSeconds);
         cost.releaseSeconds =
             std::max(0.0, std::min(released, kLongestSeconds) - double(kHoldFrames) / kRate);
-        life = lives_.emplace(stepped, cost).first;
+        life = lives_.emplace(started.lasting, cost).first;
     }
     Cost cost = life->second;
     cost.voices = started.voices;
@@ -104,6 +104,11 @@ NoteProbe::Started NoteProbe::start(int channel, int key, int velocity) {
     Started started;
     fluid_voice_t* voices[kMostVoices] = {};
     fluid_synth_get_voicelist(synth, voices, kMostVoices, -1);
+    bool keyMatters = false;
+    std::uint64_t lasting = 1469598103934665603ull;
+    const auto mix = [&lasting](long value) {
+        lasting = (lasting ^ std::uint64_t(value)) * 1099511628211ull;
+    };
     for (int i = 0; i < kMostVoices && voices[i] != nullptr; ++i) {
         fluid_voice_t* voice = voices[i];
         ++started.voices;
@@ -113,16 +118,31 @@ NoteProbe::Started NoteProbe::start(int channel, int key, int velocity) {
         const bool looped = mode == 1 || mode == 3;
         if (!looped || fluid_voice_gen_get(voice, GEN_VOLENVSUSTAIN) >= kFadingSustainCentibels)
             started.endsAlone = true;
+        keyMatters = keyMatters || !looped ||
+                     fluid_voice_gen_get(voice, GEN_KEYTOVOLENVHOLD) != 0 ||
+                     fluid_voice_gen_get(voice, GEN_KEYTOVOLENVDECAY) != 0;
+        for (const int gen :
+             {GEN_SAMPLEMODE, GEN_VOLENVDELAY, GEN_VOLENVATTACK, GEN_VOLENVHOLD, GEN_VOLENVDECAY,
+              GEN_VOLENVSUSTAIN, GEN_VOLENVRELEASE, GEN_ATTENUATION})
+            mix(std::lround(fluid_voice_gen_get(voice, gen) / 10.0f));
     }
+    if (keyMatters) {
+        int font = 0, bank = 0, program = 0;
+        fluid_synth_get_program(synth, channel, &font, &bank, &program);
+        for (const int field : {font, bank, program, key})
+            mix(field);
+    }
+    started.lasting = lasting;
     silence(channel);
     return started;
 }
 
-double NoteProbe::soundingSeconds(int channel, int key, int velocity, long holdFrames) {
+double NoteProbe::soundingSeconds(int channel, int key, int velocity, long holdFrames,
+                                  double longestSeconds) {
     fluid_synth_t* synth = fluid_.get();
     fluid_synth_noteon(synth, channel, key, velocity);
     float left[kStepFrames], right[kStepFrames];
-    const long longest = long(kLongestSeconds * kRate);
+    const long longest = long(longestSeconds * kRate);
     for (long frames = 0; frames < longest;) {
         if (frames == holdFrames)
             fluid_synth_noteoff(synth, channel, key);

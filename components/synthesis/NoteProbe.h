@@ -5,13 +5,15 @@
 // held and then through its release, often for seconds. The SoundFont decides all of it, so the
 // probe asks FluidSynth: it plays each new (preset, key, velocity) once on a quiet synthesiser of
 // its own, counts the voices it starts, and times how long they sound when held and after a
-// note-off. The synthesiser runs at a low rate without reverb or chorus, since envelopes and
-// samples last the same in seconds at any rate; what it measured is kept for every later note.
+// note-off. The synthesiser runs at a low rate without reverb or chorus and loads only the
+// samples of the presets the song chooses, since envelopes and samples last the same in seconds
+// at any rate; what it measured is kept for every later note that lasts alike.
 #pragma once
 
 #include "components/midi/MidiFile.h"
 #include "components/synthesis/FluidInstance.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <limits>
 #include <unordered_map>
@@ -36,7 +38,9 @@ public:
         // When it stops sounding, for a note held `held` seconds.
         double life(double held) const;
     };
-    // A sound that has not ended after this long is taken to ring on; so is a release.
+    // A sound held this long without ending is taken to ring on for as long as it is held; a
+    // release is followed this long at most.
+    static constexpr double kLongestHeldSeconds = 4.0;
     static constexpr double kLongestSeconds = 16.0;
     static constexpr int kRate = 8000;
 
@@ -63,19 +67,23 @@ private:
         int voices = 0;
         int exclusiveClass = 0;
         bool endsAlone = false;
+        // What decides how long the voices sound: their envelopes and sample modes, and for a
+        // sample that is not looped which sample it is (its preset and key).
+        std::uint64_t lasting = 0;
     };
 
     Started start(int channel, int key, int velocity);
     // Seconds from the note-on until its voices are gone, with a note-off after `holdFrames`
-    // (never when negative); infinity when they outlast kLongestSeconds.
-    double soundingSeconds(int channel, int key, int velocity, long holdFrames);
+    // (never when negative); infinity when they outlast `longest`.
+    double soundingSeconds(int channel, int key, int velocity, long holdFrames, double longest);
     void silence(int channel);
 
     FluidInstance fluid_;
-    // Voice counts by exact velocity (layers switch at any velocity); how long they sound by
-    // velocity in steps of 16, which moves the noise floor a voice fades into only a little.
+    // Voice counts by exact velocity (layers switch at any velocity); how long they sound once
+    // for every note whose voices last alike: most keys of a preset share a few zones. The
+    // velocity moves the noise floor a voice fades into only a little.
     std::unordered_map<Key, Started, KeyHash> started_;
-    std::unordered_map<Key, Cost, KeyHash> lives_;
+    std::unordered_map<std::uint64_t, Cost> lives_;
 };
 
 } // namespace quillory::renderer

@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <ctime>
+#include <future>
 #include <limits>
 #include <string>
 #include <thread>
@@ -41,13 +42,14 @@ public:
         std::vector<float> right = std::vector<float>(kBlock);
     };
 
-    // Starts a thread per lane. Each readies its synthesiser there, the first lane the caller's
-    // (`primary`), the others a synthesiser of their own loading its SoundFont, so that the
-    // loading happens side by side.
-    Ensemble(Synthesizer& primary, int sampleRate, int lanes)
+    // Starts a thread per lane: the first plays on the caller's synthesiser (`primary`, readied
+    // there), each further one on one of `spare`, made ready while the song was weighed.
+    Ensemble(Synthesizer& primary, int sampleRate, std::vector<std::unique_ptr<Synthesizer>> spare)
         : primary_(primary)
         , sampleRate_(sampleRate)
-        , lanes_(std::size_t(lanes)) {
+        , lanes_(spare.size() + 1) {
+        for (std::size_t i = 1; i < lanes_.size(); ++i)
+            lanes_[i].own = std::move(spare[i - 1]);
         try {
             for (std::size_t i = 0; i < lanes_.size(); ++i)
                 lanes_[i].thread = std::thread(&Ensemble::run, this, i);
@@ -120,14 +122,9 @@ private:
 
     void run(std::size_t index) {
         Lane& lane = lanes_[index];
-        Synthesizer* synth = &primary_;
+        Synthesizer* synth = index == 0 ? &primary_ : lane.own.get();
         try {
-            if (index == 0) {
-                primary_.prepare(sampleRate_);
-            } else {
-                lane.own = std::make_unique<Synthesizer>(primary_.soundFont(), sampleRate_);
-                synth = lane.own.get();
-            }
+            synth->prepare(sampleRate_);
         } catch (const std::exception& e) {
             lane.failure = e.what();
             lane.failed.store(true, std::memory_order_release);
@@ -232,14 +229,35 @@ std::vector<double> ParallelSongRenderer::laneSeconds() const {
 }
 
 // Weighs the song when threads are free for a split, and takes as many as pay, one at least.
+// The further synthesisers a split would need load their SoundFont meanwhile, on a thread of
+// their own: weighing and loading take about as long, and a song that does not pay drops them.
 void ParallelSongRenderer::start() {
     const unsigned free = std::min({budget_.total(), maxThreads_, budget_.available()});
+    std::future<Synthesizers> spare;
+    if (free >= 2)
+        spare = std::async(std::launch::async, [this, free] { return spareSynths(free - 1); });
     const int wanted = free >= 2 ? instancesFor(int(free)) : 1;
+    Synthesizers synths = spare.valid() ? spare.get() : Synthesizers{};
     grant_ = budget_.acquire(unsigned(wanted));
-    if (grant_.threads() < 2)
+    const int instances = std::min(int(grant_.threads()), int(synths.size()) + 1);
+    if (instances < 2) {
         renderSingle();
-    else
-        split(int(grant_.threads()));
+        return;
+    }
+    synths.resize(std::size_t(instances - 1));
+    split(std::move(synths));
+}
+
+// As many as can be made ready: a SoundFont gone since it was loaded, or memory short, makes
+// fewer.
+ParallelSongRenderer::Synthesizers ParallelSongRenderer::spareSynths(unsigned count) const {
+    Synthesizers synths;
+    try {
+        while (synths.size() < count)
+            synths.push_back(std::make_unique<Synthesizer>(synth_.soundFont(), sampleRate_));
+    } catch (const std::exception&) {
+    }
+    return synths;
 }
 
 int ParallelSongRenderer::instancesFor(int threads) {
@@ -253,9 +271,10 @@ int ParallelSongRenderer::instancesFor(int threads) {
     return policy_ == SplitPolicy::Always ? threads : bestInstances(*load_, threads, threads);
 }
 
-void ParallelSongRenderer::split(int instances) {
+void ParallelSongRenderer::split(Synthesizers spare) {
+    const int instances = int(spare.size()) + 1;
     sharer_ = std::make_unique<NoteSharer>(*load_, instances);
-    ensemble_ = std::make_unique<Ensemble>(synth_, sampleRate_, instances);
+    ensemble_ = std::make_unique<Ensemble>(synth_, sampleRate_, std::move(spare));
     instances_ = instances;
     left_.resize(Ensemble::kBlock);
     right_.resize(Ensemble::kBlock);

@@ -81,11 +81,13 @@ public:
 
 private:
     class Ensemble;
+    using Synthesizers = std::vector<std::unique_ptr<Synthesizer>>;
 
     void start();
+    Synthesizers spareSynths(unsigned count) const;
     void renderSingle();
     int instancesFor(int threads);
-    void split(int instances);
+    void split(Synthesizers spare);
     void dispatch(std::uint64_t block);
     void nextBlock();
     void stopHelpers();
