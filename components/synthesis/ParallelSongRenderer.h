@@ -12,14 +12,15 @@
 // (NoteSharer). The end of the song and its tail are decided on the sum exactly as SongRenderer
 // decides them for one synth (SongTail), so lengths match.
 //
-// How many instances pays is worked out first: each note's voices and how long they will sound
-// are weighed before the song starts (SongLoad), against the reverb and chorus that every further
-// instance repeats; one instance, a plain SongRenderer on the caller's synth, is often best for a
-// thin song. Threads are drawn from a ThreadBudget at the first block, one per instance. Each
-// instance renders on a thread of its own and runs ahead of the caller through a short queue of
-// blocks, so the instances never wait on each other block by block; the caller hands out the
-// events, sums and goes on with the output while they synthesise. Dropping the renderer stops
-// every thread within one block.
+// How many instances pays is worked out at the first block: each note's voices and how long
+// they will sound are weighed (SongLoad), against the reverb and chorus and the set-up that every
+// further instance repeats; one instance, a plain SongRenderer on the caller's synth, is best for
+// a short or thin song. Meanwhile the further instances a split would use load their SoundFont.
+// Threads are drawn from a ThreadBudget, one per instance. Each instance renders on a thread of
+// its own and runs ahead of the caller through a short queue of blocks, so the instances never
+// wait on each other block by block, and the caller, no synthesiser itself, hands out the events,
+// sums and goes on with the output (measuring, writing) while they synthesise. Dropping the
+// renderer stops every thread within one block.
 #pragma once
 
 #include "components/audio/BlockSource.h"
