@@ -20,6 +20,9 @@ public:
     virtual bool finished() const = 0;
     // The whole percentage of the work done; 100 only once finished.
     virtual int percent() const = 0;
+    // The song will be raised afterwards by up to boostDb: a source that ends it once the sound
+    // has died away judges that on a floor as much lower. Others ignore it.
+    virtual void raiseLaterBy(double /*boostDb*/) {}
 };
 
 } // namespace quillory::renderer

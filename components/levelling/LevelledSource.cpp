@@ -1,6 +1,9 @@
 #include "components/levelling/LevelledSource.h"
 
+#include "components/synthesis/SongTail.h"
+
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace quillory::renderer {
@@ -10,6 +13,8 @@ namespace {
 // Enough for the second thread to ride out a slow write, small enough that a stop waits for
 // little.
 constexpr std::size_t kQueueBlocks = 8;
+// The tail is searched backwards in pieces of this many frames.
+constexpr std::uint64_t kTailChunk = 16384;
 
 } // namespace
 
@@ -17,12 +22,14 @@ LevelledSource::LevelledSource(BlockSource& synthesis, int sampleRate, int chann
                                std::unique_ptr<FloatIntermediate> store,
                                const LoudnessTarget& target, int measuringShare, Listener listener)
     : synthesis_(synthesis)
+    , sampleRate_(sampleRate)
     , meter_(sampleRate, channels)
     , store_(std::move(store))
     , target_(target)
     , measuringShare_(std::clamp(measuringShare, 0, 98))
     , listener_(std::move(listener))
     , queue_(kQueueBlocks) {
+    synthesis_.raiseLaterBy(target_.maxBoostDb);
     keeper_ = std::thread(&LevelledSource::keep, this);
 }
 
@@ -174,12 +181,40 @@ void LevelledSource::startLevelled() {
     measured_ = meter_.result();
     gainDb_ = loudnessGainDb(measured_, target_);
     factor_ = float(dbToFactor(gainDb_));
+    levelledEnd_ = tailEnd();
     store_->rewind();
     pass_ = Pass::Levelled;
 }
 
+// Where the tail, with the gain, has stayed below -90 dBFS for 100 ms: found from the end of the
+// work file backwards, never inside the song itself.
+std::uint64_t LevelledSource::tailEnd() {
+    const std::uint64_t all = store_->frames();
+    if (!songFrames_ || *songFrames_ >= all)
+        return all;
+    const float floor = float(std::pow(10.0, SongTail::kFloorDb / 20.0) / factor_);
+    const auto quiet = std::uint64_t(std::llround(SongTail::kQuietSeconds * sampleRate_));
+    std::vector<float> left(kTailChunk), right(kTailChunk);
+    const std::uint64_t song = *songFrames_;
+    std::uint64_t loudEnd = song;
+    for (std::uint64_t end = all; end > song && loudEnd == song;) {
+        const std::uint64_t begin = std::max(song, end - std::min(end, kTailChunk));
+        const auto count = std::size_t(end - begin);
+        store_->seek(begin);
+        if (store_->read(left.data(), right.data(), count) < count)
+            throw WorkFileError("reading " + store_->path().string() + " failed (it ends early)");
+        for (std::size_t i = count; i-- > 0 && loudEnd == song;)
+            if (std::fabs(left[i]) >= floor || std::fabs(right[i]) >= floor)
+                loudEnd = begin + i + 1;
+        end = begin;
+    }
+    return std::min(all, loudEnd + quiet);
+}
+
 std::size_t LevelledSource::levelled(float* left, float* right, std::size_t maxFrames) {
-    const std::size_t n = store_->read(left, right, maxFrames);
+    const std::size_t want =
+        std::size_t(std::min<std::uint64_t>(maxFrames, levelledEnd_ - levelledFrames_));
+    const std::size_t n = want == 0 ? 0 : store_->read(left, right, want);
     if (n == 0) {
         // The work file can go before the consumer completes its output.
         store_.reset();
@@ -205,7 +240,7 @@ int LevelledSource::percent() const {
     case Pass::Checking:
         return checkStart + int(toCheck_ ? checkedFrames_ / toCheck_ : 0);
     case Pass::Levelled: {
-        const std::uint64_t total = std::max<std::uint64_t>(synthesised_, 1);
+        const std::uint64_t total = std::max<std::uint64_t>(levelledEnd_, 1);
         return levelledStart + int((99 - levelledStart) * levelledFrames_ / total);
     }
     case Pass::Unlevelled:

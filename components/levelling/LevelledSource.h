@@ -5,6 +5,10 @@
 // applied, as float blocks for any consumer (the WAV writer dithers them, the MP3 stream encodes
 // them). Every call does at most one block of work, so a caller can stop between any two.
 //
+// The synthesis is told that its song is raised later by up to the target's largest boost, so
+// its tail dies away below -90 dBFS as heard; once the gain is known, the levelled pass ends the
+// tail where it stays below -90 dBFS for 100 ms after the gain, and drops what follows.
+//
 // In the first pass the synthesis runs on the caller's thread while a second thread, a few
 // blocks behind, measures the blocks, writes them to the work file and hands them to the
 // listener. Measuring costs about 1 ms of processor time per second of song, which next to a
@@ -30,6 +34,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,6 +56,9 @@ public:
                    std::unique_ptr<FloatIntermediate> store, const LoudnessTarget& target,
                    int measuringShare, Listener listener = {});
     ~LevelledSource() override;
+    // The song's own frames, before its tail, which the levelled pass keeps whatever their level.
+    // Without it the whole synthesis is kept.
+    void keepSong(std::uint64_t songFrames) { songFrames_ = songFrames; }
     LevelledSource(const LevelledSource&) = delete;
     LevelledSource& operator=(const LevelledSource&) = delete;
 
@@ -90,8 +98,10 @@ private:
     void startChecking();
     void startLevelled();
     void startUnlevelled();
+    std::uint64_t tailEnd();
 
     BlockSource& synthesis_;
+    int sampleRate_;
     LoudnessMeter meter_;
     std::unique_ptr<FloatIntermediate> store_;
     LoudnessTarget target_;
@@ -119,6 +129,8 @@ private:
     std::uint64_t levelledFrames_ = 0;
     std::string notice_;
     int unlevelledFrom_ = 0;
+    std::optional<std::uint64_t> songFrames_;
+    std::uint64_t levelledEnd_ = 0;
 };
 
 } // namespace quillory::renderer

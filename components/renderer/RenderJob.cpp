@@ -149,6 +149,7 @@ void RenderJob::planLevelling(const RenderOptions& options, std::uint64_t maxFra
             if (provisional_)
                 provisional_->writeInterleaved(stereo, frames);
         });
+    levelled_->keepSong(songFrames());
 }
 
 void RenderJob::startOutputs(output::OutputFile output, const RenderOptions& options,

@@ -11,11 +11,6 @@ namespace quillory::renderer {
 
 namespace {
 
-// As in SongRenderer: the tail goes in FluidSynth's own blocks, and the sound is over after this
-// many frames below half of the smallest 16-bit step with no voice left.
-constexpr std::size_t kTailStep = 64;
-constexpr float kSilence = 1.0f / 65536.0f;
-
 struct TimedEvent {
     std::uint32_t offset; // frames into the block
     MidiEvent event;
@@ -30,7 +25,7 @@ bool isNoteEvent(std::uint8_t status) {
 } // namespace
 
 // The synthesisers and the helper threads of one song. The caller's thread fills in the block
-// (its length, each instance's events, the tail steps) and starts a round; each helper renders its
+// (its length and each instance's events) and starts a round; each helper renders its
 // instance's share while the caller renders the first, and the caller sums once all are done.
 class ParallelSongRenderer::Ensemble {
 public:
@@ -40,8 +35,6 @@ public:
         std::vector<float> left;
         std::vector<float> right;
         std::vector<TimedEvent> events;
-        // After each tail step: whether the instance still has a voice sounding.
-        std::vector<char> sounding;
     };
 
     // Readies `primary` and loads a synthesiser per further lane on the calling thread, then
@@ -58,9 +51,6 @@ public:
             lanes_[i].left.resize(kMaxBlockFrames);
             lanes_[i].right.resize(kMaxBlockFrames);
         }
-        // A tail step is at least one frame; nothing is allocated on the helpers.
-        for (Lane& lane : lanes_)
-            lane.sounding.resize(kMaxBlockFrames);
         try {
             for (std::size_t i = 1; i < lanes_.size(); ++i)
                 helpers_.emplace_back(&Ensemble::help, this, i);
@@ -91,12 +81,9 @@ public:
             lane.events.push_back({offset, event});
     }
 
-    // Renders `frames` into left and right on every lane and sums. With tail steps, each lane
-    // renders step by step and notes after each whether it still sounds.
-    void render(float* left, float* right, std::size_t frames,
-                const std::vector<std::uint32_t>& steps) {
+    // Renders `frames` into left and right on every lane and sums.
+    void render(float* left, float* right, std::size_t frames) {
         frames_ = frames;
-        steps_ = &steps;
         output_[0] = left;
         output_[1] = right;
         pending_.store(unsigned(lanes_.size() - 1), std::memory_order_relaxed);
@@ -112,11 +99,6 @@ public:
                 right[f] += r[f];
             }
         }
-    }
-
-    bool sounding(std::size_t step) const {
-        return std::any_of(lanes_.begin(), lanes_.end(),
-                           [step](const Lane& lane) { return lane.sounding[step] != 0; });
     }
 
 private:
@@ -168,17 +150,8 @@ private:
             }
             synth.play(timed.event);
         }
-        if (steps_->empty()) {
-            if (frames_ > at)
-                synth.render(left + at, right + at, int(frames_ - at));
-            return;
-        }
-        for (std::size_t s = 0; s < steps_->size(); ++s) {
-            const std::uint32_t step = (*steps_)[s];
-            synth.render(left + at, right + at, int(step));
-            at += step;
-            lane.sounding[s] = synth.voicesSounding() ? 1 : 0;
-        }
+        if (frames_ > at)
+            synth.render(left + at, right + at, int(frames_ - at));
     }
 
     std::vector<Lane> lanes_;
@@ -188,7 +161,6 @@ private:
     std::atomic<bool> quit_{false};
     // The current block, written by the caller before it starts a round.
     std::size_t frames_ = 0;
-    const std::vector<std::uint32_t>* steps_ = nullptr;
     float* output_[2] = {nullptr, nullptr};
 };
 
@@ -210,6 +182,7 @@ ParallelSongRenderer::ParallelSongRenderer(MidiFile song, Synthesizer& synth, in
     , maxThreads_(maxThreads == 0 ? budget.total() : maxThreads)
     , plan_(song_)
     , songFrames_(song_.frameAt(song_.endTime(), sampleRate))
+    , tail_(sampleRate)
     , cursor_(song_) {
 }
 
@@ -292,6 +265,7 @@ void ParallelSongRenderer::start() {
 void ParallelSongRenderer::renderSingle() {
     grant_.shrink(1);
     single_ = std::make_unique<SongRenderer>(song_, synth_, sampleRate_);
+    single_->raiseLaterBy(boostDb_);
     instances_ = 1;
 }
 
@@ -339,41 +313,22 @@ void ParallelSongRenderer::dispatchUntil(std::uint64_t frame) {
 }
 
 std::size_t ParallelSongRenderer::renderSong(float* left, float* right, std::size_t frames) {
-    static const std::vector<std::uint32_t> noSteps;
     const std::size_t count = std::size_t(std::min<std::uint64_t>(frames, songFrames_ - position_));
     dispatchUntil(position_ + count);
-    ensemble_->render(left, right, count, noSteps);
+    ensemble_->render(left, right, count);
     position_ += count;
     return count;
 }
 
-// The tail in FluidSynth's blocks, as SongRenderer renders it; every instance renders the whole
-// request and the sum decides at which step the song is over.
+// The tail is judged on the sum, as SongRenderer judges it on its one synth; what the instances
+// rendered past its end is dropped.
 std::size_t ParallelSongRenderer::renderTail(float* left, float* right, std::size_t frames) {
     dispatchUntil(std::numeric_limits<std::uint64_t>::max());
-    const std::uint64_t cap = std::uint64_t(kTailSeconds) * std::uint64_t(sampleRate_);
-    steps_.clear();
-    std::size_t total = 0;
-    for (std::uint64_t tail = tailFrames_; total < frames && tail < cap;) {
-        const std::size_t step = std::size_t(
-            std::min<std::uint64_t>({kTailStep, std::uint64_t(frames - total), cap - tail}));
-        steps_.push_back(std::uint32_t(step));
-        total += step;
-        tail += step;
-    }
-    ensemble_->render(left, right, total, steps_);
-    std::size_t filled = 0;
-    for (std::size_t s = 0; s < steps_.size() && !finished_; ++s) {
-        for (std::size_t i = filled; i < filled + steps_[s]; ++i) {
-            const bool quiet = std::fabs(left[i]) < kSilence && std::fabs(right[i]) < kSilence;
-            quietFrames_ = quiet ? quietFrames_ + 1 : 0;
-        }
-        filled += steps_[s];
-        tailFrames_ += steps_[s];
-        finished_ = tailFrames_ >= cap || (quietFrames_ >= kTailStep && !ensemble_->sounding(s));
-    }
-    if (steps_.empty())
-        finished_ = true;
+    const std::size_t count = std::size_t(
+        std::min<std::uint64_t>(frames, SongTail::longest(sampleRate_) - tail_.frames()));
+    ensemble_->render(left, right, count);
+    const std::size_t filled = tail_.take(left, right, count);
+    finished_ = tail_.over();
     return filled;
 }
 

@@ -10,7 +10,8 @@
 // and drum-part switches, mode messages), so every channel's state is the same in all of them;
 // a note goes only to the instance that owns its channel, or its key where a channel too heavy
 // for one instance is split by key (see ChannelPlan). The end of the song and its tail are
-// decided on the sum exactly as SongRenderer decides them for one synth, so lengths match.
+// decided on the sum exactly as SongRenderer decides them for one synth (SongTail), so lengths
+// match.
 //
 // Threads are drawn from a ThreadBudget at the first block: the calling thread renders one group
 // and a helper thread per further group renders its own, block by block; the helpers live until
@@ -36,7 +37,6 @@ namespace quillory::renderer {
 
 class ParallelSongRenderer final : public BlockSource {
 public:
-    static constexpr int kTailSeconds = SongRenderer::kTailSeconds;
     // A larger request gets this many frames; the caller asks again for the rest.
     static constexpr std::size_t kMaxBlockFrames = 8192;
 
@@ -65,6 +65,11 @@ public:
     const ChannelPlan& plan() const { return plan_; }
     // How many synthesisers (and threads) share the song; 0 before the first render().
     int instances() const { return instances_; }
+    // Before the first render().
+    void raiseLaterBy(double boostDb) override {
+        boostDb_ = boostDb;
+        tail_.lowerFloorBy(boostDb);
+    }
 
     // The song's frames and the longest tail: the most render() will ever give.
     static std::uint64_t maxFrames(const MidiFile& song, int sampleRate) {
@@ -96,14 +101,13 @@ private:
 
     // Which instance plays each note, by channel and key.
     std::array<std::array<std::uint8_t, kMidiKeys>, kMidiChannels> owner_{};
-    std::vector<std::uint32_t> steps_;
     MidiFile::Cursor cursor_;
     bool pending_ = false;
     MidiEvent pendingEvent_;
     std::uint64_t pendingFrame_ = 0;
     std::uint64_t position_ = 0;
-    std::uint64_t tailFrames_ = 0;
-    std::uint64_t quietFrames_ = 0;
+    SongTail tail_;
+    double boostDb_ = 0;
     bool finished_ = false;
 };
 

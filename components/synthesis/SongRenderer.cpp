@@ -7,12 +7,6 @@ namespace quillory::renderer {
 
 namespace {
 
-// FluidSynth's own block: the tail is rendered in these so it stops soon after the sound does,
-// and the sound counts as over after this many silent frames with no voice left.
-constexpr std::size_t kTailStep = 64;
-// Below half of the smallest 16-bit step, a sample is written as 0.
-constexpr float kSilence = 1.0f / 65536.0f;
-
 int prepared(Synthesizer& synth, int sampleRate) {
     synth.prepare(sampleRate);
     return sampleRate;
@@ -21,14 +15,15 @@ int prepared(Synthesizer& synth, int sampleRate) {
 } // namespace
 
 std::uint64_t SongRenderer::maxFrames(const MidiFile& song, int sampleRate) {
-    return song.frameAt(song.endTime(), sampleRate) + std::uint64_t(kTailSeconds) * sampleRate;
+    return song.frameAt(song.endTime(), sampleRate) + SongTail::longest(sampleRate);
 }
 
 SongRenderer::SongRenderer(MidiFile song, Synthesizer& synth, int sampleRate)
     : song_(std::move(song))
     , synth_(synth)
     , cursor_(song_)
-    , songFrames_(song_.frameAt(song_.endTime(), prepared(synth, sampleRate))) {
+    , songFrames_(song_.frameAt(song_.endTime(), prepared(synth, sampleRate)))
+    , tail_(sampleRate) {
     MidiEvent event;
     if (cursor_.next(event)) {
         pending_ = event;
@@ -85,20 +80,13 @@ std::size_t SongRenderer::renderSong(float* left, float* right, std::size_t fram
 
 std::size_t SongRenderer::renderTail(float* left, float* right, std::size_t frames) {
     playDueEvents();
-    const std::uint64_t cap = std::uint64_t(kTailSeconds) * synth_.sampleRate();
     std::size_t filled = 0;
-    while (filled < frames && !finished_) {
-        const std::size_t step =
-            std::min<std::uint64_t>({kTailStep, frames - filled, cap - tailFrames_});
+    while (filled < frames && !tail_.over()) {
+        const std::size_t step = tail_.nextStep(frames - filled);
         synth_.render(left + filled, right + filled, static_cast<int>(step));
-        for (std::size_t i = filled; i < filled + step; ++i) {
-            const bool quiet = std::fabs(left[i]) < kSilence && std::fabs(right[i]) < kSilence;
-            quietFrames_ = quiet ? quietFrames_ + 1 : 0;
-        }
-        filled += step;
-        tailFrames_ += step;
-        finished_ = tailFrames_ >= cap || (quietFrames_ >= kTailStep && !synth_.voicesSounding());
+        filled += tail_.take(left + filled, right + filled, step);
     }
+    finished_ = tail_.over();
     return filled;
 }
 

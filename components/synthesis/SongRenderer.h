@@ -1,11 +1,12 @@
 // Plays a MIDI song through the synth block by block into float stereo buffers: the caller owns
 // the loop and decides where the audio goes (a WAV file, or straight into an encoder). Events
-// reach the synth at their exact sample frame; after the last one the song rings on until no
-// voice sounds, for 3 s at most.
+// reach the synth at their exact sample frame; after the last one the song rings on until it has
+// died away (SongTail).
 #pragma once
 
 #include "components/audio/BlockSource.h"
 #include "components/midi/MidiFile.h"
+#include "components/synthesis/SongTail.h"
 #include "components/synthesis/Synthesizer.h"
 
 #include <cstddef>
@@ -16,8 +17,6 @@ namespace quillory::renderer {
 
 class SongRenderer final : public BlockSource {
 public:
-    static constexpr int kTailSeconds = 3;
-
     // Resets the synth for the song at the given rate; throws SynthError when it cannot be set
     // to that rate. The synth serves this song alone until it is finished or dropped.
     SongRenderer(MidiFile song, Synthesizer& synth, int sampleRate);
@@ -30,6 +29,7 @@ public:
     int percent() const override;
     std::uint64_t songFrames() const { return songFrames_; }
     const MidiFile& song() const { return song_; }
+    void raiseLaterBy(double boostDb) override { tail_.lowerFloorBy(boostDb); }
 
     // The song's frames and the longest tail: the most render() will ever give.
     static std::uint64_t maxFrames(const MidiFile& song, int sampleRate);
@@ -46,8 +46,7 @@ private:
     std::uint64_t pendingFrame_ = 0;
     std::uint64_t songFrames_ = 0;
     std::uint64_t position_ = 0;
-    std::uint64_t tailFrames_ = 0;
-    std::uint64_t quietFrames_ = 0;
+    SongTail tail_;
     bool finished_ = false;
 };
 

@@ -3,6 +3,7 @@
 #include <fluidsynth.h>
 
 #include <algorithm>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -170,10 +171,7 @@ Synthesizer::NoteCost Synthesizer::weigh(const MidiEvent& event) {
     const int channel = event.status & 0x0F;
     int font = 0, bank = 0, program = 0;
     fluid_synth_get_program(synth, channel, &font, &bank, &program);
-    const std::uint64_t key = (std::uint64_t(std::uint32_t(font)) << 40) |
-                              (std::uint64_t(bank & 0xFFFF) << 24) |
-                              (std::uint64_t(program) << 18) | (std::uint64_t(channel) << 14) |
-                              (std::uint64_t(event.data1) << 7) | event.data2;
+    const NoteKey key{font, bank, program, channel, event.data1, event.data2};
     if (const auto known = costPerNote_.find(key); known != costPerNote_.end())
         return known->second;
     const int before = fluid_synth_get_active_voice_count(synth);
@@ -194,6 +192,13 @@ Synthesizer::NoteCost Synthesizer::weigh(const MidiEvent& event) {
     fluid_synth_write_float(synth, 64, left, 0, 1, right, 0, 1);
     costPerNote_.emplace(key, cost);
     return cost;
+}
+
+std::size_t Synthesizer::NoteKeyHash::operator()(const NoteKey& k) const {
+    std::size_t hash = 0;
+    for (const int field : {k.font, k.bank, k.program, k.channel, k.key, k.velocity})
+        hash = hash * 1000003u ^ std::hash<int>{}(field);
+    return hash;
 }
 
 bool Synthesizer::voicesSounding() const {

@@ -73,7 +73,16 @@ private:
     int sampleRate_ = 0;
     Instance instance_;
     bool played_ = false;
-    std::unordered_map<std::uint64_t, NoteCost> costPerNote_;
+    // Everything that decides which voices a note starts, each field whole: FluidSynth banks run
+    // to 16383 and SoundFont ids are counted up, so no packing of them into fewer bits is safe.
+    struct NoteKey {
+        int font, bank, program, channel, key, velocity;
+        bool operator==(const NoteKey&) const = default;
+    };
+    struct NoteKeyHash {
+        std::size_t operator()(const NoteKey& k) const;
+    };
+    std::unordered_map<NoteKey, NoteCost, NoteKeyHash> costPerNote_;
 };
 
 } // namespace quillory::renderer

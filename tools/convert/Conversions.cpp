@@ -232,10 +232,12 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
             folder, folderOf(output.target()), maxFrames, mp3Bytes,
             levelling.space ? levelling.space : quillory::renderer::freeSpace, notice);
         // Measured as it will be heard: a mono MP3 is LAME's average of the channels.
-        if (store)
+        if (store) {
             levelled = std::make_unique<LevelledSource>(
                 renderer, synthRate, stream.plan().outputChannels(), std::move(store),
                 *levelling.loudness, kMp3SynthesisShare);
+            levelled->keepSong(renderer.songFrames());
+        }
     }
     Mp3Output file(std::move(output), stream.id3v2Tag());
     Percent percent(progress);

@@ -50,11 +50,11 @@ std::vector<int> renderAll(const MidiFile& midi, const WavFormat& format, const 
     return percents;
 }
 
-// The gain in dB that best maps one file's samples onto the other's.
+// The gain in dB that best maps one file's samples onto the other's, over the frames both have:
+// the levelled song's tail ends where it dies away as heard, after the gain.
 double gainBetween(const fs::path& from, const fs::path& to) {
     const levelprobe::Audio a = levelprobe::readWav(from);
     const levelprobe::Audio b = levelprobe::readWav(to);
-    EXPECT_EQ(a.samples.size(), b.samples.size());
     double cross = 0, power = 0;
     for (std::size_t i = 0; i < std::min(a.samples.size(), b.samples.size()); ++i) {
         cross += double(a.samples[i]) * b.samples[i];

@@ -20,6 +20,7 @@
 #include <limits>
 #include <numbers>
 #include <numeric>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -126,9 +127,12 @@ struct Levelled {
 };
 
 // The two passes as a render does them, dithered to 16 bits.
-Levelled level(const Stereo& song, const std::filesystem::path& folder) {
+Levelled level(const Stereo& song, const std::filesystem::path& folder,
+               std::optional<std::uint64_t> songFrames = {}) {
     BufferSource source(song);
     LevelledSource levelled(source, kRate, 2, std::make_unique<FloatIntermediate>(folder), {}, 95);
+    if (songFrames)
+        levelled.keepSong(*songFrames);
     DitherQuantizer quantizer(16);
     std::vector<float> left(1000), right(1000), interleaved(2000);
     std::vector<std::int16_t> block(2000);
@@ -286,6 +290,31 @@ TEST(LoudnessPass, RaisesNearSilenceBy24DecibelsAtMostAndLeavesSilenceAlone) {
     // Only the dither's own step remains.
     for (std::int16_t s : quiet.samples)
         ASSERT_LE(std::abs(s), 1);
+}
+
+TEST(LoudnessPass, TheTailEndsOnceItStaysBelowMinus90DecibelsAsHeardButTheSongIsKeptWhole) {
+    rendertest::TempFolder folder;
+    // Two seconds of a soft tone, then a tail that dies away by 6 dB every 50 ms.
+    Stereo song = silence(2);
+    addSine(song, 440, 0.01);
+    const std::size_t tailStart = song.left.size();
+    for (std::size_t i = 0; i < std::size_t(2 * kRate); ++i) {
+        const double decay = std::pow(0.5, double(i) / (0.05 * kRate));
+        const double v = 0.01 * decay * std::sin(2 * std::numbers::pi * 440 * double(i) / kRate);
+        song.left.push_back(float(v));
+        song.right.push_back(float(v));
+    }
+    const Levelled out = level(song, folder.path(), tailStart);
+    ASSERT_GT(out.gainDb, 10.0);
+    const double floor = std::pow(10.0, (-90.0 - out.gainDb) / 20.0);
+    std::size_t loudEnd = tailStart;
+    for (std::size_t i = tailStart; i < song.left.size(); ++i)
+        if (std::fabs(song.left[i]) >= floor)
+            loudEnd = i + 1;
+    EXPECT_EQ(out.samples.size() / 2, loudEnd + std::size_t(kRate / 10));
+    // A song that ends in silence of its own keeps it.
+    EXPECT_EQ(level(song, folder.path(), song.left.size() - 100).samples.size() / 2,
+              song.left.size());
 }
 
 TEST(LoudnessPass, MonoOutputIsMeasuredAsItWillBeHeard) {

@@ -287,14 +287,19 @@ TEST(ParallelSongRenderer, HostileSongsWrittenToAWavLastAsLongAsOnOneSynthesizer
         options.loudness = LoudnessTarget{};
         options.workFolder = dir / "work";
         options.threads = &budget;
-        Synthesizer synth(kSoundFont, kRate);
-        RenderJob job(song, synth, dir / "song.wav", WavFormat{kRate, 16, 2}, options);
-        while (job.render(RenderJob::kMaxBlockFrames) > 0) {
-        }
-        job.close();
-        const WavProbe wav = WavProbe::read(dir / "song.wav");
+        const auto render = [&](const char* name, unsigned maxThreads) {
+            options.maxThreads = maxThreads;
+            Synthesizer synth(kSoundFont, kRate);
+            RenderJob job(song, synth, dir / name, WavFormat{kRate, 16, 2}, options);
+            while (job.render(RenderJob::kMaxBlockFrames) > 0) {
+            }
+            job.close();
+            return WavProbe::read(dir / name);
+        };
+        const WavProbe one = render("one.wav", 1);
+        const WavProbe wav = render("song.wav", 0);
         ASSERT_TRUE(wav.valid);
-        EXPECT_EQ(wav.frames(), renderOnOneSynth(song).frames());
+        EXPECT_EQ(wav.frames(), one.frames());
         EXPECT_EQ(budget.largestGrant(), c.split);
         EXPECT_EQ(budget.available(), 3u) << "the finished song still holds threads";
     }
@@ -515,6 +520,17 @@ TEST(ChannelPlan, KeysThatChokeEachOtherAndNotesThatLeadOnStayTogether) {
         EXPECT_EQ(groupsOfKeys(groups, 9, {42, 44, 46}).size(), 1u);
         EXPECT_EQ(groupsOfKeys(groups, 9, {36, 38, 42, 49, 51, 57}).size(), 2u)
             << "the drums are not split";
+    }
+    {
+        SCOPED_TRACE("bank 1 program 2 and bank 0 program 66 each weigh their own voices");
+        synth.prepare(kRate);
+        const auto weigh = [&synth](int bank, int program) {
+            synth.weigh({.status = 0xB0, .data1 = 0, .data2 = std::uint8_t(bank)});
+            synth.weigh({.status = 0xC0, .data1 = std::uint8_t(program)});
+            return synth.weigh({.status = 0x90, .data1 = 60, .data2 = 100}).voices;
+        };
+        EXPECT_EQ(weigh(1, 2), 2); // TimGM6mb has no bank 1: bank 0 program 2, two voices
+        EXPECT_EQ(weigh(0, 66), 1);
     }
     for (const int controller : {65, 68, 84, 126}) {
         SCOPED_TRACE("controller " + std::to_string(controller) + " on the heavy channel");

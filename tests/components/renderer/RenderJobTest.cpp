@@ -28,9 +28,9 @@ void renderAll(RenderJob& job) {
 }
 
 WavProbe renderToProbe(const MidiFile& midi, const WavFormat& format,
-                       const std::filesystem::path& out) {
+                       const std::filesystem::path& out, const RenderOptions& options = {}) {
     Synthesizer synth(kSoundFont, format.sampleRate);
-    RenderJob job(midi, synth, out, format);
+    RenderJob job(midi, synth, out, format, options);
     renderAll(job);
     return WavProbe::read(out);
 }
@@ -76,20 +76,51 @@ TEST(RenderJob, WritesTheRequestedFormatForTheSongPlusABoundedTail) {
     }
 }
 
-TEST(RenderJob, TailRingsOnUntilSilenceButNeverPastThreeSeconds) {
+// Frames at the end of a 16-bit WAV below -90 dBFS (1.04 steps), which TPDF dither may round to
+// two steps.
+std::size_t quietEnd(const WavProbe& wav) {
+    std::size_t quiet = 0;
+    while (quiet < wav.frames() && std::abs(wav.sample(wav.frames() - 1 - quiet)) <= 2)
+        ++quiet;
+    return quiet;
+}
+
+int peakIn(const WavProbe& wav, std::size_t first, std::size_t end) {
+    int peak = 0;
+    for (std::size_t i = first; i < end; ++i)
+        peak = std::max(peak, std::abs(wav.sample(i)));
+    return peak;
+}
+
+TEST(RenderJob, TailRingsOnUntilItHasDiedAwayButNeverPastFifteenSeconds) {
     TempFolder dir;
     const WavFormat format{8000, 16, 1};
-    // A note that is never released: the tail is cut at exactly three seconds.
-    const MidiFile held =
-        song(midiwriter::file(0, 96, {midiwriter::Track().noteOn(0, 0, 60).endOfTrack(96)}));
-    EXPECT_EQ(renderToProbe(held, format, dir / "held.wav").frames(), 4000u + 3 * 8000u);
-    // A pluck released long before the end has died away well within the cap.
+    // A note that is never released: faded out over the last 50 ms of exactly fifteen seconds.
+    const MidiFile held = song(midiwriter::file(
+        0, 96, {midiwriter::Track().program(0, 0, 19).noteOn(0, 0, 60).endOfTrack(96)}));
+    const WavProbe heldWav = renderToProbe(held, format, dir / "held.wav");
+    const std::size_t end = heldWav.frames();
+    ASSERT_EQ(end, 4000u + 15 * 8000u);
+    EXPECT_GT(peakIn(heldWav, end - 800, end - 400), 400);
+    EXPECT_LT(peakIn(heldWav, end - 20, end), peakIn(heldWav, end - 800, end - 400) / 10);
+    // A harp plucked at the very end rings through its release and reverb, and ends 100 ms after
+    // it has died away below -90 dBFS, as heard: at the fixed gain, and raised by levelling.
     const MidiFile plucked = song(midiwriter::file(
         0, 96,
-        {midiwriter::Track().program(0, 0, 12).noteOn(0, 0, 72).noteOff(10, 0, 72).endOfTrack(
-            1000)}));
+        {midiwriter::Track().program(0, 0, 46).noteOn(0, 0, 72).noteOff(10, 0, 72).endOfTrack()}));
     const std::size_t songFrames = plucked.frameAt(plucked.endTime(), 8000);
-    EXPECT_LT(renderToProbe(plucked, format, dir / "plucked.wav").frames(), songFrames + 8000u);
+    RenderOptions levelled;
+    levelled.loudness = LoudnessTarget{};
+    levelled.workFolder = dir.path();
+    for (const RenderOptions& options : {RenderOptions{}, levelled}) {
+        SCOPED_TRACE(options.loudness ? "levelled" : "fixed gain");
+        const WavProbe wav = renderToProbe(plucked, format, dir / "plucked.wav", options);
+        EXPECT_GT(wav.frames(), songFrames + 8000u);
+        EXPECT_LT(wav.frames(), songFrames + 15 * 8000u);
+        // Dither blurs the last step: the end is judged exactly on the float blocks elsewhere.
+        EXPECT_GE(quietEnd(wav), 800u);
+        EXPECT_LE(quietEnd(wav), 800u + 64u + 2400u);
+    }
 }
 
 TEST(RenderJob, NotesStartOnTheirFrameThroughTheTempoMap) {
