@@ -5,6 +5,7 @@
 #include "components/output/WavWriter.h"
 #include "components/synthesis/ParallelSongRenderer.h"
 #include "components/synthesis/SongRenderer.h"
+#include "components/synthesis/UsableCores.h"
 
 #include <algorithm>
 #include <atomic>
@@ -127,7 +128,7 @@ Timing run(Source& source, WavWriter& writer, std::size_t block) {
 
 int main(int argc, char** argv) {
     bool single = false;
-    unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    unsigned threads = quillory::renderer::usableCores();
     std::size_t block = 4096;
     WavFormat format{44100, 16, 2};
     std::filesystem::path soundFont;

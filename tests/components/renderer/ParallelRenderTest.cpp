@@ -5,6 +5,7 @@
 #include "components/synthesis/ParallelSongRenderer.h"
 #include "components/synthesis/SongRenderer.h"
 #include "components/synthesis/ThreadBudget.h"
+#include "components/synthesis/UsableCores.h"
 #include "tests/components/renderer/RenderSupport.h"
 #include "tests/components/renderer/WavProbe.h"
 
@@ -14,8 +15,11 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <set>
 #include <thread>
+#include <tuple>
 
 using namespace quillory::renderer;
 using rendertest::kSoundFont;
@@ -371,6 +375,32 @@ TEST(ParallelSongRenderer, TakesNoMoreThreadsThanItIsGrantedAndGivesBackWhatItDo
     EXPECT_EQ(renderer.instances(), 2); // the chord song plays on channels 0 and 1
     EXPECT_EQ(budget.available(), 4u);
     EXPECT_EQ(rendertest::threadCount(), threadsBefore + 1);
+}
+
+// Control groups as containers and services leave them: the quota is the tightest on the way up
+// from the process's group, a part of a core needs a whole one, and a group that the process
+// names by the host's path but sees as the mount's root still counts.
+TEST(ThreadBudget, CountsTheCoresThatTheControlGroupQuotaAllows) {
+    using Files = std::map<std::string, std::string>;
+    const std::tuple<const char*, Files, unsigned> cases[] = {
+        {"0::/a/b", {{"a/cpu.max", "max 100000"}, {"a/b/cpu.max", "150000 100000"}}, 2},
+        {"0::/a/b", {{"a/cpu.max", "50000 100000"}, {"a/b/cpu.max", "400000 100000"}}, 1},
+        {"0::/system.slice/docker-1.scope", {{"cpu.max", "250000 100000"}}, 3},
+        {"9:memory:/x\n4:cpu,cpuacct:/docker/x",
+         {{"cpu,cpuacct/cpu.cfs_quota_us", "300000"}, {"cpu,cpuacct/cpu.cfs_period_us", "100000"}},
+         3},
+        {"4:cpuacct,cpu:/", {{"cpuacct,cpu/cpu.cfs_quota_us", "-1"}}, 0},
+    };
+    for (const auto& [self, files, cores] : cases) {
+        SCOPED_TRACE(self);
+        rendertest::TempFolder dir;
+        for (const auto& [name, text] : files) {
+            std::filesystem::create_directories((dir / name).parent_path());
+            std::ofstream(dir / name) << text << "\n";
+        }
+        std::ofstream(dir / "self") << self << "\n";
+        EXPECT_EQ(cgroupQuotaCores(dir.path(), dir / "self"), cores);
+    }
 }
 
 TEST(ThreadBudget, GrantsNeverAddUpToMoreThanTheBudgetAndAWaitEndsWhenOneIsGivenBack) {
