@@ -166,6 +166,9 @@ void ConversionRun::handleProgress(qint16 percent) {
 }
 
 void ConversionRun::handleEnd() {
+    // A work folder that fills up half-way is known only now.
+    if (notice_.isEmpty())
+        notice_ = rendler1_->noticeText();
     enterIdle();
     FinishConversion();
     showNotice();

@@ -9,6 +9,7 @@
 #include "components/renderer/RenderJob.h"
 #include "components/synthesis/ParallelSongRenderer.h"
 #include "components/synthesis/SongRenderer.h"
+#include "components/synthesis/UsableCores.h"
 
 #include <algorithm>
 #include <atomic>
@@ -52,10 +53,12 @@ double costPerSecond(const std::filesystem::path& soundFont, int rate, int voice
     for (int ch = 0, started = 0; started < voices && ch < 16; ++ch) {
         if (ch == 9)
             continue;
-        synth.play({.status = std::uint8_t(0xC0 | ch), .data1 = 48});
+        synth.play({.status = std::uint8_t(0xC0 | ch), .data1 = 48, .payload = {}});
         for (int key = 40; key < 100 && synth.activeVoices() < voices; key += 3) {
-            synth.play(
-                {.status = std::uint8_t(0x90 | ch), .data1 = std::uint8_t(key), .data2 = 100});
+            synth.play({.status = std::uint8_t(0x90 | ch),
+                        .data1 = std::uint8_t(key),
+                        .data2 = 100,
+                        .payload = {}});
             std::vector<float> left(64), right(64);
             synth.render(left.data(), right.data(), 64);
         }
@@ -177,7 +180,7 @@ void report(const ParallelSongRenderer& source, double voiceSecond, const Phases
 } // namespace
 
 int main(int argc, char** argv) {
-    unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    unsigned threads = usableCores();
     SplitPolicy policy = SplitPolicy::WherePays;
     int rate = 44100;
     bool levelled = true;

@@ -19,12 +19,12 @@ constexpr std::uint64_t kTailChunk = 16384;
 } // namespace
 
 LevelledSource::LevelledSource(BlockSource& synthesis, int sampleRate, int channels,
-                               const std::filesystem::path& workFolder,
+                               std::unique_ptr<FloatIntermediate> store,
                                const LoudnessTarget& target, int measuringShare, Listener listener)
     : synthesis_(synthesis)
     , sampleRate_(sampleRate)
     , meter_(sampleRate, channels)
-    , store_(std::make_unique<FloatIntermediate>(workFolder))
+    , store_(std::move(store))
     , target_(target)
     , measuringShare_(std::clamp(measuringShare, 0, 98))
     , listener_(std::move(listener))
@@ -44,6 +44,8 @@ void LevelledSource::keep() {
         while (queue_.pop(block)) {
             meter_.addInterleaved(block.samples.data(), block.frames);
             store_->writeInterleaved(block.samples.data(), block.frames);
+            if (store_->full())
+                storeFull_ = true;
             if (listener_)
                 listener_(block.samples.data(), block.frames);
         }
@@ -75,7 +77,7 @@ std::size_t LevelledSource::render(float* left, float* right, std::size_t maxFra
         switch (pass_) {
         case Pass::Measuring:
             measure(left, right, maxFrames);
-            if (advanced_ == 0 && !synthesis_.finished())
+            if (advanced_ == 0 && pass_ == Pass::Measuring && !synthesis_.finished())
                 return 0; // a source that yields nothing yet
             break;
         case Pass::Checking:
@@ -85,6 +87,8 @@ std::size_t LevelledSource::render(float* left, float* right, std::size_t maxFra
             if (const std::size_t n = levelled(left, right, maxFrames); n > 0)
                 return n;
             break;
+        case Pass::Unlevelled:
+            return unlevelled(left, right, maxFrames);
         case Pass::Done:
             return 0;
         }
@@ -93,6 +97,11 @@ std::size_t LevelledSource::render(float* left, float* right, std::size_t maxFra
 }
 
 void LevelledSource::measure(float* left, float* right, std::size_t maxFrames) {
+    if (storeFull_) {
+        settle();
+        startUnlevelled();
+        return;
+    }
     const std::size_t n = synthesis_.render(left, right, maxFrames);
     if (n > 0) {
         // Refused only once the second thread has failed: its failure is the one to report.
@@ -103,8 +112,36 @@ void LevelledSource::measure(float* left, float* right, std::size_t maxFrames) {
     advanced_ = n;
     if (synthesis_.finished()) {
         settle();
-        startChecking();
+        if (store_->full())
+            startUnlevelled();
+        else
+            startChecking();
     }
+}
+
+// Every block synthesised so far is in the work file or, past a full disk, in its memory.
+void LevelledSource::startUnlevelled() {
+    unlevelledFrom_ = percent();
+    notice_ = "the work folder " + store_->path().parent_path().string() +
+              " ran out of room for the copy of the song: " + store_->roomProblem();
+    store_->rewind();
+    pass_ = Pass::Unlevelled;
+}
+
+std::size_t LevelledSource::unlevelled(float* left, float* right, std::size_t maxFrames) {
+    std::size_t n = 0;
+    if (store_) {
+        n = store_->read(left, right, maxFrames);
+        // Everything kept is out: the file's room goes back to the disk.
+        if (n == 0)
+            store_.reset();
+    }
+    if (!store_)
+        n = synthesis_.render(left, right, maxFrames);
+    advanced_ = n;
+    if (n == 0 && synthesis_.finished())
+        pass_ = Pass::Done;
+    return n;
 }
 
 void LevelledSource::startChecking() {
@@ -206,6 +243,8 @@ int LevelledSource::percent() const {
         const std::uint64_t total = std::max<std::uint64_t>(levelledEnd_, 1);
         return levelledStart + int((99 - levelledStart) * levelledFrames_ / total);
     }
+    case Pass::Unlevelled:
+        return std::max(unlevelledFrom_, std::min(synthesis_.percent(), 99));
     case Pass::Done:
         break;
     }

@@ -16,6 +16,10 @@
 // It is no synthesis thread and draws nothing from the thread budget: while the song's synthesis
 // holds every core, it shares them, and the synthesis waits only when it falls a whole queue of
 // blocks behind.
+//
+// Should the work folder fill up during the first pass all the same (see FloatIntermediate), the
+// song goes on at the synthesiser's fixed gain: what was kept is handed back as it was, then the
+// rest of the synthesis, and notice() says why the song was not levelled.
 #pragma once
 
 #include "components/audio/BlockQueue.h"
@@ -23,6 +27,7 @@
 #include "components/levelling/FloatIntermediate.h"
 #include "components/levelling/Loudness.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -30,6 +35,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -37,17 +43,17 @@ namespace quillory::renderer {
 
 class LevelledSource final : public BlockSource {
 public:
-    enum class Pass { Measuring, Checking, Levelled, Done };
+    enum class Pass { Measuring, Checking, Levelled, Unlevelled, Done };
     // Hears every block of the first pass as synthesised, before any gain, as interleaved
     // stereo, in order, on the second thread.
     using Listener = std::function<void(const float* stereo, std::size_t frames)>;
 
     // channels: of the output, which the meter measures as it will be heard (see LoudnessMeter).
-    // measuringShare: the part of percent() given to the first pass, as its share of the work
-    // (the rest is the check and the consumer's work on the levelled blocks). Throws
-    // WorkFileError when the work file cannot be created in workFolder.
+    // store: the work file, new and empty. measuringShare: the part of percent() given to the
+    // first pass, as its share of the work (the rest is the check and the consumer's work on the
+    // levelled blocks).
     LevelledSource(BlockSource& synthesis, int sampleRate, int channels,
-                   const std::filesystem::path& workFolder, const LoudnessTarget& target,
+                   std::unique_ptr<FloatIntermediate> store, const LoudnessTarget& target,
                    int measuringShare, Listener listener = {});
     ~LevelledSource() override;
     // The song's own frames, before its tail, which the levelled pass keeps whatever their level.
@@ -63,6 +69,10 @@ public:
     int percent() const override;
 
     Pass pass() const { return pass_; }
+    // Whether the song is being handed out: levelled, or at the fixed gain after a full disk.
+    bool handingOut() const { return pass_ == Pass::Levelled || pass_ == Pass::Unlevelled; }
+    // Why the song is not levelled after all (the work folder filled up), or empty.
+    const std::string& notice() const { return notice_; }
     // The frames the last render() synthesised, checked or gave back; 0 only once finished.
     std::size_t advanced() const { return advanced_; }
     // From the levelled pass on: what the song measured and the gain it gets.
@@ -84,8 +94,10 @@ private:
     void measure(float* left, float* right, std::size_t maxFrames);
     void check(float* left, float* right, std::size_t maxFrames);
     std::size_t levelled(float* left, float* right, std::size_t maxFrames);
+    std::size_t unlevelled(float* left, float* right, std::size_t maxFrames);
     void startChecking();
     void startLevelled();
+    void startUnlevelled();
     std::uint64_t tailEnd();
 
     BlockSource& synthesis_;
@@ -100,6 +112,8 @@ private:
     std::thread keeper_;
     // Why the second thread stopped; written by it before it ends, read once it is joined.
     std::exception_ptr failure_;
+    // Set by the second thread once the work file is full: the first pass ends at the next block.
+    std::atomic<bool> storeFull_{false};
 
     Pass pass_ = Pass::Measuring;
     std::size_t advanced_ = 0;
@@ -113,6 +127,8 @@ private:
     double gainDb_ = 0;
     float factor_ = 1.0f;
     std::uint64_t levelledFrames_ = 0;
+    std::string notice_;
+    int unlevelledFrom_ = 0;
     std::optional<std::uint64_t> songFrames_;
     std::uint64_t levelledEnd_ = 0;
 };

@@ -17,6 +17,11 @@ std::uint32_t be32(const std::uint8_t* p) {
            std::uint32_t(p[3]);
 }
 
+std::uint32_t le32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+           (std::uint32_t(p[3]) << 24);
+}
+
 std::uint16_t be16(const std::uint8_t* p) {
     return std::uint16_t((p[0] << 8) | p[1]);
 }
@@ -71,6 +76,9 @@ MidiFile MidiFile::parse(std::vector<std::uint8_t> bytes, std::string name) {
     MidiFile file;
     file.name_ = std::move(name);
     file.bytes_ = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
+    if (file.bytes_->empty())
+        throw MidiError(file.name_ + ": the file is empty");
+    file.unwrapRiff();
     file.readHeader();
     file.scan();
     return file;
@@ -80,37 +88,73 @@ void MidiFile::fail(std::size_t offset, const std::string& what) const {
     throw MidiError(name_ + ": byte " + std::to_string(offset) + ": " + what);
 }
 
+// A RIFF MIDI file ("RMID") carries a Standard MIDI File in its "data" chunk; other chunks
+// (INFO lists, display data) are passed over. Offsets in messages stay those of the whole file.
+void MidiFile::unwrapRiff() {
+    const auto& b = *bytes_;
+    smf_ = {0, b.size()};
+    if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0)
+        return;
+    if (std::memcmp(&b[8], "RMID", 4) != 0)
+        throw MidiError(name_ + ": not a MIDI file (a RIFF file of type '" + chunkName(&b[8]) +
+                        "', not RMID)");
+    // Writers that get the form's size wrong are common; the chunks themselves must fit.
+    const std::size_t formEnd = std::min<std::size_t>(b.size(), 8 + std::size_t(le32(&b[4])));
+    std::size_t pos = 12;
+    while (pos <= formEnd && formEnd - pos >= 8) {
+        const std::uint32_t length = le32(&b[pos + 4]);
+        if (length > formEnd - pos - 8)
+            fail(pos + 4, "chunk '" + chunkName(&b[pos]) + "' of " + std::to_string(length) +
+                              " bytes runs past the end of the RIFF form");
+        if (std::memcmp(&b[pos], "data", 4) == 0) {
+            smf_ = {pos + 8, pos + 8 + length};
+            wrapped_ = true;
+            return;
+        }
+        // Chunks of odd length are followed by a pad byte.
+        pos += 8 + std::size_t(length) + (length & 1);
+    }
+    throw MidiError(name_ + ": an RMID file without a 'data' chunk of MIDI data");
+}
+
 void MidiFile::readHeader() {
     const auto& b = *bytes_;
-    if (b.empty())
-        throw MidiError(name_ + ": the file is empty");
-    if (b.size() < 8 || std::memcmp(b.data(), "MThd", 4) != 0)
-        throw MidiError(name_ + ": not a MIDI file (it does not start with an MThd header)");
-    const std::uint32_t headerLength = be32(&b[4]);
+    const std::size_t base = smf_.begin;
+    const std::size_t end = smf_.end;
+    if (end == base)
+        throw MidiError(name_ +
+                        (wrapped_ ? ": the RMID 'data' chunk is empty" : ": the file is empty"));
+    if (end - base < 8 || std::memcmp(&b[base], "MThd", 4) != 0)
+        throw MidiError(
+            name_ + (wrapped_
+                         ? ": not a MIDI file (its RMID data does not start with an MThd header)"
+                         : ": not a MIDI file (it does not start with an MThd header)"));
+    const std::uint32_t headerLength = be32(&b[base + 4]);
     if (headerLength < 6)
-        fail(4, "the MThd header length is " + std::to_string(headerLength) + ", it must be 6");
-    if (headerLength > b.size() - 8)
-        fail(4, "the MThd header length " + std::to_string(headerLength) +
-                    " runs past the end of the file");
-    format_ = be16(&b[8]);
-    declaredTracks_ = be16(&b[10]);
-    const std::uint16_t division = be16(&b[12]);
+        fail(base + 4,
+             "the MThd header length is " + std::to_string(headerLength) + ", it must be 6");
+    if (headerLength > end - base - 8)
+        fail(base + 4, "the MThd header length " + std::to_string(headerLength) +
+                           " runs past the end of the file");
+    format_ = be16(&b[base + 8]);
+    declaredTracks_ = be16(&b[base + 10]);
+    const std::uint16_t division = be16(&b[base + 12]);
     if (format_ > 2)
-        fail(8, "format " + std::to_string(format_) +
-                    " is not a Standard MIDI File format (0, 1 or 2)");
+        fail(base + 8, "format " + std::to_string(format_) +
+                           " is not a Standard MIDI File format (0, 1 or 2)");
     if (declaredTracks_ == 0)
-        fail(10, "the header declares no tracks");
+        fail(base + 10, "the header declares no tracks");
     if (division == 0)
-        fail(12, "the time division is 0");
+        fail(base + 12, "the time division is 0");
     if (division & 0x8000) {
         smpte_ = true;
         const int frames = -static_cast<int>(static_cast<std::int8_t>(division >> 8));
         const std::uint64_t ticksPerFrame = division & 0xFF;
         if (frames != 24 && frames != 25 && frames != 29 && frames != 30)
-            fail(12, "SMPTE time division with " + std::to_string(frames) +
-                         " frames per second (24, 25, 29 or 30 expected)");
+            fail(base + 12, "SMPTE time division with " + std::to_string(frames) +
+                                " frames per second (24, 25, 29 or 30 expected)");
         if (ticksPerFrame == 0)
-            fail(12, "SMPTE time division with 0 ticks per frame");
+            fail(base + 12, "SMPTE time division with 0 ticks per frame");
         // 29 stands for 30 drop-frame: 30000/1001 frames per second.
         unitsPerSecond_ = (frames == 29 ? 30000 : std::uint64_t(frames)) * ticksPerFrame;
         startUnitsPerTick_ = frames == 29 ? 1001 : 1;
@@ -118,11 +162,15 @@ void MidiFile::readHeader() {
         unitsPerSecond_ = std::uint64_t(division) * 1000000;
         startUnitsPerTick_ = 500000; // microseconds per quarter note: 120 bpm
     }
+    readChunks(base + 8 + headerLength);
+}
 
-    std::size_t pos = 8 + headerLength;
+void MidiFile::readChunks(std::size_t pos) {
+    const auto& b = *bytes_;
+    const std::size_t end = smf_.end;
     while (tracks_.size() < std::size_t(declaredTracks_)) {
-        if (b.size() - pos < 8) {
-            if (pos < b.size())
+        if (end - pos < 8) {
+            if (pos < end)
                 fail(pos, "a chunk header is cut short (the header declares " +
                               std::to_string(declaredTracks_) + " tracks, " +
                               std::to_string(tracks_.size()) + " found)");
@@ -132,7 +180,7 @@ void MidiFile::readHeader() {
         }
         const std::uint32_t length = be32(&b[pos + 4]);
         const bool isTrack = std::memcmp(&b[pos], "MTrk", 4) == 0;
-        if (length > b.size() - pos - 8) {
+        if (length > end - pos - 8) {
             const std::string what = "chunk '" + chunkName(&b[pos]) + "' of " +
                                      std::to_string(length) +
                                      " bytes runs past the end of the file";

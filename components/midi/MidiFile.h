@@ -3,7 +3,8 @@
 // exact length through the tempo map. Events are then streamed in time order straight from the
 // file's bytes: nothing is allocated per event and nothing on the strength of a length field.
 // The song's title and copyright notice, for the tags of what is made from it, are read on the
-// way; a broken text costs only the text, never the song.
+// way; a broken text costs only the text, never the song. A RIFF MIDI file (RMID, often named
+// .mid or .rmi) is read through to the Standard MIDI File it wraps.
 #pragma once
 
 #include <cstddef>
@@ -116,12 +117,17 @@ private:
         std::size_t end = 0;
     };
     MidiFile() = default;
+    void unwrapRiff();
     void readHeader();
+    void readChunks(std::size_t pos);
     void scan();
     void collectText(const MidiEvent& event);
     [[noreturn]] void fail(std::size_t offset, const std::string& what) const;
 
     std::shared_ptr<const std::vector<std::uint8_t>> bytes_;
+    // Where the Standard MIDI File lies in the bytes: all of them, or an RMID file's data chunk.
+    Chunk smf_;
+    bool wrapped_ = false;
     std::string name_;
     std::string title_;
     std::string copyright_;

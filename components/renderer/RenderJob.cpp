@@ -46,9 +46,11 @@ tags::TextTags songTags(const MidiFile& song) {
     return tags;
 }
 
+namespace {
+
 std::string levellingRoomProblem(const fs::path& workFolder, const fs::path& targetFolder,
                                  std::uint64_t maxFrames, std::uint64_t targetBytes,
-                                 const SpaceProbe& space) {
+                                 const SpaceProbe& space, std::uint64_t promised) {
     const fs::space_info work = space(workFolder);
     // File systems that report no capacity at all (virtual or some network ones) are not judged.
     if (work.capacity == 0)
@@ -57,13 +59,36 @@ std::string levellingRoomProblem(const fs::path& workFolder, const fs::path& tar
     const fs::space_info target = space(targetFolder);
     const bool shared = target.capacity == work.capacity && target.free == work.free &&
                         target.available == work.available;
-    const std::uint64_t needed = maxFrames * 2 * sizeof(float) + 4096 + (shared ? targetBytes : 0);
-    if (work.available >= needed)
+    const std::uint64_t needed =
+        maxFrames * FloatIntermediate::kFrameBytes + 4096 + (shared ? targetBytes : 0);
+    if (work.available >= needed + promised)
         return {};
     return "there is not enough free space in the work folder " + workFolder.string() +
            " for a copy of the song: it needs up to " + megabytes(needed) + " MiB" +
-           (shared ? " together with the target" : "") + " and " + megabytes(work.available) +
-           " MiB are free";
+           (shared ? " together with the target" : "") +
+           (promised > 0
+                ? ", the songs converted beside it up to " + megabytes(promised) + " MiB more,"
+                : "") +
+           " and " + megabytes(work.available) + " MiB are free";
+}
+
+} // namespace
+
+std::unique_ptr<FloatIntermediate>
+levellingWorkFile(const fs::path& workFolder, const fs::path& targetFolder, std::uint64_t maxFrames,
+                  std::uint64_t targetBytes, const SpaceProbe& space, std::string& notice) {
+    const auto check = [&](std::uint64_t promised) {
+        return levellingRoomProblem(workFolder, targetFolder, maxFrames, targetBytes, space,
+                                    promised);
+    };
+    try {
+        return std::make_unique<FloatIntermediate>(workFolder, maxFrames, check);
+    } catch (const WorkRoomError& e) {
+        notice = e.what();
+    } catch (const RenderError& e) {
+        notice = std::string("its work file cannot be made: ") + e.what();
+    }
+    return nullptr;
 }
 
 const WavFormat& RenderJob::checked(const WavFormat& format) {
@@ -114,21 +139,17 @@ void RenderJob::planLevelling(const RenderOptions& options, std::uint64_t maxFra
                               std::uint64_t targetBytes) {
     const fs::path folder =
         options.workFolder.empty() ? fs::temp_directory_path() : options.workFolder;
-    notice_ =
-        levellingRoomProblem(folder, folderOf(target_), maxFrames, targetBytes, options.space);
-    if (!notice_.empty())
+    std::unique_ptr<FloatIntermediate> store = levellingWorkFile(
+        folder, folderOf(target_), maxFrames, targetBytes, options.space, notice_);
+    if (!store)
         return;
-    try {
-        levelled_ = std::make_unique<LevelledSource>(
-            *synthesis_, format_.sampleRate, format_.channels, folder, *options.loudness,
-            kSynthesisShare, [this](const float* stereo, std::size_t frames) {
-                if (provisional_)
-                    provisional_->writeInterleaved(stereo, frames);
-            });
-        levelled_->keepSong(songFrames());
-    } catch (const RenderError& e) {
-        notice_ = std::string("its work file cannot be made: ") + e.what();
-    }
+    levelled_ = std::make_unique<LevelledSource>(
+        *synthesis_, format_.sampleRate, format_.channels, std::move(store), *options.loudness,
+        kSynthesisShare, [this](const float* stereo, std::size_t frames) {
+            if (provisional_)
+                provisional_->writeInterleaved(stereo, frames);
+        });
+    levelled_->keepSong(songFrames());
 }
 
 void RenderJob::startOutputs(output::OutputFile output, const RenderOptions& options,
@@ -202,7 +223,7 @@ void RenderJob::close() {
         writer_->discard();
         provisional_->close();
     } else {
-        if (levelled_ && levelled_->pass() != LevelledSource::Pass::Levelled)
+        if (levelled_ && !levelled_->handingOut())
             while (render(kMaxBlockFrames) > 0) {
             }
         writer_->close();

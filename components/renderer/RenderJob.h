@@ -7,7 +7,9 @@
 // With a loudness target the render takes two passes over one synthesis (LevelledSource): the
 // song is measured into a float work file, then written with its one gain. Without a target, or
 // when the work folder has no room for the work file, it is written at the synthesiser's fixed
-// gain in one pass, and notice() says why it was not levelled. Either way the WAV is dithered.
+// gain in one pass, and notice() says why it was not levelled; a work folder that fills up in the
+// first pass all the same turns the rest of the render to the fixed gain too. Either way the WAV
+// is dithered.
 #pragma once
 
 #include "components/audio/BlockSource.h"
@@ -58,12 +60,16 @@ struct RenderOptions {
 // copyright notice, and this program as the software.
 tags::TextTags songTags(const MidiFile& song);
 
-// Why a song of maxFrames cannot be levelled with its work file in workFolder, or empty when it
-// can. The work file takes 8 bytes a frame; when the work folder shares a file system with the
-// target folder, the target's own targetBytes count as well.
-std::string levellingRoomProblem(const std::filesystem::path& workFolder,
-                                 const std::filesystem::path& targetFolder, std::uint64_t maxFrames,
-                                 std::uint64_t targetBytes, const SpaceProbe& space);
+// The work file for levelling a song of maxFrames, made in workFolder with room for the whole
+// song reserved; or null, and `notice` says why (no room, or the folder cannot be written). The
+// work file takes 8 bytes a frame; when the work folder shares a file system with the target
+// folder, the target's own targetBytes must fit as well, and so must what the other work files
+// of the process may still take.
+std::unique_ptr<FloatIntermediate> levellingWorkFile(const std::filesystem::path& workFolder,
+                                                     const std::filesystem::path& targetFolder,
+                                                     std::uint64_t maxFrames,
+                                                     std::uint64_t targetBytes,
+                                                     const SpaceProbe& space, std::string& notice);
 
 class RenderJob {
 public:
@@ -93,9 +99,10 @@ public:
     std::uint64_t songFrames() const;
     std::uint64_t framesWritten() const;
     const MidiFile& song() const { return song_; }
-    // Whether the song is being levelled; notice() says why not when a target was asked for.
-    bool levelled() const { return levelled_ != nullptr; }
-    const std::string& notice() const { return notice_; }
+    // Whether the song is being levelled; notice() says why not when a target was asked for, and
+    // why the levelling ended when the work folder filled up half-way.
+    bool levelled() const { return levelled_ != nullptr && levelled_->notice().empty(); }
+    std::string notice() const { return levelled_ ? levelled_->notice() + notice_ : notice_; }
     // The levelling pass, while levelled(): what it measured and the gain, once known.
     const LevelledSource* levelling() const { return levelled_.get(); }
 

@@ -171,6 +171,8 @@ void SynthRenderer::runWorker(unsigned generation) {
 // at its target before 100 and the end are announced.
 void SynthRenderer::endRun() {
     joinWorker();
+    // A work folder that filled up half-way turned the song to the fixed gain.
+    noticeText_ = QString::fromStdString(job_->notice());
     std::string failure = failure_;
     if (failure.empty()) {
         try {

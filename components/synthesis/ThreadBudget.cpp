@@ -1,7 +1,8 @@
 #include "components/synthesis/ThreadBudget.h"
 
+#include "components/synthesis/UsableCores.h"
+
 #include <algorithm>
-#include <thread>
 #include <utility>
 
 namespace quillory::renderer {
@@ -35,7 +36,7 @@ ThreadBudget::ThreadBudget(unsigned threads)
 }
 
 ThreadBudget& ThreadBudget::shared() {
-    static ThreadBudget budget(std::thread::hardware_concurrency());
+    static ThreadBudget budget(usableCores());
     return budget;
 }
 

@@ -40,7 +40,7 @@ public:
     ThreadBudget(const ThreadBudget&) = delete;
     ThreadBudget& operator=(const ThreadBudget&) = delete;
 
-    // The process's own budget: one thread per core.
+    // The process's own budget: one thread per core it may use (see usableCores).
     static ThreadBudget& shared();
     // The budget given, or the process's own when none is.
     static ThreadBudget& givenOrShared(ThreadBudget* given) { return given ? *given : shared(); }

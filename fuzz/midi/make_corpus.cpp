@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
         .noteOff(96, 0, 60)
         .endOfTrack();
     put("names", midiwriter::file(0, 96, {named}));
+    put("rmid", midiwriter::rmid(midiwriter::file(1, 480, {conductor, melody})));
     // A name that claims more bytes than its track holds.
     put("name_cut_short",
         midiwriter::file(1, 96, {Track().raw({0x00, 0xFF, 0x03, 0x7F, 'a', 'b'}), melody}));

@@ -127,10 +127,13 @@ TEST_F(ConversionTest, WhatTheRendererHadToSayIsShownOnceTheRunHasEnded) {
         boxes.shown.clear();
         boxes.answers = {MsgAnswer::Yes};
         choose(name);
-        renderer->notice = notice;
+        // A work folder that fills up half-way is known only at the end.
+        const bool atTheEnd = std::string(name) == "song.mp3";
+        renderer->notice = atTheEnd ? QString() : notice;
         click("cmdConvert");
         EXPECT_TRUE(boxes.shown.empty() || boxes.shown.back().text != told)
             << "not while the song renders";
+        renderer->notice = notice;
         emit renderer->RenderDone();
         ASSERT_FALSE(boxes.shown.empty());
         EXPECT_EQ(lastMessage(), told);

@@ -126,6 +126,24 @@ inline Bytes file(int format, std::uint16_t division, const std::vector<Track>& 
     return out;
 }
 
+// The song as a RIFF MIDI file (RMID): an INFO list of odd length first, as many writers put
+// one, then the song in the data chunk. RIFF sizes are little-endian; odd chunks take a pad byte.
+inline Bytes rmid(const Bytes& song) {
+    const auto chunk = [](Bytes& out, const char* id, const Bytes& data) {
+        out.insert(out.end(), id, id + 4);
+        for (int shift = 0; shift < 32; shift += 8)
+            out.push_back(std::uint8_t(data.size() >> shift));
+        out.insert(out.end(), data.begin(), data.end());
+        if (data.size() % 2)
+            out.push_back(0);
+    };
+    Bytes form{'R', 'M', 'I', 'D'}, out;
+    chunk(form, "LIST", {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 3, 0, 0, 0, 'N', 'o', 0});
+    chunk(form, "data", song);
+    chunk(out, "RIFF", form);
+    return out;
+}
+
 inline void save(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));

@@ -252,7 +252,7 @@ TEST(ConvertBatch, WorkersShareOneBudgetOfSynthesisThreadsAndALoneSongMayTakeItA
         quillory::renderer::ThreadBudget budget(cores);
         settings.threads = &budget;
         Reporter reporter(quiet, false, true, jobs.size());
-        EXPECT_EQ(runBatch(jobs, settings, workers, true, reporter), 0u);
+        EXPECT_EQ(runBatch(jobs, settings, workers, true, reporter).converted, jobs.size());
         EXPECT_EQ(budget.available(), cores) << "a song kept its threads";
         return budget.largestGrant();
     };
@@ -272,4 +272,12 @@ TEST(ConvertBatch, WorkersShareOneBudgetOfSynthesisThreadsAndALoneSongMayTakeItA
             EXPECT_GT(fs::file_size(job.output), 1000u) << job.output;
     }
     std::fclose(quiet);
+}
+
+TEST(ConvertReport, TheBatchTimeReadsAsPeopleSayIt) {
+    const std::pair<double, const char*> table[] = {
+        {0.04, "0.0 s"},       {59.94, "59.9 s"},           {59.96, "1 min 00 s"},
+        {187.4, "3 min 07 s"}, {3599.6, "1 h 00 min 00 s"}, {37327, "10 h 22 min 07 s"}};
+    for (const auto& [seconds, text] : table)
+        EXPECT_EQ(readableDuration(seconds), text) << seconds;
 }

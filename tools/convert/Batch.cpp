@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 namespace convert {
@@ -25,27 +26,36 @@ ConvertSettings sharingCores(const ConvertSettings& settings, std::size_t worker
 
 } // namespace
 
-std::size_t runBatch(const std::vector<Job>& jobs, const ConvertSettings& settings, int parallel,
-                     bool force, Reporter& reporter) {
+BatchCount runBatch(const std::vector<Job>& jobs, const ConvertSettings& settings, int parallel,
+                    bool force, Reporter& reporter) {
     const std::size_t workers = std::min<std::size_t>(std::max(parallel, 1), jobs.size());
     const ConvertSettings shared = sharingCores(settings, workers);
     std::atomic<std::size_t> next{0};
-    std::atomic<std::size_t> failed{0};
+    std::mutex countMutex;
+    BatchCount count;
+    const auto counted = [&](std::size_t BatchCount::*which) {
+        const std::lock_guard lock(countMutex);
+        ++(count.*which);
+    };
     const auto work = [&] {
         Converter converter(shared, force);
         for (std::size_t i = next++; i < jobs.size(); i = next++) {
             if (interrupted()) {
-                ++failed;
+                counted(&BatchCount::notStarted);
+                reporter.notStarted(jobs[i]);
                 continue;
             }
             const auto start = std::chrono::steady_clock::now();
+            int shown = -1;
             const Outcome outcome = converter.convert(jobs[i], [&](int percent) {
-                reporter.progress(i, jobs[i], percent);
+                if (percent != shown)
+                    reporter.progress(i, jobs[i], shown = percent);
                 return !interrupted();
             });
             const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-            if (!outcome.ok)
-                ++failed;
+            counted(outcome.interrupted ? &BatchCount::interrupted
+                    : outcome.ok        ? &BatchCount::converted
+                                        : &BatchCount::failed);
             reporter.finished(i, jobs[i], outcome, took.count());
         }
     };
@@ -55,7 +65,7 @@ std::size_t runBatch(const std::vector<Job>& jobs, const ConvertSettings& settin
     work();
     for (std::thread& thread : threads)
         thread.join();
-    return failed;
+    return count;
 }
 
 } // namespace convert

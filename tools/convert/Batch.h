@@ -12,8 +12,8 @@
 
 namespace convert {
 
-// Returns how many files did not convert (interrupted ones included).
-std::size_t runBatch(const std::vector<Job>& jobs, const ConvertSettings& settings, int parallel,
-                     bool force, Reporter& reporter);
+// Converts every job, until interrupted: then the files in flight stop and the rest never start.
+BatchCount runBatch(const std::vector<Job>& jobs, const ConvertSettings& settings, int parallel,
+                    bool force, Reporter& reporter);
 
 } // namespace convert

@@ -38,8 +38,8 @@ constexpr std::uint64_t kMaxMp3BytesPerSecond = 40000;
 constexpr std::size_t kQueueBlocks = 8;
 constexpr std::size_t kWriteBuffer = 1 << 16;
 
-// Calls progress only when the whole percentage changes, and turns a request to stop into the
-// error that ends the conversion.
+// Reports each block's progress and turns a request to stop into the error that ends the
+// conversion.
 class Percent {
 public:
     explicit Percent(const ProgressFn& progress)
@@ -49,16 +49,15 @@ public:
         set(percent);
     }
     void set(int percent) {
-        if (percent == last_)
-            return;
-        last_ = percent;
-        if (progress_ && !progress_(percent))
-            throw ConversionError("interrupted");
+        // Never backwards: a pass that hands over to the next may start below what was shown.
+        last_ = std::max(last_, percent);
+        if (progress_ && !progress_(last_))
+            throw Interrupted();
     }
 
 private:
     const ProgressFn& progress_;
-    int last_ = -1;
+    int last_ = 0;
 };
 
 std::string quoted(const fs::path& path) {
@@ -230,19 +229,15 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
             levelling.workFolder.empty() ? fs::temp_directory_path() : levelling.workFolder;
         const std::uint64_t mp3Bytes =
             (maxFrames / std::uint64_t(synthRate) + 1) * kMaxMp3BytesPerSecond;
-        notice = quillory::renderer::levellingRoomProblem(
+        auto store = quillory::renderer::levellingWorkFile(
             folder, folderOf(output.target()), maxFrames, mp3Bytes,
-            levelling.space ? levelling.space : quillory::renderer::freeSpace);
-        if (notice.empty()) {
-            try {
-                // Measured as it will be heard: a mono MP3 is LAME's average of the channels.
-                levelled = std::make_unique<LevelledSource>(
-                    renderer, synthRate, stream.plan().outputChannels(), folder,
-                    *levelling.loudness, kMp3SynthesisShare);
-                levelled->keepSong(renderer.songFrames());
-            } catch (const quillory::renderer::RenderError& error) {
-                notice = std::string("its work file cannot be made: ") + error.what();
-            }
+            levelling.space ? levelling.space : quillory::renderer::freeSpace, notice);
+        // Measured as it will be heard: a mono MP3 is LAME's average of the channels.
+        if (store) {
+            levelled = std::make_unique<LevelledSource>(
+                renderer, synthRate, stream.plan().outputChannels(), std::move(store),
+                *levelling.loudness, kMp3SynthesisShare);
+            levelled->keepSong(renderer.songFrames());
         }
     }
     Mp3Output file(std::move(output), stream.id3v2Tag());
@@ -257,7 +252,8 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
     file.write(*tail);
     file.finish(stream.header());
     percent.set(100);
-    return notice;
+    // A work folder that filled up half-way turned the rest of the song to the fixed gain.
+    return levelled && !levelled->notice().empty() ? levelled->notice() : notice;
 }
 
 std::string wavToMp3(const fs::path& wav, const encoder::Mp3Settings& settings,

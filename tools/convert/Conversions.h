@@ -28,7 +28,16 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Called with the whole percentage done whenever it changes; returns false to stop.
+// A conversion that stopped because the progress function asked it to.
+class Interrupted : public ConversionError {
+public:
+    Interrupted()
+        : ConversionError("interrupted") {}
+};
+
+// Called after every block of work with the whole percentage done; returns false to stop, which
+// ends the conversion with Interrupted. Every block, so that a stop never waits for the next
+// percent: in the output pass of a long song a percent can take seconds.
 using ProgressFn = std::function<bool(int percent)>;
 
 // The loudness target (none for the fixed gain), the work folder, the thread budget the song's

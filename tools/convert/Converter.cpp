@@ -1,8 +1,10 @@
 #include "tools/convert/Converter.h"
 
+#include "tools/convert/Interrupt.h"
 #include "tools/convert/OutputPolicy.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace convert {
 
@@ -25,8 +27,16 @@ Outcome Converter::convert(const Job& job, const ProgressFn& progress) {
     quillory::output::OutputFile output = outputFor(job.output, force_);
     if (outcome.message = output.create(); !outcome.message.empty())
         return outcome;
+    // A device or a pipe is written directly, and never removed.
+    std::optional<RemovedOnAbort> temporary;
+    if (!output.direct())
+        temporary.emplace(output.writePath());
     try {
         run(job, std::move(output), progress, outcome);
+    } catch (const Interrupted& stopped) {
+        outcome.interrupted = true;
+        outcome.message = stopped.what();
+        return outcome;
     } catch (const std::exception& error) {
         outcome.message = error.what();
         return outcome;

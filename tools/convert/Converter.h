@@ -15,7 +15,8 @@ namespace convert {
 
 struct Outcome {
     bool ok = false;
-    std::string message; // why it failed, or a warning about a file that converted
+    bool interrupted = false; // stopped by the progress function, not failed
+    std::string message;      // why it failed, or a warning about a file that converted
 };
 
 class Converter {

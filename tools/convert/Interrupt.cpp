@@ -1,28 +1,109 @@
 #include "tools/convert/Interrupt.h"
 
+#include "components/levelling/FloatIntermediate.h"
+
+#include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <unistd.h>
 
 namespace convert {
 
+namespace fs = std::filesystem;
+
 namespace {
 
-volatile std::sig_atomic_t interruptSeen = 0;
+// The signal that interrupted the batch, 0 until one did. Set by the handler and read by every
+// worker thread: only a lock-free atomic is both safe in a handler and free of data races.
+std::atomic<int> interruptSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-// A second Ctrl+C ends the program at once, for a user who will not wait for the cleanup.
-extern "C" void onInterrupt(int signal) {
-    interruptSeen = 1;
+// The handler wakes the cleaner thread through this pipe on a second request.
+int wakeCleaner[2] = {-1, -1};
+
+struct AbortList {
+    std::mutex mutex;
+    std::multiset<fs::path> paths;
+};
+
+// Never destroyed: the cleaner thread may use it while the program ends.
+AbortList& abortList() {
+    static AbortList* const list = new AbortList;
+    return *list;
+}
+
+[[noreturn]] void endBy(int signal) {
     std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    std::_Exit(128 + signal);
+}
+
+extern "C" void onInterrupt(int signal) {
+    int none = 0;
+    if (interruptSignal.compare_exchange_strong(none, signal))
+        return;
+    if (wakeCleaner[1] < 0)
+        endBy(signal);
+    const int saved = errno;
+    const unsigned char byte = 1;
+    [[maybe_unused]] const ssize_t written = write(wakeCleaner[1], &byte, 1);
+    errno = saved;
+}
+
+// Waits for a second request, then removes every temporary file of the conversions in flight
+// (their work files included) and ends the program. The list stays locked: nothing new is added.
+void cleanOnSecondRequest() {
+    unsigned char byte = 0;
+    while (read(wakeCleaner[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+    AbortList& list = abortList();
+    const std::lock_guard lock(list.mutex);
+    quillory::renderer::FloatIntermediate::removeAll();
+    for (const fs::path& path : list.paths) {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+    endBy(interruptSignal.load());
 }
 
 } // namespace
 
 void catchInterrupts() {
-    std::signal(SIGINT, onInterrupt);
-    std::signal(SIGTERM, onInterrupt);
+    if (pipe2(wakeCleaner, O_CLOEXEC) == 0)
+        std::thread(cleanOnSecondRequest).detach();
+    struct sigaction action = {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }
 
 bool interrupted() {
-    return interruptSeen != 0;
+    return interruptSignal.load(std::memory_order_relaxed) != 0;
+}
+
+void endAsInterrupted() {
+    const int signal = interruptSignal.load();
+    endBy(signal != 0 ? signal : SIGINT);
+}
+
+RemovedOnAbort::RemovedOnAbort(fs::path path)
+    : path_(std::move(path)) {
+    AbortList& list = abortList();
+    const std::lock_guard lock(list.mutex);
+    list.paths.insert(path_);
+}
+
+RemovedOnAbort::~RemovedOnAbort() {
+    AbortList& list = abortList();
+    const std::lock_guard lock(list.mutex);
+    list.paths.erase(list.paths.find(path_));
 }
 
 } // namespace convert

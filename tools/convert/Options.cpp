@@ -1,5 +1,7 @@
 #include "tools/convert/Options.h"
 
+#include "components/synthesis/UsableCores.h"
+
 #include <QCommandLineParser>
 #include <QRegularExpression>
 #include <algorithm>
@@ -74,7 +76,8 @@ std::vector<OptionSpec> options() {
          [](Options& o, const S&, const S& v) { o.output = v; }},
         {{"output-dir"},
          "DIR",
-         "One output per input in DIR, named after the input.",
+         "One output per input in DIR, named after the input; DIR and its parents are made "
+         "when missing.",
          [](Options& o, const S&, const S& v) { o.outputDir = v; }},
         {{"format"},
          "mp3|wav",
@@ -150,8 +153,11 @@ std::vector<OptionSpec> options() {
          }},
         {{"jobs"},
          "N",
-         "Files converted at once (default: one per core). Their songs share the cores: fewer "
-         "files than cores leaves each song several to be synthesised on.",
+         QStringLiteral("Files converted at once (default: one per core the process may use, "
+                        "which its CPU affinity and its control group's CPU quota limit; %1 on "
+                        "this system). Their songs share those cores: fewer files than cores "
+                        "leaves each song several to be synthesised on.")
+             .arg(defaultJobs()),
          [](Options& o, const S& name, const S& v) { o.jobs = number(name, v, 1, kMaxJobs); }},
         {{"q", "quiet"},
          "",
@@ -160,14 +166,19 @@ std::vector<OptionSpec> options() {
     };
 }
 
-const QString kDescription =
-    QStringLiteral("Converts MIDI files (.mid, .midi) to WAV or MP3, and WAV files to MP3.\n"
-                   "\n"
-                   "The settings are those of the program's options.ini unless --settings names\n"
-                   "another file; each of --rate, --bits, --channels, --bitrate, --vbr,\n"
-                   "--channel-mode, --soundfont and --loudness replaces the file's value.\n"
-                   "A WAV input needs an MP3 output. Each finished file gets one line on stderr.\n"
-                   "Exit status: 0 all converted, 1 some failed, 2 usage error.");
+const QString kDescription = QStringLiteral(
+    "Converts MIDI files (.mid, .midi, .rmi, .kar) to WAV or MP3, and WAV files to MP3.\n"
+    "\n"
+    "The settings are those of the program's options.ini unless --settings names\n"
+    "another file; each of --rate, --bits, --channels, --bitrate, --vbr,\n"
+    "--channel-mode, --soundfont and --loudness replaces the file's value.\n"
+    "A WAV input needs an MP3 output. Each file gets one line on stderr, and a last\n"
+    "line counts them with the batch's time: \"3 converted, 1 failed (2 min 05 s)\"\n"
+    "(tenths of a second up to a minute, then min and s, then h, min and s).\n"
+    "Ctrl+C stops the files in flight, removing what they began; the files not yet\n"
+    "begun are reported as \"not started\". A second Ctrl+C does not wait for them.\n"
+    "Exit status: 0 all converted, 1 some failed, 2 usage error, 130 interrupted\n"
+    "(the program ends as killed by the signal; 143 for SIGTERM).");
 
 // The parser with every option; the help and version options are the usual Qt ones.
 struct Parser {
@@ -257,6 +268,10 @@ void checkCombinations(const Options& o) {
 }
 
 } // namespace
+
+int defaultJobs() {
+    return int(quillory::renderer::usableCores());
+}
 
 bool isMp3BitRate(int kbps) {
     return std::find(kMp3BitRates.begin(), kMp3BitRates.end(), kbps) != kMp3BitRates.end();

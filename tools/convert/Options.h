@@ -34,7 +34,7 @@ struct Options {
     std::optional<OutputType> format;               // --format
     std::optional<std::filesystem::path> settingsFile;
     Overrides overrides;
-    int jobs = 0; // 0: one per core
+    int jobs = 0; // 0: defaultJobs()
     bool force = false;
     bool quiet = false;
     bool help = false;
@@ -51,6 +51,9 @@ ParsedArguments parseArguments(const std::vector<std::string>& args);
 
 // The --help text, made by the same parser from the same list of options.
 std::string usageText();
+
+// Files converted at once when --jobs does not say: one per core the process may use.
+int defaultJobs();
 
 // Bit rates (kb/s) an MP3 frame can have, MPEG-1 and MPEG-2 together.
 bool isMp3BitRate(int kbps);

@@ -20,7 +20,8 @@ std::string lowerExtension(const fs::path& path) {
 
 std::optional<InputType> inputType(const fs::path& path) {
     const std::string extension = lowerExtension(path);
-    if (extension == ".mid" || extension == ".midi")
+    // .rmi: a RIFF MIDI file; .kar: a karaoke song, a MIDI file with its lyrics.
+    if (extension == ".mid" || extension == ".midi" || extension == ".rmi" || extension == ".kar")
         return InputType::Midi;
     if (extension == ".wav")
         return InputType::Wav;
@@ -47,11 +48,10 @@ fs::path comparable(const fs::path& path) {
     return (ec ? path : absolute).lexically_normal();
 }
 
+// A missing folder is made before the batch runs; something else in its place is an error.
 std::string checkOutputDir(const fs::path& dir) {
     std::error_code ec;
-    if (!fs::exists(dir, ec))
-        return "the output folder " + quoted(dir) + " does not exist";
-    if (!fs::is_directory(dir, ec))
+    if (fs::exists(dir, ec) && !fs::is_directory(dir, ec))
         return "the output folder " + quoted(dir) + " is not a folder";
     return {};
 }
@@ -86,8 +86,9 @@ JobPlan planJobs(const Options& options) {
     for (const fs::path& input : options.inputs) {
         const std::optional<InputType> from = inputType(input);
         if (!from) {
-            return JobPlan{
-                {}, "the input " + quoted(input) + " is neither MIDI (.mid, .midi) nor .wav"};
+            return JobPlan{{},
+                           "the input " + quoted(input) +
+                               " is neither MIDI (.mid, .midi, .rmi, .kar) nor .wav"};
         }
         if (*from == InputType::Wav && *to == OutputType::Wav) {
             return JobPlan{{},

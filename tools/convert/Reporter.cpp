@@ -2,6 +2,9 @@
 
 #include "platform/Console.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace convert {
 
 namespace {
@@ -13,6 +16,20 @@ std::string seconds(double s) {
 }
 
 } // namespace
+
+std::string readableDuration(double s) {
+    // Tenths up to a minute; whole seconds beyond, where they are all that still changes.
+    if (s < 59.95)
+        return seconds(std::max(s, 0.0));
+    const long long total = std::llround(s);
+    char text[48];
+    if (total < 3600)
+        std::snprintf(text, sizeof text, "%lld min %02lld s", total / 60, total % 60);
+    else
+        std::snprintf(text, sizeof text, "%lld h %02lld min %02lld s", total / 3600,
+                      total / 60 % 60, total % 60);
+    return text;
+}
 
 Reporter::Reporter(std::FILE* out, bool live, bool quiet, std::size_t total)
     : out_(out)
@@ -35,7 +52,10 @@ void Reporter::finished(std::size_t index, const Job& job, const Outcome& outcom
     ++done_;
     clearLive();
     const std::string in = job.input.string();
-    if (!outcome.ok)
+    if (outcome.interrupted) {
+        if (!quiet_)
+            std::fprintf(out_, "interrupted %s\n", in.c_str());
+    } else if (!outcome.ok)
         std::fprintf(out_, "failed %s: %s\n", in.c_str(), outcome.message.c_str());
     else {
         if (!quiet_)
@@ -47,6 +67,29 @@ void Reporter::finished(std::size_t index, const Job& job, const Outcome& outcom
     if (live_ && !active_.empty())
         drawLive();
     std::fflush(out_);
+}
+
+void Reporter::notStarted(const Job& job) {
+    if (quiet_)
+        return;
+    std::lock_guard lock(mutex_);
+    clearLive();
+    std::fprintf(out_, "not started %s\n", job.input.string().c_str());
+    if (live_ && !active_.empty())
+        drawLive();
+    std::fflush(out_);
+}
+
+void Reporter::summary(const BatchCount& count, double time) {
+    if (quiet_)
+        return;
+    std::string text =
+        std::to_string(count.converted) + " converted, " + std::to_string(count.failed) + " failed";
+    if (count.interrupted > 0)
+        text += ", " + std::to_string(count.interrupted) + " interrupted";
+    if (count.notStarted > 0)
+        text += ", " + std::to_string(count.notStarted) + " not started";
+    line(text + " (" + readableDuration(time) + ")");
 }
 
 void Reporter::line(const std::string& text) {

@@ -1,6 +1,7 @@
-// What the batch tells the user on stderr: one line per finished file, and, only when stderr is
-// a terminal, a live line with the files in progress that the finished lines scroll past.
-// Called from every worker thread.
+// What the batch tells the user on stderr: one line per file ("ok", "failed", "interrupted" or
+// "not started"), a last line that counts them with the batch's time, and, only when stderr is a
+// terminal, a live line with the files in progress that the other lines scroll past. Quiet, only
+// failures are told. Called from every worker thread.
 #pragma once
 
 #include "tools/convert/Converter.h"
@@ -13,13 +14,29 @@
 
 namespace convert {
 
+// What became of a batch's files.
+struct BatchCount {
+    std::size_t converted = 0;
+    std::size_t failed = 0;
+    std::size_t interrupted = 0;
+    std::size_t notStarted = 0;
+};
+
+// A length of time as people read it: "4.2 s", "3 min 07 s", "1 h 02 min 07 s".
+std::string readableDuration(double seconds);
+
 class Reporter {
 public:
     Reporter(std::FILE* out, bool live, bool quiet, std::size_t total);
 
     void progress(std::size_t index, const Job& job, int percent);
     void finished(std::size_t index, const Job& job, const Outcome& outcome, double seconds);
+    // A file the batch never began, because it was interrupted.
+    void notStarted(const Job& job);
     void line(const std::string& text);
+    // The batch's last line: "N converted, M failed (T)", with the interrupted files and those
+    // never started when there are any; not when quiet.
+    void summary(const BatchCount& count, double seconds);
 
 private:
     void clearLive();

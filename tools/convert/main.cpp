@@ -10,8 +10,11 @@
 #include "tools/convert/Reporter.h"
 
 #include <QCoreApplication>
+#include <chrono>
 #include <cstdio>
-#include <thread>
+#include <cstring>
+#include <optional>
+#include <system_error>
 
 namespace {
 
@@ -21,6 +24,41 @@ constexpr int kExitUsage = 2;
 int usageError(const std::string& message) {
     std::fprintf(stderr, "quillory-convert: %s\nTry 'quillory-convert --help'.\n", message.c_str());
     return kExitUsage;
+}
+
+// --output-dir is made with its parents, as mkdir -p makes it, once nothing else is wrong.
+std::string makeOutputFolder(const convert::Options& options) {
+    if (!options.outputDir)
+        return {};
+    std::error_code ec;
+    std::filesystem::create_directories(*options.outputDir, ec);
+    if (!ec)
+        return {};
+    return "cannot create the output folder \"" + options.outputDir->string() +
+           "\": " + ec.message();
+}
+
+// Like a window of the program, the batch keeps its work files in a folder of its own, which it
+// removes when it ends; a second interrupt removes it too.
+convert::BatchCount convertAll(const convert::Options& options, const convert::JobPlan& plan,
+                               convert::ConvertSettings settings) {
+    const platform::InstanceFolderClaim instanceFolder;
+    const QString folder = platform::InstanceFolder();
+    settings.workFolder = platform::ToFsPath(folder);
+    std::optional<convert::RemovedOnAbort> ownFolder;
+    if (folder != platform::WorkFolder())
+        ownFolder.emplace(settings.workFolder);
+    const int parallel = options.jobs > 0 ? options.jobs : convert::defaultJobs();
+    convert::Reporter reporter(stderr, convert::stderrIsTerminal(), options.quiet,
+                               plan.jobs.size());
+    const auto start = std::chrono::steady_clock::now();
+    const convert::BatchCount count =
+        convert::runBatch(plan.jobs, settings, parallel, options.force, reporter);
+    if (convert::interrupted())
+        reporter.line("quillory-convert: interrupted");
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    reporter.summary(count, took.count());
+    return count;
 }
 
 } // namespace
@@ -52,22 +90,14 @@ int main(int argc, char** argv) {
                                  programFolder.toStdString());
     if (!settings.error.empty())
         return usageError(settings.error);
+    if (const std::string failed = makeOutputFolder(options); !failed.empty()) {
+        std::fprintf(stderr, "quillory-convert: %s\n", failed.c_str());
+        return kExitFailures;
+    }
 
-    // Like a window of the program, the batch keeps its work files in a folder of its own.
-    const platform::InstanceFolderClaim instanceFolder;
-    convert::ConvertSettings batchSettings = settings.settings;
-    batchSettings.workFolder = platform::ToFsPath(platform::InstanceFolder());
     convert::catchInterrupts();
-    const int parallel =
-        options.jobs > 0 ? options.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
-    convert::Reporter reporter(stderr, convert::stderrIsTerminal(), options.quiet,
-                               plan.jobs.size());
-    const std::size_t failed =
-        convert::runBatch(plan.jobs, batchSettings, parallel, options.force, reporter);
+    const convert::BatchCount count = convertAll(options, plan, settings.settings);
     if (convert::interrupted())
-        reporter.line("quillory-convert: interrupted");
-    if (failed > 0 && plan.jobs.size() > 1)
-        reporter.line(std::to_string(failed) + " of " + std::to_string(plan.jobs.size()) +
-                      " files failed");
-    return failed > 0 ? kExitFailures : 0;
+        convert::endAsInterrupted();
+    return count.failed > 0 ? kExitFailures : 0;
 }

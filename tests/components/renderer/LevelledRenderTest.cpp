@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <sys/stat.h>
 
 using namespace quillory::renderer;
 using rendertest::kSoundFont;
@@ -260,11 +261,13 @@ TEST(LevelledRender, WithoutRoomForTheWorkFileTheSongIsRenderedAtTheFixedGainWit
             return fs::space_info{capacity, free, free};
         };
     };
+    const rlim_t wavBytes = fs::file_size(dir / "off.wav");
     struct Case {
         const char* name;
         SpaceProbe space;
         fs::path workFolder;
-        std::string notice; // empty when the song is levelled
+        std::string notice;       // empty when the song is levelled
+        rlim_t fileSizeLimit = 0; // while rendering: a disk that fills up half-way
     } cases[] = {
         {"room enough", disks(8 << 20, 8 << 20, false), dir / "work", ""},
         {"work folder full", disks(1 << 20, 8 << 20, false), dir / "work",
@@ -272,6 +275,9 @@ TEST(LevelledRender, WithoutRoomForTheWorkFileTheSongIsRenderedAtTheFixedGainWit
         {"one disk, room for either but not both", disks(4 << 20, 4 << 20, true), dir / "work",
          "together with the target"},
         {"no work folder", freeSpace, dir / "gone", (dir / "gone").string()},
+        // The work file takes twice the WAV's bytes: it fills up three quarters into the song.
+        {"work folder full half-way", freeSpace, dir / "work",
+         "the work folder " + (dir / "work").string() + " ran out of room", wavBytes * 3 / 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -279,11 +285,13 @@ TEST(LevelledRender, WithoutRoomForTheWorkFileTheSongIsRenderedAtTheFixedGainWit
         options.space = c.space;
         Synthesizer synth(kSoundFont, kCd.sampleRate);
         RenderJob job(midi, synth, dir / "out.wav", kCd, options);
-        EXPECT_EQ(job.levelled(), c.notice.empty());
-        EXPECT_NE(job.notice().find(c.notice), std::string::npos) << job.notice();
+        const rendertest::FileSizeLimit fillingUp(c.fileSizeLimit ? c.fileSizeLimit
+                                                                  : RLIM_INFINITY);
         while (job.render(RenderJob::kMaxBlockFrames) > 0) {
         }
         job.close();
+        EXPECT_EQ(job.levelled(), c.notice.empty());
+        EXPECT_NE(job.notice().find(c.notice), std::string::npos) << job.notice();
         const double lufs = levelprobe::measureWav(dir / "out.wav").lufs;
         if (c.notice.empty())
             EXPECT_NEAR(lufs, -16.0, 1.0);
@@ -291,4 +299,32 @@ TEST(LevelledRender, WithoutRoomForTheWorkFileTheSongIsRenderedAtTheFixedGainWit
             EXPECT_NEAR(lufs, fixedLufs, 0.05);
     }
     EXPECT_TRUE(filesIn(dir / "work").empty());
+}
+
+// A work folder with room for one work file and a half, whose used space is what its files take
+// on the disk, reserved blocks included; the targets have room enough.
+TEST(LevelledRender, SongsSideBySideReserveTheirRoomAndOneWithoutRoomGoesOnAtTheFixedGain) {
+    TempFolder dir;
+    fs::create_directory(dir / "work");
+    const MidiFile midi = song(rendertest::quietPianoLine());
+    RenderOptions options = levelledIn(dir / "work");
+    options.space = [capacity = SongRenderer::maxFrames(midi, kCd.sampleRate) *
+                                12](const fs::path& folder) {
+        if (folder.filename() != "work")
+            return fs::space_info{1ull << 40, 1ull << 40, 1ull << 40};
+        std::uintmax_t used = 0;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            struct stat info = {};
+            stat(entry.path().c_str(), &info);
+            used += std::uintmax_t(info.st_blocks) * 512;
+        }
+        const std::uintmax_t free = capacity - std::min<std::uintmax_t>(capacity, used);
+        return fs::space_info{capacity, free, free};
+    };
+    Synthesizer first(kSoundFont, kCd.sampleRate), second(kSoundFont, kCd.sampleRate);
+    RenderJob a(midi, first, dir / "a.wav", kCd, options);
+    RenderJob b(midi, second, dir / "b.wav", kCd, options);
+    EXPECT_TRUE(a.levelled());
+    EXPECT_FALSE(b.levelled()) << "the second song counted the first one's room as free";
+    EXPECT_NE(b.notice().find("not enough free space in the work folder"), std::string::npos);
 }

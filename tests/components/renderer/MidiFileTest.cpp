@@ -70,6 +70,9 @@ std::vector<LengthCase> lengthCases() {
          midiwriter::file(0, 0xE728, {Track().tempo(0, 100000).endOfTrack(1500)}), 1500.0},
         {"SMPTE 30 drop-frame", midiwriter::file(0, 0xE364, {Track().endOfTrack(2997)}),
          2997.0 * 1001.0 / 3000.0},
+        {"wrapped in a RIFF MIDI file",
+         midiwriter::rmid(midiwriter::file(0, 96, {Track().noteOn(0, 0, 60).endOfTrack(96)})),
+         500.0},
     };
 }
 
@@ -224,9 +227,19 @@ std::vector<BadCase> badCases() {
     Bytes missingTracks = midiwriter::file(1, 96, {Track().endOfTrack(), Track().endOfTrack()});
     missingTracks[11] = 3;
     Bytes wave{'R', 'I', 'F', 'F', 36, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
+    // The song in an RMID file starts at byte 44, after the RIFF header and the INFO list.
+    Bytes rmidPastEnd = midiwriter::rmid(midiwriter::file(0, 96, {Track().endOfTrack()}));
+    rmidPastEnd[40] = 0xFF;
+    Bytes rmidNoData = midiwriter::rmid({});
+    rmidNoData[36] = 'D';
     return {
         {"empty file", {}, "song.mid: the file is empty"},
-        {"not MIDI", wave, "song.mid: not a MIDI file"},
+        {"not MIDI", wave, "song.mid: not a MIDI file (a RIFF file of type 'WAVE'"},
+        {"RMID data chunk past the end", rmidPastEnd,
+         "song.mid: byte 40: chunk 'data' of 255 bytes runs past the end"},
+        {"RMID without a data chunk", rmidNoData, "an RMID file without a 'data' chunk"},
+        {"RMID holding a broken song", midiwriter::rmid(trackPastEnd),
+         "song.mid: track 1, byte 62: chunk 'MTrk' of 200 bytes runs past the end of the file"},
         {"header only", headerOnly, "song.mid: the header declares 1 track but the file holds 0"},
         {"header length 5", shortHeader, "song.mid: byte 4: the MThd header length is 5"},
         {"header length past the end", hugeHeader,

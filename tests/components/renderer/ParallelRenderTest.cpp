@@ -6,6 +6,7 @@
 #include "components/synthesis/ParallelSongRenderer.h"
 #include "components/synthesis/SongRenderer.h"
 #include "components/synthesis/ThreadBudget.h"
+#include "components/synthesis/UsableCores.h"
 #include "tests/components/renderer/RenderSupport.h"
 #include "tests/components/renderer/WavProbe.h"
 
@@ -15,8 +16,11 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <set>
 #include <thread>
+#include <tuple>
 
 using namespace quillory::renderer;
 using rendertest::kSoundFont;
@@ -380,6 +384,32 @@ TEST(ParallelSongRenderer, TakesNoMoreThreadsThanItIsGrantedAndGivesBackWhatItDo
     EXPECT_EQ(rendertest::threadCount(), threadsBefore);
 }
 
+// Control groups as containers and services leave them: the quota is the tightest on the way up
+// from the process's group, a part of a core needs a whole one, and a group that the process
+// names by the host's path but sees as the mount's root still counts.
+TEST(ThreadBudget, CountsTheCoresThatTheControlGroupQuotaAllows) {
+    using Files = std::map<std::string, std::string>;
+    const std::tuple<const char*, Files, unsigned> cases[] = {
+        {"0::/a/b", {{"a/cpu.max", "max 100000"}, {"a/b/cpu.max", "150000 100000"}}, 2},
+        {"0::/a/b", {{"a/cpu.max", "50000 100000"}, {"a/b/cpu.max", "400000 100000"}}, 1},
+        {"0::/system.slice/docker-1.scope", {{"cpu.max", "250000 100000"}}, 3},
+        {"9:memory:/x\n4:cpu,cpuacct:/docker/x",
+         {{"cpu,cpuacct/cpu.cfs_quota_us", "300000"}, {"cpu,cpuacct/cpu.cfs_period_us", "100000"}},
+         3},
+        {"4:cpuacct,cpu:/", {{"cpuacct,cpu/cpu.cfs_quota_us", "-1"}}, 0},
+    };
+    for (const auto& [self, files, cores] : cases) {
+        SCOPED_TRACE(self);
+        rendertest::TempFolder dir;
+        for (const auto& [name, text] : files) {
+            std::filesystem::create_directories((dir / name).parent_path());
+            std::ofstream(dir / name) << text << "\n";
+        }
+        std::ofstream(dir / "self") << self << "\n";
+        EXPECT_EQ(cgroupQuotaCores(dir.path(), dir / "self"), cores);
+    }
+}
+
 TEST(ThreadBudget, GrantsNeverAddUpToMoreThanTheBudgetAndAWaitEndsWhenOneIsGivenBack) {
     ThreadBudget budget(3);
     std::atomic<int> inUse{0}, most{0};
@@ -509,9 +539,9 @@ TEST(NoteSharer, KeysThatChokeEachOtherAndNotesThatLeadOnStayTogether) {
         SCOPED_TRACE("bank 1 program 2 and bank 0 program 66 each weigh their own voices");
         synth.startWeighing();
         const auto weigh = [&synth](int bank, int program) {
-            synth.weigh({.status = 0xB0, .data1 = 0, .data2 = std::uint8_t(bank)});
-            synth.weigh({.status = 0xC0, .data1 = std::uint8_t(program)});
-            return synth.weigh({.status = 0x90, .data1 = 60, .data2 = 100}).voices;
+            synth.weigh({.status = 0xB0, .data1 = 0, .data2 = std::uint8_t(bank), .payload = {}});
+            synth.weigh({.status = 0xC0, .data1 = std::uint8_t(program), .payload = {}});
+            return synth.weigh({.status = 0x90, .data1 = 60, .data2 = 100, .payload = {}}).voices;
         };
         EXPECT_EQ(weigh(1, 2), 2); // TimGM6mb has no bank 1: bank 0 program 2, two voices
         EXPECT_EQ(weigh(0, 66), 1);

@@ -367,6 +367,16 @@ TEST(SynthRenderer, AWorkFolderThatIsGoneMeansTheFixedGainAndANotice) {
     WaitUntil([&] { return log.ended(); });
     EXPECT_EQ(log.entries.last(), "done");
     EXPECT_LT(levelprobe::measureWav(dir / "song.wav").lufs, -30.0);
+    // One that fills up half-way (the work file takes twice the WAV's bytes) is told at the end.
+    renderer.setWorkFolder(dir.qpath(""));
+    {
+        const rendertest::FileSizeLimit fillingUp(std::filesystem::file_size(dir / "song.wav") * 3 /
+                                                  2);
+        Log late(renderer);
+        ASSERT_TRUE(renderer.Render(dir.qpath("piano.mid"), dir.qpath("late.wav")));
+        WaitUntil([&] { return late.ended(); });
+    }
+    EXPECT_TRUE(renderer.noticeText().contains("ran out of room"));
     // The next render that can be levelled says nothing.
     renderer.setWorkFolder(dir.qpath(""));
     ASSERT_TRUE(renderer.Render(dir.qpath("piano.mid"), dir.qpath("song.wav")));
