@@ -33,11 +33,17 @@ public:
     // Samples that met full scale so far.
     std::uint64_t clipped() const { return clipped_; }
 
+    // Samples are quantised in batches of this many, the noise for a batch made at once.
+    static constexpr std::size_t kBatch = 256;
+
 private:
-    std::uint64_t nextRandom();
+    void makeNoise(float* noise, std::size_t count);
 
     int bits_;
-    std::uint64_t state_;
+    // Eight independent xorshift generators side by side, so that a batch of noise is made
+    // eight values at a time; each 32-bit draw gives both uniform values of one sample's
+    // triangular noise.
+    std::uint32_t lanes_[8];
     std::uint64_t clipped_ = 0;
 };
 
