@@ -2,6 +2,7 @@
 // program's settings and engines. Run it with --help for the options.
 #include "platform/Files.h"
 #include "platform/InstanceFolder.h"
+#include "platform/dbus/DbusInhibitor.h"
 #include "tools/convert/Batch.h"
 #include "tools/convert/ConvertSettings.h"
 #include "tools/convert/Interrupt.h"
@@ -62,6 +63,13 @@ int main(int argc, char** argv) {
         options.jobs > 0 ? options.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
     convert::Reporter reporter(stderr, convert::stderrIsTerminal(), options.quiet,
                                plan.jobs.size());
+    // A long batch must not end in a suspended machine. Without a desktop's portal the hold is
+    // taken from logind, or from the session's screen saver.
+    using platform::dbus::HoldVia;
+    platform::dbus::DbusInhibitor inhibitor(QStringLiteral("quillory-convert"),
+                                            {HoldVia::Login1, HoldVia::ScreenSaver});
+    const auto awake =
+        inhibitor.inhibit(QStringLiteral("Converting %1 files").arg(plan.jobs.size()));
     const std::size_t failed =
         convert::runBatch(plan.jobs, batchSettings, parallel, options.force, reporter);
     if (convert::interrupted())

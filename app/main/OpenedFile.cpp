@@ -1,0 +1,48 @@
+#include "app/main/OpenedFile.h"
+
+#include "platform/Files.h"
+
+#include <QMimeData>
+#include <QMimeDatabase>
+#include <QUrl>
+
+namespace {
+
+const QString CrLf = QStringLiteral("\r\n");
+
+} // namespace
+
+FileKind KindOfFile(const QString& path) {
+    if (!platform::FileExists(path))
+        return FileKind::Missing;
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
+    if (type.inherits(QStringLiteral("audio/midi")))
+        return FileKind::Midi;
+    if (type.inherits(QStringLiteral("audio/x-wav")))
+        return FileKind::Wav;
+    return FileKind::Other;
+}
+
+QStringList DraggedFiles(const QMimeData& data) {
+    QStringList files;
+    for (const QUrl& url : data.urls()) {
+        if (!url.isLocalFile())
+            return {};
+        files << url.toLocalFile();
+    }
+    return files;
+}
+
+QString MissingFileMessage(const QString& path) {
+    return QStringLiteral("The below file is not existing:") + CrLf + path;
+}
+
+QString UnusableFileMessage(const QString& path, const QString& wanted) {
+    return QStringLiteral("The below file is not %1:").arg(wanted) + CrLf + path;
+}
+
+QString FirstOfSeveralMessage(qsizetype count, const QString& taken) {
+    return QStringLiteral("%1 files were dropped; Quillory takes one at a time, the first:")
+               .arg(count) +
+           CrLf + taken;
+}
