@@ -2,6 +2,7 @@
 
 #include "platform/Files.h"
 
+#include <QFileInfo>
 #include <QMimeData>
 #include <QMimeDatabase>
 #include <QUrl>
@@ -12,6 +13,7 @@ const QString CrLf = QStringLiteral("\r\n");
 
 } // namespace
 
+// Without a MIME database to ask (a stripped-down system), the name's suffix decides.
 FileKind KindOfFile(const QString& path) {
     if (!platform::FileExists(path))
         return FileKind::Missing;
@@ -20,7 +22,12 @@ FileKind KindOfFile(const QString& path) {
         return FileKind::Midi;
     if (type.inherits(QStringLiteral("audio/x-wav")))
         return FileKind::Wav;
-    return FileKind::Other;
+    if (type.isValid() && !type.isDefault())
+        return FileKind::Other;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("mid") || suffix == QLatin1String("midi"))
+        return FileKind::Midi;
+    return suffix == QLatin1String("wav") ? FileKind::Wav : FileKind::Other;
 }
 
 QStringList DraggedFiles(const QMimeData& data) {

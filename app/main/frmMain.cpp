@@ -3,6 +3,7 @@
 #include "app/decoration/Decoration.h"
 #include "app/decoration/DialogParts.h"
 #include "app/decoration/Messages.h"
+#include "app/decoration/OptionAccessible.h"
 #include "app/decoration/ProductInfo.h"
 #include "app/decoration/ProgressBar.h"
 #include "app/decoration/Twips.h"
@@ -103,6 +104,7 @@ void frmMain::createControls() {
         box->setAcceptDrops(false);
         return box;
     };
+    UseOptionButtonAccessibility();
     const auto option = [this](const char* name, const QString& text, QRect twips) {
         auto* button = new QRadioButton(text, this);
         button->setObjectName(QString::fromLatin1(name));

@@ -3,6 +3,7 @@
 #include "components/button/DappletButton.h"
 
 #include <QLineEdit>
+#include <QPainter>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -32,6 +33,31 @@ public:
     quint32 colour = 0;
     int puts = 0;
 };
+
+// A frame's border and a line cover whole pixels of the window on a screen of twice the density
+// too: half of them under the control beside them would make them look broken there.
+TEST(SurfaceFrames, CoverWholePixelsAtAnyDensity) {
+    Surface surface;
+    surface.resize(QSize(40, 20));
+    surface.clear();
+    surface.shapes.push_back({QRect(2, 3, 30, 10), 0x0000FF}); // red
+    surface.lines.push_back({QLine(0, 16, 39, 16), 0x00FF00}); // green
+    for (const int ratio : {1, 2}) {
+        QImage shown(QSize(40, 20) * ratio, QImage::Format_RGB32);
+        shown.setDevicePixelRatio(ratio);
+        shown.fill(Qt::white);
+        QPainter painter(&shown);
+        surface.paint(painter);
+        painter.end();
+        for (int y = 0; y < shown.height(); ++y) {
+            const int row = y / ratio;
+            const QColor expected = row == 3 || row == 12 ? QColor(Qt::red)
+                                    : row == 16           ? QColor(Qt::green)
+                                                          : QColor(Qt::white);
+            EXPECT_EQ(shown.pixelColor(10 * ratio, y), expected) << "ratio " << ratio << " y " << y;
+        }
+    }
+}
 
 TEST(BandRows, DivideByRowCountAndRoundHalvesToEven) {
     const int reds[] = {0, 25, 50, 75};
@@ -131,8 +157,6 @@ TEST(Highlight, DisabledButtonsStayGreyWhateverTheState) {
 }
 
 } // namespace
-
-
 
 namespace {
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/CommonDialog.h"
+#include "platform/DesktopSession.h"
 #include "platform/MessageBox.h"
 #include "platform/Shell.h"
 
@@ -12,6 +13,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -73,7 +75,44 @@ public:
     std::vector<QString> viewerQueries;
 };
 
-// Points the per-user folders (configuration, cache, data) and the system data folders at a
+// The desktop session as a window sees it: the notices it was asked to show, and how many sleep
+// holds are taken and not yet let go.
+class FakeDesktopSession final : public platform::Notifier, public platform::SleepInhibitor {
+public:
+    FakeDesktopSession() {
+        platform::SetNotifier(this);
+        platform::SetSleepInhibitor(this);
+    }
+    ~FakeDesktopSession() override {
+        platform::SetNotifier(nullptr);
+        platform::SetSleepInhibitor(nullptr);
+    }
+
+    bool notify(const platform::Notice& notice) override {
+        notices.push_back(notice);
+        return true;
+    }
+    std::unique_ptr<platform::Inhibition> inhibit(const QString& reason) override {
+        reasons << reason;
+        return std::make_unique<Hold>(held);
+    }
+
+    std::vector<platform::Notice> notices;
+    QStringList reasons;
+    int held = 0;
+
+private:
+    struct Hold final : platform::Inhibition {
+        explicit Hold(int& held)
+            : count(held) {
+            ++count;
+        }
+        ~Hold() override { --count; }
+        int& count;
+    };
+};
+
+// Points the per-user folders (configuration, cache, data, state) and the system data folders at a
 // fresh temporary folder for the life of the object, so tests never touch the real user's
 // files nor find what is installed on the machine (a control registered for every user).
 // Tests that need the system's MIME database keep the system data folders.
@@ -82,8 +121,8 @@ public:
     enum class SystemData { Hidden, Kept };
 
     explicit ScopedUserFolders(SystemData system = SystemData::Hidden) {
-        for (const char* name :
-             {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) {
+        for (const char* name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME",
+                                 "XDG_STATE_HOME", "XDG_DATA_DIRS"}) {
             if (system == SystemData::Kept && qstrcmp(name, "XDG_DATA_DIRS") == 0)
                 continue;
             saved_.push_back({name, qgetenv(name)});

@@ -68,8 +68,9 @@ int main(int argc, char** argv) {
     using platform::dbus::HoldVia;
     platform::dbus::DbusInhibitor inhibitor(QStringLiteral("quillory-convert"),
                                             {HoldVia::Login1, HoldVia::ScreenSaver});
-    const auto awake =
-        inhibitor.inhibit(QStringLiteral("Converting %1 files").arg(plan.jobs.size()));
+    const auto awake = inhibitor.inhibit(
+        plan.jobs.size() == 1 ? QStringLiteral("Converting a file")
+                              : QStringLiteral("Converting %1 files").arg(plan.jobs.size()));
     const std::size_t failed =
         convert::runBatch(plan.jobs, batchSettings, parallel, options.force, reporter);
     if (convert::interrupted())

@@ -26,6 +26,17 @@ TEST_F(AboutTest, ShowsIconNameVersionAndWhatItConverts) {
     EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0) << "with rounded, transparent corners";
 }
 
+// The icon is drawn for the screen's pixel density, not scaled up from 48 pixels.
+TEST(ProgramIcon, IsDrawnAtTheDevicePixelRatio) {
+    const QPixmap doubled = ProgramIconPixmap(2.0);
+    EXPECT_EQ(doubled.size(), QSize(96, 96));
+    EXPECT_EQ(doubled.devicePixelRatio(), 2.0);
+    EXPECT_EQ(ProgramIconPixmap(1.0).size(), QSize(48, 48));
+    const QIcon icon = ProgramIcon();
+    EXPECT_TRUE(icon.availableSizes().contains(QSize(256, 256)));
+    EXPECT_EQ(icon.pixmap(QSize(32, 32), 2.0).size(), QSize(64, 64));
+}
+
 TEST_F(AboutTest, LinkOpensTheBrowserAndOnlyOkCloses) {
     about.show();
     auto* link = about.findChild<QLabel*>("lblWebsite");

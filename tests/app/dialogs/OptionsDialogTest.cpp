@@ -4,6 +4,7 @@
 #include "app/settings/frmOptions.h"
 #include "tests/app/dialogs/DialogTestSupport.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -287,6 +288,36 @@ TEST_F(OptionsTest, TheLoudnessBoxFitsTheButtonColumnUnderTheSoundFont) {
     const QSize needed = control("chkLoudness")->sizeHint();
     EXPECT_LE(needed.width(), box.width());
     EXPECT_LE(needed.height(), box.height());
+}
+
+// A screen reader names each list by its label (on Linux a list's own name is its item, and the
+// label comes through the list's "labelled by" relation) and tells the frame it sits in; each
+// label's text ends before its list, whatever the face's metrics.
+TEST_F(OptionsTest, ScreenReadersNameEachListByItsLabelWhichEndsBeforeIt) {
+    struct Row {
+        const char* label;
+        const char* list;
+        QString name;
+        QString frame;
+    };
+    const Row rows[] = {
+        {"Label1", "cboBitrate", "Bitrate", "MP3 Settings"},
+        {"Label2", "cboChannels", "Channels Mode", "MP3 Settings"},
+        {"Label3", "cboMin", "Bitrate Min", "MP3 Settings"},
+        {"Label4", "cboMax", "Bitrate Max", "MP3 Settings"},
+        {"Label8", "cboFrequency", "Frequency:", "WAV Settings"},
+        {"Label9", "cboWAVChannels", "Channels:", "WAV Settings"},
+        {"Label7", "cboBits", "Bits Per Sample:", "WAV Settings"},
+    };
+    for (const Row& row : rows) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(control(row.list));
+        const auto labels = face->relations(QAccessible::Label);
+        ASSERT_EQ(labels.size(), 1) << row.list;
+        EXPECT_EQ(labels[0].first->text(QAccessible::Name), row.name) << row.list;
+        EXPECT_EQ(face->text(QAccessible::Description), row.frame) << row.list;
+        EXPECT_LT(control(row.label)->geometry().right(), control(row.list)->x()) << row.label;
+        EXPECT_EQ(control<QLabel>(row.label)->text(), row.name) << "the text stays whole";
+    }
 }
 
 TEST_F(OptionsTest, FailedSaveIsReportedAndTheNewValuesStillApply) {

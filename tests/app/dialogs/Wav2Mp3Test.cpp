@@ -10,6 +10,7 @@
 #include "tests/app/dialogs/DialogTestSupport.h"
 #include "tests/components/encoder/Mp3Probe.h"
 #include "tests/components/encoder/WavFixtures.h"
+#include "tests/support/Drops.h"
 #include "tests/support/FakeComponents.h"
 #include "tests/support/GaugeRegistration.h"
 
@@ -74,6 +75,29 @@ protected:
     FakeEncoder* encoder = nullptr;
     std::unique_ptr<frmWav2Mp3> window;
 };
+
+// A WAV file dropped on the tool becomes its source; anything else is refused with its path, and
+// nothing is taken while an encoding runs, during which the session stays awake.
+TEST_F(Wav2Mp3Test, ADroppedWavBecomesTheSourceAndTheSessionStaysAwakeWhileEncoding) {
+    open();
+    const QString notes = program.filePath("notes.txt");
+    WriteBytes(notes, "not music");
+    Drop(window.get(), {source});
+    EXPECT_EQ(window->findChild<QLineEdit*>("txtWAV")->text(), source);
+    Drop(window.get(), {notes});
+    EXPECT_EQ(texts(), QStringList{"The below file is not a WAV file:\r\n" + notes});
+    EXPECT_EQ(window->findChild<QLineEdit*>("txtWAV")->text(), source);
+
+    convert(source, target);
+    ASSERT_TRUE(busy());
+    EXPECT_EQ(session.held, 1);
+    EXPECT_EQ(session.reasons, QStringList{"Encoding song.wav"});
+    EXPECT_FALSE(AcceptsDrag(window.get(), {source})) << "no drop cursor while encoding";
+    finish();
+    EXPECT_TRUE(idle());
+    EXPECT_EQ(session.held, 0);
+    EXPECT_TRUE(AcceptsDrag(window.get(), {source}));
+}
 
 TEST_F(Wav2Mp3Test, LoadPutsTheMp3SettingsInOrderAndPlacesTheBar) {
     startProgram("[MP3]\nBitrate=192\nMp3Channels=1\nVBR=True\nMinBitrate=64\nMaxBitrate=256\n");

@@ -1,6 +1,9 @@
-// The skinned button's keyboard clicks: one per key press, however long the key is held.
+// The skinned button's keyboard clicks, one per key press however long the key is held, and
+// what a screen reader sees of it.
 #include "components/button/DappletButton.h"
+#include "tests/support/Accessibility.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QTest>
@@ -38,6 +41,40 @@ TEST(SkinnedButtonKeys, AHeldKeyClicksOncePerPress) {
     clicks = 0;
     QTest::keyClick(&button, Qt::Key_A);
     EXPECT_EQ(clicks, 0) << "other keys do not click";
+}
+
+// What a screen reader sees of a button, and what its press does.
+TEST(SkinnedButtonAccessibility, APushButtonNamedByItsCaptionWithAPressAction) {
+    AccessibilityEvents events;
+    DappletButton button;
+    button.setCaption(QStringLiteral("Convert"));
+    int clicks = 0;
+    QObject::connect(&button, &SkinButton::clicked, [&] { ++clicks; });
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(&button);
+    ASSERT_NE(face, nullptr);
+    EXPECT_EQ(face->role(), QAccessible::Button);
+    EXPECT_EQ(face->text(QAccessible::Name), "Convert");
+    EXPECT_TRUE(face->state().focusable);
+
+    events.clear();
+    button.setCaption(QStringLiteral("Stop"));
+    EXPECT_EQ(face->text(QAccessible::Name), "Stop");
+    EXPECT_TRUE(events.named(&button)) << "a reader on the button hears the new name";
+
+    QAccessibleActionInterface* actions = face->actionInterface();
+    ASSERT_NE(actions, nullptr);
+    ASSERT_FALSE(actions->actionNames().isEmpty());
+    EXPECT_EQ(actions->actionNames().constFirst(), QAccessibleActionInterface::pressAction());
+    actions->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(clicks, 0) << "the click comes from the event loop";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(clicks, 1);
+
+    button.setEnabled(false);
+    EXPECT_TRUE(face->state().disabled);
+    actions->doAction(QAccessibleActionInterface::pressAction());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(clicks, 1) << "a disabled button is not pressed";
 }
 
 } // namespace

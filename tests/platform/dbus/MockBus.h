@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <optional>
 #include <vector>
 
 #ifndef SYSTEM_PYTHON
@@ -29,7 +30,8 @@ public:
                      "<busconfig><type>session</type><listen>unix:dir=" +
                      dir_.path().toUtf8() +
                      "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                     "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow own=\"*\"/>"
+                     "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                     "<allow own=\"*\"/>"
                      "</policy></busconfig>");
         config.close();
         daemon_.start("dbus-daemon",
@@ -111,13 +113,13 @@ public:
         list.endArray();
         return found;
     }
-    // Waits for a call of method and returns the first; nothing after the time is up.
+    // Waits for a call of method and returns the first; nothing when the time is up first.
     std::optional<MockCall> waitForCall(const QString& method, const QString& path = QString()) {
         std::optional<MockCall> seen;
         WaitUntil(
             [&] {
                 for (const MockCall& call : calls(path)) {
-                    if (call.method == method)
+                    if (call.method == method && !seen)
                         seen = call;
                 }
                 return seen.has_value();
