@@ -345,8 +345,9 @@ TEST(GaugeValueAnnouncer, TellsTenPointsAtOnceAndSmallStepsOnceASecond) {
     gauge::ValueAnnouncer announcer(0);
     for (const Step& s : steps) {
         EXPECT_EQ(announcer.shown(s.value, s.atMs), s.wait) << s.value << " at " << s.atMs;
-        if (s.tell)
+        if (s.tell) {
             EXPECT_EQ(announcer.tell(s.atMs), s.value);
+        }
     }
 }
 
