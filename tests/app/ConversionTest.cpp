@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <functional>
 
 namespace {
 
@@ -244,49 +243,6 @@ TEST_F(ConversionTest, RendererFailuresAreReportedAndTheWindowGoesIdle) {
     EXPECT_EQ(lastMessage(), "The disk is full.");
     EXPECT_FALSE(window->isConverting());
     EXPECT_TRUE(workFiles().isEmpty());
-}
-
-// The session stays awake from Convert to the end of a run, however it ends, and a user who went
-// to another window hears how it ended.
-TEST_F(ConversionTest, TheSessionStaysAwakeDuringARunAndHearsHowItEnded) {
-    choose("song.wav");
-    struct Row {
-        const char* end;
-        std::function<void()> ending;
-        bool away;
-        QString notice; // empty for none
-    };
-    const Row rows[] = {
-        {"done", [&] { emit renderer->RenderDone(); }, true, "song.wav is finished."},
-        {"stop", [&] { click("cmdConvert"); }, true, "song.wav was stopped."},
-        {"failure", [&] { emit renderer->RenderFailed("The disk is full."); }, true,
-         "song.wav failed."},
-        {"done, user here", [&] { emit renderer->RenderDone(); }, false, ""},
-    };
-    for (const Row& row : rows) {
-        session.notices.clear();
-        away = row.away;
-        boxes.answers = {MsgAnswer::Yes};
-        click("cmdConvert");
-        ASSERT_TRUE(window->isConverting()) << row.end;
-        EXPECT_EQ(session.held, 1) << row.end;
-        row.ending();
-        EXPECT_EQ(session.held, 0) << row.end;
-        if (row.notice.isEmpty()) {
-            EXPECT_TRUE(session.notices.empty()) << row.end;
-            continue;
-        }
-        ASSERT_EQ(session.notices.size(), 1u) << row.end;
-        EXPECT_EQ(session.notices[0].summary, "Quillory");
-        EXPECT_EQ(session.notices[0].body, row.notice);
-        EXPECT_EQ(session.notices[0].file, target());
-    }
-    EXPECT_EQ(session.reasons.value(0), "Converting my song.mid");
-    boxes.answers = {MsgAnswer::Yes};
-    click("cmdConvert");
-    EXPECT_EQ(session.held, 1);
-    window.reset();
-    EXPECT_EQ(session.held, 0) << "closing the window mid-run lets the session sleep";
 }
 
 class EncodingStageTest : public ConversionTest {

@@ -35,26 +35,21 @@ public:
 };
 
 // A frame's border and a line cover whole pixels of the window on a screen of twice the density
-// too: half of them under the control beside them would make them look broken there.
+// too: half of one under the control beside it looks broken.
 TEST(SurfaceFrames, CoverWholePixelsAtAnyDensity) {
     Surface surface;
     surface.resize(QSize(40, 20));
-    surface.clear();
-    surface.shapes.push_back({QRect(2, 3, 30, 10), 0x0000FF}); // red
-    surface.lines.push_back({QLine(0, 16, 39, 16), 0x00FF00}); // green
+    surface.shapes.push_back({QRect(2, 3, 30, 10), 0x000000});
+    surface.lines.push_back({QLine(0, 16, 39, 16), 0x000000});
     for (const int ratio : {1, 2}) {
         QImage shown(QSize(40, 20) * ratio, QImage::Format_RGB32);
         shown.setDevicePixelRatio(ratio);
-        shown.fill(Qt::white);
         QPainter painter(&shown);
         surface.paint(painter);
         painter.end();
         for (int y = 0; y < shown.height(); ++y) {
-            const int row = y / ratio;
-            const QColor expected = row == 3 || row == 12 ? QColor(Qt::red)
-                                    : row == 16           ? QColor(Qt::green)
-                                                          : QColor(Qt::white);
-            EXPECT_EQ(shown.pixelColor(10 * ratio, y), expected) << "ratio " << ratio << " y " << y;
+            const bool drawn = y / ratio == 3 || y / ratio == 12 || y / ratio == 16;
+            EXPECT_EQ(shown.pixelColor(10 * ratio, y) == Qt::black, drawn) << ratio << " " << y;
         }
     }
 }

@@ -72,7 +72,6 @@ protected:
     FakeMessageBoxes boxes;
     FakeFileDialogs dialogs;
     FakeShell shell;
-    FakeDesktopSession session;
     // Whether the user is in another program when a run ends.
     bool away = false;
     QPointer<FakeRenderer> renderer;

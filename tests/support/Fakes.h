@@ -75,41 +75,23 @@ public:
     std::vector<QString> viewerQueries;
 };
 
-// The desktop session as a window sees it: the notices it was asked to show, and how many sleep
-// holds are taken and not yet let go.
-class FakeDesktopSession final : public platform::Notifier, public platform::SleepInhibitor {
+// The session's sleep holds as a window takes them: why, and how many it has not let go.
+class FakeSleepInhibitor final : public platform::SleepInhibitor {
 public:
-    FakeDesktopSession() {
-        platform::SetNotifier(this);
-        platform::SetSleepInhibitor(this);
-    }
-    ~FakeDesktopSession() override {
-        platform::SetNotifier(nullptr);
-        platform::SetSleepInhibitor(nullptr);
-    }
-
-    bool notify(const platform::Notice& notice) override {
-        notices.push_back(notice);
-        return true;
-    }
+    FakeSleepInhibitor() { platform::SetSleepInhibitor(this); }
+    ~FakeSleepInhibitor() override { platform::SetSleepInhibitor(nullptr); }
     std::unique_ptr<platform::Inhibition> inhibit(const QString& reason) override {
+        struct Hold final : platform::Inhibition {
+            explicit Hold(int& held)
+                : count(++held) {}
+            ~Hold() override { --count; }
+            int& count;
+        };
         reasons << reason;
         return std::make_unique<Hold>(held);
     }
-
-    std::vector<platform::Notice> notices;
     QStringList reasons;
     int held = 0;
-
-private:
-    struct Hold final : platform::Inhibition {
-        explicit Hold(int& held)
-            : count(held) {
-            ++count;
-        }
-        ~Hold() override { --count; }
-        int& count;
-    };
 };
 
 // Points the per-user folders (configuration, cache, data, state) and the system data folders at a

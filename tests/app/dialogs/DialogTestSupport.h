@@ -61,5 +61,5 @@ protected:
     FakeMessageBoxes boxes;
     FakeFileDialogs dialogs;
     FakeShell shell;
-    FakeDesktopSession session;
+    FakeSleepInhibitor holds;
 };

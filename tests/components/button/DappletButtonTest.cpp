@@ -45,34 +45,25 @@ TEST(SkinnedButtonKeys, AHeldKeyClicksOncePerPress) {
 
 // What a screen reader sees of a button, and what its press does.
 TEST(SkinnedButtonAccessibility, APushButtonNamedByItsCaptionWithAPressAction) {
-    AccessibilityEvents events;
+    auto& events = RecordAccessibilityEvents();
     DappletButton button;
     button.setCaption(QStringLiteral("Convert"));
     int clicks = 0;
     QObject::connect(&button, &SkinButton::clicked, [&] { ++clicks; });
     QAccessibleInterface* face = QAccessible::queryAccessibleInterface(&button);
-    ASSERT_NE(face, nullptr);
     EXPECT_EQ(face->role(), QAccessible::Button);
-    EXPECT_EQ(face->text(QAccessible::Name), "Convert");
     EXPECT_TRUE(face->state().focusable);
-
-    events.clear();
     button.setCaption(QStringLiteral("Stop"));
     EXPECT_EQ(face->text(QAccessible::Name), "Stop");
-    EXPECT_TRUE(events.named(&button)) << "a reader on the button hears the new name";
-
-    QAccessibleActionInterface* actions = face->actionInterface();
-    ASSERT_NE(actions, nullptr);
-    ASSERT_FALSE(actions->actionNames().isEmpty());
-    EXPECT_EQ(actions->actionNames().constFirst(), QAccessibleActionInterface::pressAction());
-    actions->doAction(QAccessibleActionInterface::pressAction());
-    EXPECT_EQ(clicks, 0) << "the click comes from the event loop";
+    EXPECT_EQ(events.back(), AccessibilityEvent(&button, QAccessible::NameChanged, 0));
+    const QString press = QAccessibleActionInterface::pressAction();
+    EXPECT_EQ(face->actionInterface()->actionNames().value(0), press);
+    face->actionInterface()->doAction(press);
     QCoreApplication::processEvents();
-    EXPECT_EQ(clicks, 1);
-
+    EXPECT_EQ(clicks, 1) << "from the event loop";
     button.setEnabled(false);
     EXPECT_TRUE(face->state().disabled);
-    actions->doAction(QAccessibleActionInterface::pressAction());
+    face->actionInterface()->doAction(press);
     QCoreApplication::processEvents();
     EXPECT_EQ(clicks, 1) << "a disabled button is not pressed";
 }
