@@ -79,10 +79,10 @@ def main():
         converse(song, target)
     finally:
         xvfb.terminate()
-    reports = [open(os.path.join(work, f)).read() for f in os.listdir(work) if "san" in f]
+        reports = [open(os.path.join(work, f)).read() for f in os.listdir(work) if "san" in f]
+        shutil.rmtree(work)
     if reports:
         fail("the sanitizer reported:\n" + "\n".join(reports))
-    shutil.rmtree(work)
 
 
 def converse(song, target):
