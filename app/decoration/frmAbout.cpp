@@ -33,7 +33,7 @@ frmAbout::~frmAbout() = default;
 void frmAbout::createControls(const ButtonFactory& makeButton) {
     auto* image = new QLabel(this);
     image->setObjectName(QStringLiteral("Image1"));
-    image->setPixmap(ProgramIconPixmap());
+    image->setPixmap(ProgramIconPixmap(devicePixelRatioF()));
     image->setGeometry(TwipsRect(240, 240, 720, 720));
 
     QLabel* name = PlaceLabel(this, "Label1", QStringLiteral("Quillory 1.20"),

@@ -40,6 +40,19 @@ const Item FrequencyItems[] = {{"44100", 44100}, {"22050", 22050}, {"11025", 110
 const Item WavChannelItems[] = {{"Stereo", 2}, {"Mono", 1}};
 const Item BitsItems[] = {{"16 Bits", 16}, {"8 Bits", 8}};
 
+// Each list is named by its label, and every field by its frame's caption, for screen readers.
+void describeFields(QDialog* dialog) {
+    const std::initializer_list<std::pair<const char*, const char*>> labelled = {
+        {"Label1", "cboBitrate"}, {"Label2", "cboChannels"},  {"Label3", "cboMin"},
+        {"Label4", "cboMax"},     {"Label8", "cboFrequency"}, {"Label9", "cboWAVChannels"},
+        {"Label7", "cboBits"}};
+    NameFieldsByLabels(dialog, labelled);
+    FitLabelsBeforeFields(dialog, labelled);
+    DescribeByFrameCaption(dialog, "LabelMP3",
+                           {"cboBitrate", "cboChannels", "chkVBR", "cboMin", "cboMax"});
+    DescribeByFrameCaption(dialog, "LabelWAV", {"cboFrequency", "cboWAVChannels", "cboBits"});
+}
+
 template <std::size_t N>
 void fillList(QComboBox* list, const Item (&items)[N]) {
     list->clear();
@@ -71,6 +84,7 @@ frmOptions::frmOptions(QWidget* owner, ButtonFactory makeButton)
     SetUpDialogFrame(this, "frmOptions", QStringLiteral("Options"), QSize(5670, 5445));
     surface_.resize(size());
     createControls(makeButton);
+    describeFields(this);
     connectControls();
     setTabOrder();
     load();

@@ -26,6 +26,13 @@ TEST_F(AboutTest, ShowsIconNameVersionAndWhatItConverts) {
     EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0) << "with rounded, transparent corners";
 }
 
+// The icon is drawn for the screen's pixel density, not scaled up from 48 pixels.
+TEST(ProgramIcon, IsDrawnAtTheDevicePixelRatio) {
+    EXPECT_EQ(ProgramIconPixmap(2.0).size(), QSize(96, 96));
+    EXPECT_EQ(ProgramIconPixmap(2.0).devicePixelRatio(), 2.0);
+    EXPECT_EQ(ProgramIcon().pixmap(QSize(128, 128), 2.0).size(), QSize(256, 256));
+}
+
 TEST_F(AboutTest, LinkOpensTheBrowserAndOnlyOkCloses) {
     about.show();
     auto* link = about.findChild<QLabel*>("lblWebsite");

@@ -4,11 +4,13 @@
 #include "app/settings/frmOptions.h"
 #include "tests/app/dialogs/DialogTestSupport.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QTest>
 #include <memory>
+#include <tuple>
 
 namespace {
 
@@ -287,6 +289,22 @@ TEST_F(OptionsTest, TheLoudnessBoxFitsTheButtonColumnUnderTheSoundFont) {
     const QSize needed = control("chkLoudness")->sizeHint();
     EXPECT_LE(needed.width(), box.width());
     EXPECT_LE(needed.height(), box.height());
+}
+
+// A screen reader names each list by its label (on Linux through the list's "labelled by"
+// relation) and its frame; each label ends before its list whatever the face's metrics.
+TEST_F(OptionsTest, ScreenReadersNameEachListByItsLabelWhichEndsBeforeIt) {
+    const std::tuple<const char*, const char*, QString> rows[] = {
+        {"Label1", "cboBitrate", "MP3 Settings"},
+        {"Label4", "cboMax", "MP3 Settings"},
+        {"Label8", "cboFrequency", "WAV Settings"},
+        {"Label7", "cboBits", "WAV Settings"}};
+    for (const auto& [label, list, frame] : rows) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(control(list));
+        EXPECT_EQ(face->relations(QAccessible::Label).value(0).first->object(), control(label));
+        EXPECT_EQ(face->text(QAccessible::Description), frame) << list;
+        EXPECT_LT(control(label)->geometry().right(), control(list)->x()) << label;
+    }
 }
 
 TEST_F(OptionsTest, FailedSaveIsReportedAndTheNewValuesStillApply) {
