@@ -193,6 +193,7 @@ TEST_F(MainWindowTest, EmptyTargetStaysEmpty) {
 }
 
 TEST_F(MainWindowTest, HelpAndVolumeControlGoThroughTheShell) {
+    WriteBytes(program.path() + "/quillory.chm", "ITSF");
     click("cmd(1)");
     click("cmd(3)");
     ASSERT_EQ(shell.requests.size(), 2u);
@@ -204,7 +205,7 @@ TEST_F(MainWindowTest, HelpAndVolumeControlGoThroughTheShell) {
 }
 
 // The compiled help where the desktop shows it, else the HTML guide beside it; with neither
-// file the shell is asked for the help file and, finding none, opens nothing.
+// file nothing is asked of the shell.
 TEST_F(MainWindowTest, HelpFallsBackToTheGuideWhereNothingShowsTheCompiledHelp) {
     const QString chm = program.path() + "/quillory.chm";
     const QString guide = program.path() + "/guide/index.html";
@@ -216,7 +217,7 @@ TEST_F(MainWindowTest, HelpFallsBackToTheGuideWhereNothingShowsTheCompiledHelp) 
     };
     const Case cases[] = {
         {true, true, true, chm},   {true, true, false, guide}, {false, true, true, guide},
-        {true, false, false, chm}, {false, false, true, chm},
+        {true, false, false, chm}, {false, false, true, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.chmThere << c.guideThere << c.chmViewer);
@@ -231,11 +232,31 @@ TEST_F(MainWindowTest, HelpFallsBackToTheGuideWhereNothingShowsTheCompiledHelp) 
         shell.typesWithoutViewer = c.chmViewer ? QStringList() : QStringList{"chm"};
         shell.requests.clear();
         click("cmd(1)");
-        ASSERT_EQ(shell.requests.size(), 1u);
-        EXPECT_EQ(shell.requests[0].operation, "open");
-        EXPECT_EQ(shell.requests[0].file, c.opened);
+        ASSERT_EQ(shell.requests.size(), c.opened.isEmpty() ? 0u : 1u);
+        if (!c.opened.isEmpty()) {
+            EXPECT_EQ(shell.requests[0].file, c.opened);
+        }
     }
     EXPECT_TRUE(boxes.shown.empty()) << "Help reports nothing";
+}
+
+TEST_F(MainWindowTest, WhatTheDesktopCouldNotOpenIsReportedWithWhereTheGuideLies) {
+    shell.failure = "no application on this computer opens it";
+    const QString guide = program.path() + "/guide/index.html";
+    QDir(program.path()).mkpath("guide");
+    WriteBytes(guide, "<html></html>");
+    click("cmd(1)");
+    click("cmd(3)");
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[0].text, "The help could not be opened: no application on this computer "
+                                   "opens it.\r\nThe guide is the below file:\r\n" +
+                                       guide);
+    EXPECT_EQ(boxes.shown[1].text, "The volume control could not be opened: no application on "
+                                   "this computer opens it.");
+    for (const auto& box : boxes.shown) {
+        EXPECT_EQ(box.caption, "Quillory");
+        EXPECT_EQ(box.icon, platform::MsgIcon::Critical);
+    }
 }
 
 TEST(BuiltProgramFolder, HoldsTheGuideWithEveryPageItLinksTo) {

@@ -26,7 +26,7 @@ TEST_F(AboutTest, ShowsIconNameVersionAndWhatItConverts) {
     EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0) << "with rounded, transparent corners";
 }
 
-TEST_F(AboutTest, LinkOpensTheBrowserAndOnlyOkCloses) {
+TEST_F(AboutTest, LinkOpensTheBrowserSaysWhenItCannotAndOnlyOkCloses) {
     about.show();
     auto* link = about.findChild<QLabel*>("lblWebsite");
     QTest::mouseClick(link, Qt::RightButton);
@@ -36,6 +36,14 @@ TEST_F(AboutTest, LinkOpensTheBrowserAndOnlyOkCloses) {
     EXPECT_EQ(shell.requests[0].operation, "open");
     EXPECT_EQ(shell.requests[0].file, "IExplore.exe");
     EXPECT_EQ(shell.requests[0].parameters, QString::fromLatin1(ProductWebsite));
+    EXPECT_TRUE(about.isVisible());
+    EXPECT_TRUE(boxes.shown.empty());
+    shell.failure = "no application on this computer opens it";
+    QTest::mouseClick(link, Qt::LeftButton);
+    EXPECT_EQ(texts(), QStringList{"The web site " + QString::fromLatin1(ProductWebsite) +
+                                   " could not be opened: no application on this computer "
+                                   "opens it."});
+    EXPECT_EQ(boxes.shown.back().icon, platform::MsgIcon::Critical);
     EXPECT_TRUE(about.isVisible());
     QTest::mouseClick(about.findChild<SkinButton*>("cmdOK"), Qt::LeftButton);
     EXPECT_FALSE(about.isVisible());
