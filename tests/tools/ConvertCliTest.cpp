@@ -350,9 +350,10 @@ TEST_F(ConvertCli, UsageErrorsExitWithTwoAndWriteNothing) {
         const Result result = run(line);
         EXPECT_EQ(result.exitCode, 2) << line.join(' ').toStdString() << "\n" << result.err;
         EXPECT_TRUE(contains(result.err, "quillory-convert: ")) << result.err;
-        if (line.contains(qpath("cut.sf2")))
+        if (line.contains(qpath("cut.sf2"))) {
             EXPECT_TRUE(contains(result.err, "cannot be loaded (SoundFont file size mismatch)"))
                 << result.err;
+        }
     }
     EXPECT_TRUE(fs::is_empty(path("out")));
     EXPECT_EQ(files(),
