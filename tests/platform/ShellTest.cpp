@@ -82,39 +82,25 @@ TEST_F(ShellTest, DocumentsGoToTheOpenerEvenWithTheirExecuteBitAndWhatItCannotOp
     const QString bin = dir.filePath("bin");
     QDir().mkpath(bin);
     ScopedEnv path("PATH", bin);
-    const QString opened = bin + "/xdg-open.log";
     ASSERT_TRUE(QFileInfo(help).isExecutable());
-    struct Case {
-        int status;
-        QString failure;
-    };
-    const Case cases[] = {
+    const std::pair<int, QString> answers[] = {
         {0, ""},
         {3, "no application on this computer opens it"},
-        {4, "the desktop's opener xdg-open failed (exit status 4)"},
-    };
-    for (const Case& c : cases) {
-        WriteProgram(bin + "/xdg-open", c.status);
-        EXPECT_EQ(Open(help), c.failure);
+        {4, "the desktop's opener xdg-open failed (exit status 4)"}};
+    for (const auto& [status, failure] : answers) {
+        WriteProgram(bin + "/xdg-open", status);
+        EXPECT_EQ(Open(help), failure);
+        EXPECT_EQ(Open("IExplore.exe", "https://example.org/ "), failure);
     }
-    EXPECT_EQ(ReadBytes(opened), (help + "\n").repeated(3).toUtf8());
+    EXPECT_EQ(ReadBytes(bin + "/xdg-open.log"),
+              (help + "\nhttps://example.org/\n").repeated(3).toUtf8());
     EXPECT_EQ(Open(dir.filePath("gone.chm")), "the file does not exist");
     EXPECT_EQ(Open(dir.path()), "the file does not exist");
-    WriteProgram(bin + "/xdg-open", 3);
-    EXPECT_EQ(Open("IExplore.exe", "https://example.org/ "),
-              "no application on this computer opens it");
-    EXPECT_EQ(ReadBytes(opened), (help + "\n").repeated(3).toUtf8() + "https://example.org/\n");
+    EXPECT_EQ(ReadBytes(bin + "/xdg-open.log").count('\n'), 6) << "nothing to open, nothing run";
 
     QFile::remove(bin + "/xdg-open");
-    const std::optional<QString> noOpener = Open(help);
-    ASSERT_TRUE(noOpener);
-    EXPECT_TRUE(noOpener->startsWith("no application on this computer opens it")) << *noOpener;
-    EXPECT_EQ(Open("sndvol32.exe ", "/r"), "none of pavucontrol, pavucontrol-qt, "
-                                           "gnome-control-center, xfce4-mixer or kmix could be "
-                                           "started");
-    WriteProgram(bin + "/xfce4-mixer", 0);
-    EXPECT_EQ(Open("sndvol32.exe ", "/r"), "");
-    EXPECT_TRUE(WaitUntil([&] { return QFile::exists(bin + "/xfce4-mixer.log"); }));
+    EXPECT_TRUE(Open(help).value_or("").startsWith("no application on this computer opens it"));
+    EXPECT_TRUE(Open("sndvol32.exe ", "/r").value_or("").startsWith("none of pavucontrol, "));
 }
 
 TEST_F(ShellTest, AViewerIsTheAssociatedApplicationWhoseEntryIsInstalled) {
