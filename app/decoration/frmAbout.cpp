@@ -2,6 +2,7 @@
 
 #include "app/decoration/Decoration.h"
 #include "app/decoration/DialogParts.h"
+#include "app/decoration/Messages.h"
 #include "app/decoration/ProductInfo.h"
 #include "app/decoration/Twips.h"
 #include "platform/Shell.h"
@@ -60,8 +61,14 @@ void frmAbout::createControls(const ButtonFactory& makeButton) {
 }
 
 void frmAbout::OpenWebsite() {
-    platform::ShellExecute(QStringLiteral("open"), QStringLiteral("IExplore.exe"),
-                           QString::fromLatin1(ProductWebsite), QString());
+    const QString website = QString::fromLatin1(ProductWebsite);
+    platform::ShellExecute(QStringLiteral("open"), QStringLiteral("IExplore.exe"), website,
+                           QString(), this, [this, website](const QString& failure) {
+                               if (!failure.isEmpty())
+                                   ShowError(this, QStringLiteral("The web site ") + website +
+                                                       QStringLiteral(" could not be opened: ") +
+                                                       failure + QLatin1Char('.'));
+                           });
 }
 
 // A label has no click of its own: a left-button release over the link counts as one.

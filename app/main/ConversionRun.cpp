@@ -1,6 +1,7 @@
 #include "app/main/ConversionRun.h"
 
 #include "app/decoration/Messages.h"
+#include "app/encoding/EncoderProperties.h"
 #include "app/encoding/KeptResult.h"
 #include "app/main/ConversionState.h"
 #include "app/main/PlayingTime.h"
@@ -125,6 +126,7 @@ void ConversionRun::ApplyRenderFormat(bool mp3) {
     rendler1_->setChannelCount(mp3 ? 2 : s.WavChannels);
     rendler1_->setBitsPerSample(mp3 ? 16 : s.Bits);
     rendler1_->setSampleRate(mp3 ? 44100 : s.Frequency);
+    rendler1_->setMp3Settings(mp3 ? std::optional(Mp3SettingsOf(s)) : std::nullopt);
 }
 
 void ConversionRun::SetControlsEnabled(bool enabled) {

@@ -304,20 +304,36 @@ void frmMain::switchTargetToWav() {
 }
 
 // Most free desktops have no viewer for the compiled help; the same pages as HTML, in the
-// guide folder beside it, go to the browser instead.
+// guide folder beside it, go to the browser instead. Without either file nothing happens.
 void frmMain::openHelpFile() {
     const QChar separator = platform::PathSeparator();
     const QString help = setup_.programFolder + separator + QStringLiteral("quillory.chm");
     const QString guide = setup_.programFolder + separator + QStringLiteral("guide") + separator +
                           QStringLiteral("index.html");
-    const bool helpShown = platform::FileExists(help) && platform::ShellHasViewerFor(help);
-    const bool useGuide = !helpShown && platform::FileExists(guide);
-    platform::ShellExecute(QStringLiteral("open"), useGuide ? guide : help, QString(), QString());
+    const bool helpThere = platform::FileExists(help);
+    const bool guideThere = platform::FileExists(guide);
+    if (!helpThere && !guideThere)
+        return;
+    const bool useGuide = guideThere && !(helpThere && platform::ShellHasViewerFor(help));
+    const QString whereToLook = guideThere ? guide : help;
+    platform::ShellExecute(
+        QStringLiteral("open"), useGuide ? guide : help, QString(), QString(), this,
+        [this, whereToLook](const QString& failure) {
+            if (!failure.isEmpty())
+                ShowError(this, QStringLiteral("The help could not be opened: ") + failure +
+                                    QStringLiteral(".\r\nThe guide is the below file:\r\n") +
+                                    whereToLook);
+        });
 }
 
 void frmMain::openVolumeControl() {
-    platform::ShellExecute(QStringLiteral("open"), QStringLiteral("sndvol32.exe "),
-                           QStringLiteral("/r"), QString());
+    platform::ShellExecute(
+        QStringLiteral("open"), QStringLiteral("sndvol32.exe "), QStringLiteral("/r"), QString(),
+        this, [this](const QString& failure) {
+            if (!failure.isEmpty())
+                ShowError(this, QStringLiteral("The volume control could not be opened: ") +
+                                    failure + QLatin1Char('.'));
+        });
 }
 
 void frmMain::createConversionRun() {

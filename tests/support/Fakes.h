@@ -60,9 +60,9 @@ public:
     FakeShell() { platform::SetShell(this); }
     ~FakeShell() override { platform::SetShell(nullptr); }
 
-    bool execute(const platform::ShellRequest& request) override {
+    void execute(const platform::ShellRequest& request, platform::ShellDone done) override {
         requests.push_back(request);
-        return true;
+        done(failure);
     }
     bool hasViewerFor(const QString& document) override {
         viewerQueries.push_back(document);
@@ -70,6 +70,8 @@ public:
     }
 
     std::vector<platform::ShellRequest> requests;
+    // What this pretend desktop answers every request with: empty for opened.
+    QString failure;
     // Suffixes of the documents that no application of this pretend desktop shows ("chm").
     QStringList typesWithoutViewer;
     std::vector<QString> viewerQueries;
