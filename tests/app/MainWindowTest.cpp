@@ -426,6 +426,7 @@ TEST_F(MainWindowTest, DialogsOpenWhereTheyLastChoseAFileAlsoAfterARestart) {
 
 // F1 and Ctrl+Q do what Help and Exit do, only while those buttons may be pressed.
 TEST_F(MainWindowTest, F1OpensHelpAndCtrlQClosesAsExitDoes) {
+    WriteBytes(program.path() + "/quillory.chm", "ITSF");
     window->show();
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
