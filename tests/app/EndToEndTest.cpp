@@ -153,6 +153,34 @@ TEST_F(EndToEndTest, SourceThatIsNotMidiIsReportedAndNothingIsWritten) {
     EXPECT_FALSE(QFile::exists(target()));
 }
 
+// After Yes, the old file stays until the run has a result.
+TEST_F(EndToEndTest, ARunThatIsRefusedLeavesTheFileItWasToReplace) {
+    QFile soundFont(TestSoundFont);
+    ASSERT_TRUE(soundFont.open(QIODevice::ReadOnly));
+    WriteBytes(files.filePath("cut.sf2"), soundFont.read(5000));
+    WriteBytes(files.filePath("not.mid"), "this is not a MIDI file");
+    for (const char* name : {"song.wav", "song.mp3"}) {
+        WriteBytes(files.filePath(name), "precious");
+        for (bool damagedSoundFont : {false, true}) {
+            SCOPED_TRACE(std::string(name) +
+                         (damagedSoundFont ? ", damaged SoundFont" : ", no MIDI"));
+            useSettings(damagedSoundFont
+                            ? "[Renderer]\nSoundFont=" + files.filePath("cut.sf2").toUtf8()
+                            : QByteArray());
+            chooseSource(damagedSoundFont ? source : files.filePath("not.mid"));
+            chooseTarget(files.filePath(name));
+            boxes.shown.clear();
+            boxes.answers = {MsgAnswer::Yes};
+            click("cmdConvert");
+            ASSERT_EQ(boxes.shown.size(), 2u);
+            EXPECT_EQ(boxes.shown[1].icon, platform::MsgIcon::Critical) << boxes.shown[1].text;
+            EXPECT_FALSE(window->isConverting());
+            EXPECT_EQ(ReadBytes(files.filePath(name)), "precious");
+        }
+    }
+    EXPECT_TRUE(workFiles().isEmpty());
+}
+
 } // namespace
 
 namespace {

@@ -3,6 +3,8 @@
 // program prints one line per progress report on stdout.
 #pragma once
 
+#include "components/output/OutputFile.h"
+
 #include <QProcess>
 #include <QStringList>
 #include <gtest/gtest.h>
@@ -26,5 +28,25 @@ inline ::testing::AssertionResult KillAfterFirstProgress(const QString& program,
     child.waitForFinished(10000);
     if (!line.startsWith("progress") || !running)
         return ::testing::AssertionFailure() << "it ended by itself: " << line.toStdString();
+    return ::testing::AssertionSuccess();
+}
+
+// Succeeds when a killed child's hidden temporary file lay in folder until the next output was
+// written there, and no longer.
+inline ::testing::AssertionResult SweptAtTheNextWrite(const std::filesystem::path& folder) {
+    const auto parts = [&] {
+        int count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            count += entry.path().filename().string().ends_with(".part");
+        return count;
+    };
+    if (parts() == 0)
+        return ::testing::AssertionFailure() << "the killed child left no hidden file to sweep";
+    quillory::output::OutputFile next(folder / "next");
+    if (const std::string refused = next.create(); !refused.empty())
+        return ::testing::AssertionFailure() << refused;
+    next.discard();
+    if (const int left = parts(); left != 0)
+        return ::testing::AssertionFailure() << left << " hidden files are still there";
     return ::testing::AssertionSuccess();
 }

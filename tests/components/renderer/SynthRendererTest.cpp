@@ -219,6 +219,7 @@ TEST(SynthRenderer, AKilledRenderLeavesNothingOrTheFileItWasToReplace) {
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "new.wav"));
     EXPECT_EQ(std::filesystem::file_size(dir / "old.wav"), 3u);
+    EXPECT_TRUE(SweptAtTheNextWrite(dir.path()));
 }
 
 TEST(SynthRenderer, RefusesASecondRenderWhileOneRuns) {
