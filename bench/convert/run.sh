@@ -36,7 +36,7 @@ if [ -n "$before" ]; then
     if [ "$(cat "$old/revision" 2>/dev/null)" != "$rev" ]; then
         rm -rf "$old" && mkdir -p "$old/src"
         git -C "$top" archive "$rev" | tar -x -C "$old/src"
-        cmake -S "$old/src" -B "$old/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        cmake -S "$old/src" -B "$old/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLORY_BENCH=ON \
             -DQUILLORY_TESTS=OFF -DQUILLORY_REGISTER_GAUGE=OFF >/dev/null
         echo "$rev" >"$old/revision"
     fi

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include <fcntl.h>
@@ -36,6 +38,20 @@ fs::path followLinks(fs::path path) {
         path = next.is_absolute() ? next : path.parent_path() / next;
     }
     return path;
+}
+
+// The thread owns the descriptor and closes it. One that cannot be started leaves the flush
+// to the system's own writing back.
+void flushInBackground(int fd, fs::path folder) {
+    try {
+        std::thread([fd, folder = std::move(folder)] {
+            platform::SyncFile(fd);
+            platform::SyncFolder(folder);
+            platform::CloseFile(fd);
+        }).detach();
+    } catch (const std::system_error&) {
+        platform::CloseFile(fd);
+    }
 }
 
 } // namespace
@@ -115,7 +131,15 @@ int OutputFile::open() const {
     return ::open(temporary_.c_str(), O_RDWR | O_CLOEXEC);
 }
 
-std::string OutputFile::commit() {
+std::string OutputFile::sync() const {
+    if (!created_ || direct_)
+        return {};
+    if (const std::error_code flushed = platform::SyncFile(lock_))
+        return "cannot write " + quoted(target_) + " to the disk: " + flushed.message();
+    return {};
+}
+
+std::string OutputFile::commit(Flush flush) {
     if (!created_)
         return "nothing was written for " + quoted(target_);
     if (direct_)
@@ -125,8 +149,9 @@ std::string OutputFile::commit() {
         platform::AdoptModeAndGroup(lock_, final_);
     // Renamed before its data reached the disk, a power cut could leave an empty file in place of
     // the old one.
-    if (const std::error_code flushed = platform::SyncFile(lock_))
-        return "cannot write " + quoted(target_) + " to the disk: " + flushed.message();
+    if (flush == Flush::First)
+        if (const std::string failed = sync(); !failed.empty())
+            return failed;
     if (existing_ == Existing::Keep) {
         ec = platform::RenameNoReplace(temporary_, final_);
         if (ec == std::errc::file_exists)
@@ -136,8 +161,12 @@ std::string OutputFile::commit() {
     }
     if (ec)
         return "cannot move the result to " + quoted(target_) + ": " + ec.message();
-    platform::SyncFolder(folderOf(final_));
     temporary_.clear();
+    if (flush == Flush::Afterwards) {
+        flushInBackground(std::exchange(lock_, -1), folderOf(final_));
+    } else {
+        platform::SyncFolder(folderOf(final_));
+    }
     release();
     return {};
 }

@@ -18,6 +18,12 @@ namespace quillory::output {
 // Whether committing replaces a file at the target, or leaves one that has appeared meanwhile.
 enum class Existing { Replace, Keep };
 
+// When a commit flushes the file to disk. First: before the rename, so that a power cut leaves
+// the old file or the new one whole, never an empty one. Afterwards: the rename at once and the
+// flush right after on a thread of its own, for a result that someone waits for (a Stop); until
+// the flush ends, a power cut may leave the file short.
+enum class Flush { First, Afterwards };
+
 class OutputFile {
 public:
     OutputFile() = default;
@@ -49,9 +55,12 @@ public:
     int open() const;
     // The same as a stream; null (errno set) when it cannot be opened.
     std::FILE* openStream() const;
+    // Flushes the data written so far to disk, so that the commit has little left to wait for.
+    // Empty on success, else why not.
+    std::string sync() const;
     // Flushes the finished temporary file to disk and moves it onto the target, never over a file
     // that appeared meanwhile with Existing::Keep; empty on success, else why not.
-    std::string commit();
+    std::string commit(Flush flush = Flush::First);
     // Removes the temporary file; a direct target is never removed.
     void discard();
 

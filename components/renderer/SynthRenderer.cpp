@@ -123,9 +123,10 @@ void SynthRenderer::endRender(Output output) {
     ++generation_;
     if (!job_)
         return;
+    // The user waits on a Stop: the WAV is in place at once and reaches the disk right after.
     if (output == Output::Keep && failure_.empty()) {
         try {
-            job_->close();
+            job_->close(quillory::output::Flush::Afterwards);
         } catch (const std::exception&) {
             job_->discard();
         }
@@ -162,6 +163,10 @@ void SynthRenderer::runWorker(unsigned generation) {
                 post(generation, [this, percent] { emit RenderProgress(qint16(percent)); });
             }
         }
+        // Here rather than on the owner's thread, which puts the file in place and would freeze
+        // the window while the disk catches up.
+        if (!stop_)
+            job_->sync();
     } catch (const std::exception& e) {
         failure_ = e.what();
     }
