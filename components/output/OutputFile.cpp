@@ -162,11 +162,10 @@ std::string OutputFile::commit(Flush flush) {
     if (ec)
         return "cannot move the result to " + quoted(target_) + ": " + ec.message();
     temporary_.clear();
-    if (flush == Flush::Afterwards) {
+    if (flush == Flush::Afterwards)
         flushInBackground(std::exchange(lock_, -1), folderOf(final_));
-    } else {
+    else if (flush == Flush::First)
         platform::SyncFolder(folderOf(final_));
-    }
     release();
     return {};
 }

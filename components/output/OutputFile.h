@@ -21,8 +21,9 @@ enum class Existing { Replace, Keep };
 // When a commit flushes the file to disk. First: before the rename, so that a power cut leaves
 // the old file or the new one whole, never an empty one. Afterwards: the rename at once and the
 // flush right after on a thread of its own, for a result that someone waits for (a Stop); until
-// the flush ends, a power cut may leave the file short.
-enum class Flush { First, Afterwards };
+// the flush ends, a power cut may leave the file short. Never: for a work file that is read once
+// and deleted, which a power cut could not take anything of value from.
+enum class Flush { First, Afterwards, Never };
 
 class OutputFile {
 public:
