@@ -7,8 +7,8 @@
 # BEFORE=REV compares with quillory-convert as built from the git revision REV instead (built in
 # BUILD_DIR-before), on the same songs with the same options, to show what a change costs: the
 # target there is at most 1.02x. FORMAT=wav converts to WAV, ten times the data of an MP3.
-# Needs, beyond the build's own packages: fluidsynth, lame, bc, timgm6mb-soundfont. Not run by
-# CI.
+# Needs, beyond the build's own packages: fluidsynth, lame, bc, timgm6mb-soundfont, and with
+# BEFORE strace to show the time spent flushing to disk. Not run by CI.
 #   bench/convert/run.sh [BUILD_DIR]    MINUTES=1 RUNS=2 SOUNDFONT=/path/to.sf2 BEFORE=main FORMAT=mp3
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -70,11 +70,13 @@ measure() {
 }
 min() { echo "if ($1 < $2) $1 else $2" | bc -l; }
 
-# This tree's quillory-convert (or the one given) over every song into the folder given.
+# This tree's quillory-convert (or the one given) over every song into the folder given, run
+# through the command in the array tracer when it holds one.
+tracer=()
 ours() {
     local program=${3:-$bin/quillory-convert} options=(--rate 44100)
     [ "$1" = mp3 ] && options+=(--bitrate 128 --channel-mode stereo)
-    "$program" --quiet --force --jobs 2 --settings "$work/options.ini" --soundfont "$soundfont" \
+    "${tracer[@]}" "$program" --quiet --force --jobs 2 --settings "$work/options.ini" --soundfont "$soundfont" \
         "${options[@]}" --output-dir "$2" --format "$1" "$work"/songs/*.mid
 }
 
@@ -97,6 +99,16 @@ if [ -n "$before" ]; then
     printf '%-40s %8.2fs %8.2fs\n' "quillory-convert now" "$w_a" "$c_a"
     printf 'now/before: wall %.3fx (target at most 1.02x), cpu %.3fx\n' \
         "$(echo "$w_a / $w_b" | bc -l)" "$(echo "$c_a / $c_b" | bc -l)"
+    # What a shared machine hides in the wall times: how long the conversion waits on the disk.
+    if command -v strace >/dev/null; then
+        tracer=(strace -f -qq -e trace=fsync,fdatasync -T -o "$work/syncs")
+        start=$(date +%s.%N)
+        ours "$format" "$work/ours"
+        wall=$(echo "$(date +%s.%N) - $start" | bc -l)
+        awk -F'<' -v wall="$wall" '{ sub(">", "", $2); s += $2; n++ } END {
+            printf "now, under strace: %d flushes took %.3f s of %.2f s wall (%.2f%%)\n", n, s, wall,
+                100 * s / wall }' "$work/syncs"
+    fi
     exit 0
 fi
 
