@@ -161,7 +161,7 @@ std::string OutputFile::commit(Flush flush) {
     }
     if (ec)
         return "cannot move the result to " + quoted(target_) + ": " + ec.message();
-    temporary_.clear();
+    releasePart(std::exchange(temporary_, {}));
     if (flush == Flush::Afterwards)
         flushInBackground(std::exchange(lock_, -1), folderOf(final_));
     else if (flush == Flush::First)
@@ -176,7 +176,7 @@ void OutputFile::discard() {
     if (!direct_) {
         std::error_code ec;
         fs::remove(temporary_, ec);
-        temporary_.clear();
+        releasePart(std::exchange(temporary_, {}));
     }
     release();
 }

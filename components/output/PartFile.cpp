@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <mutex>
+#include <set>
 
 namespace quillory::output {
 
@@ -43,11 +44,16 @@ bool allDigits(std::string_view text) {
     });
 }
 
-// A file of this process is told from a leftover of an earlier process with the same id by its
-// lock alone, which it takes a moment after it is created: the sweep waits for that moment.
+// The names of the files this process holds now, which tell them from leftovers of an earlier
+// process with the same id, whatever the file system makes of locks. With the mutex that guards
+// them.
 std::mutex& ownPartsMutex() {
     static std::mutex mutex;
     return mutex;
+}
+std::set<std::string>& heldParts() {
+    static std::set<std::string> names;
+    return names;
 }
 
 } // namespace
@@ -95,9 +101,16 @@ Part createPart(const fs::path& target, unsigned mode) {
         part.path =
             folder / partName(target.filename().string(), thisProcess(), counter++, nameMax);
         part.fd = platform::CreateLockedFile(part.path, mode);
+        if (part.fd >= 0)
+            heldParts().insert(part.path.filename().string());
         if (part.fd >= 0 || errno != EEXIST)
             return part;
     }
+}
+
+void releasePart(const fs::path& part) {
+    const std::lock_guard lock(ownPartsMutex());
+    heldParts().erase(part.filename().string());
 }
 
 void sweepParts(const fs::path& folder) {
@@ -113,7 +126,8 @@ void sweepParts(const fs::path& folder) {
             continue;
         }
         const std::lock_guard lock(ownPartsMutex());
-        platform::RemoveUnlockedFile(entries->path());
+        if (!heldParts().contains(entries->path().filename().string()))
+            platform::RemoveUnlockedFile(entries->path());
     }
 }
 

@@ -3,7 +3,8 @@
 // writes it, so that the files a killed process left behind can be told from those still being
 // written, and removed. Each file is also locked by its writer for as long as it lives, which
 // tells a running writer that this machine cannot see by its id (one in another container)
-// from a dead one. The target's name is cut as far as needed for the whole name to fit the
+// from a dead one; this process knows its own files, and removes a leftover of an earlier
+// process that had its id. The target's name is cut as far as needed for the whole name to fit the
 // folder's longest file name.
 #pragma once
 
@@ -35,6 +36,8 @@ struct Part {
 };
 // Creates and locks a new hidden file of this process beside target, with the given mode.
 Part createPart(const std::filesystem::path& target, unsigned mode);
+// Tells that a file of createPart is gone: renamed into place or removed.
+void releasePart(const std::filesystem::path& part);
 
 // Removes the hidden files in folder that processes of this machine left when they ended
 // without tidying up. Files of other machines, files still being written, and every other file
