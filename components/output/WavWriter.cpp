@@ -121,7 +121,12 @@ void WavWriter::writeSamples(const float* samples, std::size_t frames) {
     frames_ += frames;
 }
 
-void WavWriter::close() {
+void WavWriter::sync() {
+    if (const std::string failed = output_.sync(); !failed.empty())
+        throw RenderError(failed);
+}
+
+void WavWriter::close(output::Flush flush) {
     if (!file_)
         return;
     const int error = sf_error(file_);
@@ -131,7 +136,7 @@ void WavWriter::close() {
     if (error || closed != 0)
         throw RenderError("completing " + path_.string() + " failed" +
                           (why.empty() ? std::string() : " (" + why + ")"));
-    if (const std::string failed = output_.commit(); !failed.empty())
+    if (const std::string failed = output_.commit(flush); !failed.empty())
         throw RenderError(failed);
 }
 
