@@ -52,8 +52,9 @@ struct NoteSpan {
 
 // What one synthesiser costs per second of audio besides its voices, and what the output costs
 // (measuring the loudness, writing the work file and the WAV), both in voices: the processor
-// time of that many voices sounding. Measured with FluidR3 at 44.1 kHz by bench/parallel.
-inline constexpr double kInstanceVoices = 5.0;
+// time of that many voices sounding. Measured with FluidR3 at 44.1 kHz by bench/parallel on a
+// quiet machine (6.9 voices for an instance).
+inline constexpr double kInstanceVoices = 7.0;
 inline constexpr double kOutputVoices = 3.0;
 // Making a further instance ready (its SoundFont from FluidSynth's sample cache), in
 // voice-seconds: a short song does not win that back.

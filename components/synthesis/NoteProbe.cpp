@@ -51,7 +51,7 @@ std::size_t NoteProbe::KeyHash::operator()(const Key& k) const {
 }
 
 NoteProbe::NoteProbe(const std::filesystem::path& soundFont)
-    : fluid_(soundFont, kRate, kMostVoices, FluidInstance::Samples::OnDemand) {
+    : fluid_(soundFont, kRate, kMostVoices, FluidInstance::Samples::All) {
     fluid_synth_reverb_on(fluid_.get(), -1, 0);
     fluid_synth_chorus_on(fluid_.get(), -1, 0);
 }

@@ -5,9 +5,11 @@
 // held and then through its release, often for seconds. The SoundFont decides all of it, so the
 // probe asks FluidSynth: it plays each new (preset, key, velocity) once on a quiet synthesiser of
 // its own, counts the voices it starts, and times how long they sound when held and after a
-// note-off. The synthesiser runs at a low rate without reverb or chorus and loads only the
-// samples of the presets the song chooses, since envelopes and samples last the same in seconds
-// at any rate; what it measured is kept for every later note that lasts alike.
+// note-off. The synthesiser runs at a low rate without reverb or chorus, since envelopes and
+// samples last the same in seconds at any rate, and takes its samples from FluidSynth's sample
+// cache, where the song's own synthesiser has loaded them: loading them again on demand held
+// tens of MiB more for the whole render. What it measured is kept for every later note that
+// lasts alike.
 #pragma once
 
 #include "components/midi/MidiFile.h"
