@@ -1,5 +1,6 @@
 #include "components/audio/Dither.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace quillory::renderer {
@@ -11,7 +12,7 @@ constexpr float kSilentSteps = 1.0f / 256.0f;
 } // namespace
 
 DitherQuantizer::DitherQuantizer(int bits, std::uint64_t seed)
-    : bits_(bits == 8 ? 8 : 16)
+    : bits_(bits == 8 || bits == 24 ? bits : 16)
     , state_(seed) {
 }
 
@@ -22,6 +23,34 @@ std::uint64_t DitherQuantizer::nextRandom() {
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
+}
+
+double DitherQuantizer::noise() {
+    constexpr double kTwoToMinus32 = 1.0 / 4294967296.0;
+    const std::uint64_t r = nextRandom();
+    return double(std::int64_t(r & 0xFFFFFFFFu) - std::int64_t(r >> 32)) * kTwoToMinus32;
+}
+
+// In double: a float holds no more than the 24 bits themselves, and the noise would be lost.
+void DitherQuantizer::quantize(const float* in, std::size_t count, float factor,
+                               std::int32_t* out) {
+    constexpr double kSteps = 8388608.0;
+    constexpr long long kHighest = 8388607;
+    const double scale = double(factor) * kSteps;
+    for (std::size_t i = 0; i < count; ++i) {
+        double v = double(in[i]) * scale;
+        if (!(std::fabs(v) >= double(kSilentSteps))) {
+            out[i] = 0;
+            continue;
+        }
+        v = v > kSteps + 2.0 ? kSteps + 2.0 : (v < -kSteps - 2.0 ? -kSteps - 2.0 : v);
+        long long q = std::llrint(v + noise());
+        if (q > kHighest || q < -kHighest - 1) {
+            q = q > kHighest ? kHighest : -kHighest - 1;
+            ++clipped_;
+        }
+        out[i] = std::int32_t(q * 256);
+    }
 }
 
 void DitherQuantizer::quantize(const float* in, std::size_t count, float factor,
@@ -55,6 +84,43 @@ void DitherQuantizer::quantize(const float* in, std::size_t count, float factor,
             ++clipped_;
         }
         out[i] = static_cast<std::int16_t>(q * unit);
+    }
+}
+
+StemDither::StemDither(int bits, std::uint64_t seed)
+    : steps_(bits == 8    ? 128.0
+             : bits == 24 ? 8388608.0
+                          : 32768.0)
+    , noise_(bits, seed) {
+}
+
+long long StemDither::step(double value) {
+    long long q = std::llrint(value + noise_.noise());
+    const auto highest = static_cast<long long>(steps_) - 1;
+    if (q > highest || q < -highest - 1) {
+        q = q > highest ? highest : -highest - 1;
+        ++clipped_;
+    }
+    return q;
+}
+
+void StemDither::quantize(float* const* stems, std::size_t count, std::size_t samples, float* mix) {
+    const double unit = 1.0 / steps_;
+    for (std::size_t s = 0; s < samples; ++s) {
+        double sum = 0;
+        long long before = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const double v = double(stems[i][s]) * steps_;
+            if (!(std::fabs(v) >= double(kSilentSteps))) {
+                stems[i][s] = 0.0f;
+                continue;
+            }
+            sum += v;
+            const long long now = step(std::clamp(sum, -steps_ - 2.0, steps_ + 2.0));
+            stems[i][s] = float(double(now - before) * unit);
+            before = now;
+        }
+        mix[s] = float(double(before) * unit);
     }
 }
 

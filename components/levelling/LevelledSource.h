@@ -67,6 +67,7 @@ public:
     std::size_t render(float* left, float* right, std::size_t maxFrames) override;
     bool finished() const override { return pass_ == Pass::Done; }
     int percent() const override;
+    double threadSeconds() const override;
 
     Pass pass() const { return pass_; }
     // Whether the song is being handed out: levelled, or at the fixed gain after a full disk.
@@ -114,6 +115,8 @@ private:
     std::exception_ptr failure_;
     // Set by the second thread once the work file is full: the first pass ends at the next block.
     std::atomic<bool> storeFull_{false};
+    // The second thread's processor time, once it has ended.
+    std::atomic<double> keeperSeconds_{0};
 
     Pass pass_ = Pass::Measuring;
     std::size_t advanced_ = 0;

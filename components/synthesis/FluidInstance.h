@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <stdexcept>
+#include <string>
 
 struct _fluid_hashtable_t;
 struct _fluid_synth_t;
@@ -18,6 +19,9 @@ class SynthError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// FluidSynth's version, as the library in use reports it.
+std::string fluidSynthVersion();
 
 class FluidInstance {
 public:

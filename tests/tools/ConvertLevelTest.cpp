@@ -58,14 +58,16 @@ TEST(ConvertLevels, MidiToMp3ComesOutAtTheTargetOrThePeakCeilingOnceDecoded) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        midiToWav(song(c.midi), synth, {44100, 16, 2}, {}, dir / "fixed.wav", {});
+        Facts facts;
+        midiToSound(song(c.midi), synth, {44100, 16, 2}, {}, dir / "fixed.wav", {}, facts);
         std::vector<int> percents;
-        const std::string notice =
-            midiToMp3(song(c.midi), synth, 44100, c.settings, levelledIn(dir / "work"),
-                      dir / "even.mp3", [&](int percent) {
-                          percents.push_back(percent);
-                          return true;
-                      });
+        const std::string notice = midiToMp3(
+            song(c.midi), synth, 44100, c.settings, levelledIn(dir / "work"), dir / "even.mp3",
+            [&](int percent) {
+                percents.push_back(percent);
+                return true;
+            },
+            facts);
         EXPECT_EQ(notice, "");
         const levelprobe::Level fixed = levelprobe::measureWav(dir / "fixed.wav");
         const fixtures::Mp3Facts mp3 = fixtures::probeMp3(dir / "even.mp3", true);
@@ -98,14 +100,18 @@ TEST(ConvertLevels, AFullDiskWhileTheLevelledSongIsEncodedNamesTheMp3AndLeavesNo
     fs::create_directory(dir / "out");
     Synthesizer synth(rendertest::kSoundFont, 44100);
     std::optional<rendertest::FileSizeLimit> fullDisk;
+    Facts facts;
     try {
         // Once past the first pass, nothing more than 16 KiB can be written.
-        midiToMp3(song(rendertest::denseTutti()), synth, 44100, {}, levelledIn(dir / "work"),
-                  dir / "out" / "song.mp3", [&](int percent) {
-                      if (percent > 76 && !fullDisk)
-                          fullDisk.emplace(16 * 1024);
-                      return true;
-                  });
+        midiToMp3(
+            song(rendertest::denseTutti()), synth, 44100, {}, levelledIn(dir / "work"),
+            dir / "out" / "song.mp3",
+            [&](int percent) {
+                if (percent > 76 && !fullDisk)
+                    fullDisk.emplace(16 * 1024);
+                return true;
+            },
+            facts);
         ADD_FAILURE() << "the write that did not fit went unnoticed";
     } catch (const ConversionError& error) {
         EXPECT_NE(std::string(error.what()).find((dir / "out" / "song.mp3").string()),

@@ -28,15 +28,6 @@ std::optional<InputType> inputType(const fs::path& path) {
     return std::nullopt;
 }
 
-std::optional<OutputType> outputType(const fs::path& path) {
-    const std::string extension = lowerExtension(path);
-    if (extension == ".wav")
-        return OutputType::Wav;
-    if (extension == ".mp3")
-        return OutputType::Mp3;
-    return std::nullopt;
-}
-
 std::string quoted(const fs::path& path) {
     return "\"" + path.string() + "\"";
 }
@@ -62,9 +53,10 @@ JobPlan planJobs(const Options& options) {
     JobPlan plan;
     std::optional<OutputType> to = options.format;
     if (options.output) {
-        const std::optional<OutputType> named = outputType(*options.output);
+        const std::optional<OutputType> named = outputTypeOf(*options.output);
         if (!named) {
-            plan.error = "the output " + quoted(*options.output) + " must end in .wav or .mp3";
+            plan.error = "the output " + quoted(*options.output) +
+                         " must end in .wav, .flac, .ogg, .opus or .mp3";
             return plan;
         }
         if (to && *to != *named) {
@@ -77,11 +69,14 @@ JobPlan planJobs(const Options& options) {
             return plan;
     }
     if (!to) {
-        plan.error = "no output type: use -o FILE.mp3|FILE.wav, or --format with --output-dir";
+        plan.error = "no output type: use -o FILE.wav|.flac|.ogg|.opus|.mp3, or --format with "
+                     "--output-dir";
         return plan;
     }
 
-    const std::string newExtension = *to == OutputType::Mp3 ? ".mp3" : ".wav";
+    if (plan.error = formatProblem(options, *to); !plan.error.empty())
+        return plan;
+    const std::string newExtension = extensionOf(*to);
     std::map<fs::path, fs::path> inputOf; // output -> the input that claimed it
     for (const fs::path& input : options.inputs) {
         const std::optional<InputType> from = inputType(input);
@@ -90,14 +85,12 @@ JobPlan planJobs(const Options& options) {
                            "the input " + quoted(input) +
                                " is neither MIDI (.mid, .midi, .rmi, .kar) nor .wav"};
         }
-        if (*from == InputType::Wav && *to == OutputType::Wav) {
-            return JobPlan{{},
-                           "the input " + quoted(input) +
-                               " is already a WAV file; a WAV input can only become an MP3"};
-        }
         fs::path output =
             options.output ? *options.output
                            : *options.outputDir / input.filename().replace_extension(newExtension);
+        if (comparable(output) == comparable(input))
+            return JobPlan{{},
+                           "the output of " + quoted(input) + " would replace the input itself"};
         const auto [claimed, fresh] = inputOf.emplace(comparable(output), input);
         if (!fresh) {
             return JobPlan{{},
