@@ -543,8 +543,9 @@ TEST_F(ConvertCli, EveryFormatComesOutAsAskedWithItsTags) {
         EXPECT_EQ(facts.codec, c.codec);
         EXPECT_EQ(facts.sampleRate, c.rate);
         EXPECT_EQ(facts.channels, 2);
-        if (c.bits > 0)
+        if (c.bits > 0) {
             EXPECT_EQ(facts.bits, c.bits);
+        }
         // A quarter note and its ring, or the WAV's half second.
         EXPECT_GT(facts.duration, 0.45);
         EXPECT_LT(facts.duration, 16.0);
