@@ -358,7 +358,7 @@ HResult GaugeObject::CreateWindow(QWidget* parent, const QRect& geometry, QWidge
 
 void GaugeObject::updateWindow() {
     if (window_)
-        window_->update();
+        window_->refresh();
 }
 
 } // namespace gauge

@@ -3,11 +3,11 @@
 // placement on a host window with a site for the ambient font and change notification.
 #pragma once
 
+#include "gauge/GaugeWidget.h"
 #include "gauge/OmbrelGauge.h"
 #include "platform/control/StdObjects.h"
 
 #include <QPointer>
-#include <QWidget>
 
 namespace gauge {
 
@@ -52,7 +52,7 @@ private:
 
     OmbrelGauge gauge_;
     ComPtr<IControlSite> site_;
-    QPointer<QWidget> window_;
+    QPointer<GaugeWidget> window_;
 };
 
 } // namespace gauge

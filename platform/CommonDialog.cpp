@@ -21,6 +21,8 @@ public:
         dialog.setNameFilters(filters);
         if (request.filterIndex >= 1 && request.filterIndex <= filters.size())
             dialog.selectNameFilter(filters[request.filterIndex - 1]);
+        if (!request.initDir.isEmpty())
+            dialog.setDirectory(request.initDir);
         if (!(request.flags & OfnOverwritePrompt))
             dialog.setOption(QFileDialog::DontConfirmOverwrite);
         if (!request.fileName.isEmpty())
@@ -65,7 +67,7 @@ int CommonDialog::ShowSave() {
 }
 
 int CommonDialog::show(FileDialogKind kind) {
-    const FileDialogRequest request{kind, Filter, FilterIndex, FileName, Flags};
+    const FileDialogRequest request{kind, Filter, FilterIndex, FileName, Flags, InitDir};
     const std::optional<QString> chosen = CurrentFileDialogs().run(owner_, request);
     if (!chosen)
         return CancelError ? CdlCancel : 0;

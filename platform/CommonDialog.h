@@ -25,6 +25,8 @@ struct FileDialogRequest {
     int filterIndex = 1;
     QString fileName;
     int flags = 0;
+    // The folder the dialog opens in; empty for wherever it opens on its own.
+    QString initDir;
 };
 
 class FileDialogs {
@@ -51,6 +53,7 @@ public:
     QString FileName;
     int Flags = 0;
     int FilterIndex = 1;
+    QString InitDir;
 
     // 0 when a file was chosen; CdlCancel when the user cancelled and CancelError is set.
     int ShowOpen();

@@ -7,9 +7,14 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QMimeDatabase>
+#include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
+
+#include <memory>
+#include <utility>
 
 #ifdef _WIN32
 #include <shlwapi.h>
@@ -24,6 +29,12 @@ namespace {
 // xdg-mime is a shell script that reads a few small files; a desktop that takes longer than
 // this to answer is treated as having no answer.
 constexpr int QueryTimeoutMs = 5000;
+// xdg-open fails within a second when nothing opens the document. Where it runs the viewer
+// itself (on a desktop it does not know) it only returns when the viewer closes; by then the
+// document has long been shown, so after this long it counts as opened.
+constexpr int OpenerPatienceMs = 5000;
+
+const QString NoApplication = QStringLiteral("no application on this computer opens it");
 
 struct Mixer {
     const char* program;
@@ -31,7 +42,8 @@ struct Mixer {
 };
 
 // The recording page of the volume control maps to the input-device page where a mixer has one.
-bool startMixer() {
+// Empty when one started, otherwise why none did.
+QString startMixer() {
     const Mixer mixers[] = {
         {"pavucontrol", {QStringLiteral("--tab=4")}},
         {"pavucontrol-qt", {}},
@@ -39,20 +51,90 @@ bool startMixer() {
         {"xfce4-mixer", {}},
         {"kmix", {}},
     };
+    QStringList names;
     for (const Mixer& mixer : mixers) {
-        const QString path = QStandardPaths::findExecutable(QString::fromLatin1(mixer.program));
+        names << QString::fromLatin1(mixer.program);
+        const QString path = QStandardPaths::findExecutable(names.back());
         if (!path.isEmpty() && QProcess::startDetached(path, mixer.recordingPage))
-            return true;
+            return QString();
     }
-    return false;
+    const QString last = names.takeLast();
+    return QStringLiteral("none of ") + names.join(QStringLiteral(", ")) + QStringLiteral(" or ") +
+           last + QStringLiteral(" could be started");
 }
 
-// Opening goes through the desktop's opener (xdg-open and the like), which chooses by type;
-// starting the file itself would run an executable document instead of showing it.
-bool openDocument(const QString& path) {
-    if (!QFileInfo(path).isFile())
-        return false;
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+// What xdg-open's exit status says went wrong.
+QString openerFailure(int exitCode, QProcess::ExitStatus status) {
+    if (status != QProcess::NormalExit)
+        return QStringLiteral("the desktop's opener xdg-open crashed");
+    switch (exitCode) {
+    case 0:
+        return QString();
+    case 2:
+        return QStringLiteral("the file does not exist");
+    case 3:
+        return NoApplication;
+    default:
+        return QStringLiteral("the desktop's opener xdg-open failed (exit status ") +
+               QString::number(exitCode) + QLatin1Char(')');
+    }
+}
+
+// Runs xdg-open and answers with its failure, or with success once it has run for a while.
+// The process is not tied to any window: a viewer it runs keeps running when the window goes.
+void watchOpener(const QString& opener, const QString& target, const ShellDone& done) {
+    auto* process = new QProcess;
+    process->setProgram(opener);
+    process->setArguments({target});
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    auto answered = std::make_shared<bool>(false);
+    auto answer = [done, answered](const QString& failure) {
+        if (!std::exchange(*answered, true))
+            done(failure);
+    };
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, answer](int exitCode, QProcess::ExitStatus status) {
+                         answer(openerFailure(exitCode, status));
+                         process->deleteLater();
+                     });
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [process, answer](QProcess::ProcessError error) {
+                         if (error != QProcess::FailedToStart)
+                             return;
+                         answer(QStringLiteral("the desktop's opener xdg-open could not be run"));
+                         process->deleteLater();
+                     });
+    QTimer::singleShot(OpenerPatienceMs, process, [answer] { answer(QString()); });
+    process->start();
+}
+
+// Hands a document or a web address to the desktop's opener, which chooses the application.
+void openWithDesktop(const QUrl& url, const ShellDone& done) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (!opener.isEmpty()) {
+        watchOpener(opener, url.isLocalFile() ? url.toLocalFile() : url.toString(), done);
+        return;
+    }
+    // Qt tries the browsers it knows of itself.
+    if (!QDesktopServices::openUrl(url))
+        done(NoApplication + QStringLiteral(" (xdg-open, of the package xdg-utils, is missing)"));
+    else
+        done(QString());
+#else
+    done(QDesktopServices::openUrl(url) ? QString() : NoApplication);
+#endif
+}
+
+// Opening goes through the desktop's opener, which chooses by type; starting the file itself
+// would run an executable document instead of showing it.
+void openDocument(const QString& path, const ShellDone& done) {
+    if (!QFileInfo(path).isFile()) {
+        done(QStringLiteral("the file does not exist"));
+        return;
+    }
+    openWithDesktop(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()), done);
 }
 
 // Where xdg-open finds the entry an association names: in an applications folder or a folder
@@ -91,13 +173,14 @@ bool windowsHasViewerFor(const QString& document) {
 
 class RealShell final : public Shell {
 public:
-    bool execute(const ShellRequest& request) override {
+    void execute(const ShellRequest& request, ShellDone done) override {
         const QString program = request.file.trimmed().toLower();
         if (program == QLatin1String("sndvol32.exe"))
-            return startMixer();
-        if (program == QLatin1String("iexplore.exe"))
-            return QDesktopServices::openUrl(QUrl(request.parameters.trimmed()));
-        return openDocument(request.file);
+            done(startMixer());
+        else if (program == QLatin1String("iexplore.exe"))
+            openWithDesktop(QUrl(request.parameters.trimmed()), done);
+        else
+            openDocument(request.file, done);
     }
 
     bool hasViewerFor(const QString& document) override {
@@ -121,9 +204,14 @@ void SetShell(Shell* shell) {
     Replaceable<Shell, RealShell>::install(shell);
 }
 
-bool ShellExecute(const QString& operation, const QString& file, const QString& parameters,
-                  const QString& directory) {
-    return CurrentShell().execute({operation, file, parameters, directory});
+void ShellExecute(const QString& operation, const QString& file, const QString& parameters,
+                  const QString& directory, QObject* context, ShellDone done) {
+    const QPointer<QObject> guard(context);
+    CurrentShell().execute({operation, file, parameters, directory},
+                           [guard, done = std::move(done)](const QString& failure) {
+                               if (guard && done)
+                                   done(failure);
+                           });
 }
 
 bool ShellHasViewerFor(const QString& document) {

@@ -2,7 +2,8 @@
 # Proves the Debian package on this machine, as a user would meet it. Run as root (CI does):
 #   1. builds the .deb (scripts/build-package.sh, a Release build in build-package/) and checks
 #      it with lintian (no errors) and the metainfo with appstreamcli;
-#   2. installs it with apt-get, as the README says;
+#   2. installs it with apt-get, as the README says, and finds "Open with Quillory" registered
+#      for MIDI and WAV files in the desktop's MIME cache (desktop-file-utils' trigger);
 #   3. as a new ordinary user with an empty home, who never registered anything:
 #      quillory-convert from the PATH turns a MIDI file into an MP3 that sox reads back with the
 #      right length and sound, and quillory from the PATH, under Xvfb, shows its main window
@@ -39,7 +40,7 @@ fail() {
 export DEBIAN_FRONTEND=noninteractive
 
 # Tools for the checks only (building needs what scripts/setup.sh installs).
-need=(lintian appstream imagemagick sox libsox-fmt-mp3 python3 xvfb xauth)
+need=(lintian appstream imagemagick sox libsox-fmt-mp3 python3 xvfb xauth desktop-file-utils)
 missing=()
 for pkg in "${need[@]}"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
@@ -72,6 +73,10 @@ grep -q "InprocServer=/usr/lib/quillory/libombrel.so" "$registry" ||
 appstreamcli validate --no-net /usr/share/metainfo/org.quillory.Quillory.metainfo.xml >/dev/null ||
     fail "appstreamcli rejects the installed metainfo"
 [ "$(readlink -f /usr/bin/quillory)" = /usr/lib/quillory/quillory ] || fail "/usr/bin/quillory"
+mimecache=/usr/share/applications/mimeinfo.cache
+for type in audio/midi audio/x-wav; do
+    grep -q "^$type=.*quillory.desktop" "$mimecache" || fail "quillory does not open $type files"
+done
 step "installed with apt-get"
 
 # A user with an empty home, and nothing of the caller's environment.
@@ -179,6 +184,9 @@ done <"$work/files"
 [ ${#left[@]} -eq 0 ] || fail "purged, but left: ${left[*]}"
 if [ -e "$registry" ] && grep -qi "ombrel" "$registry"; then
     fail "purged, but Ombrel is still registered in $registry"
+fi
+if grep -q "quillory.desktop" "$mimecache" 2>/dev/null; then
+    fail "purged, but $mimecache still offers quillory"
 fi
 step "purged without a trace"
 echo "check-package: the package installs, works for a new user and purges cleanly"

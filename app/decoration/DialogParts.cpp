@@ -3,6 +3,7 @@
 #include "app/decoration/Decoration.h"
 
 #include <QDialog>
+#include <QFontMetricsF>
 #include <QLabel>
 
 void SetUpDialogFrame(QDialog* dialog, const char* name, const QString& caption,
@@ -78,15 +79,63 @@ void SetButtonEnabled(SkinButton* button, bool enabled) {
 }
 
 std::optional<QString> AskForFile(QWidget* owner, platform::FileDialogKind kind,
-                                  const QString& filter, int flags) {
+                                  const QString& filter, int flags,
+                                  std::optional<DialogFolder> folder) {
     platform::CommonDialog dlgFile(owner);
     dlgFile.CancelError = true;
     dlgFile.Filter = filter;
     dlgFile.FileName.clear();
     dlgFile.Flags = flags;
+    if (folder)
+        dlgFile.InitDir = RememberedFolder(*folder);
     const int result =
         kind == platform::FileDialogKind::Open ? dlgFile.ShowOpen() : dlgFile.ShowSave();
     if (result == platform::CdlCancel)
         return std::nullopt;
+    if (folder)
+        RememberFolder(*folder, dlgFile.FileName);
     return dlgFile.FileName;
+}
+
+void NameFieldsByLabels(QWidget* window,
+                        std::initializer_list<std::pair<const char*, const char*>> labelField) {
+    for (const auto& [labelName, fieldName] : labelField) {
+        auto* label = window->findChild<QLabel*>(QString::fromLatin1(labelName));
+        auto* field = window->findChild<QWidget*>(QString::fromLatin1(fieldName));
+        if (label && field)
+            label->setBuddy(field);
+    }
+}
+
+void DescribeByFrameCaption(QWidget* window, const char* captionLabel,
+                            std::initializer_list<const char*> fields) {
+    const auto* caption = window->findChild<QLabel*>(QString::fromLatin1(captionLabel));
+    if (!caption)
+        return;
+    QString text = caption->text();
+    if (text.endsWith(QLatin1Char(':')))
+        text.chop(1);
+    for (const char* name : fields) {
+        if (auto* field = window->findChild<QWidget*>(QString::fromLatin1(name)))
+            field->setAccessibleDescription(text);
+    }
+}
+
+void FitLabelsBeforeFields(QWidget* window,
+                           std::initializer_list<std::pair<const char*, const char*>> labelField) {
+    for (const auto& [labelName, fieldName] : labelField) {
+        auto* label = window->findChild<QLabel*>(QString::fromLatin1(labelName));
+        const auto* field = window->findChild<QWidget*>(QString::fromLatin1(fieldName));
+        if (!label || !field || label->text().isEmpty())
+            continue;
+        QFont font = label->font();
+        const QString text = label->text();
+        const qreal room = field->x() - label->x() - 1;
+        const qreal over = QFontMetricsF(font).horizontalAdvance(text) - room;
+        if (over <= 0)
+            continue;
+        font.setLetterSpacing(QFont::AbsoluteSpacing, -over / text.size());
+        label->setFont(font);
+        label->adjustSize();
+    }
 }

@@ -6,12 +6,15 @@
 #include "components/button/SkinButton.h"
 #include "platform/Colour.h"
 
+#include "app/settings/FolderMemory.h"
 #include "platform/CommonDialog.h"
 
 #include <QFont>
 #include <QRect>
 #include <QString>
+#include <initializer_list>
 #include <optional>
+#include <utility>
 
 class QDialog;
 class QLabel;
@@ -59,6 +62,22 @@ constexpr int OpenFileFlags = platform::OfnReadOnly | platform::OfnFileMustExist
 constexpr int SaveFileFlags =
     platform::OfnOverwritePrompt | platform::OfnExplorer | platform::OfnLongNames;
 
-// The common file dialog with an empty initial name; nothing when the user cancelled.
+// The common file dialog with an empty initial name; nothing when the user cancelled. With a
+// folder kind, the dialog opens where that kind last chose a file, and remembers the new one.
 std::optional<QString> AskForFile(QWidget* owner, platform::FileDialogKind kind,
-                                  const QString& filter, int flags);
+                                  const QString& filter, int flags,
+                                  std::optional<DialogFolder> folder = std::nullopt);
+
+// Screen readers name each field by the label before it, as they do with a label's buddy.
+void NameFieldsByLabels(QWidget* window,
+                        std::initializer_list<std::pair<const char*, const char*>> labelField);
+// A label whose text would run under the field beside it is set a little tighter, measured
+// with its font's metrics, so that its last character stays in view: the stored layout leaves
+// room for the narrower face it was made with.
+void FitLabelsBeforeFields(QWidget* window,
+                           std::initializer_list<std::pair<const char*, const char*>> labelField);
+
+// The controls inside a painted frame carry the frame's caption as their description, which
+// screen readers read after the name: a frame drawn on the window is no object of its own.
+void DescribeByFrameCaption(QWidget* window, const char* captionLabel,
+                            std::initializer_list<const char*> fields);

@@ -20,6 +20,11 @@ inline void ShowWarning(QWidget* owner, const QString& text) {
                              platform::MsgIcon::Exclamation, platform::MsgAnswer::Ok});
 }
 
+inline void ShowInformation(QWidget* owner, const QString& text) {
+    platform::MsgBox(owner, {text, ProgramTitle, platform::MsgButtons::Ok,
+                             platform::MsgIcon::Information, platform::MsgAnswer::Ok});
+}
+
 // True when the user answered Yes.
 inline bool AskYesNo(QWidget* owner, const QString& text,
                      platform::MsgAnswer defaultAnswer = platform::MsgAnswer::Yes) {

@@ -7,7 +7,9 @@
 // The project's own page; the About box shows it and opens it in the browser.
 inline constexpr char ProductWebsite[] = "https://quillory.org/";
 
-// The 48 x 48 program icon: the About box's picture, every window's icon, and the icon
-// installed beside quillory.desktop.
-QPixmap ProgramIconPixmap();
+// The program icon, drawn afresh at whatever size is asked, so it stays sharp on a screen of
+// any pixel density: every window's icon.
 QIcon ProgramIcon();
+// The 48 x 48 icon for a screen of devicePixelRatio device pixels to a pixel: the About box's
+// picture.
+QPixmap ProgramIconPixmap(qreal devicePixelRatio);

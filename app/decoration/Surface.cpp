@@ -34,15 +34,30 @@ void Surface::drawLine(QPoint from, QPoint to, platform::OleColor colour) {
     painter.drawLine(from, to);
 }
 
+// Frames and lines fill whole pixels of the window, as they do at one device pixel to a pixel:
+// a pen along the pixel edge would straddle two rows on a denser screen, one of them under the
+// control next to it.
 void Surface::paint(QPainter& painter) const {
     painter.drawImage(0, 0, image_);
     for (const Shape& shape : shapes) {
-        painter.setPen(QPen(platform::ToQColor(shape.border), 1));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRect(shape.rect.adjusted(0, 0, -1, -1));
+        const QColor colour = platform::ToQColor(shape.border);
+        const QRect r = shape.rect;
+        if (r.width() <= 0 || r.height() <= 0)
+            continue;
+        painter.fillRect(QRect(r.left(), r.top(), r.width(), 1), colour);
+        painter.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), colour);
+        painter.fillRect(QRect(r.left(), r.top(), 1, r.height()), colour);
+        painter.fillRect(QRect(r.right(), r.top(), 1, r.height()), colour);
     }
     for (const Line& line : lines) {
+        const QLine l = line.line;
+        if (l.y1() == l.y2()) {
+            painter.fillRect(QRect(QPoint(std::min(l.x1(), l.x2()), l.y1()),
+                                   QPoint(std::max(l.x1(), l.x2()), l.y1())),
+                             platform::ToQColor(line.colour));
+            continue;
+        }
         painter.setPen(QPen(platform::ToQColor(line.colour), 1));
-        painter.drawLine(line.line);
+        painter.drawLine(l);
     }
 }

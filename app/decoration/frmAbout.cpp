@@ -2,6 +2,7 @@
 
 #include "app/decoration/Decoration.h"
 #include "app/decoration/DialogParts.h"
+#include "app/decoration/Messages.h"
 #include "app/decoration/ProductInfo.h"
 #include "app/decoration/Twips.h"
 #include "platform/Shell.h"
@@ -33,7 +34,7 @@ frmAbout::~frmAbout() = default;
 void frmAbout::createControls(const ButtonFactory& makeButton) {
     auto* image = new QLabel(this);
     image->setObjectName(QStringLiteral("Image1"));
-    image->setPixmap(ProgramIconPixmap());
+    image->setPixmap(ProgramIconPixmap(devicePixelRatioF()));
     image->setGeometry(TwipsRect(240, 240, 720, 720));
 
     QLabel* name = PlaceLabel(this, "Label1", QStringLiteral("Quillory 1.20"),
@@ -60,8 +61,14 @@ void frmAbout::createControls(const ButtonFactory& makeButton) {
 }
 
 void frmAbout::OpenWebsite() {
-    platform::ShellExecute(QStringLiteral("open"), QStringLiteral("IExplore.exe"),
-                           QString::fromLatin1(ProductWebsite), QString());
+    const QString website = QString::fromLatin1(ProductWebsite);
+    platform::ShellExecute(QStringLiteral("open"), QStringLiteral("IExplore.exe"), website,
+                           QString(), this, [this, website](const QString& failure) {
+                               if (!failure.isEmpty())
+                                   ShowError(this, QStringLiteral("The web site ") + website +
+                                                       QStringLiteral(" could not be opened: ") +
+                                                       failure + QLatin1Char('.'));
+                           });
 }
 
 // A label has no click of its own: a left-button release over the link counts as one.

@@ -7,13 +7,18 @@
 #include "app/decoration/Twips.h"
 #include "app/encoding/EncoderProperties.h"
 #include "app/encoding/KeptResult.h"
+#include "app/main/OpenedFile.h"
 #include "app/main/TempFiles.h"
 #include "app/settings/Settings.h"
+#include "platform/DesktopSession.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
 
 #include <QCoreApplication>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPainter>
 #include <utility>
 
@@ -34,7 +39,7 @@ frmWav2Mp3::frmWav2Mp3(QWidget* owner, ButtonFactory makeButton, EncoderFactory 
     Timer1_.setInterval(CopyDelayMs);
     Timer1_.setSingleShot(true);
     Timer1_.setTimerType(Qt::PreciseTimer);
-    Timer1_.setTimerType(Qt::PreciseTimer);
+    setAcceptDrops(true);
     createControls(makeButton);
     connectControls();
     setTabOrder();
@@ -56,6 +61,8 @@ void frmWav2Mp3::createControls(const ButtonFactory& makeButton) {
         box->setFont(font);
         box->setGeometry(geometry);
         SetBackColor(box, White);
+        // A file dropped on the box is the window's to take.
+        box->setAcceptDrops(false);
         return box;
     };
     PlaceLabel(this, "Label1", QStringLiteral("WAV File:"), TwipsPoint(240, 240), font);
@@ -71,6 +78,7 @@ void frmWav2Mp3::createControls(const ButtonFactory& makeButton) {
                                 GaugeLayout{});
     cmdConvert_ = PlaceButton(makeButton, this, "cmdConvert", QStringLiteral("Convert"),
                               TwipsRect(4560, 1920, 945, 315));
+    NameFieldsByLabels(this, {{"Label1", "txtWAV"}, {"Label2", "txtMP3"}});
 }
 
 void frmWav2Mp3::connectControls() {
@@ -97,15 +105,21 @@ void frmWav2Mp3::load() {
 }
 
 void frmWav2Mp3::chooseSource() {
-    if (const auto chosen = AskForFile(this, platform::FileDialogKind::Open,
-                                       QStringLiteral("WAV Files(*.wav)|*.wav"), OpenFileFlags))
+    if (const auto chosen =
+            AskForFile(this, platform::FileDialogKind::Open,
+                       QStringLiteral("WAV Files(*.wav)|*.wav"), OpenFileFlags, DialogFolder::Tool))
         txtWAV_->setText(*chosen);
+}
+
+void frmWav2Mp3::setSource(const QString& path) {
+    txtWAV_->setText(path);
 }
 
 // No default extension is added: the name is used as the user typed it.
 void frmWav2Mp3::chooseTarget() {
-    if (const auto chosen = AskForFile(this, platform::FileDialogKind::Save,
-                                       QStringLiteral("MP3 Files(*.mp3)|*.mp3"), SaveFileFlags))
+    if (const auto chosen =
+            AskForFile(this, platform::FileDialogKind::Save,
+                       QStringLiteral("MP3 Files(*.mp3)|*.mp3"), SaveFileFlags, DialogFolder::Tool))
         txtMP3_->setText(*chosen);
 }
 
@@ -162,6 +176,13 @@ void frmWav2Mp3::RetryViaTemp(const QString& sourceWav) {
 void frmWav2Mp3::startedEncoding() {
     encoding_ = true;
     SetButtonEnabled(cmdConvert_, false);
+    awake_ = platform::CurrentSleepInhibitor().inhibit(QStringLiteral("Encoding ") +
+                                                       QFileInfo(txtWAV_->text()).fileName());
+}
+
+void frmWav2Mp3::endedEncoding() {
+    awake_.reset();
+    SetButtonEnabled(cmdConvert_, true);
 }
 
 void frmWav2Mp3::showProgress(qint16 percent, int) {
@@ -175,7 +196,7 @@ void frmWav2Mp3::showProgress(qint16 percent, int) {
         Timer1_.start();
         return;
     }
-    SetButtonEnabled(cmdConvert_, true);
+    endedEncoding();
     if (!MP3X_->warningText().isEmpty())
         ShowWarning(this, MP3X_->warningText());
 }
@@ -184,6 +205,7 @@ void frmWav2Mp3::encodingFailed(const QString& message) {
     const QString text = EncodingViaTemp ? inUserTerms(message) : message;
     encoding_ = false;
     EncodingViaTemp = false;
+    awake_.reset();
     ShowError(this, text);
     SetButtonEnabled(cmdConvert_, true);
 }
@@ -192,7 +214,7 @@ void frmWav2Mp3::Timer1_Timer() {
     Timer1_.stop();
     EncodingViaTemp = false;
     copyResult();
-    SetButtonEnabled(cmdConvert_, true);
+    endedEncoding();
     if (const QString warning = std::exchange(pendingWarning_, QString()); !warning.isEmpty())
         ShowWarning(this, warning);
 }
@@ -236,4 +258,44 @@ void frmWav2Mp3::done(int result) {
 void frmWav2Mp3::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     surface_.paint(painter);
+}
+
+// While an encoding runs the source is fixed: a drop then shows no drop cursor.
+void frmWav2Mp3::dragEnterEvent(QDragEnterEvent* event) {
+    if (!encoding_ && !DraggedFiles(*event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void frmWav2Mp3::dragMoveEvent(QDragMoveEvent* event) {
+    if (!encoding_ && !DraggedFiles(*event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+// Taken after the drop has been answered: a message box must not keep the file manager waiting.
+void frmWav2Mp3::dropEvent(QDropEvent* event) {
+    const QStringList files = DraggedFiles(*event->mimeData());
+    if (encoding_ || files.isEmpty())
+        return;
+    event->acceptProposedAction();
+    QMetaObject::invokeMethod(
+        this, [this, files] { takeDropped(files); }, Qt::QueuedConnection);
+}
+
+void frmWav2Mp3::takeDropped(const QStringList& files) {
+    const QString& file = files.constFirst();
+    switch (KindOfFile(file)) {
+    case FileKind::Wav:
+        setSource(file);
+        break;
+    case FileKind::Missing:
+        ShowError(this, MissingFileMessage(file));
+        return;
+    default:
+        ShowError(this, UnusableFileMessage(file, QStringLiteral("a WAV file")));
+        return;
+    }
+    if (files.size() > 1)
+        ShowInformation(this, FirstOfSeveralMessage(files.size(), file));
 }

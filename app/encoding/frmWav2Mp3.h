@@ -10,9 +10,14 @@
 #include <QDialog>
 #include <QTimer>
 #include <cstdint>
+#include <memory>
 
 class QLineEdit;
 class ProgressBar;
+
+namespace platform {
+class Inhibition;
+}
 
 class frmWav2Mp3 : public QDialog {
     Q_OBJECT
@@ -21,6 +26,8 @@ public:
     ~frmWav2Mp3() override;
 
     void RetryViaTemp(const QString& sourceWav);
+    // A WAV file given from outside the Open dialog: named to the program or dropped here.
+    void setSource(const QString& path);
 
     // Closing stops a running encoding (its partial target goes with it) and makes a pending
     // copy at once.
@@ -31,6 +38,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void createControls(const ButtonFactory& makeButton);
@@ -42,6 +52,8 @@ private:
     void chooseTarget();
     void convert();
     void startedEncoding();
+    void endedEncoding();
+    void takeDropped(const QStringList& files);
     void showProgress(qint16 percent, int unused);
     void encodingFailed(const QString& message);
     void Timer1_Timer();
@@ -61,6 +73,8 @@ private:
     QString pendingWarning_;
     // From an accepted EncodeFile until its 100 or its failure.
     bool encoding_ = false;
+    // Keeps the session awake until the result is at its target.
+    std::unique_ptr<platform::Inhibition> awake_;
 
     ProgressBar* pbCur_ = nullptr;
     QLineEdit* txtWAV_ = nullptr;

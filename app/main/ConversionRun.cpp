@@ -1,6 +1,7 @@
 #include "app/main/ConversionRun.h"
 
 #include "app/decoration/Messages.h"
+#include "app/encoding/EncoderProperties.h"
 #include "app/encoding/KeptResult.h"
 #include "app/main/ConversionState.h"
 #include "app/main/PlayingTime.h"
@@ -10,6 +11,7 @@
 #include "app/settings/SoundFontSetting.h"
 #include "components/button/SkinButton.h"
 #include "platform/Colour.h"
+#include "platform/DesktopSession.h"
 #include "platform/Files.h"
 #include "platform/MessageBox.h"
 #include "platform/Text.h"
@@ -46,6 +48,8 @@ ConversionRun::ConversionRun(ConversionControls controls, Renderer* renderer, QO
     connect(rendler1_, &Renderer::RenderFailed, this, &ConversionRun::handleFailure);
 }
 
+ConversionRun::~ConversionRun() = default;
+
 void ConversionRun::toggle() {
     if (converting_)
         StopConversion();
@@ -75,6 +79,9 @@ void ConversionRun::StartConversion() {
         failRun(rendler1_->errorText());
         return;
     }
+    started_ = true;
+    awake_ = platform::CurrentSleepInhibitor().inhibit(QStringLiteral("Converting ") +
+                                                       QFileInfo(source).fileName());
     totalMs_ = std::int64_t(rendler1_->GetTotalTime(QString()));
     notice_ = rendler1_->noticeText();
     showTotal();
@@ -119,6 +126,7 @@ void ConversionRun::ApplyRenderFormat(bool mp3) {
     rendler1_->setChannelCount(mp3 ? 2 : s.WavChannels);
     rendler1_->setBitsPerSample(mp3 ? 16 : s.Bits);
     rendler1_->setSampleRate(mp3 ? 44100 : s.Frequency);
+    rendler1_->setMp3Settings(mp3 ? std::optional(Mp3SettingsOf(s)) : std::nullopt);
 }
 
 void ConversionRun::SetControlsEnabled(bool enabled) {
@@ -139,6 +147,7 @@ void ConversionRun::ShowEnabledColour(SkinButton* button) {
 void ConversionRun::StopConversion() {
     rendler1_->StopRender();
     enterIdle();
+    endRun(RunEnd::Stopped);
 }
 
 void ConversionRun::enterIdle() {
@@ -155,6 +164,7 @@ void ConversionRun::failRun(const QString& message) {
     enterIdle();
     if (runIsMp3_)
         DeleteTempFiles();
+    endRun(RunEnd::Failed);
     ShowError(c_.window, message);
 }
 
@@ -171,7 +181,22 @@ void ConversionRun::handleEnd() {
         notice_ = rendler1_->noticeText();
     enterIdle();
     FinishConversion();
+    endRun(platform::FileExists(c_.txtSave->text()) ? RunEnd::Finished : RunEnd::Failed);
     showNotice();
+}
+
+// The session may sleep again, and a user who went to another window during a long render
+// hears how it ended.
+void ConversionRun::endRun(RunEnd how) {
+    awake_.reset();
+    if (!std::exchange(started_, false) || !c_.userAway || !c_.userAway())
+        return;
+    const QString target = c_.txtSave->text();
+    const QString name = QFileInfo(target).fileName();
+    const QString body = how == RunEnd::Finished  ? QStringLiteral("%1 is finished.")
+                         : how == RunEnd::Stopped ? QStringLiteral("%1 was stopped.")
+                                                  : QStringLiteral("%1 failed.");
+    platform::CurrentNotifier().notify({QStringLiteral("Quillory"), body.arg(name), target});
 }
 
 // Told once the result is there, so the box never stands between the render and the MP3 stage.

@@ -8,6 +8,11 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
+
+namespace platform {
+class Inhibition;
+}
 
 class QLabel;
 class QLineEdit;
@@ -33,12 +38,15 @@ struct ConversionControls {
     std::function<void(std::int16_t percent)> showPercent;
     // Opens the MP3 encoding stage modally and returns when it has closed.
     std::function<void()> runEncodingStage;
+    // Whether the user is in another program, to be told by a notification when the run ends.
+    std::function<bool()> userAway;
 };
 
 class ConversionRun : public QObject {
     Q_OBJECT
 public:
     ConversionRun(ConversionControls controls, Renderer* renderer, QObject* parent = nullptr);
+    ~ConversionRun() override;
 
     bool converting() const { return converting_; }
     std::int64_t totalMs() const { return totalMs_; }
@@ -64,6 +72,8 @@ private:
     void handleFailure(const QString& message);
     void FinishConversion();
     void copyFallbackResult();
+    enum class RunEnd { Finished, Stopped, Failed };
+    void endRun(RunEnd how);
 
     ConversionControls c_;
     Renderer* rendler1_;
@@ -72,4 +82,7 @@ private:
     std::int64_t totalMs_ = 0;
     // What the renderer had to say about the run, told when it has ended.
     QString notice_;
+    // Keeps the session awake from the start of a run to its very end, the MP3 stage included.
+    std::unique_ptr<platform::Inhibition> awake_;
+    bool started_ = false;
 };

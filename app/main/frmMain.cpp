@@ -3,6 +3,7 @@
 #include "app/decoration/Decoration.h"
 #include "app/decoration/DialogParts.h"
 #include "app/decoration/Messages.h"
+#include "app/decoration/OptionAccessible.h"
 #include "app/decoration/ProductInfo.h"
 #include "app/decoration/ProgressBar.h"
 #include "app/decoration/Twips.h"
@@ -10,8 +11,10 @@
 #include "app/encoding/frmConvert.h"
 #include "app/encoding/frmWav2Mp3.h"
 #include "app/main/ConversionRun.h"
+#include "app/main/OpenedFile.h"
 #include "app/main/TargetName.h"
 #include "app/main/TempFiles.h"
+#include "app/settings/FolderMemory.h"
 #include "app/settings/LoudnessSetting.h"
 #include "app/settings/Settings.h"
 #include "app/settings/SoundFontSetting.h"
@@ -24,13 +27,16 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDropEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPainter>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 
 namespace {
 
@@ -60,6 +66,9 @@ frmMain::frmMain(MainWindowSetup setup, QWidget* parent)
     createConversionRun();
     connectButtons();
     setTabOrder();
+    addKeys();
+    nameForScreenReaders();
+    setAcceptDrops(true);
     startUp();
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -91,8 +100,11 @@ void frmMain::createControls() {
         box->setGeometry(twips);
         SetBackColor(box, White);
         box->installEventFilter(this);
+        // A file dropped on the box is the window's to take.
+        box->setAcceptDrops(false);
         return box;
     };
+    UseOptionButtonAccessibility();
     const auto option = [this](const char* name, const QString& text, QRect twips) {
         auto* button = new QRadioButton(text, this);
         button->setObjectName(QString::fromLatin1(name));
@@ -161,7 +173,7 @@ void frmMain::connectButtons() {
     connect(optWAV_, &QRadioButton::clicked, this, [this] { selectOption(optWAV_, true); });
     connect(cmdConvert_, &SkinButton::clicked, run_, &ConversionRun::toggle);
     connect(cmdConfigure_, &SkinButton::clicked, this, &frmMain::openOptions);
-    connect(cmd_[0], &SkinButton::clicked, this, &frmMain::openWavToMp3);
+    connect(cmd_[0], &SkinButton::clicked, this, [this] { openWavToMp3(); });
     connect(cmd_[1], &SkinButton::clicked, this, &frmMain::openHelpFile);
     connect(cmd_[2], &SkinButton::clicked, this, &frmMain::openAbout);
     connect(cmd_[3], &SkinButton::clicked, this, &frmMain::openVolumeControl);
@@ -242,8 +254,11 @@ void frmMain::chooseSource() {
     dlgFile.FileName.clear();
     dlgFile.Flags = platform::OfnReadOnly | platform::OfnFileMustExist | platform::OfnExplorer |
                     platform::OfnLongNames;
-    if (dlgFile.ShowOpen() != platform::CdlCancel)
-        txtOpen_->setText(dlgFile.FileName);
+    dlgFile.InitDir = RememberedFolder(DialogFolder::Midi);
+    if (dlgFile.ShowOpen() == platform::CdlCancel)
+        return;
+    txtOpen_->setText(dlgFile.FileName);
+    RememberFolder(DialogFolder::Midi, dlgFile.FileName);
 }
 
 void frmMain::chooseTarget() {
@@ -255,9 +270,11 @@ void frmMain::chooseTarget() {
     dlgFile.FilterIndex = 1;
     dlgFile.FileName.clear();
     dlgFile.Flags = platform::OfnOverwritePrompt | platform::OfnExplorer | platform::OfnLongNames;
+    dlgFile.InitDir = RememberedFolder(DialogFolder::Target);
     if (dlgFile.ShowSave() == platform::CdlCancel)
         return;
     txtSave_->setText(dlgFile.FileName);
+    RememberFolder(DialogFolder::Target, dlgFile.FileName);
     const QString extension = LastFourLower(txtSave_->text());
     selectOption(optMP3_, extension == QLatin1String(".mp3"));
     selectOption(optWAV_, extension == QLatin1String(".wav"));
@@ -287,20 +304,36 @@ void frmMain::switchTargetToWav() {
 }
 
 // Most free desktops have no viewer for the compiled help; the same pages as HTML, in the
-// guide folder beside it, go to the browser instead.
+// guide folder beside it, go to the browser instead. Without either file nothing happens.
 void frmMain::openHelpFile() {
     const QChar separator = platform::PathSeparator();
     const QString help = setup_.programFolder + separator + QStringLiteral("quillory.chm");
     const QString guide = setup_.programFolder + separator + QStringLiteral("guide") + separator +
                           QStringLiteral("index.html");
-    const bool helpShown = platform::FileExists(help) && platform::ShellHasViewerFor(help);
-    const bool useGuide = !helpShown && platform::FileExists(guide);
-    platform::ShellExecute(QStringLiteral("open"), useGuide ? guide : help, QString(), QString());
+    const bool helpThere = platform::FileExists(help);
+    const bool guideThere = platform::FileExists(guide);
+    if (!helpThere && !guideThere)
+        return;
+    const bool useGuide = guideThere && !(helpThere && platform::ShellHasViewerFor(help));
+    const QString whereToLook = guideThere ? guide : help;
+    platform::ShellExecute(
+        QStringLiteral("open"), useGuide ? guide : help, QString(), QString(), this,
+        [this, whereToLook](const QString& failure) {
+            if (!failure.isEmpty())
+                ShowError(this, QStringLiteral("The help could not be opened: ") + failure +
+                                    QStringLiteral(".\r\nThe guide is the below file:\r\n") +
+                                    whereToLook);
+        });
 }
 
 void frmMain::openVolumeControl() {
-    platform::ShellExecute(QStringLiteral("open"), QStringLiteral("sndvol32.exe "),
-                           QStringLiteral("/r"), QString());
+    platform::ShellExecute(
+        QStringLiteral("open"), QStringLiteral("sndvol32.exe "), QStringLiteral("/r"), QString(),
+        this, [this](const QString& failure) {
+            if (!failure.isEmpty())
+                ShowError(this, QStringLiteral("The volume control could not be opened: ") +
+                                    failure + QLatin1Char('.'));
+        });
 }
 
 void frmMain::createConversionRun() {
@@ -319,6 +352,7 @@ void frmMain::createConversionRun() {
     controls.lTotal = lTotal_;
     controls.runEncodingStage = [this] { runEncodingStage(); };
     controls.showPercent = [this](std::int16_t percent) { pbCur_->putValue(percent); };
+    controls.userAway = setup_.userAway;
     run_ = new ConversionRun(std::move(controls), setup_.makeRenderer(this), this);
 }
 
@@ -340,9 +374,11 @@ void frmMain::openOptions() {
     options.exec();
 }
 
-void frmMain::openWavToMp3() {
+void frmMain::openWavToMp3(const QString& source) {
     {
         frmWav2Mp3 tool(this, setup_.makeButton, setup_.makeEncoder);
+        if (!source.isEmpty())
+            tool.setSource(source);
         tool.exec();
     }
     QCoreApplication::processEvents();
@@ -352,4 +388,75 @@ void frmMain::openWavToMp3() {
 void frmMain::openAbout() {
     frmAbout about(this, setup_.makeButton);
     about.exec();
+}
+
+// F1 and Ctrl+Q do what Help and Exit do, and only while those buttons may be pressed.
+void frmMain::addKeys() {
+    const auto key = [this](const QKeySequence& sequence, SkinButton* button,
+                            std::function<void()> action) {
+        auto* shortcut = new QShortcut(sequence, this);
+        connect(shortcut, &QShortcut::activated, this, [button, action = std::move(action)] {
+            if (button->isEnabled())
+                action();
+        });
+    };
+    key(QKeySequence::HelpContents, cmd_[1], [this] { openHelpFile(); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_Q), cmd_[4], [this] { close(); });
+}
+
+void frmMain::nameForScreenReaders() {
+    NameFieldsByLabels(this, {{"Label1", "txtOpen"}, {"Label2", "txtSave"}});
+    DescribeByFrameCaption(this, "Label5", {"optMP3", "OptWAV"});
+}
+
+void frmMain::openFile(const QString& path) {
+    switch (KindOfFile(path)) {
+    case FileKind::Midi:
+        txtOpen_->setText(path);
+        break;
+    case FileKind::Wav:
+        // Once the window shows and any drop has been answered.
+        QMetaObject::invokeMethod(
+            this, [this, path] { openWavToMp3(path); }, Qt::QueuedConnection);
+        break;
+    case FileKind::Missing:
+        ShowError(this, MissingFileMessage(path));
+        break;
+    case FileKind::Other:
+        ShowError(this, UnusableFileMessage(path, QStringLiteral("a MIDI file or a WAV file")));
+        break;
+    }
+}
+
+// While a conversion runs the source is fixed: a drag then shows no drop cursor.
+bool frmMain::acceptsDrag(const QMimeData& data) const {
+    return !isConverting() && !DraggedFiles(data).isEmpty();
+}
+
+void frmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (acceptsDrag(*event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void frmMain::dragMoveEvent(QDragMoveEvent* event) {
+    if (acceptsDrag(*event->mimeData()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+// Taken after the drop has been answered: a message box must not keep the file manager waiting.
+void frmMain::dropEvent(QDropEvent* event) {
+    if (!acceptsDrag(*event->mimeData()))
+        return;
+    event->acceptProposedAction();
+    const QStringList files = DraggedFiles(*event->mimeData());
+    QMetaObject::invokeMethod(
+        this, [this, files] { takeDropped(files); }, Qt::QueuedConnection);
+}
+
+void frmMain::takeDropped(const QStringList& files) {
+    openFile(files.constFirst());
+    if (files.size() > 1)
+        ShowInformation(this, FirstOfSeveralMessage(files.size(), files.constFirst()));
 }

@@ -14,6 +14,7 @@
 
 class QLabel;
 class QLineEdit;
+class QMimeData;
 class QRadioButton;
 class ConversionRun;
 class ProgressBar;
@@ -24,6 +25,8 @@ struct MainWindowSetup {
     ButtonFactory makeButton;
     RendererFactory makeRenderer;
     EncoderFactory makeEncoder;
+    // Whether the user is in another program, to be told by a notification when a run ends.
+    std::function<bool()> userAway;
 };
 
 class frmMain : public QWidget {
@@ -33,6 +36,9 @@ public:
     ~frmMain() override;
 
     void RefreshCap();
+    // A file given from outside the Open dialog (the command line, a drop, a file manager's
+    // "Open with"): a MIDI file becomes the source, a WAV file opens the WAV-to-MP3 tool with it.
+    void openFile(const QString& path);
 
     bool isConverting() const;
     const Surface& surface() const { return surface_; }
@@ -41,12 +47,17 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void createControls();
     SkinButton* createButton(const char* name, const QString& caption, QRect twips);
     void connectButtons();
     void setTabOrder();
+    void addKeys();
+    void nameForScreenReaders();
     void startUp();
     void frameTextBox(QRect& shape, const QLineEdit* box);
 
@@ -58,7 +69,9 @@ private:
     void openHelpFile();
     void openVolumeControl();
     void openOptions();
-    void openWavToMp3();
+    void openWavToMp3(const QString& source = QString());
+    bool acceptsDrag(const QMimeData& data) const;
+    void takeDropped(const QStringList& files);
     void openAbout();
     void createConversionRun();
     void runEncodingStage();

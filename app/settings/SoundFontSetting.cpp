@@ -1,6 +1,8 @@
 #include "app/settings/SoundFontSetting.h"
 
 #include "app/settings/Settings.h"
+#include "components/synthesis/Synthesizer.h"
+#include "platform/Files.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -65,4 +67,14 @@ QString SoundFontProblem(const QString& path) {
     if (header.size() < 12 || !header.startsWith("RIFF") || header.mid(8, 4) != "sfbk")
         return QStringLiteral("The file is not a SoundFont (.sf2 or .sf3).");
     return QString();
+}
+
+QString SoundFontLoadProblem(const QString& path) {
+    if (QString problem = SoundFontProblem(path); !problem.isEmpty())
+        return problem;
+    const std::string why = quillory::renderer::Synthesizer::loadProblem(platform::ToFsPath(path));
+    if (why.empty())
+        return QString();
+    return QStringLiteral("FluidSynth cannot load it: ") + QString::fromStdString(why) +
+           QLatin1Char('.');
 }

@@ -23,3 +23,6 @@ bool SetSoundFontPath(const QString& soundFont);
 // Empty when the file at path is a SoundFont (a RIFF file of form "sfbk", as .sf2 and .sf3
 // files are); otherwise a sentence saying what is wrong with it.
 QString SoundFontProblem(const QString& path);
+// The same, and then the file is loaded as a render loads it, which reads all of it: a damaged
+// SoundFont often has a sound header. Takes a second or more for a large SoundFont.
+QString SoundFontLoadProblem(const QString& path);

@@ -8,11 +8,18 @@
 #include "app/settings/Settings.h"
 #include "app/settings/SoundFontSetting.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
+#include <QStyle>
+#include <QThread>
+
+#include <memory>
 
 namespace {
 
@@ -39,6 +46,19 @@ const Item Mp3ChannelItems[] = {
 const Item FrequencyItems[] = {{"44100", 44100}, {"22050", 22050}, {"11025", 11025}};
 const Item WavChannelItems[] = {{"Stereo", 2}, {"Mono", 1}};
 const Item BitsItems[] = {{"16 Bits", 16}, {"8 Bits", 8}};
+
+// Each list is named by its label, and every field by its frame's caption, for screen readers.
+void describeFields(QDialog* dialog) {
+    const std::initializer_list<std::pair<const char*, const char*>> labelled = {
+        {"Label1", "cboBitrate"}, {"Label2", "cboChannels"},  {"Label3", "cboMin"},
+        {"Label4", "cboMax"},     {"Label8", "cboFrequency"}, {"Label9", "cboWAVChannels"},
+        {"Label7", "cboBits"}};
+    NameFieldsByLabels(dialog, labelled);
+    FitLabelsBeforeFields(dialog, labelled);
+    DescribeByFrameCaption(dialog, "LabelMP3",
+                           {"cboBitrate", "cboChannels", "chkVBR", "cboMin", "cboMax"});
+    DescribeByFrameCaption(dialog, "LabelWAV", {"cboFrequency", "cboWAVChannels", "cboBits"});
+}
 
 template <std::size_t N>
 void fillList(QComboBox* list, const Item (&items)[N]) {
@@ -71,6 +91,7 @@ frmOptions::frmOptions(QWidget* owner, ButtonFactory makeButton)
     SetUpDialogFrame(this, "frmOptions", QStringLiteral("Options"), QSize(5670, 5445));
     surface_.resize(size());
     createControls(makeButton);
+    describeFields(this);
     connectControls();
     setTabOrder();
     load();
@@ -126,12 +147,28 @@ void frmOptions::createControls(const ButtonFactory& makeButton) {
             PlaceButton(makeButton, this, name.constData(), QString::fromLatin1(captions[i]),
                         TwipsRect(4200, 240 + 480 * i, 1260, 330));
     }
-    // The SoundFont choice continues the button column; the file's name sits under it.
+    // The SoundFont choice continues the button column; the file's name sits under it, in a
+    // field that shows through to the gradient, with its own control to go back to automatic.
     cmdSoundFont_ = PlaceButton(makeButton, this, "cmdSoundFont", QStringLiteral("SoundFont ..."),
                                 TwipsRect(4200, 1680, 1260, 330));
-    lblSoundFont_ =
-        PlaceLabel(this, "lblSoundFont", QString(), TwipsRect(4200, 2100, 1260, 195), font);
-    lblSoundFont_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    txtSoundFont_ = new QLineEdit(this);
+    txtSoundFont_->setObjectName(QStringLiteral("txtSoundFont"));
+    txtSoundFont_->setFont(font);
+    txtSoundFont_->setGeometry(TwipsRect(4140, 2040, 1440, 330));
+    txtSoundFont_->setReadOnly(true);
+    txtSoundFont_->setFrame(false);
+    txtSoundFont_->setAlignment(Qt::AlignHCenter);
+    QPalette clear = txtSoundFont_->palette();
+    clear.setColor(QPalette::Base, Qt::transparent);
+    txtSoundFont_->setPalette(clear);
+    clearSoundFont_ = txtSoundFont_->addAction(
+        style()->standardIcon(QStyle::SP_LineEditClearButton), QLineEdit::TrailingPosition);
+    clearSoundFont_->setObjectName(QStringLiteral("clearSoundFont"));
+    clearSoundFont_->setText(QStringLiteral("Automatic SoundFont"));
+    clearSoundFont_->setToolTip(
+        QStringLiteral("Go back to the General MIDI SoundFont the renderer finds installed."));
+    // The button inside the field takes no focus; from the keyboard, Delete in the field clears.
+    txtSoundFont_->installEventFilter(this);
     // The column is narrow, so the caption takes two lines; like the labels, the box lets the
     // gradient show through.
     chkLoudness_ = new QCheckBox(QStringLiteral("Even out\nthe volume"), this);
@@ -158,15 +195,16 @@ void frmOptions::connectControls() {
     }
     ForwardHoverToHighlight(cmdSoundFont_);
     connect(cmdSoundFont_, &SkinButton::clicked, this, &frmOptions::chooseSoundFont);
+    connect(clearSoundFont_, &QAction::triggered, this, &frmOptions::clearSoundFont);
     // Any change of the check state, also from RestoreDefaults and ShowSettings, updates the
     // range lists.
     connect(chkVBR_, &QCheckBox::toggled, this, &frmOptions::UpdateVbrControls);
 }
 
 void frmOptions::setTabOrder() {
-    QWidget* const order[] = {cboBitrate_,   cboChannels_,    chkVBR_,     cboMin_,   cboMax_,
-                              cboFrequency_, cboWAVChannels_, cboBits_,    cmdOK_[0], cmdOK_[1],
-                              cmdOK_[2],     cmdSoundFont_,   chkLoudness_};
+    QWidget* const order[] = {cboBitrate_,   cboChannels_,    chkVBR_,       cboMin_,     cboMax_,
+                              cboFrequency_, cboWAVChannels_, cboBits_,      cmdOK_[0],   cmdOK_[1],
+                              cmdOK_[2],     cmdSoundFont_,   txtSoundFont_, chkLoudness_};
     for (std::size_t i = 1; i < std::size(order); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
@@ -271,8 +309,15 @@ void frmOptions::cmdOK_Click(int index) {
 }
 
 void frmOptions::confirm() {
-    if (!rangeIsValid() || !soundFontIsUsable())
+    if (!rangeIsValid())
         return;
+    if (soundFontNeedsCheck())
+        checkSoundFont();
+    else
+        save();
+}
+
+void frmOptions::save() {
     TakeSettings();
     bool saved = SaveSettings();
     if (soundFont_ != SoundFontPath())
@@ -298,15 +343,43 @@ bool frmOptions::rangeIsValid() {
 
 // Only a newly chosen file is checked: a stored choice that went bad must not block the other
 // settings, and the renderer reports it when it tries to load it.
-bool frmOptions::soundFontIsUsable() {
-    if (soundFont_.isEmpty() || soundFont_ == SoundFontPath())
-        return true;
-    const QString problem = SoundFontProblem(soundFont_);
-    if (problem.isEmpty())
-        return true;
+bool frmOptions::soundFontNeedsCheck() const {
+    return !soundFont_.isEmpty() && soundFont_ != SoundFontPath();
+}
+
+// The SoundFont is loaded on a worker thread, whole, as the renderer will load it; the dialog
+// stays responsive meanwhile, and Cancel still closes it. A dialog closed before the answer
+// arrives hears nothing.
+void frmOptions::checkSoundFont() {
+    setChecking(true);
+    auto problem = std::make_shared<QString>();
+    QThread* worker =
+        QThread::create([problem, path = soundFont_] { *problem = SoundFontLoadProblem(path); });
+    connect(worker, &QThread::finished, this, [this, problem] { soundFontChecked(*problem); });
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start();
+}
+
+void frmOptions::soundFontChecked(const QString& problem) {
+    setChecking(false);
+    if (problem.isEmpty()) {
+        save();
+        return;
+    }
     ShowError(this, QStringLiteral("This SoundFont cannot be used:\r\n") + soundFont_ +
                         QStringLiteral("\r\n") + problem);
-    return false;
+}
+
+// While the SoundFont is loaded nothing may change it or press OK again.
+void frmOptions::setChecking(bool checking) {
+    for (QWidget* control : {static_cast<QWidget*>(cmdOK_[0]), static_cast<QWidget*>(cmdOK_[2]),
+                             static_cast<QWidget*>(cmdSoundFont_)})
+        control->setEnabled(!checking);
+    clearSoundFont_->setEnabled(!checking);
+    if (checking)
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
 }
 
 void frmOptions::chooseSoundFont() {
@@ -319,18 +392,38 @@ void frmOptions::chooseSoundFont() {
     showSoundFont();
 }
 
+bool frmOptions::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == txtSoundFont_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Delete || key == Qt::Key_Backspace) && clearSoundFont_->isEnabled()) {
+            clearSoundFont();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+// Clearing the field goes back to the renderer's own search, as an empty key in options.ini
+// means; the other settings stay as they are.
+void frmOptions::clearSoundFont() {
+    soundFont_.clear();
+    showSoundFont();
+}
+
 // The column is narrow: the name is shortened in the middle, the whole path is in the tip.
 void frmOptions::showSoundFont() {
+    clearSoundFont_->setVisible(!soundFont_.isEmpty());
     if (soundFont_.isEmpty()) {
-        lblSoundFont_->setText(NoSoundFontChosen);
-        lblSoundFont_->setToolTip(
+        txtSoundFont_->setText(NoSoundFontChosen);
+        txtSoundFont_->setToolTip(
             QStringLiteral("The renderer uses the General MIDI SoundFont it finds installed."));
         return;
     }
+    // The clear control takes a square at the right end of the field.
+    const int room = txtSoundFont_->width() - txtSoundFont_->height() - 4;
     const QString name = QFileInfo(soundFont_).fileName();
-    lblSoundFont_->setText(
-        lblSoundFont_->fontMetrics().elidedText(name, Qt::ElideMiddle, lblSoundFont_->width()));
-    lblSoundFont_->setToolTip(soundFont_);
+    txtSoundFont_->setText(txtSoundFont_->fontMetrics().elidedText(name, Qt::ElideMiddle, room));
+    txtSoundFont_->setToolTip(soundFont_);
 }
 
 void frmOptions::paintEvent(QPaintEvent*) {

@@ -11,9 +11,11 @@
 #include <array>
 #include <cstdint>
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLineEdit;
 
 // Every list item carries its value beside its text; the dialog maps settings to lists only
 // through these values.
@@ -41,6 +43,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createControls(const ButtonFactory& makeButton);
@@ -52,9 +55,14 @@ private:
     void fillLists();
     void cmdOK_Click(int index);
     void confirm();
+    void save();
     bool rangeIsValid();
-    bool soundFontIsUsable();
+    bool soundFontNeedsCheck() const;
+    void checkSoundFont();
+    void soundFontChecked(const QString& problem);
+    void setChecking(bool checking);
     void chooseSoundFont();
+    void clearSoundFont();
     void showSoundFont();
 
     Surface surface_;
@@ -74,7 +82,8 @@ private:
     QCheckBox* chkLoudness_ = nullptr;
     QLabel* label3_ = nullptr;
     QLabel* label4_ = nullptr;
-    QLabel* lblSoundFont_ = nullptr;
+    QLineEdit* txtSoundFont_ = nullptr;
+    QAction* clearSoundFont_ = nullptr;
     std::array<SkinButton*, 3> cmdOK_{};
     SkinButton* cmdSoundFont_ = nullptr;
 };

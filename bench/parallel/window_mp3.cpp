@@ -61,6 +61,8 @@ int main(int argc, char** argv) {
     renderer.setBitsPerSample(16);
     renderer.setChannelCount(2);
     renderer.setWorkFolder(work);
+    // Levelled for the MP3 it becomes, as the program tells its renderer.
+    renderer.setMp3Settings(encoder::Mp3Settings{});
     if (!renderer.Render(QString::fromLocal8Bit(arg[1]), wav)) {
         std::fprintf(stderr, "window_mp3: %s\n", qPrintable(renderer.errorText()));
         return 1;
@@ -82,9 +84,10 @@ int main(int argc, char** argv) {
     const double rendered = secondsSince(start);
 
     LameMp3Encoder encoder;
-    encoder.setVbrMode(0);
-    encoder.setBitRateKbps(128);
-    encoder.setChannelMode(0);
+    const encoder::Mp3Settings settings;
+    encoder.setVbrMode(settings.vbrMode);
+    encoder.setBitRateKbps(settings.bitRateKbps);
+    encoder.setChannelMode(settings.channelMode);
     if (!encoder.EncodeFile(wav, QString::fromLocal8Bit(arg[3]))) {
         std::fprintf(stderr, "window_mp3: %s\n", qPrintable(encoder.errorText()));
         return 1;

@@ -2,33 +2,88 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace quillory::renderer {
 
 namespace {
 
 constexpr float kSilentSteps = 1.0f / 256.0f;
+// Adding and taking away 1.5 * 2^23 rounds a float of magnitude below 2^22 to the nearest whole
+// number (halves to even), which the compiler can do eight samples at a time; lrintf cannot.
+constexpr float kRounder = 12582912.0f;
+
+// SplitMix64 spreads the seed over the generators' states; a zero state would stay zero.
+std::uint32_t seedOf(std::uint64_t& seed) {
+    std::uint64_t z = (seed += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    const auto value = std::uint32_t(z ^ (z >> 31));
+    return value ? value : 0x9E3779B9u;
+}
 
 } // namespace
 
 DitherQuantizer::DitherQuantizer(int bits, std::uint64_t seed)
-    : bits_(bits == 8 || bits == 24 ? bits : 16)
-    , state_(seed) {
+    : bits_(bits == 8 || bits == 24 ? bits : 16) {
+    for (std::uint32_t& lane : lanes_)
+        lane = seedOf(seed);
 }
 
-// SplitMix64: fast, and every bit of its output is usable, so one call gives both uniform
-// values of a sample's triangular noise.
-std::uint64_t DitherQuantizer::nextRandom() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
+// The difference of two uniform values in [0, 1) of 16 bits each: triangular over (-1, 1) steps.
+// Four generators to a vector (GCC's and Clang's vector extensions, which become SSE or NEON
+// where there is one and plain code where not): the compiler would not vectorise them itself.
+void DitherQuantizer::makeNoise(float* noise, std::size_t count) {
+    using Lanes = std::uint32_t __attribute__((vector_size(16)));
+    using Ints = std::int32_t __attribute__((vector_size(16)));
+    using Floats = float __attribute__((vector_size(16)));
+    constexpr float kTwoToMinus16 = 1.0f / 65536.0f;
+    Lanes state[2];
+    std::memcpy(state, lanes_, sizeof state);
+    for (std::size_t at = 0; at < count; at += 4) {
+        Lanes& x = state[(at / 4) % 2];
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        const Floats low = __builtin_convertvector(Ints(x & 0xFFFFu), Floats);
+        const Floats high = __builtin_convertvector(Ints(x >> 16), Floats);
+        const Floats value = (low - high) * kTwoToMinus16;
+        std::memcpy(noise + at, &value, sizeof value);
+    }
+    std::memcpy(lanes_, state, sizeof state);
 }
 
-double DitherQuantizer::noise() {
-    constexpr double kTwoToMinus32 = 1.0 / 4294967296.0;
-    const std::uint64_t r = nextRandom();
-    return double(std::int64_t(r & 0xFFFFFFFFu) - std::int64_t(r >> 32)) * kTwoToMinus32;
+void DitherQuantizer::quantize(const float* in, std::size_t count, float factor,
+                               std::int16_t* out) {
+    // Quantisation steps per unit of full scale, and the value of one step in `short` units.
+    const float steps = bits_ == 8 ? 128.0f : 32768.0f;
+    const float unit = bits_ == 8 ? 256.0f : 1.0f;
+    const float lowest = -steps;
+    const float highest = steps - 1.0f;
+    const float scale = factor * steps;
+    float noise[kBatch];
+    float rounded[kBatch];
+    for (std::size_t at = 0; at < count; at += kBatch) {
+        const std::size_t n = std::min(kBatch, count - at);
+        makeNoise(noise, (n + 7) & ~std::size_t(7));
+        for (std::size_t i = 0; i < n; ++i) {
+            const float v = in[at + i] * scale;
+            // Silence has no error to spread: it stays 0, not a hiss of ±1 step (which at 8 bits
+            // is plainly audible). FluidSynth's silence is not exactly zero but a residue of its
+            // reverb around 1e-8, so anything within 1/256 of a step of zero counts as silence;
+            // in a real signal so few samples come that close that the noise stays as it is. NaN
+            // fails the test too. Written without branches, so that it runs eight at a time.
+            const float kept = std::fabs(v) >= kSilentSteps ? v : 0.0f;
+            const float keep = kept != 0.0f ? 1.0f : 0.0f;
+            // Kept far inside the rounder's range whatever the input; clipped below.
+            const float bounded = std::min(std::max(kept, -steps - 2.0f), steps + 2.0f);
+            rounded[i] = ((bounded + noise[i] + kRounder) - kRounder) * keep;
+            const float q = std::min(std::max(rounded[i], lowest), highest);
+            out[at + i] = static_cast<std::int16_t>(q * unit);
+        }
+        for (std::size_t i = 0; i < n; ++i)
+            clipped_ += std::uint64_t(rounded[i] > highest) + std::uint64_t(rounded[i] < lowest);
+    }
 }
 
 // In double: a float holds no more than the 24 bits themselves, and the noise would be lost.
@@ -37,53 +92,24 @@ void DitherQuantizer::quantize(const float* in, std::size_t count, float factor,
     constexpr double kSteps = 8388608.0;
     constexpr long long kHighest = 8388607;
     const double scale = double(factor) * kSteps;
-    for (std::size_t i = 0; i < count; ++i) {
-        double v = double(in[i]) * scale;
-        if (!(std::fabs(v) >= double(kSilentSteps))) {
-            out[i] = 0;
-            continue;
+    float noise[kBatch];
+    for (std::size_t at = 0; at < count; at += kBatch) {
+        const std::size_t n = std::min(kBatch, count - at);
+        makeNoise(noise, (n + 7) & ~std::size_t(7));
+        for (std::size_t i = 0; i < n; ++i) {
+            double v = double(in[at + i]) * scale;
+            if (!(std::fabs(v) >= double(kSilentSteps))) {
+                out[at + i] = 0;
+                continue;
+            }
+            v = std::clamp(v, -kSteps - 2.0, kSteps + 2.0);
+            long long q = std::llrint(v + double(noise[i]));
+            if (q > kHighest || q < -kHighest - 1) {
+                q = q > kHighest ? kHighest : -kHighest - 1;
+                ++clipped_;
+            }
+            out[at + i] = std::int32_t(q * 256);
         }
-        v = v > kSteps + 2.0 ? kSteps + 2.0 : (v < -kSteps - 2.0 ? -kSteps - 2.0 : v);
-        long long q = std::llrint(v + noise());
-        if (q > kHighest || q < -kHighest - 1) {
-            q = q > kHighest ? kHighest : -kHighest - 1;
-            ++clipped_;
-        }
-        out[i] = std::int32_t(q * 256);
-    }
-}
-
-void DitherQuantizer::quantize(const float* in, std::size_t count, float factor,
-                               std::int16_t* out) {
-    // Quantisation steps per unit of full scale, and the value of one step in `short` units.
-    const float steps = bits_ == 8 ? 128.0f : 32768.0f;
-    const int unit = bits_ == 8 ? 256 : 1;
-    const long lowest = -static_cast<long>(steps);
-    const long highest = static_cast<long>(steps) - 1;
-    const float scale = factor * steps;
-    constexpr float kTwoToMinus32 = 1.0f / 4294967296.0f;
-    for (std::size_t i = 0; i < count; ++i) {
-        float v = in[i] * scale;
-        // Silence has no error to spread: it stays 0, not a hiss of ±1 step (which at 8 bits is
-        // plainly audible). FluidSynth's silence is not exactly zero but a residue of its reverb
-        // around 1e-8, so anything within 1/256 of a step of zero counts as silence; in a real
-        // signal so few samples come that close that the noise stays as it is.
-        if (!(std::fabs(v) >= kSilentSteps)) {
-            out[i] = 0;
-            continue;
-        }
-        // Keeps lrintf within range whatever the input; anything this far out clips below.
-        v = v > steps + 2.0f ? steps + 2.0f : (v < -steps - 2.0f ? -steps - 2.0f : v);
-        const std::uint64_t r = nextRandom();
-        // The difference of two uniform values in [0, 1): triangular over (-1, 1) steps.
-        const float noise =
-            float(std::int64_t(r & 0xFFFFFFFFu) - std::int64_t(r >> 32)) * kTwoToMinus32;
-        long q = std::lrintf(v + noise);
-        if (q > highest || q < lowest) {
-            q = q > highest ? highest : lowest;
-            ++clipped_;
-        }
-        out[i] = static_cast<std::int16_t>(q * unit);
     }
 }
 
@@ -91,11 +117,15 @@ StemDither::StemDither(int bits, std::uint64_t seed)
     : steps_(bits == 8    ? 128.0
              : bits == 24 ? 8388608.0
                           : 32768.0)
-    , noise_(bits, seed) {
+    , generator_(bits, seed) {
 }
 
 long long StemDither::step(double value) {
-    long long q = std::llrint(value + noise_.noise());
+    if (used_ == DitherQuantizer::kBatch) {
+        generator_.makeNoise(noise_, DitherQuantizer::kBatch);
+        used_ = 0;
+    }
+    long long q = std::llrint(value + double(noise_[used_++]));
     const auto highest = static_cast<long long>(steps_) - 1;
     if (q > highest || q < -highest - 1) {
         q = q > highest ? highest : -highest - 1;

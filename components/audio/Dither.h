@@ -38,14 +38,18 @@ public:
     // Samples that met full scale so far.
     std::uint64_t clipped() const { return clipped_; }
 
-    // Triangular noise over (-1, 1) steps.
-    double noise();
+    // Samples are quantised in batches of this many, the noise for a batch made at once.
+    static constexpr std::size_t kBatch = 256;
+
+    // Triangular noise over (-1, 1) steps, `count` values (a multiple of 8).
+    void makeNoise(float* noise, std::size_t count);
 
 private:
-    std::uint64_t nextRandom();
-
     int bits_;
-    std::uint64_t state_;
+    // Eight independent xorshift generators side by side, so that a batch of noise is made
+    // eight values at a time; each 32-bit draw gives both uniform values of one sample's
+    // triangular noise.
+    std::uint32_t lanes_[8];
     std::uint64_t clipped_ = 0;
 };
 
@@ -71,7 +75,9 @@ private:
     long long step(double value);
 
     double steps_;
-    DitherQuantizer noise_;
+    DitherQuantizer generator_;
+    float noise_[DitherQuantizer::kBatch];
+    std::size_t used_ = DitherQuantizer::kBatch;
     std::uint64_t clipped_ = 0;
 };
 

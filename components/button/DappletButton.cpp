@@ -1,6 +1,9 @@
 #include "components/button/DappletButton.h"
 
+#include "components/button/ButtonAccessible.h"
 #include "platform/Colour.h"
+
+#include <QAccessible>
 
 #include <QEnterEvent>
 #include <QKeyEvent>
@@ -24,6 +27,8 @@ QColor mixed(const QColor& a, const QColor& b, double t) {
 
 DappletButton::DappletButton(QWidget* parent)
     : SkinButton(parent) {
+    static const bool accessible = (QAccessible::installFactory(DappletButtonAccessible), true);
+    Q_UNUSED(accessible);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_Hover);
     QFont face(QStringLiteral("MS Sans Serif"));
@@ -35,8 +40,18 @@ DappletButton::DappletButton(QWidget* parent)
 }
 
 void DappletButton::setCaption(const QString& caption) {
+    if (caption == caption_)
+        return;
     caption_ = caption;
     update();
+    // A reader on Convert hears it become Stop.
+    QAccessibleEvent named(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&named);
+}
+
+void DappletButton::press() {
+    if (isEnabled())
+        emit clicked();
 }
 
 void DappletButton::setForeColor(std::uint32_t colour) {

@@ -1,5 +1,6 @@
 // The skinned command button: a painted push button with a soft blue face, a hover style and
-// pointer notifications that also arrive while the button is disabled.
+// pointer notifications that also arrive while the button is disabled. Screen readers see it as
+// a push button named by its caption (ButtonAccessible).
 #pragma once
 
 #include "components/button/SkinButton.h"
@@ -16,6 +17,8 @@ public:
     void setButtonStyle(int style) override;
     int buttonStyle() const override { return style_; }
     std::uint32_t accentColor() const override;
+    // A click that asks for no pointer or key: what a screen reader's press does.
+    void press();
 
     QSize sizeHint() const override;
 

@@ -3,6 +3,7 @@
 #include <lame/lame.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <mutex>
 #include <string>
@@ -104,6 +105,11 @@ bool Mp3Stream::open(const Mp3Settings& settings, int sourceRate, int sourceChan
         id3v2Tag_.resize(lame_get_id3v2_tag(lame_, id3v2Tag_.data(), id3v2Tag_.size()));
     }
     return true;
+}
+
+double Mp3Stream::levelChangeDb() const {
+    const float scale = lame_ != nullptr ? lame_get_scale(lame_) : 1.0f;
+    return scale > 0 ? 20.0 * std::log10(double(scale)) : 0.0;
 }
 
 // Latin-1 where the text allows, since every ID3 reader knows it; UTF-16 with a byte order mark,

@@ -185,7 +185,7 @@ double loudnessGainDb(const Loudness& measured, const LoudnessTarget& target) {
     double gain = std::min(target.maxBoostDb, target.ceilingDbtp - measured.truePeakDbtp);
     if (std::isfinite(measured.integratedLufs))
         gain = std::min(gain, target.lufs - measured.integratedLufs);
-    return gain;
+    return gain - target.encoderGainDb;
 }
 
 double dbToFactor(double db) {

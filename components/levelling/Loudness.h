@@ -42,11 +42,16 @@ struct Loudness {
     double truePeakDbtp = -std::numeric_limits<double>::infinity();
 };
 
+// What a levelled song must come to as it is heard. The loudness, the ceiling and the boost are
+// judged after encoderGainDb, a level change that an encoder applies to the levelled song before
+// anyone hears it (LAME lowers some constant bit rates by up to 0.45 dB); the gain makes up for
+// it.
 struct LoudnessTarget {
     double lufs = -16.0;
     double ceilingDbtp = -1.0;
     // Near-silence is never raised further than this.
     double maxBoostDb = 24.0;
+    double encoderGainDb = 0.0;
 };
 
 // Frames [begin, end) of a song.
@@ -101,9 +106,10 @@ private:
 };
 
 // The gain in dB that brings a song measured as `measured` to target.lufs, lowered as far as
-// the true peak must stay at or below target.ceilingDbtp, and never above target.maxBoostDb.
-// When the meter found no loudness (see Loudness) the true peak alone decides, within the same
-// limit. Digital silence, or a peak that is not a number, gets 0 dB.
+// the true peak must stay at or below target.ceilingDbtp, and never above target.maxBoostDb,
+// all as heard after target.encoderGainDb, which the gain makes up for. When the meter found no
+// loudness (see Loudness) the true peak alone decides, within the same limit. Digital silence,
+// or a peak that is not a number, gets 0 dB.
 double loudnessGainDb(const Loudness& measured, const LoudnessTarget& target = {});
 
 // A level in dB as a factor on the samples.

@@ -1,5 +1,6 @@
 #include "components/renderer/RenderJob.h"
 
+#include "components/renderer/Mp3Levelling.h"
 #include "components/synthesis/ParallelSongRenderer.h"
 
 #include <algorithm>
@@ -143,8 +144,12 @@ void RenderJob::planLevelling(const RenderOptions& options, std::uint64_t maxFra
         folder, folderOf(target_), maxFrames, targetBytes, options.space, notice_);
     if (!store)
         return;
+    Mp3Levelling levelling{*options.loudness, format_.channels};
+    if (options.mp3Source)
+        levelling = levellingForMp3(*options.loudness, *options.mp3Source, format_.sampleRate,
+                                    format_.channels);
     levelled_ = std::make_unique<LevelledSource>(
-        *synthesis_, format_.sampleRate, format_.channels, std::move(store), *options.loudness,
+        *synthesis_, format_.sampleRate, levelling.channels, std::move(store), levelling.target,
         kSynthesisShare, [this](const float* stereo, std::size_t frames) {
             if (provisional_)
                 provisional_->writeInterleaved(stereo, frames);

@@ -5,7 +5,8 @@
 // WAV reaches its target only when closed.
 //
 // With a loudness target the render takes two passes over one synthesis (LevelledSource): the
-// song is measured into a float work file, then written with its one gain. Without a target, or
+// song is measured into a float work file, then written with its one gain; a WAV that becomes an
+// MP3 is measured as the MP3 will sound. Without a target, or
 // when the work folder has no room for the work file, it is written at the synthesiser's fixed
 // gain in one pass, and notice() says why it was not levelled; a work folder that fills up in the
 // first pass all the same turns the rest of the render to the fixed gain too. Either way the WAV
@@ -13,6 +14,7 @@
 #pragma once
 
 #include "components/audio/BlockSource.h"
+#include "components/encoder/Mp3Plan.h"
 #include "components/levelling/LevelledSource.h"
 #include "components/levelling/Loudness.h"
 #include "components/midi/TagText.h"
@@ -39,6 +41,9 @@ std::filesystem::space_info freeSpace(const std::filesystem::path& folder);
 struct RenderOptions {
     // The loudness every render is brought to; none for the synthesiser's fixed gain.
     std::optional<LoudnessTarget> loudness{};
+    // Set when the WAV is only the source of an MP3 made with these settings: the song is then
+    // evened out for the MP3, as Mp3Levelling.h says.
+    std::optional<encoder::Mp3Settings> mp3Source{};
     // Where the float work file of a levelled render is kept: the instance's private folder
     // (the system's temporary folder when empty).
     std::filesystem::path workFolder{};

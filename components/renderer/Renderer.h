@@ -2,11 +2,13 @@
 // read the song's length, stop, and hear about progress and the end on the UI thread.
 #pragma once
 
+#include "components/encoder/Mp3Plan.h"
 #include "components/levelling/LoudnessChoice.h"
 
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <optional>
 
 class Renderer : public QObject {
     Q_OBJECT
@@ -21,6 +23,9 @@ public:
     virtual void setSoundFont(const QString& path) = 0;
     // Whether renders are evened out to a loudness target, or keep the synthesiser's fixed gain.
     virtual void setLoudness(const quillory::renderer::LoudnessChoice& loudness) = 0;
+    // Settings when the WAV is only the source of an MP3 encoded with them, nothing for a WAV of
+    // its own: an evened-out song is then made to sound right as the MP3.
+    virtual void setMp3Settings(const std::optional<encoder::Mp3Settings>& settings) = 0;
     // The folder for the renderer's work files: this instance's private folder.
     virtual void setWorkFolder(const QString& folder) = 0;
 

@@ -38,6 +38,9 @@ void SynthRenderer::setSoundFont(const QString& path) {
 void SynthRenderer::setLoudness(const LoudnessChoice& loudness) {
     loudness_ = loudness;
 }
+void SynthRenderer::setMp3Settings(const std::optional<encoder::Mp3Settings>& settings) {
+    mp3Settings_ = settings;
+}
 void SynthRenderer::setWorkFolder(const QString& folder) {
     workFolder_ = folder;
 }
@@ -85,6 +88,7 @@ bool SynthRenderer::Render(const QString& midiPath, const QString& wavPath) {
         RenderOptions options;
         if (loudness_.even)
             options.loudness = LoudnessTarget{.lufs = loudness_.lufs};
+        options.mp3Source = mp3Settings_;
         options.workFolder = platform::ToFsPath(workFolder_);
         options.tags = songTags(song);
         options.stoppable = true;

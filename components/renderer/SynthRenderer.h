@@ -41,6 +41,7 @@ public:
     void setSampleRate(int rate) override;
     void setSoundFont(const QString& path) override;
     void setLoudness(const quillory::renderer::LoudnessChoice& loudness) override;
+    void setMp3Settings(const std::optional<encoder::Mp3Settings>& settings) override;
     // Without a work folder, the system's temporary folder holds the work files.
     void setWorkFolder(const QString& folder) override;
     QString soundFont() const { return soundFont_; }
@@ -66,6 +67,7 @@ private:
 
     quillory::renderer::SoundFormat format_;
     quillory::renderer::LoudnessChoice loudness_;
+    std::optional<encoder::Mp3Settings> mp3Settings_;
     QString soundFont_;
     QString workFolder_;
     QString errorText_;

@@ -10,12 +10,15 @@ namespace quillory::renderer {
 
 namespace {
 
-// FluidSynth reports through a process-wide log; we keep the last complaint of each thread so
-// that a refused SoundFont can say why, and keep the library quiet on stderr.
-thread_local std::string lastFluidMessage;
+// FluidSynth reports through a process-wide log; we keep the first complaint of each thread
+// since it was cleared, so that a refused SoundFont can say why, and keep the library quiet on
+// stderr. The first is the reason: after it come its other loaders' complaints (Debian's
+// FluidSynth also tries the file as DLS) and a bare "Failed to load".
+thread_local std::string firstFluidMessage;
 
 void keepFluidMessage(int, const char* message, void*) {
-    lastFluidMessage = message ? message : "";
+    if (firstFluidMessage.empty() && message)
+        firstFluidMessage = message;
 }
 
 void installFluidLog() {
@@ -52,11 +55,13 @@ FluidInstance::FluidInstance(const std::filesystem::path& soundFont, int sampleR
         release();
         throw SynthError("the synthesizer cannot be created");
     }
-    lastFluidMessage.clear();
+    firstFluidMessage.clear();
     if (fluid_synth_sfload(synth_, soundFont.string().c_str(), 1) == FLUID_FAILED) {
         release();
-        const std::string why = lastFluidMessage.empty() ? "" : " (" + lastFluidMessage + ")";
-        throw SynthError("SoundFont " + soundFont.string() + " cannot be loaded" + why);
+        const std::string why =
+            firstFluidMessage.empty() ? "FluidSynth gives no reason" : firstFluidMessage;
+        throw SynthError("SoundFont " + soundFont.string() + " cannot be loaded (" + why + ")",
+                         why);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 struct _fluid_hashtable_t;
 struct _fluid_synth_t;
@@ -17,7 +18,14 @@ namespace quillory::renderer {
 
 class SynthError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    // reason: FluidSynth's own words, when it refused a SoundFont.
+    explicit SynthError(const std::string& what, std::string reason = {})
+        : std::runtime_error(what)
+        , reason_(std::move(reason)) {}
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::string reason_;
 };
 
 // FluidSynth's version, as the library in use reports it.

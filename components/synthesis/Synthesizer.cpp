@@ -29,6 +29,15 @@ Synthesizer::Synthesizer(const std::filesystem::path& soundFont, int sampleRate)
 
 Synthesizer::~Synthesizer() = default;
 
+std::string Synthesizer::loadProblem(const std::filesystem::path& soundFont) {
+    try {
+        FluidInstance(soundFont, 44100);
+    } catch (const SynthError& refused) {
+        return refused.reason().empty() ? refused.what() : refused.reason();
+    }
+    return {};
+}
+
 void Synthesizer::checkRate(int sampleRate) {
     if (sampleRate < kMinRate || sampleRate > kMaxRate)
         throw SynthError("a sample rate of " + std::to_string(sampleRate) +

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
 
 namespace quillory::renderer {
 
@@ -25,6 +26,10 @@ public:
 
     // Throws SynthError naming the rate when it is outside kMinRate to kMaxRate.
     static void checkRate(int sampleRate);
+    // Why FluidSynth's loader refuses the SoundFont, in its own words ("SoundFont file size
+    // mismatch"), or empty when it loads. It is loaded whole, as a render loads it: a second or
+    // more for a large SoundFont, so a window asks from a worker thread.
+    static std::string loadProblem(const std::filesystem::path& soundFont);
 
     const std::filesystem::path& soundFont() const { return soundFont_; }
     int sampleRate() const { return sampleRate_; }

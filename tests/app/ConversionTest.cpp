@@ -103,18 +103,26 @@ TEST_F(ConversionTest, TheChosenSoundFontReachesTheRenderer) {
     EXPECT_EQ(renderer->soundFont, "/fonts/My GM.sf2");
 }
 
-TEST_F(ConversionTest, TheLoudnessChoiceAndTheWorkFolderReachTheRenderer) {
+// The renderer of an MP3's source is told the MP3 settings, so it evens the song out for them.
+TEST_F(ConversionTest, TheLoudnessChoiceTheMp3SettingsAndTheWorkFolderReachTheRenderer) {
     choose("song.wav");
     click("cmdConvert");
     EXPECT_EQ(renderer->loudness, (LoudnessChoice{true, -16.0})) << "evened out by default";
     EXPECT_EQ(renderer->workFolder, WindowsFolder());
+    EXPECT_FALSE(renderer->mp3Settings) << "a WAV of its own";
     click("cmdConvert"); // Stop
 
-    WriteBytes(program.filePath("options.ini"), "[Renderer]\nLoudness=Off\n");
+    WriteBytes(program.filePath("options.ini"), "[Renderer]\nLoudness=Off\n[MP3]\nBitrate=192\n"
+                                                "Mp3Channels=2\nVBR=True\nMinBitrate=64\n");
     open();
     choose("song.mp3");
     click("cmdConvert");
     EXPECT_FALSE(renderer->loudness.even);
+    ASSERT_TRUE(renderer->mp3Settings);
+    const encoder::Mp3Settings& mp3 = *renderer->mp3Settings;
+    EXPECT_EQ((std::vector<int>{mp3.vbrMode, mp3.bitRateKbps, mp3.channelMode, mp3.minBitRateKbps,
+                                mp3.maxBitRateKbps}),
+              (std::vector<int>{1, 192, 2, 64, 320}));
 }
 
 TEST_F(ConversionTest, WhatTheRendererHadToSayIsShownOnceTheRunHasEnded) {

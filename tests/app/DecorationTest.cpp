@@ -3,6 +3,7 @@
 #include "components/button/DappletButton.h"
 
 #include <QLineEdit>
+#include <QPainter>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -32,6 +33,26 @@ public:
     quint32 colour = 0;
     int puts = 0;
 };
+
+// A frame's border and a line cover whole pixels of the window on a screen of twice the density
+// too: half of one under the control beside it looks broken.
+TEST(SurfaceFrames, CoverWholePixelsAtAnyDensity) {
+    Surface surface;
+    surface.resize(QSize(40, 20));
+    surface.shapes.push_back({QRect(2, 3, 30, 10), 0x000000});
+    surface.lines.push_back({QLine(0, 16, 39, 16), 0x000000});
+    for (const int ratio : {1, 2}) {
+        QImage shown(QSize(40, 20) * ratio, QImage::Format_RGB32);
+        shown.setDevicePixelRatio(ratio);
+        QPainter painter(&shown);
+        surface.paint(painter);
+        painter.end();
+        for (int y = 0; y < shown.height(); ++y) {
+            const bool drawn = y / ratio == 3 || y / ratio == 12 || y / ratio == 16;
+            EXPECT_EQ(shown.pixelColor(10 * ratio, y) == Qt::black, drawn) << ratio << " " << y;
+        }
+    }
+}
 
 TEST(BandRows, DivideByRowCountAndRoundHalvesToEven) {
     const int reds[] = {0, 25, 50, 75};
@@ -131,8 +152,6 @@ TEST(Highlight, DisabledButtonsStayGreyWhateverTheState) {
 }
 
 } // namespace
-
-
 
 namespace {
 

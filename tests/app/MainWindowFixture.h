@@ -39,6 +39,7 @@ protected:
                 prepareEncoder(*encoder);
             return encoder;
         };
+        setup.userAway = [this] { return away; };
         if (realRenderer)
             setup.makeRenderer = realRenderer;
         if (realEncoder)
@@ -71,6 +72,8 @@ protected:
     FakeMessageBoxes boxes;
     FakeFileDialogs dialogs;
     FakeShell shell;
+    // Whether the user is in another program when a run ends.
+    bool away = false;
     QPointer<FakeRenderer> renderer;
     QPointer<FakeEncoder> encoder;
     EncoderLog encoderLog;

@@ -8,8 +8,12 @@
 #include "components/button/DappletButton.h"
 #include "components/button/SkinButton.h"
 #include "tests/app/MainWindowFixture.h"
+#include "tests/support/Drops.h"
+#include "tests/support/EventWait.h"
 #include "tests/support/FileHelpers.h"
 
+#include <QAccessible>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -20,6 +24,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -192,7 +197,9 @@ TEST_F(MainWindowTest, EmptyTargetStaysEmpty) {
     EXPECT_EQ(target(), "");
 }
 
-TEST_F(MainWindowTest, HelpAndVolumeControlGoThroughTheShell) {
+// What the desktop could not open is said, for Help with where the guide lies.
+TEST_F(MainWindowTest, HelpAndVolumeControlGoThroughTheShellThatMaySayWhyNothingOpened) {
+    WriteBytes(program.path() + "/quillory.chm", "ITSF");
     click("cmd(1)");
     click("cmd(3)");
     ASSERT_EQ(shell.requests.size(), 2u);
@@ -201,10 +208,20 @@ TEST_F(MainWindowTest, HelpAndVolumeControlGoThroughTheShell) {
     EXPECT_EQ(shell.requests[0].parameters, "");
     EXPECT_EQ(shell.requests[1].file, "sndvol32.exe ");
     EXPECT_EQ(shell.requests[1].parameters, "/r");
+    shell.failure = "no application on this computer opens it";
+    click("cmd(1)");
+    click("cmd(3)");
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[0].text, "The help could not be opened: " + shell.failure +
+                                       ".\r\nThe guide is the below file:\r\n" +
+                                       shell.requests[0].file);
+    EXPECT_EQ(boxes.shown[1].text,
+              "The volume control could not be opened: " + shell.failure + ".");
+    EXPECT_EQ(boxes.shown[1].icon, platform::MsgIcon::Critical);
 }
 
 // The compiled help where the desktop shows it, else the HTML guide beside it; with neither
-// file the shell is asked for the help file and, finding none, opens nothing.
+// file nothing is asked of the shell.
 TEST_F(MainWindowTest, HelpFallsBackToTheGuideWhereNothingShowsTheCompiledHelp) {
     const QString chm = program.path() + "/quillory.chm";
     const QString guide = program.path() + "/guide/index.html";
@@ -216,7 +233,7 @@ TEST_F(MainWindowTest, HelpFallsBackToTheGuideWhereNothingShowsTheCompiledHelp) 
     };
     const Case cases[] = {
         {true, true, true, chm},   {true, true, false, guide}, {false, true, true, guide},
-        {true, false, false, chm}, {false, false, true, chm},
+        {true, false, false, chm}, {false, false, true, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.chmThere << c.guideThere << c.chmViewer);
@@ -231,9 +248,10 @@ TEST_F(MainWindowTest, HelpFallsBackToTheGuideWhereNothingShowsTheCompiledHelp) 
         shell.typesWithoutViewer = c.chmViewer ? QStringList() : QStringList{"chm"};
         shell.requests.clear();
         click("cmd(1)");
-        ASSERT_EQ(shell.requests.size(), 1u);
-        EXPECT_EQ(shell.requests[0].operation, "open");
-        EXPECT_EQ(shell.requests[0].file, c.opened);
+        ASSERT_EQ(shell.requests.size(), c.opened.isEmpty() ? 0u : 1u);
+        if (!c.opened.isEmpty()) {
+            EXPECT_EQ(shell.requests[0].file, c.opened);
+        }
     }
     EXPECT_TRUE(boxes.shown.empty()) << "Help reports nothing";
 }
@@ -322,6 +340,112 @@ TEST_F(MainWindowTest, ButtonsOpenTheirWindowsModally) {
     EXPECT_FALSE(QFile::exists(WindowsFolder() + "/__qlr_4.wav"))
         << "closing the tool deletes the temporary files";
     EXPECT_FALSE(window->windowIcon().isNull());
+}
+
+} // namespace
+
+namespace {
+
+// What a screen reader reads of each control: its role, its caption or the label before it, the
+// caption of its frame, and whether it can be typed in.
+TEST_F(MainWindowTest, ScreenReadersReadEachControlByItsCaptionOrLabel) {
+    const std::tuple<const char*, QAccessible::Role, QString, QString, bool> rows[] = {
+        {"txtOpen", QAccessible::EditableText, "Open MIDI File:", "", true},
+        {"txtSave", QAccessible::EditableText, "Save to File:", "", true},
+        {"optMP3", QAccessible::RadioButton, "Convert MIDI to MP3", "Converting Type", false},
+        {"OptWAV", QAccessible::RadioButton, "Convert MIDI to WAV", "Converting Type", false},
+        {"lNow", QAccessible::StaticText, "Now:", "", true},
+        {"cmd(0)", QAccessible::Button, "WAV->MP3...", "", false},
+    };
+    for (const auto& [name, role, text, description, readOnly] : rows) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(control(name));
+        EXPECT_EQ(face->role(), role) << name;
+        EXPECT_EQ(face->text(QAccessible::Name), text) << name;
+        EXPECT_EQ(face->text(QAccessible::Description), description) << name;
+        EXPECT_EQ(bool(face->state().readOnly), readOnly) << name;
+    }
+    EXPECT_TRUE(QAccessible::queryAccessibleInterface(control("optMP3"))->state().checked);
+    auto* bar = QAccessible::queryAccessibleInterface(control("pbCur")->findChild<QWidget*>());
+    EXPECT_EQ(bar->role(), QAccessible::ProgressBar);
+}
+
+// A MIDI file named to the program or dropped on it becomes the source, the first of several
+// with a word; anything else is refused with its path; nothing is taken during a run.
+TEST_F(MainWindowTest, AFileFromOutsideBecomesTheSource) {
+    const QString song = program.filePath("song.mid"), notes = program.filePath("notes.txt");
+    WriteBytes(song, "MThd");
+    WriteBytes(notes, "not music");
+    window->openFile(song);
+    EXPECT_EQ(control<QLineEdit>("txtOpen")->text(), song);
+    EXPECT_EQ(target(), "");
+    control<QLineEdit>("txtOpen")->clear();
+    DragFiles(window.get(), {song, notes});
+    DragFiles(window.get(), {notes});
+    DragFiles(window.get(), {program.filePath("gone.mid")});
+    EXPECT_EQ(control<QLineEdit>("txtOpen")->text(), song);
+    ASSERT_EQ(boxes.shown.size(), 3u);
+    EXPECT_EQ(boxes.shown[0].text,
+              "2 files were dropped; Quillory takes one at a time, the first:\r\n" + song);
+    EXPECT_EQ(boxes.shown[1].text, "The below file is not a MIDI file or a WAV file:\r\n" + notes);
+    EXPECT_EQ(boxes.shown[2].text,
+              "The below file is not existing:\r\n" + program.filePath("gone.mid"));
+    chooseTarget(program.filePath("out.wav"));
+    click("cmdConvert");
+    EXPECT_FALSE(DragFiles(window.get(), {song}, false)) << "no drop cursor during a run";
+}
+
+TEST_F(MainWindowTest, AWavFileOpensTheToolWithItAsItsSource) {
+    WriteBytes(program.filePath("take.wav"), "RIFF");
+    QString source;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* tool = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            source = tool->findChild<QLineEdit*>("txtWAV")->text();
+            tool->reject();
+        }
+    });
+    poll.start(10);
+    window->openFile(program.filePath("take.wav"));
+    EXPECT_TRUE(WaitUntil([&] { return source == program.filePath("take.wav"); }, 10000));
+}
+
+// The dialogs open where they last chose a file, also after a restart, with an empty name.
+TEST_F(MainWindowTest, DialogsOpenWhereTheyLastChoseAFileAlsoAfterARestart) {
+    QTemporaryDir songs, renders;
+    chooseSource(songs.filePath("a.mid"));
+    chooseTarget(renders.filePath("a.mp3"));
+    open();
+    click("cmdOpen");
+    click("cmdSave");
+    ASSERT_EQ(dialogs.requests.size(), 4u);
+    EXPECT_EQ(dialogs.requests[2].initDir, songs.path());
+    EXPECT_EQ(dialogs.requests[3].initDir, renders.path());
+    EXPECT_EQ(dialogs.requests[2].fileName + dialogs.requests[3].fileName, "");
+    EXPECT_TRUE(QFile::exists(qEnvironmentVariable("XDG_STATE_HOME") + "/quillory/state.ini"));
+}
+
+// F1 and Ctrl+Q do what Help and Exit do, only while those buttons may be pressed.
+TEST_F(MainWindowTest, F1OpensHelpAndCtrlQClosesAsExitDoes) {
+    WriteBytes(program.path() + "/quillory.chm", "ITSF");
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    const auto keys = [&] {
+        QTest::keyClick(window.get(), Qt::Key_F1);
+        QTest::keyClick(window.get(), Qt::Key_Q, Qt::ControlModifier);
+    };
+    keys();
+    EXPECT_EQ(shell.requests.at(0).file, program.path() + "/quillory.chm");
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Are you sure to exit Quillory?");
+    EXPECT_TRUE(window->isVisible()) << "answered No";
+    WriteBytes(program.filePath("a.mid"), "MThd");
+    chooseSource(program.filePath("a.mid"));
+    chooseTarget(program.filePath("a.wav"));
+    click("cmdConvert");
+    keys();
+    EXPECT_EQ(shell.requests.size(), 2u) << "Help stays usable during a run";
+    EXPECT_EQ(boxes.shown.size(), 1u) << "Exit does not";
 }
 
 } // namespace

@@ -3,12 +3,16 @@
 #include "GaugeTestSupport.h"
 #include "gauge/GaugeObject.h"
 #include "platform/control/OmbrelIds.h"
+#include "tests/support/Accessibility.h"
+#include "tests/support/EventWait.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QPointer>
 #include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
+#include <vector>
 
 using namespace gaugetest;
 namespace dispid = platform::control::ombrel::dispid;
@@ -286,6 +290,34 @@ TEST_F(GaugeProperties, AboutKeepsTheControlAliveUntilItReturns) {
     EXPECT_LT(platform::control::ModuleObjectCount(), alive) << "released once it returned";
     EXPECT_TRUE(host->findChildren<QWidget*>().isEmpty()) << "its window went with it";
     delete host;
+}
+
+// A screen reader reads the bar's role, value and range, and its name from the text it shows;
+// it is told a change of ten points at once and a smaller one when the second is up.
+TEST_F(GaugeProperties, ScreenReadersReadAProgressBarWithItsValue) {
+    auto& events = RecordAccessibilityEvents();
+    QWidget host;
+    QWidget* window = nullptr;
+    ASSERT_EQ(object->CreateWindow(&host, QRect(0, 0, 345, 21), &window), hr::Ok);
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(window);
+    QAccessibleValueInterface* value = bar->valueInterface();
+    EXPECT_EQ(bar->role(), QAccessible::ProgressBar);
+    EXPECT_EQ(value->minimumValue().toInt() + value->maximumValue().toInt(), 100);
+    EXPECT_EQ(Put(dispid::Value, Variant::I2(62)), hr::Ok);
+    EXPECT_EQ(Put(dispid::Value, Variant::I2(63)), hr::Ok);
+    EXPECT_EQ(value->currentValue().toInt(), 63);
+    EXPECT_EQ(bar->text(QAccessible::Name), "63%");
+    const auto told = [&] {
+        std::vector<int> values;
+        for (const auto& [source, type, v] : events)
+            if (source == window && type == QAccessible::ValueChanged)
+                values.push_back(v);
+        return values;
+    };
+    EXPECT_EQ(told(), std::vector<int>{62});
+    EXPECT_TRUE(WaitUntil([&] { return told() == std::vector<int>{62, 63}; }, 5000));
+    EXPECT_EQ(Put(dispid::PercentVisible, Variant::Bool(false)), hr::Ok);
+    EXPECT_EQ(bar->text(QAccessible::Name), "") << "no text shown, no name";
 }
 
 } // namespace

@@ -1,29 +1,20 @@
 // The real desktop seam, starting nothing: a document goes to the desktop's opener (an
-// execute bit changes nothing) and a missing one goes nowhere; whether a document has a viewer
-// comes from its MIME type, the desktop's association and the association's installed entry.
+// execute bit changes nothing) and a missing one goes nowhere, and what the opener could not
+// open comes back as a reason; whether a document has a viewer comes from its MIME type, the
+// desktop's association and the association's installed entry.
 #include "platform/Shell.h"
 
+#include "tests/support/EventWait.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/FileHelpers.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QUrl>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
-
-// Stands in for the desktop's opener: QDesktopServices hands file URLs to it instead.
-class OpenerCatcher : public QObject {
-    Q_OBJECT
-public:
-    OpenerCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
-    ~OpenerCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
-    Q_INVOKABLE void open(const QUrl& url) { opened.push_back(url); }
-    std::vector<QUrl> opened;
-};
 
 // Sets an environment variable for the life of the object.
 class ScopedEnv {
@@ -69,16 +60,47 @@ protected:
     QString userApplications;
 };
 
-TEST_F(ShellTest, DocumentsGoToTheOpenerEvenWithTheirExecuteBitAndMissingOnesNowhere) {
-    OpenerCatcher opener;
-    ASSERT_TRUE(QFileInfo(help).isExecutable());
-    EXPECT_TRUE(platform::ShellExecute("open", help, QString(), QString()));
-    ASSERT_EQ(opener.opened.size(), 1u);
-    EXPECT_EQ(opener.opened[0], QUrl::fromLocalFile(help));
+// A pretend program on a PATH of its own that notes its arguments and ends with a status.
+void WriteProgram(const QString& path, int status) {
+    WriteBytes(path,
+               "#!/bin/sh\necho \"$*\" >> \"$0.log\"\nexit " + QByteArray::number(status) + "\n");
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
 
-    EXPECT_FALSE(platform::ShellExecute("open", dir.filePath("gone.chm"), QString(), QString()));
-    EXPECT_FALSE(platform::ShellExecute("open", dir.path(), QString(), QString()));
-    EXPECT_EQ(opener.opened.size(), 1u) << "nothing to open, nothing started";
+// The answer of the real shell, waited for.
+std::optional<QString> Open(const QString& file, const QString& parameters = QString()) {
+    std::optional<QString> answer;
+    QObject window;
+    platform::ShellExecute("open", file, parameters, QString(), &window,
+                           [&](const QString& failure) { answer = failure; });
+    WaitUntil([&] { return answer.has_value(); });
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return answer;
+}
+
+TEST_F(ShellTest, DocumentsGoToTheOpenerEvenWithTheirExecuteBitAndWhatItCannotOpenIsSaid) {
+    const QString bin = dir.filePath("bin");
+    QDir().mkpath(bin);
+    ScopedEnv path("PATH", bin);
+    ASSERT_TRUE(QFileInfo(help).isExecutable());
+    const std::pair<int, QString> answers[] = {
+        {0, ""},
+        {3, "no application on this computer opens it"},
+        {4, "the desktop's opener xdg-open failed (exit status 4)"}};
+    for (const auto& [status, failure] : answers) {
+        WriteProgram(bin + "/xdg-open", status);
+        EXPECT_EQ(Open(help), failure);
+        EXPECT_EQ(Open("IExplore.exe", "https://example.org/ "), failure);
+    }
+    EXPECT_EQ(ReadBytes(bin + "/xdg-open.log"),
+              (help + "\nhttps://example.org/\n").repeated(3).toUtf8());
+    EXPECT_EQ(Open(dir.filePath("gone.chm")), "the file does not exist");
+    EXPECT_EQ(Open(dir.path()), "the file does not exist");
+    EXPECT_EQ(ReadBytes(bin + "/xdg-open.log").count('\n'), 6) << "nothing to open, nothing run";
+
+    QFile::remove(bin + "/xdg-open");
+    EXPECT_TRUE(Open(help).value_or("").startsWith("no application on this computer opens it"));
+    EXPECT_TRUE(Open("sndvol32.exe ", "/r").value_or("").startsWith("none of pavucontrol, "));
 }
 
 TEST_F(ShellTest, AViewerIsTheAssociatedApplicationWhoseEntryIsInstalled) {
@@ -142,5 +164,3 @@ TEST_F(ShellTest, TheDesktopIsAskedThroughXdgMime) {
 }
 
 } // namespace
-
-#include "ShellTest.moc"

@@ -28,6 +28,9 @@ public:
     void setLoudness(const quillory::renderer::LoudnessChoice& choice) override {
         loudness = choice;
     }
+    void setMp3Settings(const std::optional<encoder::Mp3Settings>& settings) override {
+        mp3Settings = settings;
+    }
     void setWorkFolder(const QString& folder) override { workFolder = folder; }
     QString noticeText() const override { return notice; }
     bool Render(const QString& midi, const QString& wav) override {
@@ -52,6 +55,7 @@ public:
     QString lastTarget;
     QString soundFont;
     quillory::renderer::LoudnessChoice loudness = quillory::renderer::LoudnessChoice::off();
+    std::optional<encoder::Mp3Settings> mp3Settings;
     QString workFolder;
     QString notice;
     double totalMs = 125000;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/CommonDialog.h"
+#include "platform/DesktopSession.h"
 #include "platform/MessageBox.h"
 #include "platform/Shell.h"
 
@@ -12,6 +13,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -58,9 +60,9 @@ public:
     FakeShell() { platform::SetShell(this); }
     ~FakeShell() override { platform::SetShell(nullptr); }
 
-    bool execute(const platform::ShellRequest& request) override {
+    void execute(const platform::ShellRequest& request, platform::ShellDone done) override {
         requests.push_back(request);
-        return true;
+        done(failure);
     }
     bool hasViewerFor(const QString& document) override {
         viewerQueries.push_back(document);
@@ -68,12 +70,33 @@ public:
     }
 
     std::vector<platform::ShellRequest> requests;
+    // What this pretend desktop answers every request with: empty for opened.
+    QString failure;
     // Suffixes of the documents that no application of this pretend desktop shows ("chm").
     QStringList typesWithoutViewer;
     std::vector<QString> viewerQueries;
 };
 
-// Points the per-user folders (configuration, cache, data) and the system data folders at a
+// The session's sleep holds as a window takes them: why, and how many it has not let go.
+class FakeSleepInhibitor final : public platform::SleepInhibitor {
+public:
+    FakeSleepInhibitor() { platform::SetSleepInhibitor(this); }
+    ~FakeSleepInhibitor() override { platform::SetSleepInhibitor(nullptr); }
+    std::unique_ptr<platform::Inhibition> inhibit(const QString& reason) override {
+        struct Hold final : platform::Inhibition {
+            explicit Hold(int& held)
+                : count(++held) {}
+            ~Hold() override { --count; }
+            int& count;
+        };
+        reasons << reason;
+        return std::make_unique<Hold>(held);
+    }
+    QStringList reasons;
+    int held = 0;
+};
+
+// Points the per-user folders (configuration, cache, data, state) and the system data folders at a
 // fresh temporary folder for the life of the object, so tests never touch the real user's
 // files nor find what is installed on the machine (a control registered for every user).
 // Tests that need the system's MIME database keep the system data folders.
@@ -82,8 +105,8 @@ public:
     enum class SystemData { Hidden, Kept };
 
     explicit ScopedUserFolders(SystemData system = SystemData::Hidden) {
-        for (const char* name :
-             {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) {
+        for (const char* name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME",
+                                 "XDG_STATE_HOME", "XDG_DATA_DIRS"}) {
             if (system == SystemData::Kept && qstrcmp(name, "XDG_DATA_DIRS") == 0)
                 continue;
             saved_.push_back({name, qgetenv(name)});

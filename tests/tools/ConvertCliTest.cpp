@@ -53,12 +53,14 @@ protected:
     QString qpath(const std::string& name) const { return dir_.qpath(name); }
 
     // The command run by `wrapper` (a command that ends by running its arguments) when given.
+    // A settings file of the test's own may name the SoundFont.
     Result run(QStringList args, QStringList wrapper = {}) const {
-        if (!args.contains(QStringLiteral("--settings")))
-            args << QStringLiteral("--settings") << qpath("options.ini");
-        if (!args.contains(QStringLiteral("--soundfont")))
+        if (!args.contains(QStringLiteral("--soundfont")) &&
+            !args.contains(QStringLiteral("--settings")))
             args << QStringLiteral("--soundfont")
                  << QString::fromStdString(rendertest::kSoundFont.string());
+        if (!args.contains(QStringLiteral("--settings")))
+            args << QStringLiteral("--settings") << qpath("options.ini");
         QProcess process;
         wrapper << QStringLiteral(QUILLORY_CONVERT_BINARY) << args;
         process.start(wrapper.takeFirst(), wrapper);
@@ -292,14 +294,16 @@ TEST_F(ConvertCli, AReadOnlyOutputFolderIsNamed) {
     EXPECT_TRUE(fs::is_empty(path("locked")));
 }
 
+// Named in the settings file: --soundfont is refused up front instead.
 TEST_F(ConvertCli, ABrokenSoundFontFailsTheMidiFilesButNotTheWavFiles) {
     fs::create_directory(path("out"));
     writeText(path("bad.sf2"), "RIFF this is no SoundFont");
+    writeText(path("bad.ini"), "[Renderer]\nSoundFont=" + path("bad.sf2").string() + "\n");
     fixtures::writeWav(path("tone.wav"), {});
     midiwriter::save(path("other.mid"), rendertest::steadySong(2));
     const Result result =
         run({qpath("chord.mid"), qpath("tone.wav"), qpath("other.mid"), "--output-dir",
-             qpath("out"), "--format", "mp3", "--soundfont", qpath("bad.sf2"), "--jobs", "1"});
+             qpath("out"), "--format", "mp3", "--settings", qpath("bad.ini"), "--jobs", "1"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(contains(result.err, "failed " + path("chord.mid").string())) << result.err;
     EXPECT_TRUE(contains(result.err, "failed " + path("other.mid").string())) << result.err;
@@ -377,15 +381,22 @@ TEST_F(ConvertCli, UsageErrorsExitWithTwoAndWriteNothing) {
         {qpath("chord.mid"), "--output-dir", qpath("in.wav"), "--format", "mp3"},
         {qpath("chord.mid"), "-o", qpath("x.mp3"), "--settings", qpath("typo.ini")},
         {qpath("chord.mid"), "-o", qpath("x.mp3"), "--soundfont", qpath("none.sf2")},
+        // A real SoundFont cut short, whose header is sound.
+        {qpath("chord.mid"), "-o", qpath("x.mp3"), "--soundfont", qpath("cut.sf2")},
         {"-o", qpath("x.mp3")},
     };
+    writeText(path("cut.sf2"), readText(rendertest::kSoundFont).substr(0, 5120));
     for (const QStringList& line : lines) {
         const Result result = run(line);
         EXPECT_EQ(result.exitCode, 2) << line.join(' ').toStdString() << "\n" << result.err;
         EXPECT_TRUE(contains(result.err, "quillory-convert: ")) << result.err;
+        EXPECT_TRUE(!line.contains(qpath("cut.sf2")) ||
+                    contains(result.err, "cannot be loaded (SoundFont file size mismatch)"))
+            << result.err;
     }
     EXPECT_TRUE(fs::is_empty(path("out")));
-    EXPECT_EQ(files(), (std::vector<std::string>{"chord.mid", "in.wav", "options.ini", "out"}));
+    EXPECT_EQ(files(),
+              (std::vector<std::string>{"chord.mid", "cut.sf2", "in.wav", "options.ini", "out"}));
 }
 
 // Real signals: the first stops the batch within a block, even in the output pass of a long song;

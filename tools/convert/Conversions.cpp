@@ -6,6 +6,7 @@
 #include "components/encoder/Resampler.h"
 #include "components/encoder/WavSource.h"
 #include "components/levelling/LevelledSource.h"
+#include "components/renderer/Mp3Levelling.h"
 #include "components/renderer/RenderJob.h"
 #include "components/synthesis/ParallelSongRenderer.h"
 
@@ -254,11 +255,13 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
         auto store = quillory::renderer::levellingWorkFile(
             folder, folderOf(output.target()), maxFrames, mp3Bytes,
             levelling.space ? levelling.space : quillory::renderer::freeSpace, notice);
-        // Measured as it will be heard: a mono MP3 is LAME's average of the channels.
+        // Measured as the decoded MP3 will sound.
         if (store) {
-            levelled = std::make_unique<LevelledSource>(
-                renderer, synthRate, stream.plan().outputChannels(), std::move(store),
-                *levelling.loudness, kMp3SynthesisShare);
+            const quillory::renderer::Mp3Levelling mp3 =
+                quillory::renderer::levellingForMp3(*levelling.loudness, stream);
+            levelled =
+                std::make_unique<LevelledSource>(renderer, synthRate, mp3.channels,
+                                                 std::move(store), mp3.target, kMp3SynthesisShare);
             levelled->keepSong(renderer.songFrames());
         }
     }

@@ -5,7 +5,8 @@
 // MIDI is evened out as the levelling options say (a loudness target, the work folder for the
 // song's float copy): synthesised and measured first, then written with its one gain. A song
 // that cannot be levelled (no room in the work folder) is converted at the fixed gain, and the
-// conversion returns why, for a warning. Whatever comes from MIDI carries the song's title and
+// conversion returns why, for a warning. An MP3 is levelled as it will sound once decoded
+// (Mp3Levelling.h). Whatever comes from MIDI carries the song's title and
 // copyright in its tags.
 #pragma once
 

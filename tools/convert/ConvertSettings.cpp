@@ -99,6 +99,14 @@ ResolvedSettings resolveSettings(const Options& options, const fs::path& default
             resolved.error = "the SoundFont \"" + s.soundFont.string() + "\" does not exist";
             return resolved;
         }
+        // Loaded whole, as the renderer loads it: a damaged SoundFont often has a sound header.
+        try {
+            resolved.loadedSoundFont =
+                std::make_shared<quillory::renderer::Synthesizer>(s.soundFont);
+        } catch (const std::exception& refused) {
+            resolved.error = refused.what();
+            return resolved;
+        }
     } else if (const QString chosen = ReadSoundFontPath(toQString(file)); !chosen.isEmpty()) {
         s.soundFont = chosen.toStdString();
     } else {

@@ -6,10 +6,12 @@
 #include "components/levelling/LoudnessChoice.h"
 #include "components/output/SoundWriter.h"
 #include "components/synthesis/NotePlan.h"
+#include "components/synthesis/Synthesizer.h"
 #include "components/synthesis/ThreadBudget.h"
 #include "tools/convert/Options.h"
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace convert {
@@ -42,6 +44,10 @@ struct ConvertSettings {
 struct ResolvedSettings {
     ConvertSettings settings;
     std::string error; // a usage error when not empty
+    // The SoundFont named with --soundfont, loaded to see that it can be: kept while the batch
+    // runs, so that the workers' synthesisers share its samples through FluidSynth's cache
+    // instead of reading them again.
+    std::shared_ptr<quillory::renderer::Synthesizer> loadedSoundFont;
 };
 
 // The options.ini that the program in programFolder reads at start-up now: the user's own once

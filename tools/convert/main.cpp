@@ -2,6 +2,7 @@
 // with the program's settings and engines. Run it with --help for the options.
 #include "platform/Files.h"
 #include "platform/InstanceFolder.h"
+#include "platform/dbus/DbusInhibitor.h"
 #include "tools/convert/Batch.h"
 #include "tools/convert/ConvertSettings.h"
 #include "tools/convert/Interrupt.h"
@@ -54,6 +55,14 @@ convert::BatchCount convertAll(const convert::Options& options, const convert::J
     const int parallel = options.jobs > 0 ? options.jobs : convert::defaultJobs();
     convert::Reporter reporter(stderr, convert::stderrIsTerminal(), options.quiet,
                                plan.jobs.size());
+    // A long batch must not end in a suspended machine. Without a desktop's portal the hold is
+    // taken from logind, or from the session's screen saver.
+    using platform::dbus::HoldVia;
+    platform::dbus::DbusInhibitor inhibitor(QStringLiteral("quillory-convert"),
+                                            {HoldVia::Login1, HoldVia::ScreenSaver});
+    const auto awake = inhibitor.inhibit(
+        plan.jobs.size() == 1 ? QStringLiteral("Converting a file")
+                              : QStringLiteral("Converting %1 files").arg(plan.jobs.size()));
     const auto start = std::chrono::steady_clock::now();
     const convert::BatchCount count =
         convert::runBatch(plan.jobs, settings, parallel, options.force, reporter, report);

@@ -26,7 +26,14 @@ TEST_F(AboutTest, ShowsIconNameVersionAndWhatItConverts) {
     EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0) << "with rounded, transparent corners";
 }
 
-TEST_F(AboutTest, LinkOpensTheBrowserAndOnlyOkCloses) {
+// The icon is drawn for the screen's pixel density, not scaled up from 48 pixels.
+TEST(ProgramIcon, IsDrawnAtTheDevicePixelRatio) {
+    EXPECT_EQ(ProgramIconPixmap(2.0).size(), QSize(96, 96));
+    EXPECT_EQ(ProgramIconPixmap(2.0).devicePixelRatio(), 2.0);
+    EXPECT_EQ(ProgramIcon().pixmap(QSize(128, 128), 2.0).size(), QSize(256, 256));
+}
+
+TEST_F(AboutTest, LinkOpensTheBrowserSaysWhenItCannotAndOnlyOkCloses) {
     about.show();
     auto* link = about.findChild<QLabel*>("lblWebsite");
     QTest::mouseClick(link, Qt::RightButton);
@@ -36,6 +43,11 @@ TEST_F(AboutTest, LinkOpensTheBrowserAndOnlyOkCloses) {
     EXPECT_EQ(shell.requests[0].operation, "open");
     EXPECT_EQ(shell.requests[0].file, "IExplore.exe");
     EXPECT_EQ(shell.requests[0].parameters, QString::fromLatin1(ProductWebsite));
+    EXPECT_TRUE(about.isVisible());
+    shell.failure = "no application on this computer opens it";
+    QTest::mouseClick(link, Qt::LeftButton);
+    EXPECT_EQ(texts(), QStringList{"The web site " + shell.requests[0].parameters +
+                                   " could not be opened: " + shell.failure + "."});
     EXPECT_TRUE(about.isVisible());
     QTest::mouseClick(about.findChild<SkinButton*>("cmdOK"), Qt::LeftButton);
     EXPECT_FALSE(about.isVisible());

@@ -61,4 +61,5 @@ protected:
     FakeMessageBoxes boxes;
     FakeFileDialogs dialogs;
     FakeShell shell;
+    FakeSleepInhibitor holds;
 };

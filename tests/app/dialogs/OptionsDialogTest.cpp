@@ -4,15 +4,18 @@
 #include "app/settings/frmOptions.h"
 #include "tests/app/dialogs/DialogTestSupport.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
+#include <QLineEdit>
 #include <QTest>
+#include <QToolButton>
 #include <memory>
+#include <tuple>
 
 namespace {
 
-const QByteArray SoundFontHeader("RIFF\x04\x00\x00\x00sfbk", 12);
+const QString RealSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 const SettingsRecord Defaults{128, 0, false, 32, 320, 44100, 2, 16};
 
 class OptionsTest : public DialogTest {
@@ -41,7 +44,12 @@ protected:
     void click(const char* button) {
         QTest::mouseClick(control<SkinButton>(button), Qt::LeftButton);
     }
-    void ok() { click("cmdOK(0)"); }
+    // A newly chosen SoundFont is loaded first, on a worker thread.
+    void ok() {
+        click("cmdOK(0)");
+        EXPECT_TRUE(
+            WaitUntil([&] { return !dialog->isVisible() || control("cmdOK(0)")->isEnabled(); }));
+    }
     bool closedWith(QDialog::DialogCode code) {
         return !dialog->isVisible() && dialog->result() == code;
     }
@@ -55,6 +63,11 @@ protected:
         WriteBytes(program.filePath(name), bytes);
         return program.filePath(name);
     }
+    QString realSoundFont(const char* name) {
+        QFile::link(RealSoundFont, program.filePath(name));
+        return program.filePath(name);
+    }
+    QLineEdit* soundFontField() { return control<QLineEdit>("txtSoundFont"); }
     void chooseSoundFont(const std::optional<QString>& path) {
         dialogs.choices.push_back(path);
         click("cmdSoundFont");
@@ -74,7 +87,7 @@ TEST_F(OptionsTest, FirstStartShowsTheDefaultsOnEtchedFrames) {
         expected);
     EXPECT_FALSE(vbrChecked());
     EXPECT_TRUE(rangeEnabled(false));
-    EXPECT_EQ(control<QLabel>("lblSoundFont")->text(), "(automatic)");
+    EXPECT_EQ(soundFontField()->text(), "(automatic)");
     EXPECT_FALSE(QFile::exists(SettingsPath())) << "opening writes nothing";
 
     const auto& shapes = dialog->surface().shapes;
@@ -188,12 +201,12 @@ TEST_F(OptionsTest, VbrCheckBoxSwitchesTheRangeAndItsLabels) {
 TEST_F(OptionsTest, ChosenSoundFontIsShownAndStoredAndSurvivesLaterSaves) {
     startProgram("[Mine]\nKeep=this\n");
     open();
-    const QString font = fileWith("My Piano.sf2", SoundFontHeader + "data");
+    const QString font = realSoundFont("My Piano.sf2");
     chooseSoundFont(font);
     chooseSoundFont(std::nullopt);
     EXPECT_EQ(dialogs.requests[0].filter, "SoundFont Files(*.sf2;*.sf3)|*.sf2;*.sf3");
-    EXPECT_EQ(control<QLabel>("lblSoundFont")->text(), "My Piano.sf2") << "Cancel keeps the choice";
-    EXPECT_EQ(control<QLabel>("lblSoundFont")->toolTip(), font);
+    EXPECT_EQ(soundFontField()->text(), "My Piano.sf2") << "Cancel keeps the choice";
+    EXPECT_EQ(soundFontField()->toolTip(), font);
     ok();
     EXPECT_EQ(SoundFontPath(), font);
     EXPECT_EQ(ReadSoundFontPath(SettingsPath()), font);
@@ -208,6 +221,24 @@ TEST_F(OptionsTest, ChosenSoundFontIsShownAndStoredAndSurvivesLaterSaves) {
     EXPECT_EQ(ReadIniValue("MP3", "Bitrate", "", SettingsPath()), "192");
 }
 
+// The field's own clear control, or Delete in it, goes back to the automatic SoundFont alone.
+TEST_F(OptionsTest, ClearingTheSoundFontFieldGoesBackToAutomaticAlone) {
+    startProgram("[Renderer]\nSoundFont=/fonts/x.sf2\n[MP3]\nBitrate=256\n");
+    open();
+    auto* clear = soundFontField()->findChild<QToolButton*>();
+    ASSERT_TRUE(clear && clear->isVisible());
+    QTest::mouseClick(clear, Qt::LeftButton);
+    EXPECT_EQ(soundFontField()->text(), "(automatic)");
+    EXPECT_FALSE(clear->isVisible());
+    ok();
+    EXPECT_EQ(ReadSoundFontPath(SettingsPath()), "");
+    EXPECT_EQ(ReadIniValue("MP3", "Bitrate", "", SettingsPath()), "256");
+    open();
+    chooseSoundFont(realSoundFont("mine.sf2"));
+    QTest::keyClick(soundFontField(), Qt::Key_Delete);
+    EXPECT_EQ(soundFontField()->text(), "(automatic)");
+}
+
 TEST_F(OptionsTest, OkRefusesAFileThatIsNoSoundFontAndCancelDropsTheChoice) {
     const QString notSoundFont = "\r\nThe file is not a SoundFont (.sf2 or .sf3).";
     const std::pair<QString, QString> refused[] = {
@@ -215,7 +246,10 @@ TEST_F(OptionsTest, OkRefusesAFileThatIsNoSoundFontAndCancelDropsTheChoice) {
         {fileWith("cut.sf3", "RIFF"), notSoundFont},
         {fileWith("rifx.sf2", QByteArray("RIFX\x04\x00\x00\x00sfbk", 12)), notSoundFont},
         {program.filePath("gone.sf2"), "\r\nThe file does not exist."},
-        {program.path(), "\r\nThis is a folder, not a file."}};
+        {program.path(), "\r\nThis is a folder, not a file."},
+        // A real SoundFont cut short: its header is sound.
+        {fileWith("cut.sf2", ReadBytes(RealSoundFont).left(5120)),
+         "\r\nFluidSynth cannot load it: SoundFont file size mismatch."}};
     for (const auto& [bad, reason] : refused) {
         chooseSoundFont(bad);
         ok();
@@ -224,7 +258,7 @@ TEST_F(OptionsTest, OkRefusesAFileThatIsNoSoundFontAndCancelDropsTheChoice) {
     }
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_FALSE(QFile::exists(SettingsPath()));
-    chooseSoundFont(fileWith("good.sf2", SoundFontHeader));
+    chooseSoundFont(realSoundFont("good.sf2"));
     dialog->close();
     EXPECT_TRUE(closedWith(QDialog::Rejected)) << "the close box is Cancel";
     EXPECT_EQ(SoundFontPath(), "");
@@ -279,9 +313,9 @@ TEST_F(OptionsTest, TheLoudnessBoxStoresMinus16OrOffAndKeepsATargetWrittenByHand
 TEST_F(OptionsTest, TheLoudnessBoxFitsTheButtonColumnUnderTheSoundFont) {
     const QRect box = control("chkLoudness")->geometry();
     EXPECT_TRUE(dialog->rect().contains(box));
-    EXPECT_GE(box.top(), control("lblSoundFont")->geometry().bottom());
+    EXPECT_GE(box.top(), control("txtSoundFont")->geometry().bottom());
     EXPECT_EQ(box.left(), control("cmdSoundFont")->x());
-    for (const char* other : {"cmdSoundFont", "lblSoundFont", "cboMax", "LabelWAV"})
+    for (const char* other : {"cmdSoundFont", "txtSoundFont", "cboMax", "LabelWAV"})
         EXPECT_FALSE(box.intersects(control(other)->geometry())) << other;
     // The caption is not cut off.
     const QSize needed = control("chkLoudness")->sizeHint();
@@ -289,11 +323,27 @@ TEST_F(OptionsTest, TheLoudnessBoxFitsTheButtonColumnUnderTheSoundFont) {
     EXPECT_LE(needed.height(), box.height());
 }
 
+// A screen reader names each list by its label (on Linux through the list's "labelled by"
+// relation) and its frame; each label ends before its list whatever the face's metrics.
+TEST_F(OptionsTest, ScreenReadersNameEachListByItsLabelWhichEndsBeforeIt) {
+    const std::tuple<const char*, const char*, QString> rows[] = {
+        {"Label1", "cboBitrate", "MP3 Settings"},
+        {"Label4", "cboMax", "MP3 Settings"},
+        {"Label8", "cboFrequency", "WAV Settings"},
+        {"Label7", "cboBits", "WAV Settings"}};
+    for (const auto& [label, list, frame] : rows) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(control(list));
+        EXPECT_EQ(face->relations(QAccessible::Label).value(0).first->object(), control(label));
+        EXPECT_EQ(face->text(QAccessible::Description), frame) << list;
+        EXPECT_LT(control(label)->geometry().right(), control(list)->x()) << label;
+    }
+}
+
 TEST_F(OptionsTest, FailedSaveIsReportedAndTheNewValuesStillApply) {
     SetSettingsPath(program.filePath("missing/options.ini"));
     open();
     pick("cboBitrate", "320 kb/s");
-    const QString font = fileWith("b.sf2", SoundFontHeader);
+    const QString font = realSoundFont("b.sf2");
     chooseSoundFont(font);
     ok();
     EXPECT_EQ(texts(), QStringList{"The settings could not be saved to the file below:\r\n" +

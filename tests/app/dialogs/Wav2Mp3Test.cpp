@@ -10,6 +10,7 @@
 #include "tests/app/dialogs/DialogTestSupport.h"
 #include "tests/components/encoder/Mp3Probe.h"
 #include "tests/components/encoder/WavFixtures.h"
+#include "tests/support/Drops.h"
 #include "tests/support/FakeComponents.h"
 #include "tests/support/GaugeRegistration.h"
 
@@ -74,6 +75,23 @@ protected:
     FakeEncoder* encoder = nullptr;
     std::unique_ptr<frmWav2Mp3> window;
 };
+
+// A WAV file dropped on the tool becomes its source; anything else is refused with its path, and
+// nothing is taken while an encoding runs, during which the session stays awake.
+TEST_F(Wav2Mp3Test, ADroppedWavBecomesTheSourceAndTheSessionStaysAwakeWhileEncoding) {
+    open();
+    WriteBytes(program.filePath("notes.txt"), "not music");
+    DragFiles(window.get(), {source});
+    DragFiles(window.get(), {program.filePath("notes.txt")});
+    EXPECT_EQ(window->findChild<QLineEdit*>("txtWAV")->text(), source);
+    EXPECT_EQ(texts(),
+              QStringList{"The below file is not a WAV file:\r\n" + program.filePath("notes.txt")});
+    convert(source, target);
+    EXPECT_EQ(holds.reasons, QStringList{"Encoding song.wav"});
+    EXPECT_FALSE(DragFiles(window.get(), {source}, false)) << "no drop cursor while encoding";
+    finish();
+    EXPECT_EQ(holds.held, 0);
+}
 
 TEST_F(Wav2Mp3Test, LoadPutsTheMp3SettingsInOrderAndPlacesTheBar) {
     startProgram("[MP3]\nBitrate=192\nMp3Channels=1\nVBR=True\nMinBitrate=64\nMaxBitrate=256\n");

@@ -1,6 +1,9 @@
-// The skinned button's keyboard clicks: one per key press, however long the key is held.
+// The skinned button's keyboard clicks, one per key press however long the key is held, and
+// what a screen reader sees of it.
 #include "components/button/DappletButton.h"
+#include "tests/support/Accessibility.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QTest>
@@ -38,6 +41,31 @@ TEST(SkinnedButtonKeys, AHeldKeyClicksOncePerPress) {
     clicks = 0;
     QTest::keyClick(&button, Qt::Key_A);
     EXPECT_EQ(clicks, 0) << "other keys do not click";
+}
+
+// What a screen reader sees of a button, and what its press does.
+TEST(SkinnedButtonAccessibility, APushButtonNamedByItsCaptionWithAPressAction) {
+    auto& events = RecordAccessibilityEvents();
+    DappletButton button;
+    button.setCaption(QStringLiteral("Convert"));
+    int clicks = 0;
+    QObject::connect(&button, &SkinButton::clicked, [&] { ++clicks; });
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(&button);
+    EXPECT_EQ(face->role(), QAccessible::Button);
+    EXPECT_TRUE(face->state().focusable);
+    button.setCaption(QStringLiteral("Stop"));
+    EXPECT_EQ(face->text(QAccessible::Name), "Stop");
+    EXPECT_EQ(events.back(), AccessibilityEvent(&button, QAccessible::NameChanged, 0));
+    const QString press = QAccessibleActionInterface::pressAction();
+    EXPECT_EQ(face->actionInterface()->actionNames().value(0), press);
+    face->actionInterface()->doAction(press);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(clicks, 1) << "from the event loop";
+    button.setEnabled(false);
+    EXPECT_TRUE(face->state().disabled);
+    face->actionInterface()->doAction(press);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(clicks, 1) << "a disabled button is not pressed";
 }
 
 } // namespace

@@ -325,6 +325,14 @@ TEST(SynthRenderer, EvensOutByDefaultWithItsWorkFileOnlyInTheWorkFolderAndOnlyWh
     ASSERT_TRUE(renderer.Render(dir.qpath("piano.mid"), dir.qpath("softer.wav")));
     WaitUntil([&] { return log.ended(); });
     EXPECT_NEAR(levelprobe::measureWav(dir / "softer.wav").lufs, -20.0, 1.0);
+    // The source of a 128 kb/s MP3 makes up for the 0.95 that LAME multiplies it by.
+    renderer.setMp3Settings(encoder::Mp3Settings{});
+    log.entries.clear();
+    ASSERT_TRUE(renderer.Render(dir.qpath("piano.mid"), dir.qpath("source.wav")));
+    WaitUntil([&] { return log.ended(); });
+    EXPECT_NEAR(levelprobe::measureWav(dir / "source.wav").lufs, -20.0 - 20 * std::log10(0.95),
+                0.05);
+    renderer.setMp3Settings(std::nullopt);
     EXPECT_EQ(workFiles(), 0);
 
     // Stopped, cancelled, or failed half-way, a render takes its work file with it.
