@@ -2,7 +2,7 @@
 // song from its synthesis source, measures it (LoudnessMeter) and keeps it in a float work file
 // (FloatIntermediate) in the caller's work folder; then the stretches whose true peak could
 // matter are read back and measured; then the song is read back once more with the one gain
-// applied, as float blocks for any consumer (the WAV writer dithers them, the MP3 stream encodes
+// applied, as float blocks for any consumer (the sound writer dithers them, the MP3 stream encodes
 // them). Every call does at most one block of work, so a caller can stop between any two.
 //
 // The synthesis is told that its song is raised later by up to the target's largest boost, so

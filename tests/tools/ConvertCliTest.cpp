@@ -561,8 +561,9 @@ TEST_F(ConvertCli, EveryFormatComesOutAsAskedWithItsTags) {
         EXPECT_GT(facts.duration, 0.45);
         EXPECT_LT(facts.duration, 16.0);
         // libsndfile files the software as SOFTWARE (as ENCODER in Opus), LAME as ENCODER.
-        const std::string software =
-            facts.tags.count("software") ? facts.tag("software") : facts.tag("encoder");
+        std::string software = facts.tag("software");
+        if (software.rfind("(no", 0) == 0)
+            software = facts.tag("encoder");
         EXPECT_EQ(software.rfind("Quillory 2.0", 0), 0u) << software;
         if (c.args[0] == "named.mid") {
             EXPECT_EQ(facts.tag("title"), "Nocturne \xC3\xA9");

@@ -159,7 +159,7 @@ TEST(MidiFileTags, ABrokenNameCostsOnlyTheName) {
         quillory::renderer::MidiError);
 }
 
-TEST(WavWriterTags, TitleCopyrightAndSoftwareReachTheInfoChunk) {
+TEST(SoundWriterTags, TitleCopyrightAndSoftwareReachTheInfoChunk) {
     if (!ffprobe::available())
         GTEST_SKIP() << "ffprobe (package ffmpeg) is not installed";
     rendertest::TempFolder folder;
