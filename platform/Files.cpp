@@ -2,6 +2,8 @@
 // wildcard names match without regard to case, and only ordinary files are found.
 #include "platform/Files.h"
 
+#include "platform/DiskFiles.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -98,6 +100,9 @@ bool CopyFile(const QString& source, const QString& target) {
         out.cancelWriting();
         return false;
     }
+    // QSaveFile keeps a replaced file's mode and writes through a link; the group is ours to keep.
+    if (QFileInfo(target).isFile())
+        AdoptModeAndGroup(int(out.handle()), ToFsPath(target));
     return out.commit();
 }
 

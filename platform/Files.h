@@ -27,7 +27,8 @@ int DeleteFiles(const QString& patternPath);
 bool DeleteFile(const QString& path);
 
 // Copies source over target. The copy is written beside the target and renamed into place, so
-// a failed copy leaves an existing target whole.
+// a failed copy leaves an existing target whole; a replaced target keeps its mode and group, and
+// a link is written through.
 bool CopyFile(const QString& source, const QString& target);
 
 // A path for the standard library's file functions, in the file system's own encoding.

@@ -141,9 +141,9 @@ void frmWav2Mp3::convert() {
     if (platform::FileExists(target)) {
         const QString question = QStringLiteral("The below file is already existed,") + NewLine +
                                  QStringLiteral("Do you want to overwrite it?") + NewLine + target;
+        // The old file stays until the new one replaces it whole.
         if (!AskYesNo(this, question))
             return;
-        platform::DeleteFile(target);
     }
     if (MP3X_->EncodeFile(source, target)) {
         EncodingViaTemp = false;

@@ -109,16 +109,12 @@ bool ConversionRun::checkPaths() {
     return true;
 }
 
+// Yes deletes nothing: the old file stays until the run has a result, which replaces it in one
+// rename, so a run that fails or is refused leaves it as it was.
 bool ConversionRun::confirmOverwrite(const QString& target) {
     const QString text = QStringLiteral("The below file is already existed,") + CrLf +
                          QStringLiteral("Do you want to overwrite it?") + CrLf + target;
-    if (!AskYesNo(c_.window, text))
-        return false;
-    if (platform::DeleteFile(target))
-        return true;
-    ShowError(c_.window,
-              QStringLiteral("The below file could not be overwritten:") + CrLf + target);
-    return false;
+    return AskYesNo(c_.window, text);
 }
 
 void ConversionRun::ApplyRenderFormat(bool mp3) {

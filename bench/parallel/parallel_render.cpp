@@ -4,8 +4,9 @@
 // and prints where the time went: the song's set-up, the synthesis, the check and the output
 // pass, the instances' estimated work against the processor time they really took, and what
 // bounds the render. --calibrate measures, on this machine, what one synthesiser costs per second
-// with no voice (mixing, reverb and chorus) and per voice, which turns the estimates into
-// seconds; --stops times how soon a split render ends when it is dropped half-way.
+// with no voice (mixing, reverb and chorus), and per voice-second of the cost model on a given
+// song (a generated one: the real songs are what the estimate is checked on), which turns the
+// estimates into seconds; --stops times how soon a split render ends when it is dropped half-way.
 #include "components/renderer/RenderJob.h"
 #include "components/synthesis/ParallelSongRenderer.h"
 #include "components/synthesis/SongRenderer.h"
@@ -31,7 +32,7 @@ int usage() {
     std::fprintf(stderr, "usage: parallel_render [--single | --split] [--threads N] [--rate HZ] "
                          "[--loudness off] --soundfont FILE INPUT.mid OUTPUT.wav\n"
                          "       parallel_render --stops N --soundfont FILE INPUT.mid OUTPUT.wav\n"
-                         "       parallel_render --calibrate [--rate HZ] --soundfont FILE\n");
+                         "       parallel_render --calibrate [--rate HZ] --soundfont FILE SONG.mid\n");
     return 2;
 }
 
@@ -45,25 +46,11 @@ double threadSeconds() {
     return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
 }
 
-// Processor seconds per second of audio of a synthesiser rendering `voices` held string voices
-// (none: its mixing and effects alone), best of three.
-double costPerSecond(const std::filesystem::path& soundFont, int rate, int voices) {
+// Processor seconds per second of audio of one synthesiser with no voice: its mixing, reverb and
+// chorus. Best of three.
+double instancePerSecond(const std::filesystem::path& soundFont, int rate) {
     Synthesizer synth(soundFont, rate);
     synth.prepare(rate);
-    for (int ch = 0, started = 0; started < voices && ch < 16; ++ch) {
-        if (ch == 9)
-            continue;
-        synth.play({.status = std::uint8_t(0xC0 | ch), .data1 = 48, .payload = {}});
-        for (int key = 40; key < 100 && synth.activeVoices() < voices; key += 3) {
-            synth.play({.status = std::uint8_t(0x90 | ch),
-                        .data1 = std::uint8_t(key),
-                        .data2 = 100,
-                        .payload = {}});
-            std::vector<float> left(64), right(64);
-            synth.render(left.data(), right.data(), 64);
-        }
-        started = synth.activeVoices();
-    }
     std::vector<float> left(4096), right(4096);
     double best = 1e9;
     for (int round = 0; round < 3; ++round) {
@@ -72,18 +59,27 @@ double costPerSecond(const std::filesystem::path& soundFont, int rate, int voice
             synth.render(left.data(), right.data(), 4096);
         best = std::min(best, (threadSeconds() - before) / 2.0);
     }
-    std::printf("calibration: %d voices sounding\n", synth.activeVoices());
     return best;
 }
 
-int calibrate(const std::filesystem::path& soundFont, int rate) {
-    constexpr int kVoices = 48;
-    const double alone = costPerSecond(soundFont, rate, 0);
-    const double busy = costPerSecond(soundFont, rate, kVoices);
-    const double perVoice = (busy - alone) / kVoices;
-    std::printf("instance %.3f ms per second, voice %.4f ms per second: an instance costs as "
-                "much as %.1f voices (kInstanceVoices %.1f)\n",
-                alone * 1e3, perVoice * 1e3, alone / perVoice, kInstanceVoices);
+// What a voice costs on this machine, from a song rendered on one synthesiser: its processor
+// time less the instance's own, over the voice-seconds the cost model gives its notes.
+int calibrate(const std::filesystem::path& soundFont, int rate, const std::string& file) {
+    const double instance = instancePerSecond(soundFont, rate);
+    const MidiFile song = MidiFile::read(file);
+    Synthesizer synth(soundFont, rate);
+    const SongLoad load(song, rate, [&synth](const MidiEvent& e) { return synth.weigh(e); });
+    SongRenderer renderer(song, synth, rate);
+    std::vector<float> left(4096), right(4096);
+    const double before = threadSeconds();
+    while (renderer.render(left.data(), right.data(), 4096) > 0) {
+    }
+    const double took = threadSeconds() - before;
+    const double perVoice = (took - instance * load.seconds()) / load.voiceSeconds();
+    std::printf("instance %.3f ms per second, voice %.4f ms per second on %s: an instance costs "
+                "as much as %.1f voices (kInstanceVoices %.1f)\n",
+                instance * 1e3, perVoice * 1e3, file.c_str(), instance / perVoice,
+                kInstanceVoices);
     std::printf("voice-second %.6f s\n", perVoice);
     return 0;
 }
@@ -218,8 +214,8 @@ int main(int argc, char** argv) {
     if (soundFont.empty())
         return usage();
     try {
-        if (calibration)
-            return calibrate(soundFont, rate);
+        if (calibration && files.size() == 1)
+            return calibrate(soundFont, rate, files[0]);
         if (files.size() != 2)
             return usage();
         if (stops > 0) {

@@ -1,10 +1,13 @@
 #include "components/output/OutputFile.h"
 
-#include <atomic>
+#include "components/output/PartFile.h"
+#include "platform/DiskFiles.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <random>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include <fcntl.h>
@@ -20,17 +23,34 @@ std::string quoted(const fs::path& path) {
     return "\"" + path.string() + "\"";
 }
 
-// Hidden, and unique among the processes and threads that write beside the same target.
-fs::path temporaryBeside(const fs::path& target) {
-    static std::atomic<unsigned> counter{0};
-    static const unsigned salt = std::random_device{}();
+fs::path folderOf(const fs::path& file) {
+    return file.parent_path().empty() ? fs::path(".") : file.parent_path();
+}
+
+// The file that writing through path reaches: the end of a chain of symbolic links, each
+// relative to its own folder. A chain that loops stops where it is, and the write fails there.
+fs::path followLinks(fs::path path) {
     std::error_code ec;
-    for (;;) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".%08x%04x.part", salt, counter++ & 0xFFFF);
-        fs::path candidate = target.parent_path() / ("." + target.filename().string() + suffix);
-        if (!fs::exists(fs::symlink_status(candidate, ec)))
-            return candidate;
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(path, ec)); ++hops) {
+        const fs::path next = fs::read_symlink(path, ec);
+        if (ec)
+            break;
+        path = next.is_absolute() ? next : path.parent_path() / next;
+    }
+    return path;
+}
+
+// The thread owns the descriptor and closes it. One that cannot be started leaves the flush
+// to the system's own writing back.
+void flushInBackground(int fd, fs::path folder) {
+    try {
+        std::thread([fd, folder = std::move(folder)] {
+            platform::SyncFile(fd);
+            platform::SyncFolder(folder);
+            platform::CloseFile(fd);
+        }).detach();
+    } catch (const std::system_error&) {
+        platform::CloseFile(fd);
     }
 }
 
@@ -47,8 +67,10 @@ OutputFile::~OutputFile() {
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : target_(std::move(other.target_))
+    , final_(std::move(other.final_))
     , temporary_(std::exchange(other.temporary_, {}))
     , existing_(other.existing_)
+    , lock_(std::exchange(other.lock_, -1))
     , created_(std::exchange(other.created_, false))
     , direct_(std::exchange(other.direct_, false)) {
 }
@@ -57,8 +79,10 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     if (this != &other) {
         discard();
         target_ = std::move(other.target_);
+        final_ = std::move(other.final_);
         temporary_ = std::exchange(other.temporary_, {});
         existing_ = other.existing_;
+        lock_ = std::exchange(other.lock_, -1);
         created_ = std::exchange(other.created_, false);
         direct_ = std::exchange(other.direct_, false);
     }
@@ -77,18 +101,22 @@ std::string OutputFile::create() {
         created_ = true;
         return {};
     }
-    const fs::path folder = target_.parent_path().empty() ? fs::path(".") : target_.parent_path();
+    final_ = followLinks(target_);
+    const fs::path folder = folderOf(final_);
     if (!fs::is_directory(folder, ec))
         return "the folder " + quoted(folder) + " does not exist";
-    temporary_ = temporaryBeside(target_);
-    // "x": never opens a file that is already there, however it got there.
-    std::FILE* file = std::fopen(temporary_.string().c_str(), "wbx");
-    if (file == nullptr) {
-        const int code = errno;
-        temporary_.clear();
-        return "cannot write in the folder " + quoted(folder) + ": " + std::strerror(code);
-    }
-    std::fclose(file);
+    if (const std::size_t most = platform::NameMax(folder);
+        final_.filename().string().size() > most)
+        return "the name of " + quoted(target_) +
+               " is too long: the folder takes names of at most " + std::to_string(most) + " bytes";
+    sweepParts(folder);
+    // While it is written, a file that replaces another is readable by its owner only; the old
+    // file's own mode comes with the commit.
+    const Part part = createPart(final_, fs::exists(status) ? 0600 : 0666);
+    if (part.fd < 0)
+        return "cannot write in the folder " + quoted(folder) + ": " + std::strerror(errno);
+    temporary_ = part.path;
+    lock_ = part.fd;
     created_ = true;
     return {};
 }
@@ -103,31 +131,59 @@ int OutputFile::open() const {
     return ::open(temporary_.c_str(), O_RDWR | O_CLOEXEC);
 }
 
-std::string OutputFile::commit() {
+std::string OutputFile::sync() const {
+    if (!created_ || direct_)
+        return {};
+    if (const std::error_code flushed = platform::SyncFile(lock_))
+        return "cannot write " + quoted(target_) + " to the disk: " + flushed.message();
+    return {};
+}
+
+std::string OutputFile::commit(Flush flush) {
     if (!created_)
         return "nothing was written for " + quoted(target_);
     if (direct_)
         return {};
     std::error_code ec;
-    if (existing_ == Existing::Keep && fs::exists(fs::symlink_status(target_, ec)))
-        return quoted(target_) + " appeared meanwhile and was left as it is";
-    fs::rename(temporary_, target_, ec);
+    if (existing_ == Existing::Replace && fs::is_regular_file(final_, ec))
+        platform::AdoptModeAndGroup(lock_, final_);
+    // Renamed before its data reached the disk, a power cut could leave an empty file in place of
+    // the old one.
+    if (flush == Flush::First)
+        if (const std::string failed = sync(); !failed.empty())
+            return failed;
+    if (existing_ == Existing::Keep) {
+        ec = platform::RenameNoReplace(temporary_, final_);
+        if (ec == std::errc::file_exists)
+            return quoted(target_) + " appeared meanwhile and was left as it is";
+    } else {
+        fs::rename(temporary_, final_, ec);
+    }
     if (ec)
         return "cannot move the result to " + quoted(target_) + ": " + ec.message();
-    temporary_.clear();
-    created_ = false;
+    releasePart(std::exchange(temporary_, {}));
+    if (flush == Flush::Afterwards)
+        flushInBackground(std::exchange(lock_, -1), folderOf(final_));
+    else if (flush == Flush::First)
+        platform::SyncFolder(folderOf(final_));
+    release();
     return {};
 }
 
 void OutputFile::discard() {
     if (!created_)
         return;
+    if (!direct_) {
+        std::error_code ec;
+        fs::remove(temporary_, ec);
+        releasePart(std::exchange(temporary_, {}));
+    }
+    release();
+}
+
+void OutputFile::release() {
+    platform::CloseFile(std::exchange(lock_, -1));
     created_ = false;
-    if (direct_)
-        return;
-    std::error_code ec;
-    fs::remove(temporary_, ec);
-    temporary_.clear();
 }
 
 std::FILE* OutputFile::openStream() const {

@@ -1,8 +1,12 @@
 // A file is written under a hidden temporary name beside its target and renamed into place only
-// when it is complete. A render, an encoding or a conversion that fails, is stopped, or whose
-// process is killed then never leaves half a file under the user's name, and a file it was to
-// replace stays whole until the finished one takes its place. Beside the target, so that the
-// final rename stays on one disk and is atomic. No Qt: the engines and the tools use it alike.
+// when it is complete and flushed to disk. A render, an encoding or a conversion that fails, is
+// stopped, or whose process is killed then never leaves half a file under the user's name, a
+// power cut never leaves an empty one, and a file it was to replace stays whole until the
+// finished one takes its place. Beside the target, so that the final rename stays on one disk
+// and is atomic. A target that is a symbolic link is written through: the file it points to is
+// replaced, in its own folder. A replaced file's mode and group carry over. The hidden files that
+// killed processes left in a folder are removed when an output is next written there (see
+// PartFile.h). No Qt: the engines and the tools use it alike.
 #pragma once
 
 #include <cstdio>
@@ -11,8 +15,15 @@
 
 namespace quillory::output {
 
-// What committing does when a file has appeared at the target in the meantime.
+// Whether committing replaces a file at the target, or leaves one that has appeared meanwhile.
 enum class Existing { Replace, Keep };
+
+// When a commit flushes the file to disk. First: before the rename, so that a power cut leaves
+// the old file or the new one whole, never an empty one. Afterwards: the rename at once and the
+// flush right after on a thread of its own, for a result that someone waits for (a Stop); until
+// the flush ends, a power cut may leave the file short. Never: for a work file that is read once
+// and deleted, which a power cut could not take anything of value from.
+enum class Flush { First, Afterwards, Never };
 
 class OutputFile {
 public:
@@ -45,15 +56,25 @@ public:
     int open() const;
     // The same as a stream; null (errno set) when it cannot be opened.
     std::FILE* openStream() const;
-    // Moves the finished temporary file onto the target; empty on success, else why not.
-    std::string commit();
+    // Flushes the data written so far to disk, so that the commit has little left to wait for.
+    // Empty on success, else why not.
+    std::string sync() const;
+    // Flushes the finished temporary file to disk and moves it onto the target, never over a file
+    // that appeared meanwhile with Existing::Keep; empty on success, else why not.
+    std::string commit(Flush flush = Flush::First);
     // Removes the temporary file; a direct target is never removed.
     void discard();
 
 private:
+    void release();
+
     std::filesystem::path target_;
+    // Where the file goes: the target, or the file a link at the target points to.
+    std::filesystem::path final_;
     std::filesystem::path temporary_;
     Existing existing_ = Existing::Replace;
+    // The temporary file, held open and locked while it exists, which marks it as being written.
+    int lock_ = -1;
     bool created_ = false;
     bool direct_ = false;
 };

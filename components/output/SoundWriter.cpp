@@ -262,7 +262,12 @@ void SoundWriter::writeSamples(const float* samples, std::size_t frames) {
     frames_ += frames;
 }
 
-void SoundWriter::close() {
+void SoundWriter::sync() {
+    if (const std::string failed = output_.sync(); !failed.empty())
+        throw RenderError(failed);
+}
+
+void SoundWriter::close(output::Flush flush) {
     if (!file_)
         return;
     const int error = sf_error(file_);
@@ -272,7 +277,7 @@ void SoundWriter::close() {
     if (error || closed != 0)
         throw RenderError("completing " + path_.string() + " failed" +
                           (why.empty() ? std::string() : " (" + why + ")"));
-    if (const std::string failed = output_.commit(); !failed.empty())
+    if (const std::string failed = output_.commit(flush); !failed.empty())
         throw RenderError(failed);
 }
 

@@ -84,8 +84,11 @@ public:
     void write(const float* left, const float* right, std::size_t frames);
     // The same for frames given as interleaved stereo.
     void writeInterleaved(const float* stereo, std::size_t frames);
+    // Flushes what was written so far to disk, so that close() has little left to wait for;
+    // throws RenderError when that fails.
+    void sync();
     // Completes the file and moves it onto the target; throws RenderError when that fails.
-    void close();
+    void close(output::Flush flush = output::Flush::First);
     // Drops what was written, for a render that failed or was cancelled.
     void discard();
     std::uint64_t framesWritten() const { return frames_; }

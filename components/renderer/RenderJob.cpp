@@ -219,19 +219,24 @@ std::uint64_t RenderJob::framesWritten() const {
     return writer_ ? writer_->framesWritten() : 0;
 }
 
-void RenderJob::close() {
+void RenderJob::sync() {
+    if (writer_)
+        writer_->sync();
+}
+
+void RenderJob::close(output::Flush flush) {
     if (!writer_)
         return;
     if (provisional_) {
         // Everything synthesised so far reaches the fixed-gain WAV before it is closed.
         levelled_->settle();
         writer_->discard();
-        provisional_->close();
+        provisional_->close(flush);
     } else {
         if (levelled_ && !levelled_->handingOut())
             while (render(kMaxBlockFrames) > 0) {
             }
-        writer_->close();
+        writer_->close(flush);
     }
     if (levelled_)
         levelled_->dropWorkFile();

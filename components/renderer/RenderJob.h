@@ -115,11 +115,14 @@ public:
         return levelled_ ? levelled_->threadSeconds() : synthesis_->threadSeconds();
     }
 
+    // Flushes the WAV written so far to disk, so that close() has little left to wait for: for a
+    // finished job, on the thread that rendered it. Throws RenderError when that fails.
+    void sync();
     // Completes the WAV and puts it at the target; throws RenderError when that fails. Before the
     // end, it is what was rendered so far: a stoppable job keeps the fixed-gain WAV of the first
     // pass, or what the output pass has written once it began; any other job finishes the
     // remaining passes first. A job dropped without close() leaves the target as it was.
-    void close();
+    void close(output::Flush flush = output::Flush::First);
     // Drops the output and the work file, for a render that failed or was cancelled.
     void discard();
 

@@ -8,7 +8,9 @@
 #include "platform/Files.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 
 #include <algorithm>
@@ -94,6 +96,7 @@ bool SynthRenderer::Render(const QString& midiPath, const QString& wavPath) {
         options.stoppable = true;
         job_ = std::make_unique<RenderJob>(std::move(song), *synth_, platform::ToFsPath(wavPath),
                                            format_, std::move(options));
+        scratch_ = !workFolder_.isEmpty() && QFileInfo(wavPath).absoluteDir() == QDir(workFolder_);
         noticeText_ = QString::fromStdString(job_->notice());
         totalMs_ = length;
     } catch (const std::exception& e) {
@@ -123,9 +126,11 @@ void SynthRenderer::endRender(Output output) {
     ++generation_;
     if (!job_)
         return;
+    // The user waits on a Stop: the WAV is in place at once and reaches the disk right after.
     if (output == Output::Keep && failure_.empty()) {
         try {
-            job_->close();
+            job_->close(scratch_ ? quillory::output::Flush::Never
+                                 : quillory::output::Flush::Afterwards);
         } catch (const std::exception&) {
             job_->discard();
         }
@@ -162,6 +167,10 @@ void SynthRenderer::runWorker(unsigned generation) {
                 post(generation, [this, percent] { emit RenderProgress(qint16(percent)); });
             }
         }
+        // Here rather than on the owner's thread, which puts the file in place and would freeze
+        // the window while the disk catches up.
+        if (!stop_ && !scratch_)
+            job_->sync();
     } catch (const std::exception& e) {
         failure_ = e.what();
     }
@@ -180,7 +189,7 @@ void SynthRenderer::endRun() {
     std::string failure = failure_;
     if (failure.empty()) {
         try {
-            job_->close();
+            job_->close(scratch_ ? quillory::output::Flush::Never : quillory::output::Flush::First);
         } catch (const std::exception& e) {
             failure = e.what();
         }

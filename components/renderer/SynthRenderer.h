@@ -2,7 +2,10 @@
 // contract's notifications on the thread that owns this object, through its event queue.
 // The worker only renders; the WAV is completed and put at its target (or dropped) on the
 // owner's thread, so a stop, a cancel and the end never race over the file.
-// The SoundFont is loaded at the first render and kept for the next ones.
+// The SoundFont is loaded at the first render and kept for the next ones. A finished WAV is
+// flushed to disk by the worker before it is put in place; a stopped one is put in place at once
+// and flushed right after on a thread of its own, so that neither a Stop nor the end waits on
+// the disk. A WAV in the work folder (the one the encoding stage reads) is not flushed at all.
 //
 // Songs are evened out to -16 LUFS unless told otherwise, in two passes over one synthesis with
 // the work file in the work folder. A stop must leave at once what was rendered so far, but the
@@ -72,6 +75,8 @@ private:
     QString workFolder_;
     QString errorText_;
     QString noticeText_;
+    // Whether the render writes a work file in the work folder, which is never flushed to disk.
+    bool scratch_ = false;
     double totalMs_ = 0;
     std::unique_ptr<quillory::renderer::Synthesizer> synth_;
     std::unique_ptr<quillory::renderer::RenderJob> job_;

@@ -50,7 +50,7 @@ public:
         if (span.exclusiveClass > 0) {
             int& last = lastOfClass_[std::size_t(channel)][span.exclusiveClass];
             if (last != kNone)
-                cut(last, now);
+                cut(last, now + secondsToFrames(pending_[std::size_t(last)].cost.chokedSeconds));
             last = index;
         }
     }
@@ -117,15 +117,16 @@ private:
         index = kNone;
     }
 
-    // Ends a note at once: all sound off, or another note of its exclusive class.
-    void cut(int index, std::uint64_t now) {
+    // Ends a note by `at` at the latest: all sound off ends it at once, another note of its
+    // exclusive class gives it FluidSynth's fast release.
+    void cut(int index, std::uint64_t at) {
         Pending& note = pending_[std::size_t(index)];
-        note.cutAt = std::min(note.cutAt, now);
+        note.cutAt = std::min(note.cutAt, at);
         NoteSpan& span = load_.notes_[std::size_t(index)];
-        if (note.done && span.end > now) {
+        if (note.done && span.end > at) {
             load_.channelVoiceSeconds_[std::size_t(note.channel)] -=
-                double(span.voices) * double(span.end - now) / load_.sampleRate_;
-            span.end = std::max(span.start, now);
+                double(span.voices) * double(span.end - at) / load_.sampleRate_;
+            span.end = std::max(span.start, at);
         }
     }
 
@@ -158,6 +159,10 @@ private:
     void letGoAll(int channel, std::uint64_t now) {
         for (int key = 0; key < kMidiKeys; ++key)
             letGo(channel, key, now);
+    }
+
+    std::uint64_t secondsToFrames(double seconds) const {
+        return std::uint64_t(std::llround(seconds * load_.sampleRate_));
     }
 
     SongLoad& load_;

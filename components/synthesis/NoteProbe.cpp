@@ -83,13 +83,17 @@ NoteProbe::Cost NoteProbe::weigh(const MidiEvent& event) {
     auto life = lives_.find(started.lasting);
     if (life == lives_.end()) {
         Cost cost;
+        const auto after = [&](Then then, double longest) {
+            const double seconds =
+                soundingSeconds(channel, event.data1, event.data2, then, longest);
+            return std::max(0.0, std::min(seconds, kLongestSeconds) - double(kHoldFrames) / kRate);
+        };
         if (started.endsAlone)
-            cost.heldSeconds =
-                soundingSeconds(channel, event.data1, event.data2, -1, kLongestHeldSeconds);
-        const double released =
-            soundingSeconds(channel, event.data1, event.data2, kHoldFrames, kLongestSeconds);
-        cost.releaseSeconds =
-            std::max(0.0, std::min(released, kLongestSeconds) - double(kHoldFrames) / kRate);
+            cost.heldSeconds = soundingSeconds(channel, event.data1, event.data2, Then::Nothing,
+                                               kLongestHeldSeconds);
+        cost.releaseSeconds = after(Then::Off, kLongestSeconds);
+        if (started.exclusiveClass > 0)
+            cost.chokedSeconds = after(Then::Again, kLongestSeconds);
         life = lives_.emplace(started.lasting, cost).first;
     }
     Cost cost = life->second;
@@ -137,21 +141,30 @@ NoteProbe::Started NoteProbe::start(int channel, int key, int velocity) {
     return started;
 }
 
-double NoteProbe::soundingSeconds(int channel, int key, int velocity, long holdFrames,
+double NoteProbe::soundingSeconds(int channel, int key, int velocity, Then then,
                                   double longestSeconds) {
     fluid_synth_t* synth = fluid_.get();
     fluid_synth_noteon(synth, channel, key, velocity);
+    const int voices = fluid_synth_get_active_voice_count(synth);
+    int gone = 0;
     float left[kStepFrames], right[kStepFrames];
     const long longest = long(longestSeconds * kRate);
     for (long frames = 0; frames < longest;) {
-        if (frames == holdFrames)
+        if (frames == kHoldFrames && then == Then::Off)
             fluid_synth_noteoff(synth, channel, key);
-        const long untilOff = holdFrames > frames ? holdFrames - frames : long(kStepFrames);
-        const int step = int(std::min<long>(kStepFrames, untilOff));
+        if (frames == kHoldFrames && then == Then::Again) {
+            fluid_synth_noteon(synth, channel, key, velocity);
+            gone = voices;
+        }
+        const int step =
+            int(frames < kHoldFrames ? std::min<long>(kStepFrames, kHoldFrames - frames)
+                                     : long(kStepFrames));
         fluid_synth_write_float(synth, step, left, 0, 1, right, 0, 1);
         frames += step;
-        if (fluid_synth_get_active_voice_count(synth) == 0)
+        if (fluid_synth_get_active_voice_count(synth) <= gone) {
+            silence(channel);
             return double(frames) / kRate;
+        }
     }
     silence(channel);
     return std::numeric_limits<double>::infinity();

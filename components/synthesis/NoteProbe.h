@@ -32,6 +32,9 @@ public:
         // and how long after it is let go.
         double heldSeconds = std::numeric_limits<double>::infinity();
         double releaseSeconds = 0;
+        // How long they sound on once another note of their exclusive class chokes them:
+        // FluidSynth gives them a fast release.
+        double chokedSeconds = 0;
 
         // Voice-seconds of the note when held for `held` seconds, the pedals included.
         double work(double held) const;
@@ -73,9 +76,12 @@ private:
     };
 
     Started start(int channel, int key, int velocity);
-    // Seconds from the note-on until its voices are gone, with a note-off after `holdFrames`
-    // (never when negative); infinity when they outlast `longest`.
-    double soundingSeconds(int channel, int key, int velocity, long holdFrames, double longest);
+    // What happens to a sounding note after a while: nothing, a note-off, or the same key struck
+    // again, which chokes a note of an exclusive class.
+    enum class Then { Nothing, Off, Again };
+    // Seconds from the note-on until its voices are gone (when struck again: until only the
+    // second note's sound), with `then` after kHoldFrames; infinity when they outlast `longest`.
+    double soundingSeconds(int channel, int key, int velocity, Then then, double longest);
     void silence(int channel);
 
     FluidInstance fluid_;

@@ -64,7 +64,7 @@ TEST_F(ConversionTest, ChecksComeInOrderWithTheirMessages) {
     EXPECT_TRUE(renderer->calls.isEmpty());
 }
 
-TEST_F(ConversionTest, OverwriteNoChangesNothingAndYesDeletesFirst) {
+TEST_F(ConversionTest, OverwriteNoChangesNothingAndYesKeepsTheOldFileUntilAResult) {
     choose("old.wav");
     WriteBytes(target(), "precious");
     boxes.answers = {MsgAnswer::No};
@@ -79,8 +79,12 @@ TEST_F(ConversionTest, OverwriteNoChangesNothingAndYesDeletesFirst) {
     renderer->createTarget = false;
     boxes.answers = {MsgAnswer::Yes};
     click("cmdConvert");
-    EXPECT_FALSE(QFile::exists(target())) << "deleted before the renderer starts";
     EXPECT_TRUE(window->isConverting());
+    emit renderer->RenderFailed("The disk is full.");
+    renderer->accept = false;
+    boxes.answers = {MsgAnswer::Yes};
+    click("cmdConvert");
+    EXPECT_EQ(ReadBytes(target()), "precious") << "a run that fails or is refused leaves it";
 }
 
 TEST_F(ConversionTest, WavRunUsesTheWavSettingsAndTheTargetItself) {
@@ -308,12 +312,14 @@ TEST_F(EncodingStageTest, RefusedTargetGoesThroughATemporaryMp3AndIsCopied) {
     EXPECT_TRUE(workFiles().isEmpty());
 }
 
-TEST_F(EncodingStageTest, BothRefusedShowsTheMessageAndCleansUp) {
+TEST_F(EncodingStageTest, BothRefusedShowsTheMessageCleansUpAndLeavesTheOldFile) {
     prepareEncoder = [](FakeEncoder& e) { e.results = {false, false}; };
+    WriteBytes(files.filePath("song.mp3"), "precious");
+    boxes.answers = {MsgAnswer::Yes};
     runToEnd();
     EXPECT_EQ(lastMessage(), "Sorry, an unknow error occurred, please try to change \r\n"
                              "the output file to another folder such as \"c:\\test.mp3\"");
-    EXPECT_FALSE(QFile::exists(target()));
+    EXPECT_EQ(ReadBytes(target()), "precious");
     EXPECT_TRUE(workFiles().isEmpty());
 }
 

@@ -153,6 +153,23 @@ TEST_F(EndToEndTest, SourceThatIsNotMidiIsReportedAndNothingIsWritten) {
     EXPECT_FALSE(QFile::exists(target()));
 }
 
+// After Yes, the old file stays until the run has a result.
+TEST_F(EndToEndTest, ARunWithADamagedSoundFontLeavesTheFileItWasToReplace) {
+    WriteBytes(files.filePath("cut.sf2"), ReadBytes(TestSoundFont).left(5000));
+    useSettings("[Renderer]\nSoundFont=" + files.filePath("cut.sf2").toUtf8());
+    for (const char* name : {"song.wav", "song.mp3"}) {
+        WriteBytes(files.filePath(name), "precious");
+        boxes.answers = {MsgAnswer::Yes};
+        chooseSource(source);
+        chooseTarget(files.filePath(name));
+        click("cmdConvert");
+        EXPECT_FALSE(window->isConverting());
+        EXPECT_EQ(boxes.shown.back().icon, platform::MsgIcon::Critical) << boxes.shown.back().text;
+        EXPECT_EQ(ReadBytes(files.filePath(name)), "precious") << name;
+    }
+    EXPECT_TRUE(workFiles().isEmpty());
+}
+
 } // namespace
 
 namespace {

@@ -73,10 +73,13 @@ TEST_F(FilesTest, DeleteFilesRemovesOnlyMatchesAndNeverFollowsLinks) {
     EXPECT_EQ(platform::DeleteFiles(dir.filePath("__qlr_*.wav")), 0);
 }
 
-TEST_F(FilesTest, CopyReplacesTheTargetAndAFailedCopyLeavesItWhole) {
+TEST_F(FilesTest, CopyReplacesTheTargetKeepingItsGroupAndAFailedCopyLeavesItWhole) {
     const QString source = make("ä source.mp3", QByteArray(3 << 20, 'a'));
     const QString target = make("target.mp3", "old");
+    const gid_t group = geteuid() == 0 ? 65534 : getegid(); // root may give any group
+    ASSERT_EQ(chown(QFile::encodeName(target).constData(), uid_t(-1), group), 0);
     EXPECT_TRUE(platform::CopyFile(source, target));
+    EXPECT_EQ(QFileInfo(target).groupId(), group);
     EXPECT_EQ(ReadBytes(target).size(), 3 << 20);
     EXPECT_FALSE(platform::CopyFile(dir.filePath("missing.mp3"), target));
     EXPECT_EQ(ReadBytes(target).size(), 3 << 20);

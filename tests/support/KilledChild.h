@@ -3,8 +3,11 @@
 // program prints one line per progress report on stdout.
 #pragma once
 
+#include "components/output/OutputFile.h"
+
 #include <QProcess>
 #include <QStringList>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 // Succeeds when the program had reported progress, and so was writing, and was still running
@@ -27,4 +30,19 @@ inline ::testing::AssertionResult KillAfterFirstProgress(const QString& program,
     if (!line.startsWith("progress") || !running)
         return ::testing::AssertionFailure() << "it ended by itself: " << line.toStdString();
     return ::testing::AssertionSuccess();
+}
+
+// Succeeds when a killed child's hidden file lay in folder until the next output was written
+// there, and no longer.
+inline ::testing::AssertionResult SweptAtTheNextWrite(const std::filesystem::path& folder) {
+    const auto parts = [&] {
+        return std::count_if(std::filesystem::directory_iterator(folder), {},
+                             [](const auto& entry) { return entry.path().extension() == ".part"; });
+    };
+    const auto before = parts();
+    quillory::output::OutputFile(folder / "next").create();
+    if (before > 0 && parts() == 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << before << " hidden files before, " << parts() << " after";
 }

@@ -10,6 +10,7 @@
 
 #include "components/synthesis/SongRenderer.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -360,11 +361,31 @@ TEST_F(ConvertCli, AnExistingOutputIsLeftAloneWithoutForceAndReplacedWithIt) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(readText(path("out.mp3")), "my precious file");
 
-    result = run({qpath("chord.mid"), "-o", qpath("out.mp3"), "--force"});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
+    // A private file stays private and in its group; a link stays a link to the file it names.
+    const gid_t group = geteuid() == 0 ? 65534 : getegid(); // root may give any group
+    ASSERT_EQ(chown(path("out.mp3").c_str(), uid_t(-1), group), 0);
+    fs::permissions(path("out.mp3"), fs::perms(0600));
+    writeText(path("real.mp3"), "my precious file");
+    fs::create_symlink("real.mp3", path("link.mp3"));
+    for (const char* name : {"out.mp3", "link.mp3"}) {
+        result = run({qpath("chord.mid"), "-o", qpath(name), "--force"});
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+    }
     EXPECT_TRUE(fixtures::probeMp3(path("out.mp3")).decoded);
-    EXPECT_EQ(files(),
-              (std::vector<std::string>{"broken.mid", "chord.mid", "options.ini", "out.mp3"}));
+    EXPECT_EQ(fs::status(path("out.mp3")).permissions(), fs::perms(0600));
+    EXPECT_EQ(QFileInfo(qpath("out.mp3")).groupId(), group);
+    EXPECT_TRUE(fs::is_symlink(path("link.mp3")));
+    EXPECT_TRUE(fixtures::probeMp3(path("real.mp3")).decoded);
+    EXPECT_EQ(files(), (std::vector<std::string>{"broken.mid", "chord.mid", "link.mp3",
+                                                 "options.ini", "out.mp3", "real.mp3"}));
+}
+
+// The hidden file beside it must fit the folder as well.
+TEST_F(ConvertCli, AnOutputNameOf250BytesConverts) {
+    const std::string name = std::string(246, 'n') + ".wav";
+    const Result result = run({qpath("chord.mid"), "-o", qpath(name)});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(WavProbe::read(path(name)).valid);
 }
 
 TEST_F(ConvertCli, UsageErrorsExitWithTwoAndWriteNothing) {

@@ -12,7 +12,8 @@ std::string outputRefusal(const fs::path& target, bool force) {
     // Renaming over a device or a pipe (/dev/null, say) would replace it with a plain file.
     if (fs::exists(status) && !fs::is_regular_file(status))
         return "\"" + target.string() + "\" is not an ordinary file";
-    if (fs::exists(status) && !force)
+    // A link to nothing counts as a file: writing through it is for --force to allow.
+    if ((fs::exists(status) || fs::is_symlink(fs::symlink_status(target, ec))) && !force)
         return "\"" + target.string() + "\" exists (--force replaces it)";
     return {};
 }

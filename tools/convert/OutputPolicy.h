@@ -1,5 +1,6 @@
-// Which targets the batch converter writes: an existing file only with --force, and never a
-// folder, a device or a pipe, which the final rename into place would replace.
+// Which targets the batch converter writes: an existing file (or a symbolic link, which is
+// written through) only with --force, and never a folder, a device or a pipe, which the final
+// rename into place would replace.
 #pragma once
 
 #include "components/output/OutputFile.h"

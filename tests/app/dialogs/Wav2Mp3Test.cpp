@@ -133,11 +133,13 @@ TEST_F(Wav2Mp3Test, ChecksComeInOrderAndNoKeepsTheExistingTarget) {
     EXPECT_EQ(dialogs.requests.end()[-2].filter, "WAV Files(*.wav)|*.wav");
     EXPECT_EQ(dialogs.requests.back().flags, 0x280002);
 
+    encoder->results = {false, false};
     boxes.answers = {platform::MsgAnswer::Yes};
     QTest::mouseClick(button("cmdConvert"), Qt::LeftButton);
-    ASSERT_EQ(log.encodes.size(), 1u);
+    ASSERT_EQ(log.encodes.size(), 2u);
     EXPECT_EQ(log.encodes[0], std::make_pair(source, target));
-    EXPECT_EQ(ReadBytes(target), "ID3") << "Yes deleted the old target before encoding";
+    EXPECT_EQ(ReadBytes(target), "keep me")
+        << "Yes keeps the old target until a result replaces it";
 }
 
 TEST_F(Wav2Mp3Test, DirectRouteRunsSeveralTimesAndTheBarWaitsForTheFirstProgress) {

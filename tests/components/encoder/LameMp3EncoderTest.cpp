@@ -190,6 +190,7 @@ TEST_F(LameMp3EncoderTest, AKilledEncodingLeavesNothingOrTheFileItWasToReplace) 
     }
     EXPECT_FALSE(QFile::exists(path("new.mp3")));
     EXPECT_EQ(QFileInfo(path("old.mp3")).size(), 3);
+    EXPECT_TRUE(SweptAtTheNextWrite(fsPath("")));
 }
 
 TEST_F(LameMp3EncoderTest, MayBeDestroyedInsideItsHundredHandler) {

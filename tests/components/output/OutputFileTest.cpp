@@ -1,7 +1,9 @@
-// Writing beside the target and renaming into place: the target changes only at the commit, a
-// dropped output leaves nothing, Keep never replaces a file that appeared, and a device or a
-// pipe is written directly and never removed or replaced.
+// Writing beside the target and renaming into place: the target changes only at the commit, and
+// only once its data is on the disk; a dropped output leaves nothing, Keep never replaces a file
+// that appeared, and a device or a pipe is written directly and never removed or replaced. This
+// test puts its own fsync, rename and renameat2 before the C library's to watch them.
 #include "components/output/OutputFile.h"
+#include "components/output/PartFile.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +11,49 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
+#include <sys/file.h>
 #include <sys/stat.h>
 
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> calls;   // the flushes and renames, in order
+std::function<void()> beforeSync; // runs once, just before the next flush
+bool noRenameat2 = false;         // as on a file system that does not have it
+
+template <typename F>
+F* real(const char* name) {
+    return reinterpret_cast<F*>(dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+extern "C" int fsync(int fd) {
+    calls.push_back("fsync " + fs::read_symlink("/proc/self/fd/" + std::to_string(fd)).string());
+    if (beforeSync)
+        std::exchange(beforeSync, nullptr)();
+    return real<int(int)>("fsync")(fd);
+}
+
+extern "C" int rename(const char* from, const char* to) noexcept {
+    calls.push_back(std::string("rename ") + from + " " + to);
+    return real<int(const char*, const char*)>("rename")(from, to);
+}
+
+extern "C" int renameat2(int fromDir, const char* from, int toDir, const char* to,
+                         unsigned flags) noexcept {
+    if (noRenameat2)
+        return errno = EINVAL, -1;
+    return real<int(int, const char*, int, const char*, unsigned)>("renameat2")(fromDir, from,
+                                                                                toDir, to, flags);
+}
+
 using quillory::output::Existing;
 using quillory::output::OutputFile;
 
@@ -62,20 +104,85 @@ TEST_F(OutputFileTest, TheTargetChangesOnlyAtTheCommit) {
     // The owner changes hands (into an engine, say) without the temporary file going.
     OutputFile moved = std::move(output);
     output = OutputFile();
+    const fs::path temporary = moved.writePath();
+    const std::string flushed = fs::canonical(temporary).string();
+    calls.clear();
     EXPECT_EQ(moved.commit(), "");
     EXPECT_EQ(readText(path("out.mp3")), "new");
     EXPECT_EQ(names(), std::vector<std::string>{"out.mp3"});
+    // The data reaches the disk before the rename, the folder after it.
+    EXPECT_EQ(calls, (std::vector<std::string>{"fsync " + flushed,
+                                               "rename " + temporary.string() + " " +
+                                                   path("out.mp3").string(),
+                                               "fsync " + fs::canonical(path("")).string()}));
 }
 
-TEST_F(OutputFileTest, KeepLeavesAFileThatAppearedMeanwhile) {
-    OutputFile output(path("song.wav"), Existing::Keep);
+// Where the file system has no rename that refuses to replace, a hard link does the same.
+TEST_F(OutputFileTest, KeepNeverReplacesAFileThatAppearsEvenAtTheLastMoment) {
+    for (bool without : {false, true}) {
+        SCOPED_TRACE(without ? "without renameat2" : "with renameat2");
+        noRenameat2 = without;
+        OutputFile taken(path("taken.wav"), Existing::Keep), free(path("free.wav"), Existing::Keep);
+        ASSERT_EQ(taken.create() + free.create(), "");
+        beforeSync = [this] { writeText(path("taken.wav"), "someone else's"); };
+        EXPECT_NE(taken.commit().find("appeared meanwhile"), std::string::npos);
+        EXPECT_EQ(free.commit(), "");
+        taken.discard();
+        EXPECT_EQ(readText(path("taken.wav")), "someone else's");
+        EXPECT_EQ(names(), (std::vector<std::string>{"free.wav", "taken.wav"}));
+        fs::remove(path("taken.wav"));
+        fs::remove(path("free.wav"));
+    }
+    noRenameat2 = false;
+}
+
+// Beside the file the link points to, so that the rename stays on its disk.
+TEST_F(OutputFileTest, ALinkIsWrittenThroughFromBesideTheFileItPointsTo) {
+    fs::create_directory(path("store"));
+    fs::create_symlink("store/real.mp3", path("link.mp3"));
+    OutputFile output(path("link.mp3"));
     ASSERT_EQ(output.create(), "");
-    writeText(output.writePath(), "new");
-    writeText(path("song.wav"), "someone else's");
-    EXPECT_NE(output.commit().find("appeared meanwhile"), std::string::npos);
-    output.discard();
-    EXPECT_EQ(readText(path("song.wav")), "someone else's");
-    EXPECT_EQ(names(), std::vector<std::string>{"song.wav"});
+    EXPECT_TRUE(fs::equivalent(output.writePath().parent_path(), path("store")));
+    EXPECT_EQ(output.commit(), "");
+    EXPECT_TRUE(fs::is_symlink(path("link.mp3")) && fs::is_regular_file(path("store/real.mp3")));
+}
+
+// A name the folder takes leaves room for the hidden one, cut at a whole character; a longer
+// one is refused by name.
+TEST_F(OutputFileTest, ATargetNameNearTheLimitIsWrittenAndOneBeyondItIsRefusedByName) {
+    std::string longest;
+    while (longest.size() < 250)
+        longest += "\xC3\xA9";
+    OutputFile output(path(longest += ".wav"));
+    ASSERT_EQ(output.create(), "");
+    EXPECT_FALSE(QString::fromUtf8(output.writePath().filename().c_str())
+                     .contains(QChar::ReplacementCharacter));
+    EXPECT_EQ(output.commit(), "");
+    EXPECT_NE(OutputFile(path(std::string(256, 'x'))).create().find("is too long"),
+              std::string::npos);
+}
+
+// What the next write removes: a file of an ended process, and one of an earlier process that
+// had this one's id. What it keeps: a running process's, one of another machine, one whose
+// writer holds its lock though its id is not to be seen here, and what is not such a file.
+TEST_F(OutputFileTest, TheNextWriteIntoAFolderSweepsWhatEndedProcessesLeft) {
+    constexpr long ended = (1 << 22) + 1; // beyond every process id Linux gives
+    const quillory::output::PartOwner me = quillory::output::thisProcess();
+    const auto name = [](long pid, const std::string& host, unsigned n) {
+        return quillory::output::partName("a.wav", {pid, host}, n, 255);
+    };
+    std::vector<std::string> kept{name(getppid(), me.host, 0), name(ended, me.host + "x", 0),
+                                  name(ended, me.host, 1), ".a.wav.0123abcd0001.part"};
+    for (const std::string& file : {name(ended, me.host, 0), name(me.pid, me.host, 99)})
+        writeText(path(file), "left");
+    for (const std::string& file : kept)
+        writeText(path(file), "left");
+    const int lock = open(path(kept[2]).c_str(), O_RDONLY);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    OutputFile(path("c.wav")).create();
+    close(lock);
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(names(), kept);
 }
 
 TEST_F(OutputFileTest, MissingFolderOrAFolderAtTheTargetIsRefusedUpFront) {

@@ -1,0 +1,47 @@
+// The hidden files that outputs are written into beside their targets, named
+// ".<target name>.<process id>-<n>@<host>.part": the name says which process on which machine
+// writes it, so that the files a killed process left behind can be told from those still being
+// written, and removed. Each file is also locked by its writer for as long as it lives, which
+// tells a running writer that this machine cannot see by its id (one in another container)
+// from a dead one; this process knows its own files, and removes a leftover of an earlier
+// process that had its id. The target's name is cut as far as needed for the whole name to fit the
+// folder's longest file name.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace quillory::output {
+
+struct PartOwner {
+    long pid = 0;
+    std::string host;
+    bool operator==(const PartOwner&) const = default;
+};
+
+// This process on this machine.
+const PartOwner& thisProcess();
+
+// The hidden name of owner's n-th file for targetName, at most nameMax bytes long.
+std::string partName(const std::string& targetName, const PartOwner& owner, unsigned n,
+                     std::size_t nameMax);
+// Whose file a name made by partName is; nothing for any other name.
+std::optional<PartOwner> partOwner(const std::string& name);
+
+struct Part {
+    std::filesystem::path path;
+    int fd = -1; // open for reading and writing, locked; -1 (errno set) when not created
+};
+// Creates and locks a new hidden file of this process beside target, with the given mode.
+Part createPart(const std::filesystem::path& target, unsigned mode);
+// Tells that a file of createPart is gone: renamed into place or removed.
+void releasePart(const std::filesystem::path& part);
+
+// Removes the hidden files in folder that processes of this machine left when they ended
+// without tidying up. Files of other machines, files still being written, and every other file
+// stay.
+void sweepParts(const std::filesystem::path& folder);
+
+} // namespace quillory::output
