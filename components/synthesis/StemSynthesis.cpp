@@ -219,16 +219,14 @@ private:
             }
             if (quit_.load(std::memory_order_acquire))
                 return;
-            const double before = threadCpuSeconds();
             Slot& s = slot(block);
             for (std::size_t i = 0; i < synths.size(); ++i) {
                 const std::size_t stem = lane.stems[i];
                 render(*synths[i], s.events[stem], s.frames, s.left[stem].data(),
                        s.right[stem].data());
             }
-            lane.seconds.store(lane.seconds.load(std::memory_order_relaxed) + threadCpuSeconds() -
-                                   before,
-                               std::memory_order_relaxed);
+            // The whole thread's time, the loading of its SoundFonts included.
+            lane.seconds.store(threadCpuSeconds(), std::memory_order_relaxed);
             lane.rendered.store(block + 1, std::memory_order_release);
             lane.rendered.notify_one();
         }
@@ -320,7 +318,7 @@ int StemSynthesis::percent() const {
 }
 
 double StemSynthesis::threadSeconds() const {
-    return lanes_ ? lanes_->seconds() : 0;
+    return lanes_ ? lanes_->seconds() : laneSeconds_;
 }
 
 int StemSynthesis::threads() const {
@@ -362,6 +360,11 @@ std::size_t StemSynthesis::render(float* left, float* right, std::size_t maxFram
     position_ = std::min(songFrames_, position_ + count);
     if (tail_.over() && given_ == blockFrames_) {
         finished_ = true;
+        // Their time outlives them, for the caller to count at the end.
+        if (lanes_) {
+            lanes_->stop();
+            laneSeconds_ = lanes_->seconds();
+        }
         lanes_.reset();
         grant_.release();
     }

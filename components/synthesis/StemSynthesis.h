@@ -97,6 +97,7 @@ private:
 
     ThreadBudget::Grant grant_;
     std::unique_ptr<Lanes> lanes_;
+    double laneSeconds_ = 0; // the lanes' processor time, once they have ended
     MidiFile::Cursor cursor_;
     bool pending_ = false;
     MidiEvent pendingEvent_;

@@ -28,6 +28,7 @@
 #include <sndfile.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -181,6 +182,14 @@ double residualDb(const fs::path& mix, const std::vector<fs::path>& parts) {
     for (const float r : rest)
         sum += double(r) * double(r);
     return 10 * std::log10(std::max(sum / double(std::max<std::size_t>(rest.size(), 1)), 1e-30));
+}
+
+// Processor time of the children that ended so far.
+double childSeconds() {
+    rusage used{};
+    getrusage(RUSAGE_CHILDREN, &used);
+    return double(used.ru_utime.tv_sec + used.ru_stime.tv_sec) +
+           1e-6 * double(used.ru_utime.tv_usec + used.ru_stime.tv_usec);
 }
 
 // The batch's last line: what became of its files, and its time.
@@ -632,9 +641,15 @@ TEST_F(ConvertCli, StemsAddUpToTheMixAndAreNamedAfterTheirChannels) {
     for (const auto& c : cases) {
         const fs::path mix = c.args[1].toStdString();
         SCOPED_TRACE(mix.filename().string());
+        const double before = childSeconds();
         const Result result = run(
             QStringList{qpath("all.mid"), "--stems", "--report", qpath("report.jsonl")} + c.args);
         ASSERT_EQ(result.exitCode, 0) << result.err;
+        // The stems' synthesisers' threads count too, though they end before the file does.
+        const QJsonObject line =
+            QJsonDocument::fromJson(QByteArray::fromStdString(readText(path("report.jsonl"))))
+                .object();
+        EXPECT_GT(line["cpu_seconds"].toDouble(), 0.6 * (childSeconds() - before));
         std::vector<fs::path> stems;
         std::set<std::string> names;
         for (const auto& entry :
