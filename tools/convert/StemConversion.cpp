@@ -86,39 +86,53 @@ public:
     const fs::path& path() const { return temporary_; }
     const fs::path& target() const { return target_; }
 
-    // Puts the folder in place; a folder there before (with force) goes once the new one is in.
+    // Puts the folder in place; a folder there before (with force) is set aside until finish().
     void commit() {
         std::error_code ec;
-        fs::path old;
         if (fs::exists(fs::symlink_status(target_, ec))) {
-            old = temporary_;
-            old += ".old";
-            fs::rename(target_, old, ec);
-            if (ec)
+            old_ = temporary_;
+            old_ += ".old";
+            fs::rename(target_, old_, ec);
+            if (ec) {
+                old_.clear();
                 throw ConversionError("cannot replace the stem folder " + quoted(target_) + ": " +
                                       ec.message());
+            }
         }
         fs::rename(temporary_, target_, ec);
         if (ec) {
-            std::error_code ignored;
-            if (!old.empty())
-                fs::rename(old, target_, ignored);
+            restore();
             throw ConversionError("cannot put the stem folder in place at " + quoted(target_) +
                                   ": " + ec.message());
         }
         temporary_.clear();
-        if (!old.empty())
-            fs::remove_all(old, ec);
     }
-    // Removes the folder put in place, for a conversion whose output then failed.
+    // Drops the folder it replaced, once the output is in place too.
+    void finish() {
+        std::error_code ignored;
+        if (!old_.empty())
+            fs::remove_all(old_, ignored);
+        old_.clear();
+    }
+    // Removes the folder put in place and brings back the one it replaced, for a conversion
+    // whose output then failed.
     void withdraw() {
         std::error_code ignored;
         fs::remove_all(target_, ignored);
+        restore();
     }
 
 private:
+    void restore() {
+        std::error_code ignored;
+        if (!old_.empty())
+            fs::rename(old_, target_, ignored);
+        old_.clear();
+    }
+
     fs::path target_;
     fs::path temporary_;
+    fs::path old_; // the folder replaced, until the output is in place
     std::optional<RemovedOnAbort> abort_;
 };
 
@@ -451,6 +465,7 @@ std::string midiToSoundWithStems(MidiFile song, Synthesizer& synth, const SoundF
         folder.withdraw();
         throw;
     }
+    folder.finish();
     percent.set(99);
     if (levelled && levelled->notice().empty()) {
         facts.loudness = levelled->measured();
