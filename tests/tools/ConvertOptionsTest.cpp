@@ -168,7 +168,10 @@ TEST_F(ConvertPlan, TwoInputsForOneOutputAreRefusedNamingBoth) {
 TEST_F(ConvertPlan, WrongTypesAndFoldersAreUsageErrors) {
     Options same = options({dir() / "a.wav"}, OutputType::Wav);
     EXPECT_NE(planJobs(same).error.find("replace the input itself"), std::string::npos);
-    EXPECT_EQ(planJobs(options({"a.wav"}, OutputType::Flac)).error, "") << "a WAV may become FLAC";
+    Options flac = options({"a.wav"}, OutputType::Flac);
+    EXPECT_EQ(planJobs(flac).error, "") << "a WAV may become FLAC";
+    flac.stems = true;
+    EXPECT_NE(planJobs(flac).error.find("\"a.wav\" is a WAV file"), std::string::npos);
     EXPECT_NE(planJobs(options({"notes.txt"}, OutputType::Mp3)).error.find("notes.txt"),
               std::string::npos);
     Options single;

@@ -91,7 +91,7 @@ std::vector<OptionSpec> options() {
          "",
          "Also a stem for every MIDI channel that sounds, in NAME.stems/ beside the output "
          "(\"01 Acoustic Grand Piano.flac\", \"10 Drums.flac\"), in the output's format; the "
-         "stems add up to the output. Not for MP3.",
+         "stems add up to the output. Of MIDI inputs only, and not for MP3.",
          [](Options& o, const S&, const S&) { o.stems = true; }},
         {{"report"},
          "FILE",

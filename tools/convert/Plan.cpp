@@ -85,6 +85,10 @@ JobPlan planJobs(const Options& options) {
                            "the input " + quoted(input) +
                                " is neither MIDI (.mid, .midi, .rmi, .kar) nor .wav"};
         }
+        // A WAV has no MIDI channels to make stems of; without stems it would pass unnoticed.
+        if (options.stems && *from == InputType::Wav)
+            return JobPlan{
+                {}, "--stems makes stems of MIDI files, but " + quoted(input) + " is a WAV file"};
         fs::path output =
             options.output ? *options.output
                            : *options.outputDir / input.filename().replace_extension(newExtension);
