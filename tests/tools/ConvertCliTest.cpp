@@ -407,6 +407,7 @@ TEST_F(ConvertCli, UsageErrorsExitWithTwoAndWriteNothing) {
         {qpath("chord.mid"), "-o", qpath("x.flac"), "--bits", "8"},
         {qpath("chord.mid"), "-o", qpath("x.oga")},
         {qpath("chord.mid"), "-o", qpath("x.wav"), "--report", qpath("nowhere/r.jsonl")},
+        {qpath("chord.mid"), "-o", qpath("x.wav"), "--report", qpath("chord.mid")},
         {qpath("chord.mid"), qpath("chord.mid"), "--output-dir", qpath("out"), "--format", "mp3"},
         {qpath("chord.mid"), "--output-dir", qpath("in.wav"), "--format", "mp3"},
         {qpath("chord.mid"), "-o", qpath("x.mp3"), "--settings", qpath("typo.ini")},
@@ -731,6 +732,11 @@ TEST_F(ConvertCli, TheReportHasAJsonLinePerInputOnItsOwnOrOnStdout) {
     EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 1) << result.out;
     EXPECT_TRUE(contains(result.out, "\"status\":\"ok\"")) << result.out;
     EXPECT_TRUE(contains(result.err, "ok " + path("chord.mid").string())) << result.err;
+    // A report that fills the disk is not a success, though the file converted.
+    result = run({qpath("chord.mid"), "-o", qpath("full.ogg"), "--report", "/dev/full"});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_TRUE(contains(result.err, "writing the report \"/dev/full\" failed: No space left"))
+        << result.err;
     if (geteuid() != 0) {
         fs::create_directory(path("locked"));
         fs::permissions(path("locked"), fs::perms::owner_read | fs::perms::owner_exec);

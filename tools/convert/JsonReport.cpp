@@ -124,17 +124,20 @@ QJsonObject versionsObject(const std::string& quilloryVersion) {
 std::unique_ptr<JsonReport> JsonReport::open(const std::filesystem::path& path, RunFacts facts,
                                              std::string& error) {
     if (path == "-")
-        return std::unique_ptr<JsonReport>(new JsonReport(stdout, false, std::move(facts)));
+        return std::unique_ptr<JsonReport>(
+            new JsonReport(stdout, "standard output", false, std::move(facts)));
     std::FILE* file = std::fopen(path.c_str(), "w");
     if (!file) {
         error = "cannot write the report \"" + path.string() + "\": " + std::strerror(errno);
         return nullptr;
     }
-    return std::unique_ptr<JsonReport>(new JsonReport(file, true, std::move(facts)));
+    return std::unique_ptr<JsonReport>(
+        new JsonReport(file, "\"" + path.string() + "\"", true, std::move(facts)));
 }
 
-JsonReport::JsonReport(std::FILE* file, bool owned, RunFacts facts)
+JsonReport::JsonReport(std::FILE* file, std::string name, bool owned, RunFacts facts)
     : file_(file)
+    , name_(std::move(name))
     , owned_(owned)
     , facts_(std::move(facts)) {
 }
@@ -191,8 +194,17 @@ void JsonReport::skipped(const Job& job, const std::string& reason) {
 void JsonReport::write(const QJsonObject& line) {
     const QByteArray bytes = QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
     const std::lock_guard lock(mutex_);
-    std::fwrite(bytes.data(), 1, std::size_t(bytes.size()), file_);
-    std::fflush(file_);
+    if (!failure_.empty())
+        return;
+    if (std::fwrite(bytes.data(), 1, std::size_t(bytes.size()), file_) !=
+            std::size_t(bytes.size()) ||
+        std::fflush(file_) != 0)
+        failure_ = "writing the report " + name_ + " failed: " + std::strerror(errno);
+}
+
+std::string JsonReport::failure() const {
+    const std::lock_guard lock(mutex_);
+    return failure_;
 }
 
 } // namespace convert

@@ -49,16 +49,20 @@ public:
     void notStarted(const Job& job);
     // A file left as it is (its output is already complete), and why.
     void skipped(const Job& job, const std::string& reason);
+    // Why a line could not be written (a full disk), once one could not; empty while all were.
+    std::string failure() const;
 
 private:
-    JsonReport(std::FILE* file, bool owned, RunFacts facts);
+    JsonReport(std::FILE* file, std::string name, bool owned, RunFacts facts);
     QJsonObject line(const Job& job, const char* status) const;
     void write(const QJsonObject& line);
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::FILE* file_;
+    std::string name_; // as messages name the report
     bool owned_;
     RunFacts facts_;
+    std::string failure_;
 };
 
 } // namespace convert

@@ -47,6 +47,17 @@ std::string checkOutputDir(const fs::path& dir) {
     return {};
 }
 
+// The report is opened before the batch begins, and opening it empties the file.
+std::string reportClash(const std::optional<fs::path>& report, const std::vector<Job>& jobs) {
+    if (!report || *report == "-")
+        return {};
+    for (const Job& job : jobs)
+        for (const fs::path& file : {job.input, job.output})
+            if (comparable(file) == comparable(*report))
+                return "the report " + quoted(*report) + " would replace " + quoted(file);
+    return {};
+}
+
 } // namespace
 
 JobPlan planJobs(const Options& options) {
@@ -103,6 +114,9 @@ JobPlan planJobs(const Options& options) {
         }
         plan.jobs.push_back(Job{input, std::move(output), *from, *to});
     }
+    plan.error = reportClash(options.report, plan.jobs);
+    if (!plan.error.empty())
+        plan.jobs.clear();
     return plan;
 }
 

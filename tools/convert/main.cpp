@@ -135,5 +135,10 @@ int main(int argc, char** argv) {
     const convert::BatchCount count = convertAll(options, plan, settings.settings, report.get());
     if (convert::interrupted())
         convert::endAsInterrupted();
+    // The conversions stand, but a record that misses lines is no success.
+    if (const std::string failed = report ? report->failure() : ""; !failed.empty()) {
+        std::fprintf(stderr, "quillory-convert: %s\n", failed.c_str());
+        return kExitFailures;
+    }
     return count.failed > 0 ? kExitFailures : 0;
 }
