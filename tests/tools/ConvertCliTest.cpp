@@ -607,18 +607,18 @@ TEST_F(ConvertCli, WavToFlacKeepsEverySample) {
     if (!ffprobe::available())
         GTEST_SKIP() << "ffmpeg is not installed";
     const struct {
-        fixtures::WavSpec spec;
+        fixtures::WavSpec wav;
         int bits;
     } cases[] = {{{22050, 2, 0, 0.3}, 16},
                  {{48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 0.3}, 24},
                  {{8000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 0.3}, 16}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bits);
-        fixtures::writeWav(path("in.wav"), c.spec);
+        fixtures::writeWav(path("in.wav"), c.wav);
         ASSERT_EQ(run({qpath("in.wav"), "-o", qpath("out.flac"), "--force"}).exitCode, 0);
         const ffprobe::Facts flac = ffprobe::probe(path("out.flac"));
-        EXPECT_EQ(flac.sampleRate, c.spec.rate);
-        EXPECT_EQ(flac.channels, c.spec.channels);
+        EXPECT_EQ(flac.sampleRate, c.wav.rate);
+        EXPECT_EQ(flac.channels, c.wav.channels);
         EXPECT_EQ(flac.bits, c.bits);
         const std::string samples = ffprobe::decodeExactly(path("in.wav"));
         ASSERT_GT(samples.size(), 1000u);
