@@ -91,14 +91,14 @@ int calibrate(const std::filesystem::path& soundFont, int rate, const std::strin
 void timeStops(int stops, const std::filesystem::path& soundFont, const MidiFile& song,
                const std::filesystem::path& out, int firstMs, int stepMs, const char* when) {
     Synthesizer synth(soundFont, 44100);
-    const WavFormat format{44100, 16, 2};
+    const SoundFormat format{44100, 16, 2};
     double worst = 0, sum = 0;
     for (int i = 0; i < stops; ++i) {
         std::atomic<bool> stop{false};
         std::thread worker([&] {
             ParallelSongRenderer source(song, synth, 44100);
-            WavWriter writer(quillory::output::OutputFile(out), format,
-                             SongRenderer::maxFrames(song, 44100));
+            SoundWriter writer(quillory::output::OutputFile(out), format,
+                               SongRenderer::maxFrames(song, 44100));
             std::vector<float> left(1024), right(1024);
             while (!stop) {
                 const std::size_t frames = source.render(left.data(), right.data(), 1024);
@@ -237,7 +237,7 @@ int main(int argc, char** argv) {
         options.workFolder = std::filesystem::temp_directory_path();
         options.tags = songTags(song);
         RenderJob job(std::move(source), song, quillory::output::OutputFile(files[1]),
-                      WavFormat{rate, 16, 2}, options);
+                      SoundFormat{rate, 16, 2}, options);
         const Phases phases = run(job);
         report(split, voiceSecond, phases);
     } catch (const std::exception& e) {

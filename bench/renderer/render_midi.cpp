@@ -25,7 +25,7 @@ int usage() {
 } // namespace
 
 int main(int argc, char** argv) {
-    WavFormat format;
+    SoundFormat format;
     RenderOptions options;
     options.loudness = LoudnessTarget{};
     std::filesystem::path soundFont;

@@ -23,6 +23,9 @@ public:
     // The song will be raised afterwards by up to boostDb: a source that ends it once the sound
     // has died away judges that on a floor as much lower. Others ignore it.
     virtual void raiseLaterBy(double /*boostDb*/) {}
+    // Processor seconds spent so far on threads of the source's own (the synthesisers of a
+    // split song, a measuring thread), beyond those of the caller's thread.
+    virtual double threadSeconds() const { return 0; }
 };
 
 } // namespace quillory::renderer

@@ -25,7 +25,7 @@ std::uint32_t seedOf(std::uint64_t& seed) {
 } // namespace
 
 DitherQuantizer::DitherQuantizer(int bits, std::uint64_t seed)
-    : bits_(bits == 8 ? 8 : 16) {
+    : bits_(bits == 8 || bits == 24 ? bits : 16) {
     for (std::uint32_t& lane : lanes_)
         lane = seedOf(seed);
 }
@@ -83,6 +83,74 @@ void DitherQuantizer::quantize(const float* in, std::size_t count, float factor,
         }
         for (std::size_t i = 0; i < n; ++i)
             clipped_ += std::uint64_t(rounded[i] > highest) + std::uint64_t(rounded[i] < lowest);
+    }
+}
+
+// In double: a float holds no more than the 24 bits themselves, and the noise would be lost.
+void DitherQuantizer::quantize(const float* in, std::size_t count, float factor,
+                               std::int32_t* out) {
+    constexpr double kSteps = 8388608.0;
+    constexpr long long kHighest = 8388607;
+    const double scale = double(factor) * kSteps;
+    float noise[kBatch];
+    for (std::size_t at = 0; at < count; at += kBatch) {
+        const std::size_t n = std::min(kBatch, count - at);
+        makeNoise(noise, (n + 7) & ~std::size_t(7));
+        for (std::size_t i = 0; i < n; ++i) {
+            double v = double(in[at + i]) * scale;
+            if (!(std::fabs(v) >= double(kSilentSteps))) {
+                out[at + i] = 0;
+                continue;
+            }
+            v = std::clamp(v, -kSteps - 2.0, kSteps + 2.0);
+            long long q = std::llrint(v + double(noise[i]));
+            if (q > kHighest || q < -kHighest - 1) {
+                q = q > kHighest ? kHighest : -kHighest - 1;
+                ++clipped_;
+            }
+            out[at + i] = std::int32_t(q * 256);
+        }
+    }
+}
+
+StemDither::StemDither(int bits, std::uint64_t seed)
+    : steps_(bits == 8    ? 128.0
+             : bits == 24 ? 8388608.0
+                          : 32768.0)
+    , generator_(bits, seed) {
+}
+
+long long StemDither::step(double value) {
+    if (used_ == DitherQuantizer::kBatch) {
+        generator_.makeNoise(noise_, DitherQuantizer::kBatch);
+        used_ = 0;
+    }
+    long long q = std::llrint(value + double(noise_[used_++]));
+    const auto highest = static_cast<long long>(steps_) - 1;
+    if (q > highest || q < -highest - 1) {
+        q = q > highest ? highest : -highest - 1;
+        ++clipped_;
+    }
+    return q;
+}
+
+void StemDither::quantize(float* const* stems, std::size_t count, std::size_t samples, float* mix) {
+    const double unit = 1.0 / steps_;
+    for (std::size_t s = 0; s < samples; ++s) {
+        double sum = 0;
+        long long before = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const double v = double(stems[i][s]) * steps_;
+            if (!(std::fabs(v) >= double(kSilentSteps))) {
+                stems[i][s] = 0.0f;
+                continue;
+            }
+            sum += v;
+            const long long now = step(std::clamp(sum, -steps_ - 2.0, steps_ + 2.0));
+            stems[i][s] = float(double(now - before) * unit);
+            before = now;
+        }
+        mix[s] = float(double(before) * unit);
     }
 }
 

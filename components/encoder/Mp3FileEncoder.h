@@ -46,6 +46,7 @@ public:
     bool finished() const { return finished_; }
 
     std::int64_t totalFrames() const { return source_ ? source_->frames() : 0; }
+    int sourceRate() const { return source_ ? source_->sampleRate() : 0; }
     std::int64_t framesDone() const { return framesDone_; }
     const Mp3Plan& plan() const { return stream_.plan(); }
     const std::string& error() const { return error_; }

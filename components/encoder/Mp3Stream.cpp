@@ -43,6 +43,10 @@ std::size_t worstCaseBytes(std::size_t frames) {
 
 } // namespace
 
+std::string lameVersion() {
+    return get_lame_version();
+}
+
 Mp3Stream::~Mp3Stream() {
     if (lame_ != nullptr)
         lame_close(lame_);

@@ -22,6 +22,9 @@ struct lame_global_struct;
 
 namespace encoder {
 
+// LAME's version, as the library in use reports it.
+std::string lameVersion();
+
 class Mp3Stream {
 public:
     // The variable-bit-rate quality (LAME's -V 2): as good as the min/max range allows.

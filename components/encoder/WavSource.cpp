@@ -189,6 +189,26 @@ bool WavSource::adopt(SNDFILE* file, const SF_INFO& info, std::string& error) {
     file_ = file;
     sampleRate_ = info.samplerate;
     channels_ = info.channels;
+    switch (info.format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_S8:
+        bits_ = 8;
+        break;
+    case SF_FORMAT_PCM_24:
+        bits_ = 24;
+        break;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+        bits_ = 32;
+        break;
+    case SF_FORMAT_DOUBLE:
+        bits_ = 64;
+        break;
+    default:
+        bits_ = 16;
+        break;
+    }
+    floating_ = bits_ == 64 || (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT;
     frames_ = std::max<sf_count_t>(info.frames, 0);
     tags_.title = infoText(file, SF_STR_TITLE);
     tags_.copyright = infoText(file, SF_STR_COPYRIGHT);

@@ -36,6 +36,9 @@ public:
 
     int sampleRate() const { return sampleRate_; }
     int channels() const { return channels_; }
+    // Bits per sample as stored, and whether they are floating point (32 or 64 bits).
+    int bitsPerSample() const { return bits_; }
+    bool floating() const { return floating_; }
     // The frames the file holds; the end of the data may come sooner if the file is damaged.
     std::int64_t frames() const { return frames_; }
     // Something the user should know although the file can be encoded, or empty.
@@ -61,6 +64,8 @@ private:
     std::string name_;
     int sampleRate_ = 0;
     int channels_ = 0;
+    int bits_ = 16;
+    bool floating_ = false;
     std::int64_t frames_ = 0;
     std::string warning_;
     quillory::tags::TextTags tags_;

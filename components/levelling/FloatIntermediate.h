@@ -16,7 +16,7 @@
 // what it could not write in memory (full() then says so), and the caller goes on without it.
 #pragma once
 
-#include "components/output/WavWriter.h"
+#include "components/output/SoundWriter.h"
 
 #include <cstddef>
 #include <cstdint>

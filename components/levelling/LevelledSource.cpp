@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <utility>
 
 namespace quillory::renderer {
@@ -53,6 +54,13 @@ void LevelledSource::keep() {
         failure_ = std::current_exception();
         queue_.abandon();
     }
+    timespec used{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+    keeperSeconds_ = double(used.tv_sec) + double(used.tv_nsec) * 1e-9;
+}
+
+double LevelledSource::threadSeconds() const {
+    return synthesis_.threadSeconds() + keeperSeconds_.load();
 }
 
 void LevelledSource::stopKeeping() {

@@ -2,7 +2,7 @@
 // song from its synthesis source, measures it (LoudnessMeter) and keeps it in a float work file
 // (FloatIntermediate) in the caller's work folder; then the stretches whose true peak could
 // matter are read back and measured; then the song is read back once more with the one gain
-// applied, as float blocks for any consumer (the WAV writer dithers them, the MP3 stream encodes
+// applied, as float blocks for any consumer (the sound writer dithers them, the MP3 stream encodes
 // them). Every call does at most one block of work, so a caller can stop between any two.
 //
 // The synthesis is told that its song is raised later by up to the target's largest boost, so
@@ -67,6 +67,7 @@ public:
     std::size_t render(float* left, float* right, std::size_t maxFrames) override;
     bool finished() const override { return pass_ == Pass::Done; }
     int percent() const override;
+    double threadSeconds() const override;
 
     Pass pass() const { return pass_; }
     // Whether the song is being handed out: levelled, or at the fixed gain after a full disk.
@@ -114,6 +115,8 @@ private:
     std::exception_ptr failure_;
     // Set by the second thread once the work file is full: the first pass ends at the next block.
     std::atomic<bool> storeFull_{false};
+    // The second thread's processor time, once it has ended.
+    std::atomic<double> keeperSeconds_{0};
 
     Pass pass_ = Pass::Measuring;
     std::size_t advanced_ = 0;

@@ -1,6 +1,6 @@
 #include "components/levelling/Loudness.h"
 
-#include "components/output/WavWriter.h"
+#include "components/output/SoundWriter.h"
 
 #include <ebur128.h>
 

@@ -66,7 +66,7 @@ public:
     static constexpr std::size_t kStretchFrames = 512;
 
     // For output with the given rate and channel count. Mono output is the average of left and
-    // right, as the WAV writer makes it, measured as dual mono: played on two speakers it is as
+    // right, as the sound writer makes it, measured as dual mono: played on two speakers it is as
     // loud as the stereo song. Throws RenderError when the meter cannot be set up.
     LoudnessMeter(int sampleRate, int channels);
     ~LoudnessMeter();

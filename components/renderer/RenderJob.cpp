@@ -22,7 +22,7 @@ fs::path folderOf(const fs::path& file) {
 }
 
 std::unique_ptr<BlockSource> synthesisOf(const MidiFile& song, Synthesizer& synth,
-                                         const WavFormat& format, const RenderOptions& options) {
+                                         const SoundFormat& format, const RenderOptions& options) {
     if (const std::string problem = format.problem(); !problem.empty())
         throw RenderError(problem);
     return std::make_unique<ParallelSongRenderer>(song, synth, format.sampleRate,
@@ -92,21 +92,21 @@ levellingWorkFile(const fs::path& workFolder, const fs::path& targetFolder, std:
     return nullptr;
 }
 
-const WavFormat& RenderJob::checked(const WavFormat& format) {
+const SoundFormat& RenderJob::checked(const SoundFormat& format) {
     if (const std::string problem = format.problem(); !problem.empty())
         throw RenderError(problem);
     return format;
 }
 
 RenderJob::RenderJob(MidiFile song, Synthesizer& synth, output::OutputFile output,
-                     const WavFormat& format, RenderOptions options)
+                     const SoundFormat& format, RenderOptions options)
     // Both read the options, so they are not moved: the order of the two is not fixed.
     : RenderJob(synthesisOf(song, synth, format, options), song, std::move(output), format,
                 options) {
 }
 
 RenderJob::RenderJob(std::unique_ptr<BlockSource> synthesis, MidiFile song,
-                     output::OutputFile output, const WavFormat& format, RenderOptions options)
+                     output::OutputFile output, const SoundFormat& format, RenderOptions options)
     : song_(std::move(song))
     , format_(checked(format))
     , synthesis_(std::move(synthesis))
@@ -163,9 +163,9 @@ void RenderJob::startOutputs(output::OutputFile output, const RenderOptions& opt
         throw RenderError("cannot create " + target_.string() + " (" + refused + ")");
     // A device or a pipe is written once, directly: there is no file to keep for a stop.
     if (levelled_ && options.stoppable && !output.direct())
-        provisional_ = std::make_unique<WavWriter>(output::OutputFile(target_, output.existing()),
-                                                   format_, maxFrames);
-    writer_ = std::make_unique<WavWriter>(std::move(output), format_, maxFrames);
+        provisional_ = std::make_unique<SoundWriter>(output::OutputFile(target_, output.existing()),
+                                                     format_, maxFrames);
+    writer_ = std::make_unique<SoundWriter>(std::move(output), format_, maxFrames);
     if (!options.tags.empty()) {
         writer_->setTags(options.tags);
         if (provisional_)

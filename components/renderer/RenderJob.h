@@ -18,7 +18,7 @@
 #include "components/levelling/LevelledSource.h"
 #include "components/levelling/Loudness.h"
 #include "components/midi/TagText.h"
-#include "components/output/WavWriter.h"
+#include "components/output/SoundWriter.h"
 #include "components/synthesis/NotePlan.h"
 #include "components/synthesis/SongRenderer.h"
 #include "components/synthesis/ThreadBudget.h"
@@ -87,11 +87,11 @@ public:
     // render(), which throws SynthError when it cannot be. Throws RenderError when the format is
     // not supported, the disk cannot hold the result, or the output cannot be created, and
     // SynthError when the synth cannot run at the rate.
-    RenderJob(MidiFile song, Synthesizer& synth, output::OutputFile output, const WavFormat& format,
-              RenderOptions options = {});
+    RenderJob(MidiFile song, Synthesizer& synth, output::OutputFile output,
+              const SoundFormat& format, RenderOptions options = {});
     // The same for another synthesis of the song (the song gives its length and name).
     RenderJob(std::unique_ptr<BlockSource> synthesis, MidiFile song, output::OutputFile output,
-              const WavFormat& format, RenderOptions options = {});
+              const SoundFormat& format, RenderOptions options = {});
     ~RenderJob();
 
     // Does up to maxFrames (at most kMaxBlockFrames) more frames of work: synthesised, checked or
@@ -110,6 +110,10 @@ public:
     std::string notice() const { return levelled_ ? levelled_->notice() + notice_ : notice_; }
     // The levelling pass, while levelled(): what it measured and the gain, once known.
     const LevelledSource* levelling() const { return levelled_.get(); }
+    // Processor seconds of the threads the render started (see BlockSource::threadSeconds).
+    double threadSeconds() const {
+        return levelled_ ? levelled_->threadSeconds() : synthesis_->threadSeconds();
+    }
 
     // Flushes the WAV written so far to disk, so that close() has little left to wait for: for a
     // finished job, on the thread that rendered it. Throws RenderError when that fails.
@@ -123,18 +127,18 @@ public:
     void discard();
 
 private:
-    static const WavFormat& checked(const WavFormat& format);
+    static const SoundFormat& checked(const SoundFormat& format);
     void planLevelling(const RenderOptions& options, std::uint64_t maxFrames,
                        std::uint64_t targetBytes);
     void startOutputs(output::OutputFile output, const RenderOptions& options,
                       std::uint64_t maxFrames);
 
     MidiFile song_;
-    WavFormat format_;
+    SoundFormat format_;
     std::unique_ptr<BlockSource> synthesis_;
     std::unique_ptr<LevelledSource> levelled_;
-    std::unique_ptr<WavWriter> provisional_;
-    std::unique_ptr<WavWriter> writer_;
+    std::unique_ptr<SoundWriter> provisional_;
+    std::unique_ptr<SoundWriter> writer_;
     std::filesystem::path target_;
     std::string notice_;
     std::vector<float> left_;

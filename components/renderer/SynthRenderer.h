@@ -15,7 +15,7 @@
 // a dithered 16-bit write of every block, about 1 % of the synthesis, and no waiting anywhere.
 #pragma once
 
-#include "components/output/WavWriter.h"
+#include "components/output/SoundWriter.h"
 #include "components/renderer/Renderer.h"
 
 #include <atomic>
@@ -68,7 +68,7 @@ private:
     void post(unsigned generation, std::function<void()> notify);
     void joinWorker();
 
-    quillory::renderer::WavFormat format_;
+    quillory::renderer::SoundFormat format_;
     quillory::renderer::LoudnessChoice loudness_;
     std::optional<encoder::Mp3Settings> mp3Settings_;
     QString soundFont_;

@@ -34,6 +34,10 @@ void installFluidLog() {
 
 } // namespace
 
+std::string fluidSynthVersion() {
+    return fluid_version_str();
+}
+
 FluidInstance::FluidInstance(const std::filesystem::path& soundFont, int sampleRate, int polyphony,
                              Samples samples) {
     installFluidLog();

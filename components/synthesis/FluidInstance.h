@@ -28,6 +28,9 @@ private:
     std::string reason_;
 };
 
+// FluidSynth's version, as the library in use reports it.
+std::string fluidSynthVersion();
+
 class FluidInstance {
 public:
     // FluidSynth's default of 0.2 takes a dense General MIDI tutti (16 channels of loud chords)

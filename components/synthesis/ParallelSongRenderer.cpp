@@ -18,7 +18,7 @@ struct TimedEvent {
     MidiEvent event;
 };
 
-double threadSeconds() {
+double threadCpuSeconds() {
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
@@ -142,9 +142,9 @@ private:
             }
             if (quit_.load(std::memory_order_acquire))
                 return;
-            const double before = threadSeconds();
+            const double before = threadCpuSeconds();
             render(*synth, job(index, block));
-            lane.seconds.store(lane.seconds.load(std::memory_order_relaxed) + threadSeconds() -
+            lane.seconds.store(lane.seconds.load(std::memory_order_relaxed) + threadCpuSeconds() -
                                    before,
                                std::memory_order_relaxed);
             lane.rendered.store(block + 1, std::memory_order_release);
@@ -226,6 +226,13 @@ std::vector<double> ParallelSongRenderer::laneWork() const {
 
 std::vector<double> ParallelSongRenderer::laneSeconds() const {
     return ensemble_ ? ensemble_->seconds() : laneSeconds_;
+}
+
+double ParallelSongRenderer::threadSeconds() const {
+    double total = 0;
+    for (const double seconds : laneSeconds())
+        total += seconds;
+    return total;
 }
 
 // Weighs the song when threads are free for a split, and takes as many as pay, one at least.

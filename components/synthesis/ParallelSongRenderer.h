@@ -74,6 +74,7 @@ public:
     // seconds its thread spent synthesising them (up to now).
     std::vector<double> laneWork() const;
     std::vector<double> laneSeconds() const;
+    double threadSeconds() const override;
 
     // The song's frames and the longest tail: the most render() will ever give.
     static std::uint64_t maxFrames(const MidiFile& song, int sampleRate) {

@@ -35,7 +35,7 @@ std::size_t SongTail::take(float* left, float* right, std::size_t frames) {
     std::size_t taken = 0;
     while (taken < frames && !over_) {
         const std::size_t step = nextStep(frames - taken);
-        fade(left + taken, right + taken, step);
+        fade(frames_, left + taken, right + taken, step);
         for (std::size_t i = taken; i < taken + step; ++i) {
             const bool quiet = std::fabs(left[i]) < floor_ && std::fabs(right[i]) < floor_;
             quiet_ = quiet ? quiet_ + 1 : 0;
@@ -49,10 +49,10 @@ std::size_t SongTail::take(float* left, float* right, std::size_t frames) {
 }
 
 // A linear ramp to silence over the last 50 ms of the longest tail, from where this piece starts.
-void SongTail::fade(float* left, float* right, std::size_t count) const {
+void SongTail::fade(std::uint64_t from, float* left, float* right, std::size_t count) const {
     const std::uint64_t fadeFrom = longest_ - std::min(fadeFrames_, longest_);
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint64_t at = frames_ + i;
+        const std::uint64_t at = from + i;
         if (at < fadeFrom)
             continue;
         const float gain =

@@ -39,10 +39,11 @@ public:
     std::size_t take(float* left, float* right, std::size_t frames);
     bool over() const { return over_; }
     std::uint64_t frames() const { return frames_; }
+    // Fades `count` frames that begin `from` frames into the tail as take() fades the tail's
+    // own: for parts of the sound (stems) that must add up to what take() was given.
+    void fade(std::uint64_t from, float* left, float* right, std::size_t count) const;
 
 private:
-    void fade(float* left, float* right, std::size_t count) const;
-
     float floor_;
     std::uint64_t longest_;
     std::uint64_t quietNeeded_;

@@ -79,6 +79,11 @@ void Synthesizer::render(float* left, float* right, int frames) {
     fluid_synth_write_float(instance_.get(), frames, left, 0, 1, right, 0, 1);
 }
 
+void Synthesizer::setEffects(bool on) {
+    fluid_synth_reverb_on(instance_.get(), -1, on);
+    fluid_synth_chorus_on(instance_.get(), -1, on);
+}
+
 int Synthesizer::activeVoices() const {
     return fluid_synth_get_active_voice_count(instance_.get());
 }

@@ -41,6 +41,8 @@ public:
     void prepare(int sampleRate);
     void play(const MidiEvent& event);
     void render(float* left, float* right, int frames);
+    // Reverb and chorus on (as loaded) or off, to measure what they cost.
+    void setEffects(bool on);
     bool voicesSounding() const { return activeVoices() > 0; }
     int activeVoices() const;
 

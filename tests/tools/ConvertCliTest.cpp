@@ -11,6 +11,9 @@
 #include "components/synthesis/SongRenderer.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
@@ -22,7 +25,10 @@
 #include <gtest/gtest.h>
 #include <mpg123.h>
 #include <regex>
+#include <sndfile.h>
 #include <spawn.h>
+#include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -141,6 +147,49 @@ std::vector<fs::path> filesEndingIn(const fs::path& folder, const std::string& e
         if (it->path().filename().string().ends_with(ending))
             found.push_back(it->path());
     return found;
+}
+
+// A song on all sixteen channels, each with a program of its own. The first changes program
+// half-way; the tenth plays a key the drum kit has nothing on, so its stem stays silent; the
+// sixteenth is made a drum part by a GS message.
+midiwriter::Bytes everyChannelSong() {
+    std::vector<midiwriter::Track> tracks;
+    for (int ch = 0; ch < 16; ++ch) {
+        midiwriter::Track track;
+        if (ch == 15)
+            track.sysex(0, {0x41, 0x10, 0x42, 0x12, 0x40, 0x1F, 0x15, 0x01, 0x0B, 0xF7});
+        track.program(0, ch, ch * 8).controller(0, ch, 10, ch * 8);
+        const int key = ch == 9 ? 2 : ch == 15 ? 38 : 48 + ch;
+        track.noteOn(0, ch, key, 100).noteOff(96, ch, key);
+        if (ch == 0)
+            track.program(0, ch, 5);
+        track.noteOn(0, ch, key + 4, 90).noteOff(96, ch, key + 4);
+        tracks.push_back(track.endOfTrack());
+    }
+    return midiwriter::file(1, 96, tracks);
+}
+
+// RMS of the difference between a file and the sum of others, in dB below full scale.
+double residualDb(const fs::path& mix, const std::vector<fs::path>& parts) {
+    std::vector<float> rest = ffprobe::decode(mix);
+    double sum = 0;
+    for (const fs::path& part : parts) {
+        const std::vector<float> samples = ffprobe::decode(part);
+        EXPECT_EQ(samples.size(), rest.size()) << part;
+        for (std::size_t i = 0; i < std::min(samples.size(), rest.size()); ++i)
+            rest[i] -= samples[i];
+    }
+    for (const float r : rest)
+        sum += double(r) * double(r);
+    return 10 * std::log10(std::max(sum / double(std::max<std::size_t>(rest.size(), 1)), 1e-30));
+}
+
+// Processor time of the children that ended so far.
+double childSeconds() {
+    rusage used{};
+    getrusage(RUSAGE_CHILDREN, &used);
+    return double(used.ru_utime.tv_sec + used.ru_stime.tv_sec) +
+           1e-6 * double(used.ru_utime.tv_usec + used.ru_stime.tv_usec);
 }
 
 // The batch's last line: what became of its files, and its time.
@@ -354,7 +403,11 @@ TEST_F(ConvertCli, UsageErrorsExitWithTwoAndWriteNothing) {
     const std::vector<QStringList> lines = {
         {qpath("chord.mid"), qpath("in.wav"), "-o", qpath("x.mp3")},
         {qpath("chord.mid"), "-o", qpath("x.wav"), "--rate", "fast"},
-        {qpath("in.wav"), "-o", qpath("x.wav")},
+        {qpath("in.wav"), "-o", qpath("in.wav")},
+        {qpath("chord.mid"), "-o", qpath("x.flac"), "--bits", "8"},
+        {qpath("chord.mid"), "-o", qpath("x.oga")},
+        {qpath("chord.mid"), "-o", qpath("x.wav"), "--report", qpath("nowhere/r.jsonl")},
+        {qpath("chord.mid"), "-o", qpath("x.wav"), "--report", qpath("chord.mid")},
         {qpath("chord.mid"), qpath("chord.mid"), "--output-dir", qpath("out"), "--format", "mp3"},
         {qpath("chord.mid"), "--output-dir", qpath("in.wav"), "--format", "mp3"},
         {qpath("chord.mid"), "-o", qpath("x.mp3"), "--settings", qpath("typo.ini")},
@@ -489,5 +542,207 @@ TEST_F(ConvertCli, WhatComesFromMidiIsTaggedAndAWavsInfoGoesOnIntoItsMp3) {
         const fixtures::Mp3Facts mp3 = fixtures::probeMp3(path(output));
         EXPECT_TRUE(mp3.hasHeaderFrame) << output;
         EXPECT_EQ(mp3.headerLength, mp3.samples) << output;
+    }
+}
+
+TEST_F(ConvertCli, EveryFormatComesOutAsAskedWithItsTags) {
+    if (!ffprobe::available())
+        GTEST_SKIP() << "ffprobe (package ffmpeg) is not installed";
+    midiwriter::Track named;
+    named.meta(0, 0x03, {'N', 'o', 'c', 't', 'u', 'r', 'n', 'e', ' ', 0xE9})
+        .meta(0, 0x02, {0xA9, ' ', '1', '9', '9', '9'});
+    named.noteOn(0, 0, 60).noteOff(96, 0, 60).endOfTrack();
+    midiwriter::save(path("named.mid"), midiwriter::file(0, 96, {named}));
+    fixtures::writeWav(path("tone.wav"), {44100, 2, 0, 0.5});
+    struct Case {
+        QStringList args;
+        const char* codec;
+        int rate;
+        int bits;
+    } cases[] = {
+        {{"named.mid", "-o", "a.wav"}, "pcm_s16le", 44100, 16},
+        {{"named.mid", "-o", "b.wav", "--bits", "24", "--rate", "22050"}, "pcm_s24le", 22050, 24},
+        {{"named.mid", "-o", "c.wav", "--bits", "32f"}, "pcm_f32le", 44100, 32},
+        {{"named.mid", "-o", "d.flac"}, "flac", 44100, 16},
+        {{"named.mid", "-o", "e.flac", "--bits", "24"}, "flac", 44100, 24},
+        {{"named.mid", "-o", "f.ogg", "--quality", "2"}, "vorbis", 44100, 0},
+        // Synthesised at 48 kHz whatever the rate, never resampled.
+        {{"named.mid", "-o", "g.opus", "--rate", "22050", "--bitrate", "64"}, "opus", 48000, 0},
+        {{"named.mid", "-o", "h.mp3"}, "mp3", 44100, 0},
+        // A WAV at 44.1 kHz into Opus changes rate on the way.
+        {{"tone.wav", "-o", "i.opus"}, "opus", 48000, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        QStringList args = c.args;
+        args[0] = qpath(c.args[0].toStdString());
+        args[2] = qpath(c.args[2].toStdString());
+        const Result result = run(args);
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const ffprobe::Facts facts = ffprobe::probe(args[2].toStdString());
+        ASSERT_TRUE(facts.ran);
+        EXPECT_TRUE(facts.warnings.empty()) << facts.warnings.front();
+        EXPECT_EQ(facts.codec, c.codec);
+        EXPECT_EQ(facts.sampleRate, c.rate);
+        EXPECT_EQ(facts.channels, 2);
+        if (c.bits > 0) {
+            EXPECT_EQ(facts.bits, c.bits);
+        }
+        // A quarter note and its ring, or the WAV's half second.
+        EXPECT_GT(facts.duration, 0.45);
+        EXPECT_LT(facts.duration, 16.0);
+        // libsndfile files the software as SOFTWARE (as ENCODER in Opus), LAME as ENCODER.
+        std::string software = facts.tag("software");
+        if (software.rfind("(no", 0) == 0)
+            software = facts.tag("encoder");
+        EXPECT_EQ(software.rfind("Quillory 2.0", 0), 0u) << software;
+        if (c.args[0] == "named.mid") {
+            EXPECT_EQ(facts.tag("title"), "Nocturne \xC3\xA9");
+            EXPECT_EQ(facts.tag("copyright"), "\xC2\xA9 1999");
+        }
+    }
+}
+
+TEST_F(ConvertCli, WavToFlacKeepsEverySample) {
+    if (!ffprobe::available())
+        GTEST_SKIP() << "ffmpeg is not installed";
+    const struct {
+        fixtures::WavSpec wav;
+        int bits;
+    } cases[] = {{{22050, 2, 0, 0.3}, 16},
+                 {{48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 0.3}, 24},
+                 {{8000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 0.3}, 16}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bits);
+        fixtures::writeWav(path("in.wav"), c.wav);
+        ASSERT_EQ(run({qpath("in.wav"), "-o", qpath("out.flac"), "--force"}).exitCode, 0);
+        const ffprobe::Facts flac = ffprobe::probe(path("out.flac"));
+        EXPECT_EQ(flac.sampleRate, c.wav.rate);
+        EXPECT_EQ(flac.channels, c.wav.channels);
+        EXPECT_EQ(flac.bits, c.bits);
+        const std::string samples = ffprobe::decodeExactly(path("in.wav"));
+        ASSERT_GT(samples.size(), 1000u);
+        EXPECT_TRUE(samples == ffprobe::decodeExactly(path("out.flac"))) << "a sample changed";
+    }
+}
+
+// 32-bit float and 24-bit FLAC add up to the mix to float rounding, 16 bits exactly, as the
+// stems are dithered together; the limits are those promised, whatever the way.
+TEST_F(ConvertCli, StemsAddUpToTheMixAndAreNamedAfterTheirChannels) {
+    if (!ffprobe::available())
+        GTEST_SKIP() << "ffmpeg is not installed";
+    midiwriter::save(path("all.mid"), everyChannelSong());
+    const struct {
+        QStringList args;
+        const char* extension;
+        double limitDb;
+    } cases[] = {{{"-o", qpath("f.wav"), "--bits", "32f"}, ".wav", -120},
+                 {{"-o", qpath("g.flac"), "--bits", "24", "--loudness", "off"}, ".flac", -120},
+                 {{"-o", qpath("h.wav"), "--channels", "1"}, ".wav", -85}};
+    for (const auto& c : cases) {
+        const fs::path mix = c.args[1].toStdString();
+        SCOPED_TRACE(mix.filename().string());
+        const double before = childSeconds();
+        const Result result = run(
+            QStringList{qpath("all.mid"), "--stems", "--report", qpath("report.jsonl")} + c.args);
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        // The stems' synthesisers' threads count too, though they end before the file does.
+        const QJsonObject line =
+            QJsonDocument::fromJson(QByteArray::fromStdString(readText(path("report.jsonl"))))
+                .object();
+        EXPECT_GT(line["cpu_seconds"].toDouble(), 0.6 * (childSeconds() - before));
+        std::vector<fs::path> stems;
+        std::set<std::string> names;
+        for (const auto& entry :
+             fs::directory_iterator(fs::path(mix).replace_extension(".stems"))) {
+            stems.push_back(entry.path());
+            names.insert(entry.path().stem().string());
+        }
+        EXPECT_EQ(stems.size(), 15u) << "the silent tenth channel has no stem";
+        EXPECT_TRUE(names.count("01 Acoustic Grand Piano") && names.count("02 Celesta") &&
+                    names.count("16 Drums") && !names.count("10 Drums"));
+        EXPECT_EQ(fs::path(stems.front()).extension(), c.extension);
+        EXPECT_LE(residualDb(mix, stems), c.limitDb);
+    }
+    const QJsonObject line =
+        QJsonDocument::fromJson(QByteArray::fromStdString(readText(path("report.jsonl")))).object();
+    const QJsonObject first = line["stems"].toArray().first().toObject();
+    EXPECT_EQ(first["programs"].toArray(), (QJsonArray{0, 5})) << "every program it used";
+}
+
+TEST_F(ConvertCli, AStemFolderIsLeftAloneWithoutForceAndADenseChannelStillHasItsStem) {
+    midiwriter::Track crowd;
+    for (int note = 0; note < 10000; ++note)
+        crowd.noteOn(0, 0, 20 + note % 80, 100);
+    for (int key = 20; key < 100; ++key)
+        crowd.noteOff(key == 20 ? 96 : 0, 0, key);
+    midiwriter::save(path("crowd.mid"), midiwriter::file(0, 96, {crowd.endOfTrack()}));
+    fs::create_directory(path("crowd.stems"));
+    writeText(path("crowd.stems") / "mine.txt", "keep me");
+    Result result = run({qpath("crowd.mid"), "-o", qpath("crowd.wav"), "--stems"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(
+        contains(result.err, "the stem folder \"" + path("crowd.stems").string() + "\" exists"))
+        << result.err;
+    EXPECT_EQ(readText(path("crowd.stems") / "mine.txt"), "keep me");
+    EXPECT_FALSE(fs::exists(path("crowd.wav")));
+
+    result = run({qpath("crowd.mid"), "-o", qpath("crowd.wav"), "--stems", "--force"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    std::vector<std::string> written;
+    for (const auto& entry : fs::directory_iterator(path("crowd.stems")))
+        written.push_back(entry.path().filename().string());
+    EXPECT_EQ(written, std::vector<std::string>{"01 Acoustic Grand Piano.wav"});
+    EXPECT_TRUE(WavProbe::read(path("crowd.stems") / written.front()).peak() > 3);
+    EXPECT_EQ(files(), (std::vector<std::string>{"chord.mid", "crowd.mid", "crowd.stems",
+                                                 "crowd.wav", "options.ini"}));
+}
+
+TEST_F(ConvertCli, TheReportHasAJsonLinePerInputOnItsOwnOrOnStdout) {
+    writeText(path("broken.mid"), "MThd this is not a MIDI file");
+    fixtures::writeWav(path("tone.wav"), {22050, 1, 0, 0.3});
+    Result result = run({qpath("chord.mid"), qpath("broken.mid"), qpath("tone.wav"), "--output-dir",
+                         qpath("out"), "--format", "flac", "--report", qpath("out/report.jsonl"),
+                         "--jobs", "1"});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    std::istringstream lines(readText(path("out/report.jsonl")));
+    std::map<std::string, QJsonObject> byInput;
+    for (std::string line; std::getline(lines, line);) {
+        writeText(path("line.json"), line);
+        EXPECT_EQ(QProcess::execute("python3", {"-m", "json.tool", qpath("line.json")}), 0) << line;
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+        byInput[fs::path(o["input"].toString().toStdString()).filename().string()] = o;
+    }
+    ASSERT_EQ(byInput.size(), 3u);
+    const QJsonObject chord = byInput["chord.mid"];
+    EXPECT_EQ(chord["status"], "ok");
+    EXPECT_DOUBLE_EQ(chord["seconds"].toDouble(), 1.0);
+    EXPECT_TRUE(chord["loudness"].toObject().contains("gain_db"));
+    EXPECT_EQ(chord["settings"].toObject()["format"], "flac");
+    EXPECT_EQ(chord["soundfont"].toObject()["sha256"].toString().size(), 64);
+    EXPECT_FALSE(chord["versions"].toObject()["fluidsynth"].toString().isEmpty());
+    EXPECT_GT(chord["cpu_seconds"].toDouble(), 0.0);
+    EXPECT_EQ(byInput["broken.mid"]["status"], "failed");
+    EXPECT_FALSE(byInput["broken.mid"]["error"].toString().isEmpty());
+    EXPECT_EQ(byInput["tone.wav"]["loudness"], "off");
+    EXPECT_EQ(byInput["tone.wav"]["written"].toObject()["sample_rate"], 22050);
+
+    result = run({qpath("chord.mid"), "-o", qpath("solo.ogg"), "--report", "-"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 1) << result.out;
+    EXPECT_TRUE(contains(result.out, "\"status\":\"ok\"")) << result.out;
+    EXPECT_TRUE(contains(result.err, "ok " + path("chord.mid").string())) << result.err;
+    // A report that fills the disk is not a success, though the file converted.
+    result = run({qpath("chord.mid"), "-o", qpath("full.ogg"), "--report", "/dev/full"});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_TRUE(contains(result.err, "writing the report \"/dev/full\" failed: No space left"))
+        << result.err;
+    if (geteuid() != 0) {
+        fs::create_directory(path("locked"));
+        fs::permissions(path("locked"), fs::perms::owner_read | fs::perms::owner_exec);
+        result =
+            run({qpath("chord.mid"), "-o", qpath("late.wav"), "--report", qpath("locked/r.jsonl")});
+        EXPECT_EQ(result.exitCode, 2) << result.err;
+        EXPECT_FALSE(fs::exists(path("late.wav")));
     }
 }

@@ -51,7 +51,8 @@ quillory::renderer::Loudness windowMp3(const MidiFile& song, Synthesizer& synth,
     }
     const quillory::renderer::Loudness measured = job.levelling()->measured();
     job.close();
-    wavToMp3(dir / "source.wav", settings, dir / "even.mp3", {});
+    Facts facts;
+    wavToMp3(dir / "source.wav", settings, dir / "even.mp3", {}, facts);
     return measured;
 }
 
@@ -91,17 +92,20 @@ TEST(ConvertLevels, Mp3sFromTheBatchAndTheWindowKeepTheLoudnessPromiseOnceDecode
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        midiToWav(song(c.midi), synth, {44100, 16, 2}, {}, dir / "fixed.wav", {});
+        Facts facts;
+        midiToSound(song(c.midi), synth, {44100, 16, 2}, {}, dir / "fixed.wav", {}, facts);
         std::vector<int> percents;
         if (c.window)
             windowMp3(song(c.midi), synth, c.settings, dir.path());
         else
-            EXPECT_EQ(midiToMp3(song(c.midi), synth, 44100, c.settings, levelledIn(dir / "work"),
-                                dir / "even.mp3",
-                                [&](int percent) {
-                                    percents.push_back(percent);
-                                    return true;
-                                }),
+            EXPECT_EQ(midiToMp3(
+                          song(c.midi), synth, 44100, c.settings, levelledIn(dir / "work"),
+                          dir / "even.mp3",
+                          [&](int percent) {
+                              percents.push_back(percent);
+                              return true;
+                          },
+                          facts),
                       "");
         expectPromiseKept(levelprobe::measureWav(dir / "fixed.wav"), dir / "even.mp3");
         EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
@@ -130,14 +134,18 @@ TEST(ConvertLevels, AFullDiskWhileTheLevelledSongIsEncodedNamesTheMp3AndLeavesNo
     fs::create_directory(dir / "out");
     Synthesizer synth(rendertest::kSoundFont, 44100);
     std::optional<rendertest::FileSizeLimit> fullDisk;
+    Facts facts;
     try {
         // Once past the first pass, nothing more than 16 KiB can be written.
-        midiToMp3(song(rendertest::denseTutti()), synth, 44100, {}, levelledIn(dir / "work"),
-                  dir / "out" / "song.mp3", [&](int percent) {
-                      if (percent > 76 && !fullDisk)
-                          fullDisk.emplace(16 * 1024);
-                      return true;
-                  });
+        midiToMp3(
+            song(rendertest::denseTutti()), synth, 44100, {}, levelledIn(dir / "work"),
+            dir / "out" / "song.mp3",
+            [&](int percent) {
+                if (percent > 76 && !fullDisk)
+                    fullDisk.emplace(16 * 1024);
+                return true;
+            },
+            facts);
         ADD_FAILURE() << "the write that did not fit went unnoticed";
     } catch (const ConversionError& error) {
         EXPECT_NE(std::string(error.what()).find((dir / "out" / "song.mp3").string()),

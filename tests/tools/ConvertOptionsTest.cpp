@@ -37,7 +37,15 @@ TEST(ConvertOptions, EveryBadValueOrCombinationIsAUsageError) {
         {{"a.mid", "-o", "a.wav", "--rate", "7999"}, "7999"},
         {{"a.mid", "-o", "a.wav", "--rate", "96001"}, "96001"},
         {{"a.mid", "-o", "a.wav", "--rate", "99999999999"}, "99999999999"},
-        {{"a.mid", "-o", "a.wav", "--bits", "24"}, "--bits"},
+        {{"a.mid", "-o", "a.wav", "--bits", "12"}, "--bits"},
+        {{"a.mid", "-o", "a.flac", "--bits", "8"}, "FLAC takes --bits 16 or 24, not 8"},
+        {{"a.mid", "-o", "a.ogg", "--bits", "16"}, "Ogg Vorbis takes no --bits"},
+        {{"a.mid", "-o", "a.ogg", "--quality", "11"}, "--quality must be between 0 and 10"},
+        {{"a.mid", "-o", "a.flac", "--quality", "5"}, "FLAC takes no --quality"},
+        {{"a.mid", "-o", "a.opus", "--bitrate", "600"}, "Opus takes --bitrate 6 to 256"},
+        {{"a.mid", "-o", "a.wav", "--bitrate", "128"}, "WAV takes no --bitrate"},
+        {{"a.mid", "-o", "a.flac", "--vbr", "32-320"}, "FLAC takes no --vbr"},
+        {{"a.mid", "-o", "a.mp3", "--stems"}, "--stems writes WAV, FLAC, Ogg Vorbis or Opus"},
         {{"a.mid", "-o", "a.wav", "--channels", "0"}, "--channels"},
         {{"a.mid", "-o", "a.mp3", "--bitrate", "100"}, "100 kb/s"},
         {{"a.mid", "-o", "a.mp3", "--bitrate", "-128"}, "-128"},
@@ -49,7 +57,7 @@ TEST(ConvertOptions, EveryBadValueOrCombinationIsAUsageError) {
         {{"a.mid", "-o", "a.mp3", "--jobs", "0"}, "--jobs"},
         {{"a.mid", "-o", "a.mp3", "--loudness", "-31"}, "-31"},
         {{"a.mid", "-o", "a.mp3", "--loudness", "loud"}, "--loudness"},
-        {{"a.mid", "--output-dir", "d", "--format", "ogg"}, "ogg"},
+        {{"a.mid", "--output-dir", "d", "--format", "oga"}, "wav|flac|ogg|opus|mp3"},
         {{"a.mid", "-o", "a.mp3", "--force=yes"}, "takes no value"},
     };
     for (const BadLine& line : table) {
@@ -65,7 +73,7 @@ TEST(ConvertOptions, EveryBadValueOrCombinationIsAUsageError) {
 TEST(ConvertOptions, ValuesReachTheOptionsInBothSpellings) {
     const ParsedArguments parsed =
         // clang-format off
-        parse({"--rate=22050", "--bits", "8", "--channels", "1", "--vbr", "40-256",
+        parse({"--rate=22050", "--vbr", "40-256",
                "--channel-mode", "dual", "--jobs=3", "--force", "-q", "--settings", "o.ini",
                "--soundfont", "gm.sf2", "--loudness", "-14.5", "--output-dir", "d", "--format", "mp3", "a.mid", "--",
                "-odd.mid", "--jobs"});
@@ -73,8 +81,10 @@ TEST(ConvertOptions, ValuesReachTheOptionsInBothSpellings) {
     ASSERT_EQ(parsed.error, "");
     const Options& o = parsed.options;
     EXPECT_EQ(o.overrides.rate, 22050);
-    EXPECT_EQ(o.overrides.bits, 8);
-    EXPECT_EQ(o.overrides.channels, 1);
+    const Overrides wav =
+        parse({"--bits", "32f", "--channels", "1", "a.mid", "-o", "a.wav"}).options.overrides;
+    EXPECT_EQ(wav.bits, 32) << "32-bit float";
+    EXPECT_EQ(wav.channels, 1);
     EXPECT_EQ(o.overrides.vbrMin, 40);
     EXPECT_EQ(o.overrides.vbrMax, 256);
     EXPECT_FALSE(o.overrides.bitRate);
@@ -156,13 +166,18 @@ TEST_F(ConvertPlan, TwoInputsForOneOutputAreRefusedNamingBoth) {
 }
 
 TEST_F(ConvertPlan, WrongTypesAndFoldersAreUsageErrors) {
-    EXPECT_NE(planJobs(options({"a.wav"}, OutputType::Wav)).error.find("a.wav"), std::string::npos);
+    Options same = options({dir() / "a.wav"}, OutputType::Wav);
+    EXPECT_NE(planJobs(same).error.find("replace the input itself"), std::string::npos);
+    Options flac = options({"a.wav"}, OutputType::Flac);
+    EXPECT_EQ(planJobs(flac).error, "") << "a WAV may become FLAC";
+    flac.stems = true;
+    EXPECT_NE(planJobs(flac).error.find("\"a.wav\" is a WAV file"), std::string::npos);
     EXPECT_NE(planJobs(options({"notes.txt"}, OutputType::Mp3)).error.find("notes.txt"),
               std::string::npos);
     Options single;
     single.inputs = {"a.mid"};
-    single.output = "a.ogg";
-    EXPECT_NE(planJobs(single).error.find(".wav or .mp3"), std::string::npos);
+    single.output = "a.ogx";
+    EXPECT_NE(planJobs(single).error.find(".wav, .flac, .ogg, .opus or .mp3"), std::string::npos);
     single.output = "a.wav";
     single.format = OutputType::Mp3;
     EXPECT_NE(planJobs(single).error.find("--format"), std::string::npos);

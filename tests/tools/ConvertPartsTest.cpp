@@ -9,6 +9,7 @@
 #include "tools/convert/Conversions.h"
 #include "tools/convert/ConvertSettings.h"
 #include "tools/convert/OutputPolicy.h"
+#include "tools/convert/StemConversion.h"
 
 #include <atomic>
 #include <fstream>
@@ -55,9 +56,9 @@ TEST(ConvertSettingsTest, FileValuesThenCommandLineOverrides) {
     ResolvedSettings resolved = resolveSettings(options, dir / "unused.ini", dir.path());
     ASSERT_EQ(resolved.error, "");
     const ConvertSettings& s = resolved.settings;
-    EXPECT_EQ(s.wav.sampleRate, 22050);
-    EXPECT_EQ(s.wav.bitsPerSample, 8);
-    EXPECT_EQ(s.wav.channels, 1);
+    EXPECT_EQ(s.sound.sampleRate, 22050);
+    EXPECT_EQ(s.sound.bitsPerSample, 8);
+    EXPECT_EQ(s.sound.channels, 1);
     EXPECT_EQ(s.mp3SynthRate, 44100) << "MIDI for an MP3 is synthesised at 44100 Hz";
     EXPECT_EQ(s.mp3.vbrMode, 1);
     EXPECT_EQ(s.mp3.minBitRateKbps, 64);
@@ -73,10 +74,10 @@ TEST(ConvertSettingsTest, FileValuesThenCommandLineOverrides) {
     options.overrides.soundFont = rendertest::kSoundFont;
     resolved = resolveSettings(options, dir / "unused.ini", dir.path());
     ASSERT_EQ(resolved.error, "");
-    EXPECT_EQ(resolved.settings.wav.sampleRate, 32000);
+    EXPECT_EQ(resolved.settings.sound.sampleRate, 32000);
     EXPECT_EQ(resolved.settings.mp3SynthRate, 32000);
-    EXPECT_EQ(resolved.settings.wav.bitsPerSample, 16);
-    EXPECT_EQ(resolved.settings.wav.channels, 1) << "not overridden, so still the file's";
+    EXPECT_EQ(resolved.settings.sound.bitsPerSample, 16);
+    EXPECT_EQ(resolved.settings.sound.channels, 1) << "not overridden, so still the file's";
     EXPECT_EQ(resolved.settings.mp3.vbrMode, 0) << "--bitrate asks for a constant bit rate";
     EXPECT_EQ(resolved.settings.mp3.bitRateKbps, 96);
     EXPECT_EQ(resolved.settings.mp3.channelMode, 1);
@@ -88,9 +89,9 @@ TEST(ConvertSettingsTest, MissingDefaultMeansDefaultsButANamedFileMustExist) {
     Options options;
     ResolvedSettings resolved = resolveSettings(options, dir / "absent.ini", dir.path());
     ASSERT_EQ(resolved.error, "");
-    EXPECT_EQ(resolved.settings.wav.sampleRate, 44100);
-    EXPECT_EQ(resolved.settings.wav.bitsPerSample, 16);
-    EXPECT_EQ(resolved.settings.wav.channels, 2);
+    EXPECT_EQ(resolved.settings.sound.sampleRate, 44100);
+    EXPECT_EQ(resolved.settings.sound.bitsPerSample, 16);
+    EXPECT_EQ(resolved.settings.sound.channels, 2);
     EXPECT_EQ(resolved.settings.mp3.vbrMode, 0);
     EXPECT_EQ(resolved.settings.mp3.bitRateKbps, 128);
     EXPECT_EQ(resolved.settings.loudness, (quillory::renderer::LoudnessChoice{true, -16.0}));
@@ -195,13 +196,14 @@ TEST(ConvertStreaming, StoppingMidSongEndsBothThreadsAndReportsIt) {
     midiwriter::save(dir / "long.mid", rendertest::steadySong(120));
     quillory::renderer::Synthesizer synth(rendertest::kSoundFont, 44100);
     std::vector<int> seen;
+    Facts facts;
     const ProgressFn stopAtFive = [&](int percent) {
         seen.push_back(percent);
         return percent < 5;
     };
     try {
         midiToMp3(quillory::renderer::MidiFile::read(dir / "long.mid"), synth, 44100, {}, {},
-                  dir / "part.mp3", stopAtFive);
+                  dir / "part.mp3", stopAtFive, facts);
         FAIL() << "a stopped conversion must not end as a success";
     } catch (const ConversionError& error) {
         EXPECT_STREQ(error.what(), "interrupted");
@@ -213,11 +215,14 @@ TEST(ConvertStreaming, StoppingMidSongEndsBothThreadsAndReportsIt) {
     // The synth is free again and whole: the next song converts completely.
     midiwriter::save(dir / "short.mid", rendertest::chordSong());
     seen.clear();
-    midiToMp3(quillory::renderer::MidiFile::read(dir / "short.mid"), synth, 44100, {}, {},
-              dir / "short.mp3", [&](int percent) {
-                  seen.push_back(percent);
-                  return true;
-              });
+    midiToMp3(
+        quillory::renderer::MidiFile::read(dir / "short.mid"), synth, 44100, {}, {},
+        dir / "short.mp3",
+        [&](int percent) {
+            seen.push_back(percent);
+            return true;
+        },
+        facts);
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.back(), 100);
     EXPECT_GT(fs::file_size(dir / "short.mp3"), 1000u);
@@ -228,13 +233,25 @@ TEST(ConvertStreaming, AFullDiskIsAnErrorNotAShortMp3) {
     midiwriter::save(dir / "song.mid", rendertest::steadySong(40));
     quillory::renderer::Synthesizer synth(rendertest::kSoundFont, 44100);
     const rendertest::FileSizeLimit limit(100 * 1024); // 40 s at 128 kb/s is about 640 KiB
+    Facts facts;
     try {
         midiToMp3(quillory::renderer::MidiFile::read(dir / "song.mid"), synth, 44100, {}, {},
-                  dir / "song.mp3", {});
+                  dir / "song.mp3", {}, facts);
         FAIL() << "the write that did not fit went unnoticed";
     } catch (const ConversionError& error) {
         EXPECT_NE(std::string(error.what()).find("song.mp3"), std::string::npos) << error.what();
     }
+}
+
+TEST(ConvertStems, ANameTheFileSystemRefusesBecomesNumberAndChannel) {
+    const quillory::renderer::StemChannel harp{.channel = 5, .programs = {46, 0}};
+    const auto refusesParentheses = [](const std::string& name) {
+        return name.find('(') == std::string::npos;
+    };
+    EXPECT_EQ(stemFileName(harp, ".flac", refusesParentheses), "06 Orchestral Harp.flac");
+    const quillory::renderer::StemChannel guitar{.channel = 11, .programs = {24}};
+    EXPECT_EQ(stemFileName(guitar, ".ogg", refusesParentheses), "12 Channel.ogg");
+    EXPECT_EQ(stemFolderFor("out/song.take 2.flac"), fs::path("out/song.take 2.stems"));
 }
 
 TEST(ConvertBatch, WorkersShareOneBudgetOfSynthesisThreadsAndALoneSongMayTakeItAll) {
@@ -242,7 +259,7 @@ TEST(ConvertBatch, WorkersShareOneBudgetOfSynthesisThreadsAndALoneSongMayTakeItA
     midiwriter::save(dir / "chords.mid", rendertest::chordSong());
     ConvertSettings settings;
     settings.soundFont = rendertest::kSoundFont;
-    settings.wav = {22050, 16, 2};
+    settings.sound = {22050, 16, 2};
     settings.mp3SynthRate = 22050;
     settings.workFolder = dir.path();
     settings.split = quillory::renderer::SplitPolicy::Always; // a short song would not pay

@@ -27,7 +27,7 @@ ConvertSettings sharingCores(const ConvertSettings& settings, std::size_t worker
 } // namespace
 
 BatchCount runBatch(const std::vector<Job>& jobs, const ConvertSettings& settings, int parallel,
-                    bool force, Reporter& reporter) {
+                    bool force, Reporter& reporter, JsonReport* report) {
     const std::size_t workers = std::min<std::size_t>(std::max(parallel, 1), jobs.size());
     const ConvertSettings shared = sharingCores(settings, workers);
     std::atomic<std::size_t> next{0};
@@ -43,6 +43,8 @@ BatchCount runBatch(const std::vector<Job>& jobs, const ConvertSettings& setting
             if (interrupted()) {
                 counted(&BatchCount::notStarted);
                 reporter.notStarted(jobs[i]);
+                if (report)
+                    report->notStarted(jobs[i]);
                 continue;
             }
             const auto start = std::chrono::steady_clock::now();
@@ -57,6 +59,8 @@ BatchCount runBatch(const std::vector<Job>& jobs, const ConvertSettings& setting
                     : outcome.ok        ? &BatchCount::converted
                                         : &BatchCount::failed);
             reporter.finished(i, jobs[i], outcome, took.count());
+            if (report)
+                report->finished(jobs[i], outcome, took.count());
         }
     };
     std::vector<std::thread> threads;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "tools/convert/ConvertSettings.h"
+#include "tools/convert/JsonReport.h"
 #include "tools/convert/Plan.h"
 #include "tools/convert/Reporter.h"
 
@@ -13,7 +14,8 @@
 namespace convert {
 
 // Converts every job, until interrupted: then the files in flight stop and the rest never start.
+// Each file's end goes to the reporter and, when there is one, to the JSON report.
 BatchCount runBatch(const std::vector<Job>& jobs, const ConvertSettings& settings, int parallel,
-                    bool force, Reporter& reporter);
+                    bool force, Reporter& reporter, JsonReport* report = nullptr);
 
 } // namespace convert

@@ -3,6 +3,8 @@
 #include "components/audio/BlockQueue.h"
 #include "components/encoder/Mp3FileEncoder.h"
 #include "components/encoder/Mp3Stream.h"
+#include "components/encoder/Resampler.h"
+#include "components/encoder/WavSource.h"
 #include "components/levelling/LevelledSource.h"
 #include "components/renderer/Mp3Levelling.h"
 #include "components/renderer/RenderJob.h"
@@ -20,10 +22,12 @@ namespace convert {
 namespace fs = std::filesystem;
 using quillory::renderer::AudioBlock;
 using quillory::renderer::BlockQueue;
+using quillory::renderer::Container;
 using quillory::renderer::LevelledSource;
 using quillory::renderer::MidiFile;
 using quillory::renderer::ParallelSongRenderer;
 using quillory::renderer::RenderJob;
+using quillory::renderer::SoundFormat;
 using quillory::renderer::Synthesizer;
 
 namespace {
@@ -194,11 +198,20 @@ fs::path folderOf(const fs::path& file) {
     return file.has_parent_path() ? file.parent_path() : fs::path(".");
 }
 
+void noteFormat(const quillory::renderer::SoundFormat& format, Facts& facts) {
+    facts.sampleRate = format.sampleRate;
+    facts.channels = format.channels;
+    facts.bitsPerSample = format.integerPcm() ? format.bitsPerSample : 0;
+}
+
 } // namespace
 
-std::string midiToWav(MidiFile song, Synthesizer& synth,
-                      const quillory::renderer::WavFormat& format, const Levelling& levelling,
-                      quillory::output::OutputFile output, const ProgressFn& progress) {
+std::string midiToSound(MidiFile song, Synthesizer& synth,
+                        const quillory::renderer::SoundFormat& format, const Levelling& levelling,
+                        quillory::output::OutputFile output, const ProgressFn& progress,
+                        Facts& facts) {
+    facts.seconds = song.lengthMs() / 1000.0;
+    noteFormat(format, facts);
     Levelling options = levelling;
     options.tags = quillory::renderer::songTags(song);
     // An interrupted conversion leaves nothing, so there is no stopped WAV to keep.
@@ -209,12 +222,21 @@ std::string midiToWav(MidiFile song, Synthesizer& synth,
         percent.set(std::min(job.percent(), 99));
     job.close();
     percent.set(100);
+    if (job.levelled()) {
+        facts.loudness = job.levelling()->measured();
+        facts.gainDb = job.levelling()->gainDb();
+    }
+    facts.frames = job.framesWritten();
+    facts.threadSeconds = job.threadSeconds();
     return job.notice();
 }
 
 std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
                       const encoder::Mp3Settings& settings, const Levelling& levelling,
-                      quillory::output::OutputFile output, const ProgressFn& progress) {
+                      quillory::output::OutputFile output, const ProgressFn& progress,
+                      Facts& facts) {
+    facts.seconds = song.lengthMs() / 1000.0;
+    facts.sampleRate = synthRate;
     const std::uint64_t maxFrames = ParallelSongRenderer::maxFrames(song, synthRate);
     encoder::Mp3Stream stream;
     if (!stream.open(settings, synthRate, 2, quillory::renderer::songTags(song)))
@@ -255,15 +277,24 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
     file.write(*tail);
     file.finish(stream.header());
     percent.set(100);
+    facts.channels = stream.plan().outputChannels();
+    facts.threadSeconds = levelled ? levelled->threadSeconds() : renderer.threadSeconds();
+    if (levelled && levelled->notice().empty()) {
+        facts.loudness = levelled->measured();
+        facts.gainDb = levelled->gainDb();
+    }
     // A work folder that filled up half-way turned the rest of the song to the fixed gain.
     return levelled && !levelled->notice().empty() ? levelled->notice() : notice;
 }
 
 std::string wavToMp3(const fs::path& wav, const encoder::Mp3Settings& settings,
-                     quillory::output::OutputFile output, const ProgressFn& progress) {
+                     quillory::output::OutputFile output, const ProgressFn& progress,
+                     Facts& facts) {
     encoder::Mp3FileEncoder mp3;
     if (!mp3.open(wav, std::move(output), settings))
         throw ConversionError(mp3.error());
+    facts.sampleRate = mp3.plan().sampleRate;
+    facts.channels = mp3.plan().outputChannels();
     Percent percent(progress);
     for (;;) {
         const auto step = mp3.encodeBlock();
@@ -276,7 +307,104 @@ std::string wavToMp3(const fs::path& wav, const encoder::Mp3Settings& settings,
     if (!mp3.finish())
         throw ConversionError(mp3.error());
     percent.set(100);
+    facts.frames = std::uint64_t(mp3.framesDone());
+    facts.seconds = double(mp3.framesDone()) / double(std::max(1, mp3.sourceRate()));
     return mp3.warning();
+}
+
+} // namespace convert
+
+namespace convert {
+
+namespace {
+
+bool isOpusRate(int rate) {
+    return rate == 8000 || rate == 12000 || rate == 16000 || rate == 24000 ||
+           rate == SoundFormat::kOpusRate;
+}
+
+// The depth a WAV keeps where the command line did not choose: its own where the output can
+// hold it, otherwise the nearest above (8-bit into FLAC) or 24 (32-bit integers).
+int keptBits(const encoder::WavSource& source, Container container) {
+    if (container == Container::Wav)
+        return source.floating() ? SoundFormat::kFloatBits : std::min(source.bitsPerSample(), 24);
+    return source.bitsPerSample() <= 16 && !source.floating() ? 16 : 24;
+}
+
+} // namespace
+
+std::string wavToSound(const fs::path& wav, SoundFormat format, bool bitsGiven, bool channelsGiven,
+                       quillory::output::OutputFile output, const ProgressFn& progress,
+                       Facts& facts) {
+    std::string error;
+    const std::unique_ptr<encoder::WavSource> source = encoder::WavSource::openFile(wav, error);
+    if (!source)
+        throw ConversionError(error);
+    const int rate = source->sampleRate();
+    format.sampleRate =
+        format.container == Container::Opus && !isOpusRate(rate) ? SoundFormat::kOpusRate : rate;
+    if (!channelsGiven)
+        format.channels = source->channels();
+    if (!bitsGiven && format.integerPcm())
+        format.bitsPerSample = keptBits(*source, format.container);
+    // Integer samples that the output holds as they are are copied, never dithered.
+    format.dither = source->floating() || source->bitsPerSample() > format.bitsPerSample;
+    if (format.container == Container::Opus && format.sampleRate != SoundFormat::kOpusRate) {
+        if (const std::string problem = SoundFormat{.sampleRate = SoundFormat::kOpusRate,
+                                                    .channels = format.channels,
+                                                    .container = Container::Opus,
+                                                    .opusKbps = format.opusKbps}
+                                            .problem();
+            !problem.empty())
+            throw ConversionError(problem);
+    } else if (const std::string problem = format.problem(); !problem.empty()) {
+        throw ConversionError("\"" + wav.string() + "\" cannot become " + format.extension() +
+                              ": " + problem);
+    }
+    std::unique_ptr<encoder::Resampler> resampler;
+    if (format.sampleRate != rate)
+        resampler =
+            std::make_unique<encoder::Resampler>(source->channels(), rate, format.sampleRate);
+    const auto frames = std::uint64_t(source->frames());
+    quillory::renderer::SoundWriter writer(
+        std::move(output), format,
+        frames * std::uint64_t(format.sampleRate) / std::uint64_t(rate) + 4096);
+    quillory::tags::TextTags tags = source->tags();
+    tags.software = std::string(quillory::tags::kSoftware);
+    writer.setTags(tags);
+    Percent percent(progress);
+    const std::size_t channels = std::size_t(source->channels());
+    std::vector<float> block(kSynthBlockFrames * channels);
+    std::uint64_t done = 0;
+    const auto put = [&](const float* samples, std::size_t count) {
+        if (channels == 2)
+            writer.writeInterleaved(samples, count);
+        else
+            writer.write(samples, samples, count);
+    };
+    for (;;) {
+        const std::int64_t got = source->read(block.data(), std::int64_t(kSynthBlockFrames));
+        if (got < 0)
+            throw ConversionError(source->error());
+        const bool last = got < std::int64_t(kSynthBlockFrames);
+        if (resampler) {
+            const std::vector<float>& out =
+                resampler->convert(block.data(), std::size_t(got), last);
+            put(out.data(), out.size() / channels);
+        } else {
+            put(block.data(), std::size_t(got));
+        }
+        done += std::uint64_t(got);
+        percent.update(done, frames);
+        if (last)
+            break;
+    }
+    writer.close();
+    percent.set(100);
+    noteFormat(format, facts);
+    facts.frames = writer.framesWritten();
+    facts.seconds = double(done) / double(rate);
+    return source->warning();
 }
 
 } // namespace convert

@@ -1,4 +1,4 @@
-// The three conversions the tool makes, each into the output it is given: written beside its
+// The conversions the tool makes, each into the output it is given: written beside its
 // target and put in place only when complete. Each throws ConversionError (or the engines'
 // errors) with a sentence for the user, and then leaves the target as it was.
 //
@@ -13,14 +13,16 @@
 #include "components/encoder/Mp3Plan.h"
 #include "components/midi/MidiFile.h"
 #include "components/output/OutputFile.h"
-#include "components/output/WavWriter.h"
+#include "components/output/SoundWriter.h"
 #include "components/renderer/RenderJob.h"
 #include "components/synthesis/Synthesizer.h"
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace convert {
 
@@ -46,10 +48,36 @@ using ProgressFn = std::function<bool(int percent)>;
 // come from the song.
 using Levelling = quillory::renderer::RenderOptions;
 
-// Both return why the song was not evened out although asked, or an empty string.
-std::string midiToWav(quillory::renderer::MidiFile song, quillory::renderer::Synthesizer& synth,
-                      const quillory::renderer::WavFormat& format, const Levelling& levelling,
-                      quillory::output::OutputFile output, const ProgressFn& progress);
+// A stem as it was written.
+struct StemFact {
+    int channel = 0; // 1 to 16
+    std::string name;
+    std::filesystem::path file;
+    bool drums = false;
+    std::vector<int> programs;
+};
+
+// What a conversion did, for the report: the length, what was measured and the gain, the format
+// as written (a WAV input keeps its rate), the stems, and the processor time of the threads the
+// conversion started (its own thread is the caller's to count).
+struct Facts {
+    double seconds = 0;
+    std::uint64_t frames = 0;
+    std::optional<quillory::renderer::Loudness> loudness;
+    std::optional<double> gainDb;
+    int sampleRate = 0;
+    int channels = 0;
+    int bitsPerSample = 0; // 0 where the format takes float
+    std::vector<StemFact> stems;
+    double threadSeconds = 0;
+};
+
+// Both return why the song was not evened out although asked, or an empty string. Every format
+// but MP3; Opus must be asked for at 48000 Hz.
+std::string midiToSound(quillory::renderer::MidiFile song, quillory::renderer::Synthesizer& synth,
+                        const quillory::renderer::SoundFormat& format, const Levelling& levelling,
+                        quillory::output::OutputFile output, const ProgressFn& progress,
+                        Facts& facts);
 
 // No WAV is written on the way. Levelled, the song is synthesised and measured into the work
 // folder, then encoded. At the fixed gain it streams straight into the encoder: the synth
@@ -57,10 +85,19 @@ std::string midiToWav(quillory::renderer::MidiFile song, quillory::renderer::Syn
 std::string midiToMp3(quillory::renderer::MidiFile song, quillory::renderer::Synthesizer& synth,
                       int synthRate, const encoder::Mp3Settings& settings,
                       const Levelling& levelling, quillory::output::OutputFile output,
-                      const ProgressFn& progress);
+                      const ProgressFn& progress, Facts& facts);
 
 // Returns a warning for the user (a damaged but usable WAV), or an empty string.
 std::string wavToMp3(const std::filesystem::path& wav, const encoder::Mp3Settings& settings,
-                     quillory::output::OutputFile output, const ProgressFn& progress);
+                     quillory::output::OutputFile output, const ProgressFn& progress, Facts& facts);
+
+// A WAV into any other libsndfile format, at its own level and rate (Opus takes 48000 Hz, or a
+// rate it codes directly: 8000, 12000, 16000 or 24000 Hz). `format` gives the container and its
+// settings; its rate is the WAV's, and so are its channels and depth unless the command line
+// chose them. Samples that fit the output's depth are copied as they are, so WAV to FLAC is
+// lossless; only a reduction is dithered. Returns a warning, as wavToMp3 does.
+std::string wavToSound(const std::filesystem::path& wav, quillory::renderer::SoundFormat format,
+                       bool bitsGiven, bool channelsGiven, quillory::output::OutputFile output,
+                       const ProgressFn& progress, Facts& facts);
 
 } // namespace convert

@@ -18,15 +18,41 @@ QString toQString(const fs::path& path) {
     return QString::fromStdString(path.string());
 }
 
+using quillory::renderer::Container;
+
+// The settings file's WAV settings serve every libsndfile format, as far as each takes them.
+void applyFormat(const Overrides& o, OutputType type, quillory::renderer::SoundFormat& f) {
+    switch (type) {
+    case OutputType::Flac:
+        f.container = Container::Flac;
+        f.bitsPerSample = o.bits.value_or(16);
+        break;
+    case OutputType::Vorbis:
+        f.container = Container::Vorbis;
+        f.vorbisQuality = o.quality.value_or(f.vorbisQuality);
+        break;
+    case OutputType::Opus:
+        f.container = Container::Opus;
+        f.sampleRate = quillory::renderer::SoundFormat::kOpusRate;
+        f.opusKbps = o.bitRate.value_or(f.opusKbps);
+        break;
+    default:
+        break;
+    }
+}
+
 void applyOverrides(const Overrides& o, ConvertSettings& s) {
     if (o.rate) {
-        s.wav.sampleRate = *o.rate;
+        s.sound.sampleRate = *o.rate;
         s.mp3SynthRate = *o.rate;
     }
-    s.wav.bitsPerSample = o.bits.value_or(s.wav.bitsPerSample);
-    s.wav.channels = o.channels.value_or(s.wav.channels);
+    s.sound.bitsPerSample = o.bits.value_or(s.sound.bitsPerSample);
+    s.sound.channels = o.channels.value_or(s.sound.channels);
+    s.bitsGiven = o.bits.has_value();
+    s.channelsGiven = o.channels.has_value();
+    applyFormat(o, s.output, s.sound);
     s.mp3.channelMode = o.channelMode.value_or(s.mp3.channelMode);
-    if (o.bitRate) {
+    if (o.bitRate && s.output != OutputType::Opus) {
         s.mp3.vbrMode = 0;
         s.mp3.bitRateKbps = *o.bitRate;
     }
@@ -58,7 +84,10 @@ ResolvedSettings resolveSettings(const Options& options, const fs::path& default
     LoadSettings();
     const SettingsRecord& record = Settings();
     ConvertSettings& s = resolved.settings;
-    s.wav = {record.Frequency, record.Bits, record.WavChannels};
+    s.output = options.format.value_or(
+        options.output ? outputTypeOf(*options.output).value_or(OutputType::Wav) : OutputType::Wav);
+    s.stems = options.stems;
+    s.sound = {record.Frequency, record.Bits, record.WavChannels};
     s.mp3 = {record.VBR ? 1 : 0, record.Bitrate, record.Mp3Channels, record.MinBitrate,
              record.MaxBitrate};
     s.loudness = options.overrides.loudness.value_or(ReadLoudness(toQString(file)));

@@ -4,7 +4,7 @@
 
 #include "components/encoder/Mp3Plan.h"
 #include "components/levelling/LoudnessChoice.h"
-#include "components/output/WavWriter.h"
+#include "components/output/SoundWriter.h"
 #include "components/synthesis/NotePlan.h"
 #include "components/synthesis/Synthesizer.h"
 #include "components/synthesis/ThreadBudget.h"
@@ -17,7 +17,13 @@
 namespace convert {
 
 struct ConvertSettings {
-    quillory::renderer::WavFormat wav;
+    OutputType output = OutputType::Wav;
+    // Every output but MP3: the WAV settings, or the FLAC, Ogg Vorbis or Opus ones.
+    quillory::renderer::SoundFormat sound;
+    // Whether --bits chose the depth; otherwise a WAV input keeps its own where it can.
+    bool bitsGiven = false;
+    bool channelsGiven = false;
+    bool stems = false;
     // Like the program, MIDI for an MP3 is synthesised at 44100 Hz stereo unless --rate says
     // otherwise.
     int mp3SynthRate = 44100;

@@ -2,8 +2,10 @@
 
 #include "tools/convert/Interrupt.h"
 #include "tools/convert/OutputPolicy.h"
+#include "tools/convert/StemConversion.h"
 
 #include <algorithm>
+#include <ctime>
 #include <optional>
 
 namespace convert {
@@ -19,7 +21,24 @@ Converter::Converter(const ConvertSettings& settings, bool force)
 
 Converter::~Converter() = default;
 
+namespace {
+
+double threadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+} // namespace
+
 Outcome Converter::convert(const Job& job, const ProgressFn& progress) {
+    const double started = threadSeconds();
+    Outcome outcome = attempt(job, progress);
+    outcome.cpuSeconds = threadSeconds() - started + outcome.facts.threadSeconds;
+    return outcome;
+}
+
+Outcome Converter::attempt(const Job& job, const ProgressFn& progress) {
     Outcome outcome;
     if (outcome.message = outputRefusal(job.output, force_); !outcome.message.empty())
         return outcome;
@@ -47,10 +66,22 @@ Outcome Converter::convert(const Job& job, const ProgressFn& progress) {
 
 void Converter::run(const Job& job, quillory::output::OutputFile output, const ProgressFn& progress,
                     Outcome& outcome) {
+    Facts& facts = outcome.facts;
     if (job.from == InputType::Wav) {
-        outcome.message = wavToMp3(job.input, settings_.mp3, std::move(output), progress);
+        outcome.message =
+            job.to == OutputType::Mp3
+                ? wavToMp3(job.input, settings_.mp3, std::move(output), progress, facts)
+                : wavToSound(job.input, settings_.sound, settings_.bitsGiven,
+                             settings_.channelsGiven, std::move(output), progress, facts);
         return;
     }
+    const std::string notice = convertMidi(job, std::move(output), progress, facts);
+    if (!notice.empty())
+        outcome.message = "not evened out, converted at the fixed volume: " + notice;
+}
+
+std::string Converter::convertMidi(const Job& job, quillory::output::OutputFile output,
+                                   const ProgressFn& progress, Facts& facts) {
     MidiFile song = MidiFile::read(job.input);
     Levelling levelling;
     if (settings_.loudness.even)
@@ -59,14 +90,15 @@ void Converter::run(const Job& job, quillory::output::OutputFile output, const P
     levelling.threads = settings_.threads;
     levelling.maxThreads = settings_.threadsPerSong;
     levelling.split = settings_.split;
-    const std::string notice =
-        job.to == OutputType::Wav
-            ? midiToWav(std::move(song), synth(settings_.wav.sampleRate), settings_.wav, levelling,
-                        std::move(output), progress)
-            : midiToMp3(std::move(song), synth(settings_.mp3SynthRate), settings_.mp3SynthRate,
-                        settings_.mp3, levelling, std::move(output), progress);
-    if (!notice.empty())
-        outcome.message = "not evened out, converted at the fixed volume: " + notice;
+    if (job.to == OutputType::Mp3)
+        return midiToMp3(std::move(song), synth(settings_.mp3SynthRate), settings_.mp3SynthRate,
+                         settings_.mp3, levelling, std::move(output), progress, facts);
+    Synthesizer& synthesizer = synth(settings_.sound.sampleRate);
+    if (settings_.stems)
+        return midiToSoundWithStems(std::move(song), synthesizer, settings_.sound, levelling,
+                                    std::move(output), force_, progress, facts);
+    return midiToSound(std::move(song), synthesizer, settings_.sound, levelling, std::move(output),
+                       progress, facts);
 }
 
 // A SoundFont that failed to load fails every MIDI file of this worker with the same reason,

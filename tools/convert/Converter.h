@@ -17,6 +17,9 @@ struct Outcome {
     bool ok = false;
     bool interrupted = false; // stopped by the progress function, not failed
     std::string message;      // why it failed, or a warning about a file that converted
+    Facts facts;              // as far as the conversion got
+    // Processor seconds of the worker's thread and the threads the conversion started.
+    double cpuSeconds = 0;
 };
 
 class Converter {
@@ -27,8 +30,11 @@ public:
     Outcome convert(const Job& job, const ProgressFn& progress);
 
 private:
+    Outcome attempt(const Job& job, const ProgressFn& progress);
     void run(const Job& job, quillory::output::OutputFile output, const ProgressFn& progress,
              Outcome& outcome);
+    std::string convertMidi(const Job& job, quillory::output::OutputFile output,
+                            const ProgressFn& progress, Facts& facts);
     quillory::renderer::Synthesizer& synth(int sampleRate);
 
     const ConvertSettings& settings_;

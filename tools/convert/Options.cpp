@@ -19,6 +19,8 @@ constexpr std::array kMp3BitRates = {8,  16,  24,  32,  40,  48,  56,  64,  80,
 constexpr int kMinRate = 8000;
 constexpr int kMaxRate = 96000;
 constexpr int kMaxJobs = 256;
+constexpr std::array kTypes = {OutputType::Wav, OutputType::Flac, OutputType::Vorbis,
+                               OutputType::Opus, OutputType::Mp3};
 
 struct Failure {
     std::string message;
@@ -72,7 +74,7 @@ std::vector<OptionSpec> options() {
     return {
         {{"o", "output"},
          "FILE",
-         "The one output file; .wav or .mp3 sets the type.",
+         "The one output file; .wav, .flac, .ogg (Vorbis), .opus or .mp3 sets the type.",
          [](Options& o, const S&, const S& v) { o.output = v; }},
         {{"output-dir"},
          "DIR",
@@ -80,11 +82,22 @@ std::vector<OptionSpec> options() {
          "when missing.",
          [](Options& o, const S&, const S& v) { o.outputDir = v; }},
         {{"format"},
-         "mp3|wav",
+         "wav|flac|ogg|opus|mp3",
          "The output type with --output-dir.",
          [](Options& o, const S& name, const S& v) {
-             o.format = oneOf(name, v, {"wav", "mp3"}) == 0 ? OutputType::Wav : OutputType::Mp3;
+             o.format = kTypes[std::size_t(oneOf(name, v, {"wav", "flac", "ogg", "opus", "mp3"}))];
          }},
+        {{"stems"},
+         "",
+         "Also a stem for every MIDI channel that sounds, in NAME.stems/ beside the output "
+         "(\"01 Acoustic Grand Piano.flac\", \"10 Drums.flac\"), in the output's format; the "
+         "stems add up to the output. Of MIDI inputs only, and not for MP3.",
+         [](Options& o, const S&, const S&) { o.stems = true; }},
+        {{"report"},
+         "FILE",
+         "Write a JSON object per input to FILE (- for standard output) as each one ends: "
+         "status, settings, versions, loudness, stems and times.",
+         [](Options& o, const S&, const S& v) { o.report = v; }},
         {{"force"},
          "",
          "Replace outputs that exist (otherwise such a file fails).",
@@ -95,27 +108,37 @@ std::vector<OptionSpec> options() {
          [](Options& o, const S&, const S& v) { o.settingsFile = v; }},
         {{"rate"},
          "HZ",
-         "WAV sample rate, 8000-96000; given here it also sets the synthesis rate of MIDI to MP3 "
-         "(44100 Hz otherwise).",
+         "Sample rate, 8000-96000; given here it also sets the synthesis rate of MIDI to MP3 "
+         "(44100 Hz otherwise). Opus is always 48000 Hz, synthesised at that rate.",
          [](Options& o, const S& name, const S& v) {
              o.overrides.rate = number(name, v, kMinRate, kMaxRate);
          }},
         {{"bits"},
-         "8|16",
-         "WAV bits per sample.",
+         "8|16|24|32f",
+         "Bits per sample: WAV 8, 16, 24 or 32f (float); FLAC 16 or 24. A WAV input keeps its "
+         "own unless told.",
          [](Options& o, const S& name, const S& v) {
-             o.overrides.bits = oneOf(name, v, {"8", "16"}) == 0 ? 8 : 16;
+             o.overrides.bits =
+                 std::array{8, 16, 24, 32}[std::size_t(oneOf(name, v, {"8", "16", "24", "32f"}))];
          }},
         {{"channels"},
          "1|2",
-         "WAV channels.",
+         "Channels of WAV, FLAC, Ogg Vorbis and Opus.",
          [](Options& o, const S& name, const S& v) {
              o.overrides.channels = oneOf(name, v, {"1", "2"}) + 1;
          }},
         {{"bitrate"},
          "KBPS",
-         "MP3 constant bit rate.",
-         [](Options& o, const S& name, const S& v) { o.overrides.bitRate = bitRate(name, v); }},
+         "MP3 constant bit rate; or Opus bit rate, 6 to 256 kb/s a channel (default 128).",
+         [](Options& o, const S& name, const S& v) {
+             o.overrides.bitRate = number(name, v, 1, 1000);
+         }},
+        {{"quality"},
+         "0-10",
+         "Ogg Vorbis quality, as oggenc counts it (default 6).",
+         [](Options& o, const S& name, const S& v) {
+             o.overrides.quality = number(name, v, 0, 10);
+         }},
         {{"vbr"},
          "MIN-MAX",
          "MP3 variable bit rate between MIN and MAX kb/s.",
@@ -167,14 +190,17 @@ std::vector<OptionSpec> options() {
 }
 
 const QString kDescription = QStringLiteral(
-    "Converts MIDI files (.mid, .midi, .rmi, .kar) to WAV or MP3, and WAV files to MP3.\n"
+    "Converts MIDI files (.mid, .midi, .rmi, .kar) and WAV files to WAV, FLAC, Ogg\n"
+    "Vorbis, Opus or MP3.\n"
     "\n"
     "The settings are those of the program's options.ini unless --settings names\n"
     "another file; each of --rate, --bits, --channels, --bitrate, --vbr,\n"
-    "--channel-mode, --soundfont and --loudness replaces the file's value.\n"
-    "A WAV input needs an MP3 output. Each file gets one line on stderr, and a last\n"
-    "line counts them with the batch's time: \"3 converted, 1 failed (2 min 05 s)\"\n"
-    "(tenths of a second up to a minute, then min and s, then h, min and s).\n"
+    "--channel-mode, --soundfont and --loudness replaces the file's value. A setting\n"
+    "the output format cannot take is a usage error. Opus is always 48000 Hz. A WAV\n"
+    "input keeps its level, rate and channels; WAV to FLAC keeps every sample.\n"
+    "Each file gets one line on stderr, and a last line counts them with the batch's\n"
+    "time: \"3 converted, 1 failed (2 min 05 s)\" (tenths of a second up to a minute,\n"
+    "then min and s, then h, min and s).\n"
     "Ctrl+C stops the files in flight, removing what they began; the files not yet\n"
     "begun are reported as \"not started\". A second Ctrl+C does not wait for them.\n"
     "Exit status: 0 all converted, 1 some failed, 2 usage error, 130 interrupted\n"
@@ -264,10 +290,115 @@ void checkCombinations(const Options& o) {
         throw Failure{"-o names one output, but " + std::to_string(o.inputs.size()) +
                       " inputs were given; use --output-dir DIR"};
     if (o.outputDir && !o.format)
-        throw Failure{"--output-dir needs --format mp3 or --format wav"};
+        throw Failure{"--output-dir needs --format wav, flac, ogg, opus or mp3"};
+    const std::optional<OutputType> type = o.format ? o.format : outputTypeOf(*o.output);
+    if (type)
+        if (const std::string problem = formatProblem(o, *type); !problem.empty())
+            throw Failure{problem};
+}
+
+std::string mp3BitRates() {
+    std::string list;
+    for (const int kbps : kMp3BitRates)
+        list += (list.empty()                  ? ""
+                 : kbps == kMp3BitRates.back() ? " or "
+                                               : ", ") +
+                std::to_string(kbps);
+    return list;
+}
+
+// What each format takes of the settings that are not for every format.
+std::string bitsProblem(const Options& o, OutputType type) {
+    const int bits = *o.overrides.bits;
+    const std::string given = bits == 32 ? "32f" : std::to_string(bits);
+    switch (type) {
+    case OutputType::Wav:
+        return {};
+    case OutputType::Flac:
+        return bits == 16 || bits == 24 ? "" : "FLAC takes --bits 16 or 24, not " + given;
+    default:
+        return std::string(formatName(type)) + " takes no --bits (" +
+               (type == OutputType::Mp3 ? "LAME reads float" : "it is coded from float") +
+               "), but --bits " + given + " was given";
+    }
+}
+
+std::string bitRateProblem(const Options& o, OutputType type) {
+    const int kbps = *o.overrides.bitRate;
+    const int channels = o.overrides.channels.value_or(2);
+    if (type == OutputType::Mp3)
+        return isMp3BitRate(kbps) ? ""
+                                  : "MP3 takes --bitrate " + mp3BitRates() + ", not " +
+                                        std::to_string(kbps) + " kb/s";
+    if (type == OutputType::Opus)
+        return kbps >= 6 * channels && kbps <= 256 * channels
+                   ? ""
+                   : "Opus takes --bitrate 6 to 256 kb/s a channel (" +
+                         std::to_string(6 * channels) + " to " + std::to_string(256 * channels) +
+                         " with " + std::to_string(channels) + "), not " + std::to_string(kbps);
+    return std::string(formatName(type)) + " takes no --bitrate (only MP3 and Opus do)";
 }
 
 } // namespace
+
+std::optional<OutputType> outputTypeOf(const std::filesystem::path& path) {
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    for (const OutputType type : kTypes)
+        if (extension == extensionOf(type))
+            return type;
+    return std::nullopt;
+}
+
+const char* formatName(OutputType type) {
+    switch (type) {
+    case OutputType::Flac:
+        return "FLAC";
+    case OutputType::Vorbis:
+        return "Ogg Vorbis";
+    case OutputType::Opus:
+        return "Opus";
+    case OutputType::Mp3:
+        return "MP3";
+    default:
+        return "WAV";
+    }
+}
+
+const char* extensionOf(OutputType type) {
+    switch (type) {
+    case OutputType::Flac:
+        return ".flac";
+    case OutputType::Vorbis:
+        return ".ogg";
+    case OutputType::Opus:
+        return ".opus";
+    case OutputType::Mp3:
+        return ".mp3";
+    default:
+        return ".wav";
+    }
+}
+
+std::string formatProblem(const Options& o, OutputType type) {
+    const std::string name = formatName(type);
+    if (o.overrides.bits)
+        if (std::string problem = bitsProblem(o, type); !problem.empty())
+            return problem;
+    if (o.overrides.bitRate)
+        if (std::string problem = bitRateProblem(o, type); !problem.empty())
+            return problem;
+    if (o.overrides.quality && type != OutputType::Vorbis)
+        return name + " takes no --quality (only Ogg Vorbis does, 0-10)";
+    if ((o.overrides.vbrMin || o.overrides.channelMode) && type != OutputType::Mp3)
+        return name + " takes no --vbr or --channel-mode (only MP3 does)";
+    if (o.overrides.channels && type == OutputType::Mp3)
+        return "MP3 takes no --channels (only --channel-mode stereo, joint, mono or dual)";
+    if (o.stems && type == OutputType::Mp3)
+        return "--stems writes WAV, FLAC, Ogg Vorbis or Opus stems, not MP3";
+    return {};
+}
 
 int defaultJobs() {
     return int(quillory::renderer::usableCores());

@@ -12,14 +12,22 @@
 
 namespace convert {
 
-enum class OutputType { Wav, Mp3 };
+enum class OutputType { Wav, Flac, Vorbis, Opus, Mp3 };
+
+// The output type a file name asks for by its extension (in any case), if any.
+std::optional<OutputType> outputTypeOf(const std::filesystem::path& path);
+// "WAV", "FLAC", "Ogg Vorbis", "Opus" or "MP3".
+const char* formatName(OutputType type);
+// ".wav", ".flac", ".ogg", ".opus" or ".mp3".
+const char* extensionOf(OutputType type);
 
 // Values given on the command line; each one replaces the settings file's value.
 struct Overrides {
     std::optional<int> rate;
-    std::optional<int> bits;
+    std::optional<int> bits; // 32 for 32-bit float
     std::optional<int> channels;
-    std::optional<int> bitRate;     // constant bit rate, kb/s
+    std::optional<int> quality;     // Ogg Vorbis, 0-10
+    std::optional<int> bitRate;     // MP3's constant bit rate, or Opus's, kb/s
     std::optional<int> channelMode; // 0 stereo, 1 joint, 2 mono, 3 dual, as options.ini stores it
     std::optional<int> vbrMin;      // variable bit rate between vbrMin and vbrMax, kb/s
     std::optional<int> vbrMax;
@@ -33,7 +41,9 @@ struct Options {
     std::optional<std::filesystem::path> outputDir; // --output-dir
     std::optional<OutputType> format;               // --format
     std::optional<std::filesystem::path> settingsFile;
+    std::optional<std::filesystem::path> report; // --report; "-" for stdout
     Overrides overrides;
+    bool stems = false;
     int jobs = 0; // 0: defaultJobs()
     bool force = false;
     bool quiet = false;
@@ -48,6 +58,10 @@ struct ParsedArguments {
 
 // args without the program name.
 ParsedArguments parseArguments(const std::vector<std::string>& args);
+
+// Why the options do not suit the output type (a setting the format cannot take), naming the
+// format and the values it takes; empty when they do.
+std::string formatProblem(const Options& options, OutputType type);
 
 // The --help text, made by the same parser from the same list of options.
 std::string usageText();

@@ -28,15 +28,6 @@ std::optional<InputType> inputType(const fs::path& path) {
     return std::nullopt;
 }
 
-std::optional<OutputType> outputType(const fs::path& path) {
-    const std::string extension = lowerExtension(path);
-    if (extension == ".wav")
-        return OutputType::Wav;
-    if (extension == ".mp3")
-        return OutputType::Mp3;
-    return std::nullopt;
-}
-
 std::string quoted(const fs::path& path) {
     return "\"" + path.string() + "\"";
 }
@@ -56,15 +47,27 @@ std::string checkOutputDir(const fs::path& dir) {
     return {};
 }
 
+// The report is opened before the batch begins, and opening it empties the file.
+std::string reportClash(const std::optional<fs::path>& report, const std::vector<Job>& jobs) {
+    if (!report || *report == "-")
+        return {};
+    for (const Job& job : jobs)
+        for (const fs::path& file : {job.input, job.output})
+            if (comparable(file) == comparable(*report))
+                return "the report " + quoted(*report) + " would replace " + quoted(file);
+    return {};
+}
+
 } // namespace
 
 JobPlan planJobs(const Options& options) {
     JobPlan plan;
     std::optional<OutputType> to = options.format;
     if (options.output) {
-        const std::optional<OutputType> named = outputType(*options.output);
+        const std::optional<OutputType> named = outputTypeOf(*options.output);
         if (!named) {
-            plan.error = "the output " + quoted(*options.output) + " must end in .wav or .mp3";
+            plan.error = "the output " + quoted(*options.output) +
+                         " must end in .wav, .flac, .ogg, .opus or .mp3";
             return plan;
         }
         if (to && *to != *named) {
@@ -77,11 +80,14 @@ JobPlan planJobs(const Options& options) {
             return plan;
     }
     if (!to) {
-        plan.error = "no output type: use -o FILE.mp3|FILE.wav, or --format with --output-dir";
+        plan.error = "no output type: use -o FILE.wav|.flac|.ogg|.opus|.mp3, or --format with "
+                     "--output-dir";
         return plan;
     }
 
-    const std::string newExtension = *to == OutputType::Mp3 ? ".mp3" : ".wav";
+    if (plan.error = formatProblem(options, *to); !plan.error.empty())
+        return plan;
+    const std::string newExtension = extensionOf(*to);
     std::map<fs::path, fs::path> inputOf; // output -> the input that claimed it
     for (const fs::path& input : options.inputs) {
         const std::optional<InputType> from = inputType(input);
@@ -90,14 +96,16 @@ JobPlan planJobs(const Options& options) {
                            "the input " + quoted(input) +
                                " is neither MIDI (.mid, .midi, .rmi, .kar) nor .wav"};
         }
-        if (*from == InputType::Wav && *to == OutputType::Wav) {
-            return JobPlan{{},
-                           "the input " + quoted(input) +
-                               " is already a WAV file; a WAV input can only become an MP3"};
-        }
+        // A WAV has no MIDI channels to make stems of; without stems it would pass unnoticed.
+        if (options.stems && *from == InputType::Wav)
+            return JobPlan{
+                {}, "--stems makes stems of MIDI files, but " + quoted(input) + " is a WAV file"};
         fs::path output =
             options.output ? *options.output
                            : *options.outputDir / input.filename().replace_extension(newExtension);
+        if (comparable(output) == comparable(input))
+            return JobPlan{{},
+                           "the output of " + quoted(input) + " would replace the input itself"};
         const auto [claimed, fresh] = inputOf.emplace(comparable(output), input);
         if (!fresh) {
             return JobPlan{{},
@@ -106,6 +114,9 @@ JobPlan planJobs(const Options& options) {
         }
         plan.jobs.push_back(Job{input, std::move(output), *from, *to});
     }
+    plan.error = reportClash(options.report, plan.jobs);
+    if (!plan.error.empty())
+        plan.jobs.clear();
     return plan;
 }
 

@@ -1,19 +1,22 @@
-// quillory-convert: converts MIDI files to WAV or MP3 and WAV files to MP3 in batches, with the
-// program's settings and engines. Run it with --help for the options.
+// quillory-convert: converts MIDI and WAV files to WAV, FLAC, Ogg Vorbis, Opus or MP3 in batches,
+// with the program's settings and engines. Run it with --help for the options.
 #include "platform/Files.h"
 #include "platform/InstanceFolder.h"
 #include "platform/dbus/DbusInhibitor.h"
 #include "tools/convert/Batch.h"
 #include "tools/convert/ConvertSettings.h"
 #include "tools/convert/Interrupt.h"
+#include "tools/convert/JsonReport.h"
 #include "tools/convert/Options.h"
 #include "tools/convert/Plan.h"
 #include "tools/convert/Reporter.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <system_error>
 
@@ -42,7 +45,7 @@ std::string makeOutputFolder(const convert::Options& options) {
 // Like a window of the program, the batch keeps its work files in a folder of its own, which it
 // removes when it ends; a second interrupt removes it too.
 convert::BatchCount convertAll(const convert::Options& options, const convert::JobPlan& plan,
-                               convert::ConvertSettings settings) {
+                               convert::ConvertSettings settings, convert::JsonReport* report) {
     const platform::InstanceFolderClaim instanceFolder;
     const QString folder = platform::InstanceFolder();
     settings.workFolder = platform::ToFsPath(folder);
@@ -62,12 +65,30 @@ convert::BatchCount convertAll(const convert::Options& options, const convert::J
                               : QStringLiteral("Converting %1 files").arg(plan.jobs.size()));
     const auto start = std::chrono::steady_clock::now();
     const convert::BatchCount count =
-        convert::runBatch(plan.jobs, settings, parallel, options.force, reporter);
+        convert::runBatch(plan.jobs, settings, parallel, options.force, reporter, report);
     if (convert::interrupted())
         reporter.line("quillory-convert: interrupted");
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     reporter.summary(count, took.count());
     return count;
+}
+
+// The report is opened before anything is converted, so that a report that cannot be written
+// is a usage error and no file is converted without it.
+std::unique_ptr<convert::JsonReport> openReport(const convert::Options& options,
+                                                const convert::JobPlan& plan,
+                                                const convert::ConvertSettings& settings,
+                                                std::string& error) {
+    if (!options.report)
+        return nullptr;
+    convert::RunFacts facts{
+        convert::settingsObject(settings), {}, convert::versionsObject(QUILLORY_VERSION)};
+    const bool midi = std::any_of(plan.jobs.begin(), plan.jobs.end(), [](const convert::Job& job) {
+        return job.from == convert::InputType::Midi;
+    });
+    if (midi && !settings.soundFont.empty())
+        facts.soundFont = convert::soundFontObject(settings.soundFont);
+    return convert::JsonReport::open(*options.report, std::move(facts), error);
 }
 
 } // namespace
@@ -103,10 +124,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quillory-convert: %s\n", failed.c_str());
         return kExitFailures;
     }
+    // After the output folder, where a report is often kept.
+    std::string reportError;
+    const std::unique_ptr<convert::JsonReport> report =
+        openReport(options, plan, settings.settings, reportError);
+    if (options.report && !report)
+        return usageError(reportError);
 
     convert::catchInterrupts();
-    const convert::BatchCount count = convertAll(options, plan, settings.settings);
+    const convert::BatchCount count = convertAll(options, plan, settings.settings, report.get());
     if (convert::interrupted())
         convert::endAsInterrupted();
+    // The conversions stand, but a record that misses lines is no success.
+    if (const std::string failed = report ? report->failure() : ""; !failed.empty()) {
+        std::fprintf(stderr, "quillory-convert: %s\n", failed.c_str());
+        return kExitFailures;
+    }
     return count.failed > 0 ? kExitFailures : 0;
 }

@@ -23,7 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr WavFormat kCd{44100, 16, 2};
+constexpr SoundFormat kCd{44100, 16, 2};
 
 MidiFile song(const midiwriter::Bytes& bytes, const std::string& name = "song.mid") {
     return MidiFile::parse(bytes, name);
@@ -38,7 +38,7 @@ RenderOptions levelledIn(const fs::path& workFolder) {
 
 // Renders the whole song with a fresh synth; the percentages it went through come back, the
 // last one after the last block.
-std::vector<int> renderAll(const MidiFile& midi, const WavFormat& format, const fs::path& out,
+std::vector<int> renderAll(const MidiFile& midi, const SoundFormat& format, const fs::path& out,
                            const RenderOptions& options) {
     Synthesizer synth(kSoundFont, format.sampleRate);
     RenderJob job(midi, synth, out, format, options);
@@ -79,7 +79,7 @@ TEST(LevelledRender, SongsOfVeryDifferentLevelsComeOutAtTheTargetOrThePeakCeilin
     struct Case {
         const char* name;
         midiwriter::Bytes midi;
-        WavFormat format;
+        SoundFormat format;
     };
     const Case cases[] = {
         {"quiet piano line", rendertest::quietPianoLine(), kCd},

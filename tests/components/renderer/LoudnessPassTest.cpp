@@ -6,7 +6,7 @@
 #include "components/levelling/FloatIntermediate.h"
 #include "components/levelling/LevelledSource.h"
 #include "components/levelling/Loudness.h"
-#include "components/output/WavWriter.h"
+#include "components/output/SoundWriter.h"
 #include "tests/components/renderer/LevelProbe.h"
 #include "tests/components/renderer/RenderSupport.h"
 

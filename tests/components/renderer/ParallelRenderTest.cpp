@@ -294,7 +294,7 @@ TEST(ParallelSongRenderer, HostileSongsWrittenToAWavLastAsLongAsOnOneSynthesizer
         const auto render = [&](const char* name, unsigned maxThreads) {
             options.maxThreads = maxThreads;
             Synthesizer synth(kSoundFont, kRate);
-            RenderJob job(song, synth, dir / name, WavFormat{kRate, 16, 2}, options);
+            RenderJob job(song, synth, dir / name, SoundFormat{kRate, 16, 2}, options);
             while (job.render(RenderJob::kMaxBlockFrames) > 0) {
             }
             job.close();

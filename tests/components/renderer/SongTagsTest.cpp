@@ -3,7 +3,7 @@
 // cost only the name. The WAV is read back with ffprobe.
 #include "components/midi/MidiFile.h"
 #include "components/midi/TagText.h"
-#include "components/output/WavWriter.h"
+#include "components/output/SoundWriter.h"
 #include "tests/components/renderer/Ffprobe.h"
 #include "tests/components/renderer/RenderSupport.h"
 #include "tests/components/renderer/WavProbe.h"
@@ -159,14 +159,14 @@ TEST(MidiFileTags, ABrokenNameCostsOnlyTheName) {
         quillory::renderer::MidiError);
 }
 
-TEST(WavWriterTags, TitleCopyrightAndSoftwareReachTheInfoChunk) {
+TEST(SoundWriterTags, TitleCopyrightAndSoftwareReachTheInfoChunk) {
     if (!ffprobe::available())
         GTEST_SKIP() << "ffprobe (package ffmpeg) is not installed";
     rendertest::TempFolder folder;
     const std::filesystem::path path = folder / "tagged.wav";
     {
-        quillory::renderer::WavWriter writer(path, {.sampleRate = 22050, .bitsPerSample = 16},
-                                             1000);
+        quillory::renderer::SoundWriter writer(path, {.sampleRate = 22050, .bitsPerSample = 16},
+                                               1000);
         writer.setTags({.title = "Caf\xE9\tM\xFCller", // Latin-1, with a tab
                         .copyright = "\xC2\xA9 2024 Me",
                         .software = std::string(quillory::tags::kSoftware)});
@@ -189,7 +189,7 @@ TEST(WavWriterTags, TitleCopyrightAndSoftwareReachTheInfoChunk) {
 
     // A tagged file closed before any audio (a render stopped at once) is still a valid WAV.
     {
-        quillory::renderer::WavWriter writer(folder / "empty.wav", {}, 1000);
+        quillory::renderer::SoundWriter writer(folder / "empty.wav", {}, 1000);
         writer.setTags({.title = "Nothing yet"});
         writer.close();
     }

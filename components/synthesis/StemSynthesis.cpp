@@ -1,0 +1,453 @@
+#include "components/synthesis/StemSynthesis.h"
+
+#include "components/midi/ProgramNames.h"
+#include "components/synthesis/NotePlan.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <ctime>
+#include <limits>
+#include <thread>
+
+namespace quillory::renderer {
+
+namespace {
+
+constexpr int kDrumChannel = 9;
+
+struct TimedEvent {
+    std::uint32_t offset; // frames into the block
+    MidiEvent event;
+};
+
+double threadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+// A GS "use for rhythm part" message (F0 41 dev 42 12 40 1p 15 map ... F7) turns part p into a
+// drum part (map 1 or 2) or back (0); parts count 1-9, 0 for the tenth, then A-F.
+void followDrumPart(const MidiEvent& event, std::array<bool, kMidiChannels>& drums) {
+    const auto& p = event.payload;
+    if (event.status != 0xF0 || p.size() < 8 || p[0] != 0x41 || p[2] != 0x42 || p[3] != 0x12 ||
+        p[4] != 0x40 || (p[5] & 0xF0) != 0x10 || p[6] != 0x15)
+        return;
+    const int part = p[5] & 0x0F;
+    const int channel = part == 0 ? kDrumChannel : part <= 9 ? part - 1 : part;
+    drums[std::size_t(channel)] = p[7] != 0;
+}
+
+int channelOf(const MidiEvent& event) {
+    return event.status >= 0x80 && event.status < 0xF0 ? event.status & 0x0F : -1;
+}
+
+} // namespace
+
+std::string StemChannel::name() const {
+    char number[16];
+    std::snprintf(number, sizeof number, "%02d ", channel + 1);
+    if (drums)
+        return number + std::string("Drums");
+    return number + std::string(generalMidiProgramName(programs.empty() ? 0 : programs.front()));
+}
+
+std::string StemChannel::plainName() const {
+    char name[24];
+    std::snprintf(name, sizeof name, "%02d Channel", channel + 1);
+    return name;
+}
+
+std::vector<StemChannel> soundingChannels(const MidiFile& song) {
+    std::array<int, kMidiChannels> program{};
+    std::array<bool, kMidiChannels> drums{};
+    drums[kDrumChannel] = true;
+    std::array<StemChannel, kMidiChannels> found{};
+    std::array<bool, kMidiChannels> sounds{};
+    MidiFile::Cursor cursor(song);
+    for (MidiEvent event; cursor.next(event);) {
+        followDrumPart(event, drums);
+        const int ch = channelOf(event);
+        if (ch < 0)
+            continue;
+        const auto c = std::size_t(ch);
+        if ((event.status & 0xF0) == 0xC0)
+            program[c] = event.data1;
+        if ((event.status & 0xF0) != 0x90 || event.data2 == 0)
+            continue;
+        if (!sounds[c]) {
+            sounds[c] = true;
+            found[c].channel = ch;
+            found[c].drums = drums[c];
+        }
+        std::vector<int>& used = found[c].programs;
+        if (std::find(used.begin(), used.end(), program[c]) == used.end())
+            used.push_back(program[c]);
+    }
+    std::vector<StemChannel> stems;
+    for (std::size_t c = 0; c < found.size(); ++c)
+        if (sounds[c])
+            stems.push_back(found[c]);
+    return stems;
+}
+
+// The stems' synthesisers, each on the thread of its lane. The caller fills in a block's events
+// for every stem and publishes it; each lane renders its stems of every block published, up to
+// kDepth ahead of the caller, which reads a block once every lane has rendered it.
+class StemSynthesis::Lanes {
+public:
+    static constexpr std::size_t kDepth = 4;
+
+    struct Slot {
+        std::size_t frames = 0;
+        std::vector<std::vector<TimedEvent>> events; // per stem
+        std::vector<std::vector<float>> left;
+        std::vector<std::vector<float>> right;
+    };
+
+    // assignment: the stems of each lane; the first of the first lane plays on `primary`.
+    Lanes(Synthesizer& primary, int sampleRate, std::size_t stems,
+          std::vector<std::vector<std::size_t>> assignment, bool effects)
+        : primary_(primary)
+        , sampleRate_(sampleRate)
+        , effects_(effects)
+        , lanes_(assignment.size()) {
+        for (Slot& slot : slots_) {
+            slot.events.resize(stems);
+            slot.left.assign(stems, std::vector<float>(kBlock));
+            slot.right.assign(stems, std::vector<float>(kBlock));
+        }
+        for (std::size_t i = 0; i < lanes_.size(); ++i)
+            lanes_[i].stems = std::move(assignment[i]);
+        try {
+            for (std::size_t i = 0; i < lanes_.size(); ++i)
+                lanes_[i].thread = std::thread(&Lanes::run, this, i);
+        } catch (...) {
+            stop();
+            throw;
+        }
+    }
+    ~Lanes() { stop(); }
+    Lanes(const Lanes&) = delete;
+    Lanes& operator=(const Lanes&) = delete;
+
+    std::size_t size() const { return lanes_.size(); }
+    // A block's slot, to fill before it is published; free once the block kDepth before it has
+    // been read.
+    Slot& slot(std::uint64_t block) { return slots_[block % kDepth]; }
+    void publish(std::uint64_t blocks) {
+        published_.store(blocks, std::memory_order_release);
+        published_.notify_all();
+    }
+    // Waits until every lane has rendered the block. Throws SynthError when a lane's
+    // synthesisers could not be made ready.
+    void wait(std::uint64_t block) {
+        for (Lane& lane : lanes_) {
+            for (auto done = lane.rendered.load(std::memory_order_acquire); done <= block;
+                 done = lane.rendered.load(std::memory_order_acquire))
+                lane.rendered.wait(done, std::memory_order_acquire);
+            if (lane.failed.load(std::memory_order_acquire))
+                throw SynthError(lane.failure);
+        }
+    }
+    double seconds() const {
+        double total = 0;
+        for (const Lane& lane : lanes_)
+            total += lane.seconds.load(std::memory_order_relaxed);
+        return total;
+    }
+    void stop() {
+        quit_.store(true, std::memory_order_release);
+        published_.fetch_add(1, std::memory_order_release);
+        published_.notify_all();
+        for (Lane& lane : lanes_)
+            if (lane.thread.joinable())
+                lane.thread.join();
+    }
+
+private:
+    struct alignas(64) Lane {
+        std::vector<std::size_t> stems;
+        std::vector<std::unique_ptr<Synthesizer>> own;
+        std::atomic<std::uint64_t> rendered{0};
+        std::atomic<bool> failed{false};
+        std::string failure;
+        std::atomic<double> seconds{0};
+        std::thread thread;
+    };
+
+    // The lane's synthesisers, one per stem, made ready here so that lanes load side by side.
+    std::vector<Synthesizer*> ready(std::size_t index) {
+        Lane& lane = lanes_[index];
+        std::vector<Synthesizer*> synths;
+        for (std::size_t i = 0; i < lane.stems.size(); ++i) {
+            Synthesizer* synth = &primary_;
+            if (index != 0 || i != 0) {
+                lane.own.push_back(
+                    std::make_unique<Synthesizer>(primary_.soundFont(), sampleRate_));
+                synth = lane.own.back().get();
+            }
+            synth->prepare(sampleRate_);
+            if (!effects_)
+                synth->setEffects(false);
+            synths.push_back(synth);
+        }
+        return synths;
+    }
+
+    void run(std::size_t index) {
+        Lane& lane = lanes_[index];
+        std::vector<Synthesizer*> synths;
+        try {
+            synths = ready(index);
+        } catch (const std::exception& e) {
+            lane.failure = e.what();
+            lane.failed.store(true, std::memory_order_release);
+            lane.rendered.store(std::numeric_limits<std::uint64_t>::max(),
+                                std::memory_order_release);
+            lane.rendered.notify_one();
+            return;
+        }
+        for (std::uint64_t block = 0;; ++block) {
+            for (auto seen = published_.load(std::memory_order_acquire); seen <= block;
+                 seen = published_.load(std::memory_order_acquire)) {
+                if (quit_.load(std::memory_order_acquire))
+                    return;
+                published_.wait(seen, std::memory_order_acquire);
+            }
+            if (quit_.load(std::memory_order_acquire))
+                return;
+            Slot& s = slot(block);
+            for (std::size_t i = 0; i < synths.size(); ++i) {
+                const std::size_t stem = lane.stems[i];
+                render(*synths[i], s.events[stem], s.frames, s.left[stem].data(),
+                       s.right[stem].data());
+            }
+            // The whole thread's time, the loading of its SoundFonts included.
+            lane.seconds.store(threadCpuSeconds(), std::memory_order_relaxed);
+            lane.rendered.store(block + 1, std::memory_order_release);
+            lane.rendered.notify_one();
+        }
+    }
+
+    // Plays each event at its frame, as SongRenderer does: render up to it, play it, go on.
+    static void render(Synthesizer& synth, const std::vector<TimedEvent>& events,
+                       std::size_t frames, float* left, float* right) {
+        std::size_t at = 0;
+        for (const TimedEvent& timed : events) {
+            if (timed.offset > at) {
+                synth.render(left + at, right + at, int(timed.offset - at));
+                at = timed.offset;
+            }
+            synth.play(timed.event);
+        }
+        if (frames > at)
+            synth.render(left + at, right + at, int(frames - at));
+    }
+
+    Synthesizer& primary_;
+    int sampleRate_;
+    bool effects_;
+    std::array<Slot, kDepth> slots_;
+    std::vector<Lane> lanes_;
+    std::atomic<std::uint64_t> published_{0};
+    std::atomic<bool> quit_{false};
+};
+
+namespace {
+
+int checkedRate(int sampleRate) {
+    Synthesizer::checkRate(sampleRate);
+    return sampleRate;
+}
+
+// Stems shared out over `lanes`, the costliest first onto the least loaded: a channel costs its
+// notes' voice-seconds and, for its own reverb and chorus, a few voices all song long.
+std::vector<std::vector<std::size_t>> shareOut(const std::vector<StemChannel>& stems,
+                                               const SongLoad& load, std::size_t lanes) {
+    std::vector<std::pair<double, std::size_t>> costs;
+    for (std::size_t i = 0; i < stems.size(); ++i)
+        costs.emplace_back(load.voiceSeconds(stems[i].channel) + kInstanceVoices * load.seconds(),
+                           i);
+    std::sort(costs.begin(), costs.end(), std::greater<>());
+    std::vector<std::vector<std::size_t>> assignment(lanes);
+    std::vector<double> work(lanes, 0.0);
+    for (const auto& [cost, stem] : costs) {
+        const auto least = std::size_t(std::min_element(work.begin(), work.end()) - work.begin());
+        assignment[least].push_back(stem);
+        work[least] += cost;
+    }
+    return assignment;
+}
+
+} // namespace
+
+StemSynthesis::StemSynthesis(MidiFile song, Synthesizer& synth, int sampleRate,
+                             ThreadBudget& budget, unsigned maxThreads)
+    : song_(std::move(song))
+    , synth_(synth)
+    , sampleRate_(checkedRate(sampleRate))
+    , budget_(budget)
+    , maxThreads_(maxThreads == 0 ? budget.total() : maxThreads)
+    , stems_(soundingChannels(song_))
+    , stemOfChannel_(kMidiChannels, -1)
+    , songFrames_(song_.frameAt(song_.endTime(), sampleRate))
+    , lastFrame_(songFrames_ + SongTail::longest(sampleRate))
+    , cursor_(song_)
+    , stemLeft_(stems_.size(), std::vector<float>(kBlock))
+    , stemRight_(stems_.size(), std::vector<float>(kBlock))
+    , left_(kBlock)
+    , right_(kBlock)
+    , tail_(sampleRate) {
+    for (std::size_t i = 0; i < stems_.size(); ++i)
+        stemOfChannel_[std::size_t(stems_[i].channel)] = int(i);
+}
+
+StemSynthesis::~StemSynthesis() {
+    lanes_.reset();
+}
+
+int StemSynthesis::percent() const {
+    if (finished_)
+        return 100;
+    if (songFrames_ == 0)
+        return 99;
+    return static_cast<int>(std::min<std::uint64_t>(99, position_ * 100 / songFrames_));
+}
+
+double StemSynthesis::threadSeconds() const {
+    return lanes_ ? lanes_->seconds() : laneSeconds_;
+}
+
+int StemSynthesis::threads() const {
+    return lanes_ ? int(lanes_->size()) : 0;
+}
+
+void StemSynthesis::start() {
+    started_ = true;
+    const std::size_t wanted =
+        std::max<std::size_t>(1, std::min<std::size_t>(maxThreads_, stems_.size()));
+    grant_ = budget_.acquire(unsigned(wanted));
+    const std::size_t lanes = std::min<std::size_t>(grant_.threads(), stems_.size());
+    grant_.shrink(unsigned(std::max<std::size_t>(lanes, 1)));
+    if (lanes > 0) {
+        const SongLoad load(song_, sampleRate_);
+        lanes_ = std::make_unique<Lanes>(synth_, sampleRate_, stems_.size(),
+                                         shareOut(stems_, load, lanes), effects_);
+    }
+    MidiEvent event;
+    if (cursor_.next(event)) {
+        pending_ = true;
+        pendingEvent_ = event;
+        pendingFrame_ = song_.frameAt(event.time, sampleRate_);
+    }
+}
+
+std::size_t StemSynthesis::render(float* left, float* right, std::size_t maxFrames) {
+    if (finished_ || maxFrames == 0)
+        return 0;
+    if (!started_)
+        start();
+    if (given_ == blockFrames_)
+        nextBlock();
+    const std::size_t count = std::min(maxFrames, blockFrames_ - given_);
+    std::copy_n(left_.data() + given_, count, left);
+    std::copy_n(right_.data() + given_, count, right);
+    lastOffset_ = given_;
+    given_ += count;
+    position_ = std::min(songFrames_, position_ + count);
+    if (tail_.over() && given_ == blockFrames_) {
+        finished_ = true;
+        // Their time outlives them, for the caller to count at the end.
+        if (lanes_) {
+            lanes_->stop();
+            laneSeconds_ = lanes_->seconds();
+        }
+        lanes_.reset();
+        grant_.release();
+    }
+    return count;
+}
+
+// Reads the next block of every stem, after handing the lanes as many blocks ahead as the queue
+// holds, and sums the mix in stem order; the part past the song's end is the tail, judged on the
+// mix and faded on every stem alike.
+void StemSynthesis::nextBlock() {
+    while (dispatched_ < summed_ + Lanes::kDepth && dispatched_ * kBlock < lastFrame_)
+        dispatch(dispatched_++);
+    const std::uint64_t start = summed_ * kBlock;
+    const std::size_t frames = std::size_t(std::min<std::uint64_t>(kBlock, lastFrame_ - start));
+    if (lanes_) {
+        lanes_->publish(dispatched_);
+        lanes_->wait(summed_);
+        const Lanes::Slot& slot = lanes_->slot(summed_);
+        for (std::size_t i = 0; i < stems_.size(); ++i) {
+            std::copy_n(slot.left[i].data(), frames, stemLeft_[i].data());
+            std::copy_n(slot.right[i].data(), frames, stemRight_[i].data());
+        }
+    }
+    ++summed_;
+    const auto sum = [&](std::size_t from, std::size_t to) {
+        std::fill(left_.begin() + long(from), left_.begin() + long(to), 0.0f);
+        std::fill(right_.begin() + long(from), right_.begin() + long(to), 0.0f);
+        for (std::size_t i = 0; i < stems_.size(); ++i)
+            for (std::size_t f = from; f < to; ++f) {
+                left_[f] += stemLeft_[i][f];
+                right_[f] += stemRight_[i][f];
+            }
+    };
+    sum(0, frames);
+    blockFrames_ = frames;
+    given_ = 0;
+    if (start + frames > songFrames_) {
+        const std::size_t song = std::size_t(songFrames_ > start ? songFrames_ - start : 0);
+        const std::uint64_t tailFrom = tail_.frames();
+        blockFrames_ = song + tail_.take(left_.data() + song, right_.data() + song, frames - song);
+        for (std::size_t i = 0; i < stems_.size(); ++i)
+            tail_.fade(tailFrom, stemLeft_[i].data() + song, stemRight_[i].data() + song,
+                       blockFrames_ - song);
+        sum(song, blockFrames_);
+    }
+}
+
+// Hands each stem its events of one block, with their offsets into it: its channel's messages,
+// and every SysEx message, which may address any part.
+void StemSynthesis::dispatch(std::uint64_t block) {
+    const std::uint64_t start = block * kBlock;
+    const std::size_t frames = std::size_t(std::min<std::uint64_t>(kBlock, lastFrame_ - start));
+    if (!lanes_) {
+        while (pending_ && pendingFrame_ < start + frames) {
+            MidiEvent event;
+            pending_ = cursor_.next(event);
+            pendingEvent_ = event;
+            pendingFrame_ = song_.frameAt(event.time, sampleRate_);
+        }
+        return;
+    }
+    Lanes::Slot& slot = lanes_->slot(block);
+    slot.frames = frames;
+    for (auto& events : slot.events)
+        events.clear();
+    while (pending_ && pendingFrame_ < start + frames) {
+        const TimedEvent timed{std::uint32_t(pendingFrame_ > start ? pendingFrame_ - start : 0),
+                               pendingEvent_};
+        const int channel = channelOf(pendingEvent_);
+        if (pendingEvent_.status == 0xF0 || pendingEvent_.status == 0xF7) {
+            for (auto& events : slot.events)
+                events.push_back(timed);
+        } else if (channel >= 0 && stemOfChannel_[std::size_t(channel)] >= 0) {
+            slot.events[std::size_t(stemOfChannel_[std::size_t(channel)])].push_back(timed);
+        }
+        MidiEvent event;
+        if (cursor_.next(event)) {
+            pendingEvent_ = event;
+            pendingFrame_ = song_.frameAt(event.time, sampleRate_);
+        } else {
+            pending_ = false;
+        }
+    }
+}
+
+} // namespace quillory::renderer
