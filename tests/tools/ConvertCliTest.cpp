@@ -483,7 +483,9 @@ TEST_F(ConvertCli, InterruptsStopAtOnceAndLeaveNothing) {
 TEST_F(ConvertCli, TwoSongsAtOnceInASmallWorkFolderBothConvert) {
     if (QProcess::execute(QStringLiteral("unshare"), {"-rm", "true"}) != 0)
         GTEST_SKIP() << "no user namespace to mount a small file system in";
-    const midiwriter::Bytes song = rendertest::steadySong(14);
+    // Long enough that the two songs surely overlap: a first song that ended before the second
+    // began would leave it all the room.
+    const midiwriter::Bytes song = rendertest::steadySong(120);
     midiwriter::save(path("a.mid"), song);
     midiwriter::save(path("b.mid"), song);
     const std::uint64_t workBytes = 8 * quillory::renderer::SongRenderer::maxFrames(
