@@ -1,15 +1,11 @@
 #!/bin/sh
-# The README's commands for rendering a collection, run as written on generated songs: GNU
-# Parallel with four shards on this machine, each input converted exactly once; a shard killed
-# with kill -9 half-way and run again with --resume, finishing everything without doing anything
-# twice; the Slurm script with the variables of an array task set by hand; the jq commands
-# finding the one failure; and --resume judging outputs by their length alone.
+# The README's commands for a collection, run as written on generated songs: GNU Parallel with four
+# shards here, each input converted once; a shard killed with kill -9 and resumed, nothing done
+# twice; the Slurm script with an array task's variables set by hand; jq finding the failure.
 #   collection.sh BIN_DIR README SOUNDFONT
 set -eu
 bin=$1 readme=$2 soundfont=$3
-for tool in parallel jq python3; do
-    command -v "$tool" >/dev/null || { echo "collection.sh: $tool is missing" >&2; exit 77; }
-done
+for tool in parallel jq python3; do command -v $tool >/dev/null || { echo "no $tool"; exit 77; }; done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -21,8 +17,7 @@ printf '#!/bin/sh\nexec "%s/quillory-convert" --settings "%s/options.ini" --soun
     "$bin" "$work" "$soundfont" >wrap/quillory-convert
 chmod +x wrap/quillory-convert
 : >options.ini
-PATH=$work/wrap:$PATH
-export PATH
+export PATH="$work/wrap:$PATH"
 
 # The README's Nth code block of its section "Rendering a collection".
 block() {
@@ -35,19 +30,13 @@ block() {
 # Sixteen songs of a few seconds in two folders, and one file that is no MIDI file.
 python3 - <<'PY'
 import os, struct
-def vlq(n):
-    out = [n & 0x7F]
-    while n > 0x7F:
-        n >>= 7
-        out.insert(0, 0x80 | (n & 0x7F))
-    return bytes(out)
 for i in range(16):
     folder = "midi/a" if i < 8 else "midi/b/c"
     os.makedirs(folder, exist_ok=True)
     track = bytes([0, 0xC0, i * 7 % 128])
     for step in range(24):
         key = 48 + (i + step * 5) % 24
-        track += bytes([0, 0x90, key, 100]) + vlq(48) + bytes([0x80, key, 0])
+        track += bytes([0, 0x90, key, 100, 48, 0x80, key, 0])
     track += bytes([0, 0xFF, 0x2F, 0])
     with open(f"{folder}/song{i:02}.mid", "wb") as f:
         f.write(b"MThd" + struct.pack(">IHHH", 6, 0, 1, 96))
