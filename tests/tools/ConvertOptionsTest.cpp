@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <map>
 #include <tuple>
 
 namespace fs = std::filesystem;
@@ -116,13 +117,12 @@ TEST(ConvertOptions, ValuesReachTheOptionsInBothSpellings) {
 
 // A shard named by hand, by a Slurm array numbered from 1, and by a Kubernetes indexed job.
 TEST(ConvertOptions, ShardsComeFromTheLineOrTheEnvironment) {
-    const auto environment = [](const char* name) -> const char* {
-        const std::string n = name;
-        return n == "SLURM_ARRAY_TASK_ID"      ? "7"
-               : n == "SLURM_ARRAY_TASK_COUNT" ? "10"
-               : n == "SLURM_ARRAY_TASK_MIN"   ? "1"
-               : n == "JOB_COMPLETION_INDEX"   ? "5"
-                                               : nullptr;
+    const std::map<std::string, const char*> variables = {{"SLURM_ARRAY_TASK_ID", "7"},
+                                                          {"SLURM_ARRAY_TASK_COUNT", "10"},
+                                                          {"SLURM_ARRAY_TASK_MIN", "1"},
+                                                          {"JOB_COMPLETION_INDEX", "5"}};
+    const auto environment = [&](const char* name) {
+        return variables.contains(name) ? variables.at(name) : nullptr;
     };
     for (const auto& [given, index, count] :
          {std::tuple{"3/4", 3, 4}, {"slurm", 6, 10}, {"index/8", 5, 8}}) {
