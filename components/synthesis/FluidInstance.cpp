@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace quillory::renderer {
 
@@ -63,6 +64,90 @@ FluidInstance::FluidInstance(const std::filesystem::path& soundFont, int sampleR
         throw SynthError("SoundFont " + soundFont.string() + " cannot be loaded (" + why + ")",
                          why);
     }
+    sampleRate_ = sampleRate;
+    keepEffects();
+}
+
+void FluidInstance::keepEffects() {
+    Effects& e = effects_;
+    fluid_synth_get_reverb_group_roomsize(synth_, 0, &e.roomSize);
+    fluid_synth_get_reverb_group_damp(synth_, 0, &e.damp);
+    fluid_synth_get_reverb_group_width(synth_, 0, &e.width);
+    fluid_synth_get_reverb_group_level(synth_, 0, &e.reverbLevel);
+    fluid_synth_get_chorus_group_nr(synth_, 0, &e.chorusVoices);
+    fluid_synth_get_chorus_group_type(synth_, 0, &e.chorusType);
+    fluid_synth_get_chorus_group_level(synth_, 0, &e.chorusLevel);
+    fluid_synth_get_chorus_group_speed(synth_, 0, &e.chorusSpeed);
+    fluid_synth_get_chorus_group_depth(synth_, 0, &e.chorusDepth);
+}
+
+namespace {
+
+constexpr int kBlock = 64; // FluidSynth's own block
+
+void renderBlock(fluid_synth_t* synth, int frames = kBlock) {
+    float scratch[2 * kBlock];
+    fluid_synth_write_float(synth, frames, scratch, 0, 1, scratch + kBlock, 0, 1);
+}
+
+// FluidSynth ramps a new voice's output gains (left, right, reverb and chorus sends) over its
+// first block from where the last voice in the same slot left them, and a new synthesiser's
+// slots start from nothing. So at no gain every slot gets a voice for one block, which leaves
+// all its gains at nothing.
+void quietEveryVoiceSlot(fluid_synth_t* synth) {
+    fluid_synth_set_gain(synth, 0.0f);
+    const int slots = fluid_synth_get_polyphony(synth);
+    for (int program = 0; program < 128; ++program)
+        for (int channel = 0; channel < 16; ++channel) {
+            if (fluid_synth_get_active_voice_count(synth) >= slots)
+                break;
+            fluid_synth_program_change(synth, channel, program);
+            for (int key = 0; key < 128 && fluid_synth_get_active_voice_count(synth) < slots; ++key)
+                fluid_synth_noteon(synth, channel, key, 127);
+        }
+    renderBlock(synth);
+    fluid_synth_all_sounds_off(synth, -1);
+    renderBlock(synth);
+    fluid_synth_set_gain(synth, FluidInstance::kGain);
+}
+
+} // namespace
+
+void FluidInstance::reset(std::uint64_t framesRendered) {
+    if (const auto rest = int((kBlock - framesRendered % kBlock) % kBlock); rest > 0)
+        renderBlock(synth_, rest);
+    // Every voice is let go at once, and gone from the mixer after one more block.
+    fluid_synth_all_sounds_off(synth_, -1);
+    renderBlock(synth_);
+    quietEveryVoiceSlot(synth_);
+    fluid_synth_system_reset(synth_);
+    // FluidSynth keeps the tunings a song defined by MIDI Tuning messages, and a later song
+    // could select one; a new synthesiser has none, which sounds as equal temperament does.
+    std::vector<std::pair<int, int>> tunings;
+    int bank = 0, program = 0;
+    fluid_synth_tuning_iteration_start(synth_);
+    while (fluid_synth_tuning_iteration_next(synth_, &bank, &program))
+        tunings.emplace_back(bank, program);
+    const double equal[12] = {};
+    for (const auto& [b, p] : tunings)
+        fluid_synth_activate_octave_tuning(synth_, b, p, "equal", equal, 0);
+    const Effects& e = effects_;
+    fluid_synth_reverb_on(synth_, -1, 1);
+    fluid_synth_chorus_on(synth_, -1, 1);
+    fluid_synth_set_reverb_group_roomsize(synth_, -1, e.roomSize);
+    fluid_synth_set_reverb_group_damp(synth_, -1, e.damp);
+    fluid_synth_set_reverb_group_width(synth_, -1, e.width);
+    fluid_synth_set_reverb_group_level(synth_, -1, e.reverbLevel);
+    fluid_synth_set_chorus_group_nr(synth_, -1, e.chorusVoices);
+    fluid_synth_set_chorus_group_type(synth_, -1, e.chorusType);
+    fluid_synth_set_chorus_group_level(synth_, -1, e.chorusLevel);
+    fluid_synth_set_chorus_group_speed(synth_, -1, e.chorusSpeed);
+    fluid_synth_set_chorus_group_depth(synth_, -1, e.chorusDepth);
+    // Setting the rate again starts the effects' modulation where a new synthesiser starts it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    fluid_synth_set_sample_rate(synth_, float(sampleRate_));
+#pragma GCC diagnostic pop
 }
 
 void FluidInstance::play(const MidiEvent& event) const {
@@ -111,7 +196,9 @@ FluidInstance::~FluidInstance() {
 
 FluidInstance::FluidInstance(FluidInstance&& other) noexcept
     : settings_(std::exchange(other.settings_, nullptr))
-    , synth_(std::exchange(other.synth_, nullptr)) {
+    , synth_(std::exchange(other.synth_, nullptr))
+    , effects_(other.effects_)
+    , sampleRate_(other.sampleRate_) {
 }
 
 FluidInstance& FluidInstance::operator=(FluidInstance&& other) noexcept {
@@ -119,6 +206,8 @@ FluidInstance& FluidInstance::operator=(FluidInstance&& other) noexcept {
         release();
         settings_ = std::exchange(other.settings_, nullptr);
         synth_ = std::exchange(other.synth_, nullptr);
+        effects_ = other.effects_;
+        sampleRate_ = other.sampleRate_;
     }
     return *this;
 }

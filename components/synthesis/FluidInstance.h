@@ -6,6 +6,7 @@
 
 #include "components/midi/MidiFile.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -53,16 +54,33 @@ public:
     FluidInstance& operator=(const FluidInstance&) = delete;
 
     _fluid_synth_t* get() const { return synth_; }
+    // Brings the synthesiser back to how it was made, so that the next song sounds as it would
+    // on a new one: what is left of FluidSynth's last 64-frame block is rendered away (the next
+    // song's events then fall on the same frames), every voice stops, every channel's program,
+    // bank, controllers, tuning, pitch-bend range and drum or melodic part go back to their
+    // start, the tunings a song defined become equal temperament, reverb and chorus get their
+    // start settings and lose their tails and their modulation's place. framesRendered: all the
+    // frames rendered since it was made.
+    void reset(std::uint64_t framesRendered);
     // Sends one event to the synthesiser at once: a channel message, or SysEx without its
     // framing; meta events mean nothing to it.
     void play(const MidiEvent& event) const;
     explicit operator bool() const { return synth_ != nullptr; }
 
 private:
+    // Reverb and chorus as the synthesiser was made with them.
+    struct Effects {
+        double roomSize = 0, damp = 0, width = 0, reverbLevel = 0;
+        int chorusVoices = 0, chorusType = 0;
+        double chorusLevel = 0, chorusSpeed = 0, chorusDepth = 0;
+    };
     void release();
+    void keepEffects();
 
     _fluid_hashtable_t* settings_ = nullptr;
     _fluid_synth_t* synth_ = nullptr;
+    Effects effects_;
+    double sampleRate_ = 0;
 };
 
 } // namespace quillory::renderer

@@ -44,12 +44,12 @@ public:
 
     // Starts a thread per lane: the first plays on the caller's synthesiser (`primary`, readied
     // there), each further one on one of `spare`, made ready while the song was weighed.
-    Ensemble(Synthesizer& primary, int sampleRate, std::vector<std::unique_ptr<Synthesizer>> spare)
+    Ensemble(Synthesizer& primary, int sampleRate, const std::vector<Synthesizer*>& spare)
         : primary_(primary)
         , sampleRate_(sampleRate)
         , lanes_(spare.size() + 1) {
         for (std::size_t i = 1; i < lanes_.size(); ++i)
-            lanes_[i].own = std::move(spare[i - 1]);
+            lanes_[i].synth = spare[i - 1];
         try {
             for (std::size_t i = 0; i < lanes_.size(); ++i)
                 lanes_[i].thread = std::thread(&Ensemble::run, this, i);
@@ -112,7 +112,7 @@ public:
 private:
     struct alignas(64) Lane {
         std::array<Job, kDepth> jobs;
-        std::unique_ptr<Synthesizer> own;
+        Synthesizer* synth = nullptr;
         std::atomic<std::uint64_t> rendered{0};
         std::atomic<bool> failed{false};
         std::string failure;
@@ -122,7 +122,7 @@ private:
 
     void run(std::size_t index) {
         Lane& lane = lanes_[index];
-        Synthesizer* synth = index == 0 ? &primary_ : lane.own.get();
+        Synthesizer* synth = index == 0 ? &primary_ : lane.synth;
         try {
             synth->prepare(sampleRate_);
         } catch (const std::exception& e) {
@@ -255,16 +255,8 @@ void ParallelSongRenderer::start() {
     split(std::move(synths));
 }
 
-// As many as can be made ready: a SoundFont gone since it was loaded, or memory short, makes
-// fewer.
 ParallelSongRenderer::Synthesizers ParallelSongRenderer::spareSynths(unsigned count) const {
-    Synthesizers synths;
-    try {
-        while (synths.size() < count)
-            synths.push_back(std::make_unique<Synthesizer>(synth_.soundFont(), sampleRate_));
-    } catch (const std::exception&) {
-    }
-    return synths;
+    return synth_.spares(count, sampleRate_);
 }
 
 int ParallelSongRenderer::instancesFor(int threads) {
@@ -281,7 +273,7 @@ int ParallelSongRenderer::instancesFor(int threads) {
 void ParallelSongRenderer::split(Synthesizers spare) {
     const int instances = int(spare.size()) + 1;
     sharer_ = std::make_unique<NoteSharer>(*load_, instances);
-    ensemble_ = std::make_unique<Ensemble>(synth_, sampleRate_, std::move(spare));
+    ensemble_ = std::make_unique<Ensemble>(synth_, sampleRate_, spare);
     instances_ = instances;
     left_.resize(Ensemble::kBlock);
     right_.resize(Ensemble::kBlock);

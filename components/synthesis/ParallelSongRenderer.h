@@ -6,6 +6,8 @@
 // that reuses a voice slot: FluidSynth ramps a new voice's pan and effect-send gains from where
 // the slot's last voice left them, and which voice last had a slot depends on which other voices
 // share the synth.
+// The further instances are the spares of the caller's synthesiser (Synthesizer::spares), kept
+// with it for its next songs, so a batch worker loads its SoundFont once.
 // Every instance gets every event but the notes (programs, controllers, pitch bend, SysEx resets
 // and drum-part switches, mode messages), so every channel's state is the same in all of them;
 // a note goes to one instance, chosen as the song plays so that all of them stay equally busy
@@ -45,7 +47,7 @@ public:
 
     // Throws SynthError when the synth cannot run at the rate. The synth is made ready for the
     // song at the first render(); it serves this song alone until the song is finished or
-    // dropped, and further instances load its SoundFont, sharing its samples. The first render()
+    // dropped, and so are the further instances, its spares. The first render()
     // waits until the budget has a thread free, then takes as many free ones as pay, up to
     // maxThreads (0: no limit of its own).
     ParallelSongRenderer(MidiFile song, Synthesizer& synth, int sampleRate,
@@ -83,7 +85,8 @@ public:
 
 private:
     class Ensemble;
-    using Synthesizers = std::vector<std::unique_ptr<Synthesizer>>;
+    // Borrowed from the caller's synth, which keeps them for its next songs.
+    using Synthesizers = std::vector<Synthesizer*>;
 
     void start();
     Synthesizers spareSynths(unsigned count) const;

@@ -2,6 +2,7 @@
 
 #include <fluidsynth.h>
 
+#include <algorithm>
 #include <string>
 #include <system_error>
 
@@ -46,27 +47,30 @@ void Synthesizer::checkRate(int sampleRate) {
 }
 
 void Synthesizer::prepare(int sampleRate) {
-    if (sampleRate != sampleRate_ || played_) {
-        // The new synth is built while the old one still holds the samples, so they are shared
-        // from FluidSynth's sample cache instead of being read again.
-        FluidInstance fresh;
-        try {
-            fresh = loaded(soundFont_, sampleRate);
-        } catch (const SynthError&) {
-            // The SoundFont may have gone since it was loaded; the synth in hand still works at
-            // its own rate, silenced as well as FluidSynth allows.
-            if (sampleRate != sampleRate_)
-                throw;
-            fluid_synth_all_sounds_off(instance_.get(), -1);
-            fluid_synth_system_reset(instance_.get());
-            return;
-        }
-        instance_ = std::move(fresh);
-        sampleRate_ = sampleRate;
+    if (sampleRate == sampleRate_) {
+        if (played_)
+            instance_.reset(framesRendered_);
         played_ = false;
         return;
     }
-    fluid_synth_system_reset(instance_.get());
+    // The new synth is built while the old one still holds the samples, so they are shared from
+    // FluidSynth's sample cache instead of being read again.
+    instance_ = loaded(soundFont_, sampleRate);
+    sampleRate_ = sampleRate;
+    played_ = false;
+    framesRendered_ = 0;
+}
+
+std::vector<Synthesizer*> Synthesizer::spares(unsigned count, int sampleRate) {
+    try {
+        while (spares_.size() < count)
+            spares_.push_back(std::make_unique<Synthesizer>(soundFont_, sampleRate));
+    } catch (const std::exception&) {
+    }
+    std::vector<Synthesizer*> lent;
+    for (std::size_t i = 0; i < std::min<std::size_t>(count, spares_.size()); ++i)
+        lent.push_back(spares_[i].get());
+    return lent;
 }
 
 void Synthesizer::play(const MidiEvent& event) {
@@ -76,10 +80,12 @@ void Synthesizer::play(const MidiEvent& event) {
 
 void Synthesizer::render(float* left, float* right, int frames) {
     played_ = true;
+    framesRendered_ += std::uint64_t(frames);
     fluid_synth_write_float(instance_.get(), frames, left, 0, 1, right, 0, 1);
 }
 
 void Synthesizer::setEffects(bool on) {
+    played_ = true;
     fluid_synth_reverb_on(instance_.get(), -1, on);
     fluid_synth_chorus_on(instance_.get(), -1, on);
 }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quillory::renderer {
 
@@ -35,10 +36,15 @@ public:
     int sampleRate() const { return sampleRate_; }
 
     // Readies the synth for a new song at the given rate. A synth that has played anything is
-    // built anew, so nothing of the last song carries over: FluidSynth's reset lets sounding
-    // voices ring on, keeps part of its last block, and leaves the effects' modulation where it
-    // was. The new synth shares the loaded samples with the old one through FluidSynth's cache.
+    // reset fully (FluidInstance::reset), so nothing of the last song carries over and the
+    // SoundFont stays loaded; one asked for another rate is built anew at that rate, sharing the
+    // loaded samples with the old one through FluidSynth's cache.
     void prepare(int sampleRate);
+    // The further synthesisers a song split over several cores plays on, up to `count`, made at
+    // the rate when first asked for and kept with this one for the songs after: a batch worker
+    // loads its SoundFont once. Fewer when no more can be made (memory short, the SoundFont
+    // gone). Each is readied with prepare() by the song that uses it.
+    std::vector<Synthesizer*> spares(unsigned count, int sampleRate);
     void play(const MidiEvent& event);
     void render(float* left, float* right, int frames);
     // Reverb and chorus on (as loaded) or off, to measure what they cost.
@@ -60,6 +66,8 @@ private:
     int sampleRate_ = 0;
     FluidInstance instance_;
     bool played_ = false;
+    std::uint64_t framesRendered_ = 0;
+    std::vector<std::unique_ptr<Synthesizer>> spares_;
     std::unique_ptr<NoteProbe> probe_;
 };
 

@@ -700,6 +700,38 @@ TEST_F(ConvertCli, AStemFolderIsLeftAloneWithoutForceAndADenseChannelStillHasIts
                                                  "crowd.wav", "options.ini"}));
 }
 
+// Bounds on a bad file: a damaged tempo map that makes a song of hours, a song of controllers
+// only, a render slower than --timeout. Each fails by name and leaves nothing; the rest convert.
+TEST_F(ConvertCli, ALongASilentAndASlowSongFailAndLeaveNothing) {
+    midiwriter::Track endless, knobs, slow;
+    endless.tempo(0, 0xFFFFFF).noteOn(0, 0, 60).noteOff(480 * 1000, 0, 60);
+    knobs.controller(0, 0, 7, 100).controller(480, 0, 10, 20);
+    for (int note = 0; note < 2400; ++note)
+        slow.noteOn(0, 0, 60 + note % 12).noteOff(480, 0, 60 + note % 12);
+    midiwriter::save(path("endless.mid"), midiwriter::file(0, 480, {endless.endOfTrack()}));
+    midiwriter::save(path("knobs.mid"), midiwriter::file(0, 480, {knobs.endOfTrack(480)}));
+    midiwriter::save(path("slow.mid"), midiwriter::file(0, 480, {slow.endOfTrack()}));
+    for (const QStringList& format : {QStringList{"wav"}, {"mp3"}, {"flac", "--stems"}}) {
+        const QString out = qpath("out-" + format[0].toStdString());
+        const Result result =
+            run(QStringList{qpath("endless.mid"), qpath("knobs.mid"), qpath("chord.mid"),
+                            "--output-dir", out, "--jobs", "1", "--format"} +
+                format);
+        EXPECT_EQ(result.exitCode, 1) << result.err;
+        EXPECT_TRUE(contains(result.err, "longer than --max-seconds 14400 allows")) << result.err;
+        EXPECT_TRUE(contains(result.err, "knobs.mid: renders to silence: no instrument of the "
+                                         "SoundFont sounds"))
+            << result.err;
+        EXPECT_TRUE(fs::exists(out.toStdString() + "/chord." + format[0].toStdString()));
+        for (const auto& entry : fs::directory_iterator(out.toStdString()))
+            EXPECT_TRUE(entry.path().filename().string().starts_with("chord.")) << entry.path();
+    }
+    const Result result = run({qpath("slow.mid"), "-o", qpath("slow.wav"), "--timeout", "1"});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_TRUE(contains(result.err, "stopped: took longer than --timeout 1.0 s")) << result.err;
+    EXPECT_FALSE(fs::exists(path("slow.wav")));
+}
+
 TEST_F(ConvertCli, TheReportHasAJsonLinePerInputOnItsOwnOrOnStdout) {
     writeText(path("broken.mid"), "MThd this is not a MIDI file");
     fixtures::writeWav(path("tone.wav"), {22050, 1, 0, 0.3});

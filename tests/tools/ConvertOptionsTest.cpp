@@ -6,6 +6,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <map>
+#include <tuple>
+
 namespace fs = std::filesystem;
 using namespace convert;
 
@@ -59,6 +62,14 @@ TEST(ConvertOptions, EveryBadValueOrCombinationIsAUsageError) {
         {{"a.mid", "-o", "a.mp3", "--loudness", "loud"}, "--loudness"},
         {{"a.mid", "--output-dir", "d", "--format", "oga"}, "wav|flac|ogg|opus|mp3"},
         {{"a.mid", "-o", "a.mp3", "--force=yes"}, "takes no value"},
+        {{"a.mid", "--output-dir", "d", "--format", "wav", "--shard", "2/2"}, "2 of 2 does not"},
+        {{"a.mid", "--output-dir", "d", "--format", "wav", "--shard", "1-4"}, "K/N"},
+        {{"a.mid", "--output-dir", "d", "--format", "wav", "--shard", "slurm"}, "SLURM_ARRAY"},
+        {{"a.mid", "--output-dir", "d", "--format", "wav", "--shard", "index/4"}, "JOB_COMPL"},
+        {{"a.mid", "-o", "a.wav", "--keep-tree", "m"}, "--keep-tree needs --output-dir"},
+        {{"--files-from", "list.txt", "-o", "a.wav"}, "--output-dir DIR with --files-from"},
+        {{"a.mid", "-o", "a.wav", "--max-seconds", "0"}, "--max-seconds"},
+        {{"a.mid", "-o", "a.wav", "--timeout", "soon"}, "soon"},
     };
     for (const BadLine& line : table) {
         const ParsedArguments parsed = parseArguments(line.args);
@@ -102,6 +113,26 @@ TEST(ConvertOptions, ValuesReachTheOptionsInBothSpellings) {
     EXPECT_EQ(o.inputs, (std::vector<fs::path>{"a.mid", "-odd.mid", "--jobs"}));
     EXPECT_EQ(o.outputDir, fs::path("d"));
     EXPECT_EQ(o.format, OutputType::Mp3);
+}
+
+// A shard named by hand, by a Slurm array numbered from 1, and by a Kubernetes indexed job.
+TEST(ConvertOptions, ShardsComeFromTheLineOrTheEnvironment) {
+    const std::map<std::string, const char*> variables = {{"SLURM_ARRAY_TASK_ID", "7"},
+                                                          {"SLURM_ARRAY_TASK_COUNT", "10"},
+                                                          {"SLURM_ARRAY_TASK_MIN", "1"},
+                                                          {"JOB_COMPLETION_INDEX", "5"}};
+    const auto environment = [&](const char* name) {
+        return variables.contains(name) ? variables.at(name) : nullptr;
+    };
+    for (const auto& [given, index, count] :
+         {std::tuple{"3/4", 3, 4}, {"slurm", 6, 10}, {"index/8", 5, 8}}) {
+        const ParsedArguments parsed = parseArguments(
+            {"--files-from", "-", "--output-dir", "d", "--format", "wav", "--shard", given},
+            environment);
+        ASSERT_EQ(parsed.error, "") << given;
+        EXPECT_EQ(parsed.options.shard->index, index) << given;
+        EXPECT_EQ(parsed.options.shard->count, count) << given;
+    }
 }
 
 TEST(ConvertOptions, HelpAndVersionNeedNothingElse) {
@@ -153,6 +184,20 @@ TEST_F(ConvertPlan, BatchOutputsTakeTheInputsBaseNameInTheOutputFolder) {
     EXPECT_EQ(plan.jobs[2].from, InputType::Wav);
     for (const Job& job : plan.jobs)
         EXPECT_EQ(job.to, OutputType::Mp3);
+}
+
+TEST_F(ConvertPlan, KeepTreePutsEachOutputWhereItsInputIsBelowTheRoot) {
+    Options o =
+        options({"midi/a/one.mid", "./midi/b/c/two.mid", "elsewhere/three.mid"}, OutputType::Flac);
+    o.keepTree = "midi";
+    EXPECT_NE(planJobs(o).error.find("\"elsewhere/three.mid\" is not below --keep-tree"),
+              std::string::npos);
+    o.inputs.pop_back();
+    const JobPlan plan = planJobs(o);
+    ASSERT_EQ(plan.error, "");
+    EXPECT_EQ(plan.jobs[0].output, dir() / "a/one.flac");
+    EXPECT_EQ(plan.jobs[1].output, dir() / "b/c/two.flac");
+    EXPECT_TRUE(plan.jobs[1].makeFolder);
 }
 
 TEST_F(ConvertPlan, TwoInputsForOneOutputAreRefusedNamingBoth) {

@@ -24,10 +24,14 @@ ConvertSettings sharingCores(const ConvertSettings& settings, std::size_t worker
     return shared;
 }
 
+std::string timeoutMessage(double seconds) {
+    return "stopped: took longer than --timeout " + readableDuration(seconds);
+}
+
 } // namespace
 
 BatchCount runBatch(const std::vector<Job>& jobs, const ConvertSettings& settings, int parallel,
-                    bool force, Reporter& reporter, JsonReport* report) {
+                    bool force, Reporter& reporter, JsonReport* report, const BatchRules& rules) {
     const std::size_t workers = std::min<std::size_t>(std::max(parallel, 1), jobs.size());
     const ConvertSettings shared = sharingCores(settings, workers);
     std::atomic<std::size_t> next{0};
@@ -47,20 +51,37 @@ BatchCount runBatch(const std::vector<Job>& jobs, const ConvertSettings& setting
                     report->notStarted(jobs[i]);
                 continue;
             }
+            Job job = jobs[i];
+            if (rules.resume)
+                if (const std::string reason = rules.resume->complete(job); !reason.empty()) {
+                    counted(&BatchCount::skipped);
+                    reporter.skipped(job, reason);
+                    if (report)
+                        report->skipped(job, reason);
+                    continue;
+                }
             const auto start = std::chrono::steady_clock::now();
+            const auto deadline =
+                start + std::chrono::duration<double>(rules.timeout.value_or(1e9));
+            bool late = false;
             int shown = -1;
-            const Outcome outcome = converter.convert(jobs[i], [&](int percent) {
+            Outcome outcome = converter.convert(job, [&](int percent) {
                 if (percent != shown)
-                    reporter.progress(i, jobs[i], shown = percent);
-                return !interrupted();
+                    reporter.progress(i, job, shown = percent);
+                late = std::chrono::steady_clock::now() > deadline;
+                return !interrupted() && !late;
             });
+            if (late && outcome.interrupted) {
+                outcome.interrupted = false;
+                outcome.message = timeoutMessage(*rules.timeout);
+            }
             const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
             counted(outcome.interrupted ? &BatchCount::interrupted
                     : outcome.ok        ? &BatchCount::converted
                                         : &BatchCount::failed);
-            reporter.finished(i, jobs[i], outcome, took.count());
+            reporter.finished(i, job, outcome, took.count());
             if (report)
-                report->finished(jobs[i], outcome, took.count());
+                report->finished(job, outcome, took.count());
         }
     };
     std::vector<std::thread> threads;

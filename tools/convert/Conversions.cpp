@@ -9,6 +9,7 @@
 #include "components/renderer/Mp3Levelling.h"
 #include "components/renderer/RenderJob.h"
 #include "components/synthesis/ParallelSongRenderer.h"
+#include "tools/convert/Silence.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -123,7 +124,8 @@ private:
 
 // The synthesis side of MIDI to MP3: renders blocks into the queue until the song ends or the
 // queue is abandoned, then closes it. A failure is kept for the encoding side to report.
-void produceBlocks(ParallelSongRenderer& renderer, BlockQueue& queue, std::string& failure) {
+void produceBlocks(quillory::renderer::BlockSource& renderer, BlockQueue& queue,
+                   std::string& failure) {
     try {
         std::vector<float> left(kSynthBlockFrames);
         std::vector<float> right(kSynthBlockFrames);
@@ -139,11 +141,10 @@ void produceBlocks(ParallelSongRenderer& renderer, BlockQueue& queue, std::strin
 }
 
 // Encodes the synthesis as it comes, on two threads.
-void streamToMp3(ParallelSongRenderer& renderer, encoder::Mp3Stream& stream, Mp3Output& file,
-                 Percent& percent) {
+void streamToMp3(quillory::renderer::BlockSource& renderer, std::uint64_t songFrames,
+                 encoder::Mp3Stream& stream, Mp3Output& file, Percent& percent) {
     BlockQueue queue(kQueueBlocks);
     std::string synthFailure;
-    const std::uint64_t songFrames = renderer.songFrames();
     std::thread producer(produceBlocks, std::ref(renderer), std::ref(queue),
                          std::ref(synthFailure));
     try {
@@ -216,10 +217,19 @@ std::string midiToSound(MidiFile song, Synthesizer& synth,
     options.tags = quillory::renderer::songTags(song);
     // An interrupted conversion leaves nothing, so there is no stopped WAV to keep.
     options.stoppable = false;
-    RenderJob job(std::move(song), synth, std::move(output), format, std::move(options));
+    if (const std::string problem = format.problem(); !problem.empty())
+        throw quillory::renderer::RenderError(problem);
+    auto watch = std::make_unique<SilenceWatch>(std::make_unique<ParallelSongRenderer>(
+        song, synth, format.sampleRate,
+        quillory::renderer::ThreadBudget::givenOrShared(options.threads), options.maxThreads,
+        options.split));
+    const SilenceWatch& heard = *watch;
+    RenderJob job(std::move(watch), std::move(song), std::move(output), format, std::move(options));
     Percent percent(progress);
     while (job.render(RenderJob::kMaxBlockFrames) > 0)
         percent.set(std::min(job.percent(), 99));
+    if (!heard.heard())
+        throw ConversionError(kSilenceMessage);
     job.close();
     percent.set(100);
     if (job.levelled()) {
@@ -241,10 +251,11 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
     encoder::Mp3Stream stream;
     if (!stream.open(settings, synthRate, 2, quillory::renderer::songTags(song)))
         throw ConversionError(stream.error());
-    ParallelSongRenderer renderer(
+    const std::uint64_t songFrames = song.frameAt(song.endTime(), synthRate);
+    SilenceWatch renderer(std::make_unique<ParallelSongRenderer>(
         std::move(song), synth, synthRate,
         quillory::renderer::ThreadBudget::givenOrShared(levelling.threads), levelling.maxThreads,
-        levelling.split);
+        levelling.split));
     std::string notice;
     std::unique_ptr<LevelledSource> levelled;
     if (levelling.loudness) {
@@ -262,7 +273,7 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
             levelled =
                 std::make_unique<LevelledSource>(renderer, synthRate, mp3.channels,
                                                  std::move(store), mp3.target, kMp3SynthesisShare);
-            levelled->keepSong(renderer.songFrames());
+            levelled->keepSong(songFrames);
         }
     }
     Mp3Output file(std::move(output), stream.id3v2Tag());
@@ -270,10 +281,12 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
     if (levelled)
         levelToMp3(*levelled, stream, file, percent);
     else
-        streamToMp3(renderer, stream, file, percent);
+        streamToMp3(renderer, songFrames, stream, file, percent);
     const auto tail = stream.flush();
     if (!tail)
         throw ConversionError(stream.error());
+    if (!renderer.heard())
+        throw ConversionError(kSilenceMessage);
     file.write(*tail);
     file.finish(stream.header());
     percent.set(100);

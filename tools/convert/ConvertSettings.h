@@ -24,6 +24,8 @@ struct ConvertSettings {
     bool bitsGiven = false;
     bool channelsGiven = false;
     bool stems = false;
+    // The longest song converted (--max-seconds).
+    int maxSeconds = 14400;
     // Like the program, MIDI for an MP3 is synthesised at 44100 Hz stereo unless --rate says
     // otherwise.
     int mp3SynthRate = 44100;

@@ -2,6 +2,7 @@
 
 #include "tools/convert/Interrupt.h"
 #include "tools/convert/OutputPolicy.h"
+#include "tools/convert/Reporter.h"
 #include "tools/convert/StemConversion.h"
 
 #include <algorithm>
@@ -40,10 +41,20 @@ Outcome Converter::convert(const Job& job, const ProgressFn& progress) {
 
 Outcome Converter::attempt(const Job& job, const ProgressFn& progress) {
     Outcome outcome;
-    if (outcome.message = outputRefusal(job.output, force_); !outcome.message.empty())
+    const bool replace = force_ || job.replace;
+    if (job.makeFolder) {
+        std::error_code ec;
+        fs::create_directories(job.output.parent_path(), ec);
+        if (ec) {
+            outcome.message = "cannot make the folder \"" + job.output.parent_path().string() +
+                              "\": " + ec.message();
+            return outcome;
+        }
+    }
+    if (outcome.message = outputRefusal(job.output, replace); !outcome.message.empty())
         return outcome;
     // Claimed before any work, so that a missing or read-only folder is reported as such.
-    quillory::output::OutputFile output = outputFor(job.output, force_);
+    quillory::output::OutputFile output = outputFor(job.output, replace);
     if (outcome.message = output.create(); !outcome.message.empty())
         return outcome;
     // A device or a pipe is written directly, and never removed.
@@ -83,6 +94,10 @@ void Converter::run(const Job& job, quillory::output::OutputFile output, const P
 std::string Converter::convertMidi(const Job& job, quillory::output::OutputFile output,
                                    const ProgressFn& progress, Facts& facts) {
     MidiFile song = MidiFile::read(job.input);
+    if (const double seconds = song.lengthMs() / 1000.0; seconds > settings_.maxSeconds)
+        throw ConversionError("the song lasts " + readableDuration(seconds) +
+                              ", longer than --max-seconds " +
+                              std::to_string(settings_.maxSeconds) + " allows");
     Levelling levelling;
     if (settings_.loudness.even)
         levelling.loudness = quillory::renderer::LoudnessTarget{.lufs = settings_.loudness.lufs};
@@ -96,7 +111,7 @@ std::string Converter::convertMidi(const Job& job, quillory::output::OutputFile 
     Synthesizer& synthesizer = synth(settings_.sound.sampleRate);
     if (settings_.stems)
         return midiToSoundWithStems(std::move(song), synthesizer, settings_.sound, levelling,
-                                    std::move(output), force_, progress, facts);
+                                    std::move(output), force_ || job.replace, progress, facts);
     return midiToSound(std::move(song), synthesizer, settings_.sound, levelling, std::move(output),
                        progress, facts);
 }

@@ -122,14 +122,21 @@ QJsonObject versionsObject(const std::string& quilloryVersion) {
 }
 
 std::unique_ptr<JsonReport> JsonReport::open(const std::filesystem::path& path, RunFacts facts,
-                                             std::string& error) {
+                                             std::string& error, bool append) {
     if (path == "-")
         return std::unique_ptr<JsonReport>(
             new JsonReport(stdout, "standard output", false, std::move(facts)));
-    std::FILE* file = std::fopen(path.c_str(), "w");
+    std::FILE* file = std::fopen(path.c_str(), append ? "a+" : "w");
     if (!file) {
         error = "cannot write the report \"" + path.string() + "\": " + std::strerror(errno);
         return nullptr;
+    }
+    // A line cut short by a kill ends here, so that the next one starts on a line of its own.
+    if (append && std::fseek(file, -1, SEEK_END) == 0) {
+        const int last = std::fgetc(file);
+        std::fseek(file, 0, SEEK_END);
+        if (last != '\n')
+            std::fputc('\n', file);
     }
     return std::unique_ptr<JsonReport>(
         new JsonReport(file, "\"" + path.string() + "\"", true, std::move(facts)));

@@ -38,8 +38,10 @@ QJsonObject versionsObject(const std::string& quilloryVersion);
 class JsonReport {
 public:
     // "-" is standard output. Null, with the reason in error, when the file cannot be written.
+    // Appending keeps the lines of earlier runs (--resume), after a last line that a killed run
+    // cut short.
     static std::unique_ptr<JsonReport> open(const std::filesystem::path& path, RunFacts facts,
-                                            std::string& error);
+                                            std::string& error, bool append = false);
     ~JsonReport();
     JsonReport(const JsonReport&) = delete;
     JsonReport& operator=(const JsonReport&) = delete;

@@ -60,6 +60,56 @@ int oneOf(const std::string& option, const std::string& text,
     return static_cast<int>(found - names.begin());
 }
 
+// The environment parseArguments was given, for the options that read it.
+thread_local const Environment* environment = nullptr;
+
+std::optional<int> environmentNumber(const char* name) {
+    const char* value = (*environment)(name);
+    if (value == nullptr)
+        return std::nullopt;
+    int number = 0;
+    const std::string text = value;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (text.empty() || ec != std::errc() || ptr != text.data() + text.size() || number < 0)
+        return std::nullopt;
+    return number;
+}
+
+// K/N; slurm, the task of a Slurm job array; index/N, a Kubernetes indexed job's completion index.
+Shard shard(const std::string& option, const std::string& text) {
+    Shard shard;
+    if (text == "slurm") {
+        const std::optional<int> id = environmentNumber("SLURM_ARRAY_TASK_ID");
+        const std::optional<int> count = environmentNumber("SLURM_ARRAY_TASK_COUNT");
+        if (!id || !count || *count < 1)
+            throw Failure{option +
+                          " slurm needs SLURM_ARRAY_TASK_ID and SLURM_ARRAY_TASK_COUNT, which a "
+                          "task of a Slurm job array (sbatch --array) has"};
+        // An array numbered from 1 (--array=1-100) counts from its first task.
+        shard = {*id - environmentNumber("SLURM_ARRAY_TASK_MIN").value_or(0), *count};
+    } else {
+        const auto slash = text.find('/');
+        if (slash == std::string::npos)
+            throw Failure{option + " must be K/N (0 <= K < N), index/N or slurm, not \"" + text +
+                          "\""};
+        shard.count = number(option, text.substr(slash + 1), 1, 1 << 30);
+        if (text.substr(0, slash) == "index") {
+            const std::optional<int> index = environmentNumber("JOB_COMPLETION_INDEX");
+            if (!index)
+                throw Failure{option + " index/N needs JOB_COMPLETION_INDEX, which a pod of an "
+                                       "indexed Kubernetes job has"};
+            shard.index = *index;
+        } else {
+            shard.index = number(option, text.substr(0, slash), 0, 1 << 30);
+        }
+    }
+    if (shard.index < 0 || shard.index >= shard.count)
+        throw Failure{option + ": shard " + std::to_string(shard.index) + " of " +
+                      std::to_string(shard.count) + " does not exist (0 to " +
+                      std::to_string(shard.count - 1) + ")"};
+    return shard;
+}
+
 // One option of the command line: its names, the name of its value (none for a flag), its line
 // in --help, and what it does with the value. A new option is one more entry in options().
 struct OptionSpec {
@@ -93,6 +143,38 @@ std::vector<OptionSpec> options() {
          "(\"01 Acoustic Grand Piano.flac\", \"10 Drums.flac\"), in the output's format; the "
          "stems add up to the output. Of MIDI inputs only, and not for MP3.",
          [](Options& o, const S&, const S&) { o.stems = true; }},
+        {{"files-from"},
+         "FILE",
+         "Also convert the files listed in FILE (- for standard input), one path a line, as "
+         "many as a collection holds.",
+         [](Options& o, const S&, const S& v) { o.filesFrom = v; }},
+        {{"keep-tree"},
+         "ROOT",
+         "With --output-dir, write each output in the folder below DIR that its input has "
+         "below ROOT, making the folders.",
+         [](Options& o, const S&, const S& v) { o.keepTree = v; }},
+        {{"shard"},
+         "K/N|index/N|slurm",
+         "Convert only the inputs whose place in the sorted list of inputs leaves K over when "
+         "divided by N, so that N processes anywhere share a collection without meeting. slurm "
+         "takes K and N from the task of a Slurm job array, index/N takes K from "
+         "JOB_COMPLETION_INDEX (an indexed Kubernetes job).",
+         [](Options& o, const S& name, const S& v) { o.shard = shard(name, v); }},
+        {{"resume"},
+         "",
+         "Skip each input whose output exists and is complete: as long as the song (and its "
+         "ring), or reported ok with the same settings in the --report file, which grows. "
+         "Other outputs are made again.",
+         [](Options& o, const S&, const S&) { o.resume = true; }},
+        {{"max-seconds"},
+         "N",
+         "Fail a song longer than N seconds at once (default 14400, four hours), so that a "
+         "damaged tempo map cannot fill the disk.",
+         [](Options& o, const S& name, const S& v) { o.maxSeconds = number(name, v, 1, 1 << 30); }},
+        {{"timeout"},
+         "S",
+         "Stop and fail a file whose conversion takes more than S seconds; the batch goes on.",
+         [](Options& o, const S& name, const S& v) { o.timeout = number(name, v, 1, 1 << 30); }},
         {{"report"},
          "FILE",
          "Write a JSON object per input to FILE (- for standard output) as each one ends: "
@@ -203,7 +285,8 @@ const QString kDescription = QStringLiteral(
     "then min and s, then h, min and s).\n"
     "Ctrl+C stops the files in flight, removing what they began; the files not yet\n"
     "begun are reported as \"not started\". A second Ctrl+C does not wait for them.\n"
-    "Exit status: 0 all converted, 1 some failed, 2 usage error, 130 interrupted\n"
+    "Exit status: 0 all converted (or complete already, with --resume), 1 some\n"
+    "failed, 2 usage error, 130 interrupted\n"
     "(the program ends as killed by the signal; 143 for SIGTERM).");
 
 // The parser with every option; the help and version options are the usual Qt ones.
@@ -280,12 +363,16 @@ void checkCombinations(const Options& o) {
         throw Failure{"--bitrate (constant) and --vbr (variable) exclude each other"};
     if (o.help || o.version)
         return;
-    if (o.inputs.empty())
+    if (o.inputs.empty() && !o.filesFrom)
         throw Failure{"no input files"};
+    if (o.keepTree && !o.outputDir)
+        throw Failure{"--keep-tree needs --output-dir"};
     if (o.output && o.outputDir)
         throw Failure{"-o and --output-dir exclude each other"};
     if (!o.output && !o.outputDir)
         throw Failure{"say where the result goes, with -o OUTPUT or --output-dir DIR"};
+    if (o.output && o.filesFrom)
+        throw Failure{"-o names one output; use --output-dir DIR with --files-from"};
     if (o.output && o.inputs.size() > 1)
         throw Failure{"-o names one output, but " + std::to_string(o.inputs.size()) +
                       " inputs were given; use --output-dir DIR"};
@@ -408,8 +495,9 @@ bool isMp3BitRate(int kbps) {
     return std::find(kMp3BitRates.begin(), kMp3BitRates.end(), kbps) != kMp3BitRates.end();
 }
 
-ParsedArguments parseArguments(const std::vector<std::string>& args) {
+ParsedArguments parseArguments(const std::vector<std::string>& args, const Environment& given) {
     ParsedArguments parsed;
+    environment = &given;
     Options& options = parsed.options;
     Parser p;
     QStringList list{QStringLiteral("quillory-convert")};

@@ -5,7 +5,9 @@
 
 #include "components/levelling/LoudnessChoice.h"
 
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,8 +37,22 @@ struct Overrides {
     std::optional<quillory::renderer::LoudnessChoice> loudness;
 };
 
+// Which part of a collection this process converts: the inputs whose place in the sorted list
+// leaves `index` over when divided by `count`.
+struct Shard {
+    int index = 0;
+    int count = 1;
+};
+
 struct Options {
     std::vector<std::filesystem::path> inputs;
+    std::optional<std::filesystem::path> filesFrom; // --files-from; "-" for stdin
+    std::optional<std::filesystem::path> keepTree;  // --keep-tree ROOT
+    std::optional<Shard> shard;
+    bool resume = false;
+    // A song longer than this fails before anything is synthesised: four hours of song.
+    int maxSeconds = 14400;
+    std::optional<double> timeout;                  // --timeout, seconds of wall time per file
     std::optional<std::filesystem::path> output;    // -o
     std::optional<std::filesystem::path> outputDir; // --output-dir
     std::optional<OutputType> format;               // --format
@@ -56,8 +72,12 @@ struct ParsedArguments {
     std::string error; // a usage error when not empty
 };
 
+// The environment a --shard slurm or index/N reads; getenv unless a test gives its own.
+using Environment = std::function<const char*(const char*)>;
+
 // args without the program name.
-ParsedArguments parseArguments(const std::vector<std::string>& args);
+ParsedArguments parseArguments(const std::vector<std::string>& args,
+                               const Environment& environment = std::getenv);
 
 // Why the options do not suit the output type (a setting the format cannot take), naming the
 // format and the values it takes; empty when they do.

@@ -58,6 +58,18 @@ std::string reportClash(const std::optional<fs::path>& report, const std::vector
     return {};
 }
 
+// Where an input's output goes under --output-dir: beside the others, or with --keep-tree in the
+// folder below DIR that the input has below ROOT. Empty when the input is not below ROOT.
+fs::path outputIn(const Options& options, const fs::path& input, const std::string& extension) {
+    fs::path name = input.filename().replace_extension(extension);
+    if (!options.keepTree)
+        return *options.outputDir / name;
+    const fs::path relative = comparable(input).lexically_relative(comparable(*options.keepTree));
+    if (relative.empty() || *relative.begin() == "..")
+        return {};
+    return *options.outputDir / relative.parent_path() / name;
+}
+
 } // namespace
 
 JobPlan planJobs(const Options& options) {
@@ -100,9 +112,11 @@ JobPlan planJobs(const Options& options) {
         if (options.stems && *from == InputType::Wav)
             return JobPlan{
                 {}, "--stems makes stems of MIDI files, but " + quoted(input) + " is a WAV file"};
-        fs::path output =
-            options.output ? *options.output
-                           : *options.outputDir / input.filename().replace_extension(newExtension);
+        fs::path output = options.output ? *options.output : outputIn(options, input, newExtension);
+        if (output.empty())
+            return JobPlan{{},
+                           "the input " + quoted(input) + " is not below --keep-tree " +
+                               quoted(*options.keepTree)};
         if (comparable(output) == comparable(input))
             return JobPlan{{},
                            "the output of " + quoted(input) + " would replace the input itself"};
@@ -112,7 +126,8 @@ JobPlan planJobs(const Options& options) {
                            "the inputs " + quoted(claimed->second) + " and " + quoted(input) +
                                " would both be written to " + quoted(output)};
         }
-        plan.jobs.push_back(Job{input, std::move(output), *from, *to});
+        plan.jobs.push_back(
+            Job{input, std::move(output), *from, *to, options.keepTree.has_value()});
     }
     plan.error = reportClash(options.report, plan.jobs);
     if (!plan.error.empty())

@@ -18,6 +18,10 @@ struct Job {
     std::filesystem::path output;
     InputType from = InputType::Midi;
     OutputType to = OutputType::Wav;
+    // The output's folder is made when missing (--keep-tree).
+    bool makeFolder = false;
+    // An existing output is replaced: an incomplete one that --resume makes again.
+    bool replace = false;
 };
 
 struct JobPlan {

@@ -80,6 +80,18 @@ void Reporter::notStarted(const Job& job) {
     std::fflush(out_);
 }
 
+void Reporter::skipped(const Job& job, const std::string& reason) {
+    std::lock_guard lock(mutex_);
+    ++done_;
+    if (quiet_)
+        return;
+    clearLive();
+    std::fprintf(out_, "skipped %s: %s\n", job.input.string().c_str(), reason.c_str());
+    if (live_ && !active_.empty())
+        drawLive();
+    std::fflush(out_);
+}
+
 void Reporter::summary(const BatchCount& count, double time) {
     if (quiet_)
         return;
@@ -89,6 +101,8 @@ void Reporter::summary(const BatchCount& count, double time) {
         text += ", " + std::to_string(count.interrupted) + " interrupted";
     if (count.notStarted > 0)
         text += ", " + std::to_string(count.notStarted) + " not started";
+    if (count.skipped > 0)
+        text += ", " + std::to_string(count.skipped) + " complete already";
     line(text + " (" + readableDuration(time) + ")");
 }
 

@@ -1,7 +1,7 @@
-// What the batch tells the user on stderr: one line per file ("ok", "failed", "interrupted" or
-// "not started"), a last line that counts them with the batch's time, and, only when stderr is a
-// terminal, a live line with the files in progress that the other lines scroll past. Quiet, only
-// failures are told. Called from every worker thread.
+// What the batch tells the user on stderr: one line per file ("ok", "failed", "interrupted",
+// "not started" or "skipped"), a last line that counts them with the batch's time, and, only when
+// stderr is a terminal, a live line with the files in progress that the other lines scroll past.
+// Quiet, only failures are told. Called from every worker thread.
 #pragma once
 
 #include "tools/convert/Converter.h"
@@ -20,6 +20,7 @@ struct BatchCount {
     std::size_t failed = 0;
     std::size_t interrupted = 0;
     std::size_t notStarted = 0;
+    std::size_t skipped = 0; // complete already (--resume)
 };
 
 // A length of time as people read it: "4.2 s", "3 min 07 s", "1 h 02 min 07 s".
@@ -33,6 +34,8 @@ public:
     void finished(std::size_t index, const Job& job, const Outcome& outcome, double seconds);
     // A file the batch never began, because it was interrupted.
     void notStarted(const Job& job);
+    // A file left as it is, and why: "skipped IN: complete: ...".
+    void skipped(const Job& job, const std::string& reason);
     void line(const std::string& text);
     // The batch's last line: "N converted, M failed (T)", with the interrupted files and those
     // never started when there are any; not when quiet.

@@ -3,6 +3,7 @@
 #include "components/levelling/LevelledSource.h"
 #include "components/synthesis/SongRenderer.h"
 #include "tools/convert/Interrupt.h"
+#include "tools/convert/Silence.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -458,6 +459,9 @@ std::string midiToSoundWithStems(MidiFile song, Synthesizer& synth, const SoundF
         const auto& stem = stems.stems()[out.stem];
         facts.stems.push_back({stem.channel + 1, stem.name(), out.file, stem.drums, stem.programs});
     }
+    // No stem sounds, so neither does their sum.
+    if (facts.stems.empty())
+        throw ConversionError(kSilenceMessage);
     folder.commit();
     try {
         mix.close();

@@ -5,6 +5,7 @@
 #include "platform/dbus/DbusInhibitor.h"
 #include "tools/convert/Batch.h"
 #include "tools/convert/ConvertSettings.h"
+#include "tools/convert/InputList.h"
 #include "tools/convert/Interrupt.h"
 #include "tools/convert/JsonReport.h"
 #include "tools/convert/Options.h"
@@ -45,7 +46,8 @@ std::string makeOutputFolder(const convert::Options& options) {
 // Like a window of the program, the batch keeps its work files in a folder of its own, which it
 // removes when it ends; a second interrupt removes it too.
 convert::BatchCount convertAll(const convert::Options& options, const convert::JobPlan& plan,
-                               convert::ConvertSettings settings, convert::JsonReport* report) {
+                               convert::ConvertSettings settings, convert::JsonReport* report,
+                               const convert::Resume* resume) {
     const platform::InstanceFolderClaim instanceFolder;
     const QString folder = platform::InstanceFolder();
     settings.workFolder = platform::ToFsPath(folder);
@@ -65,7 +67,8 @@ convert::BatchCount convertAll(const convert::Options& options, const convert::J
                               : QStringLiteral("Converting %1 files").arg(plan.jobs.size()));
     const auto start = std::chrono::steady_clock::now();
     const convert::BatchCount count =
-        convert::runBatch(plan.jobs, settings, parallel, options.force, reporter, report);
+        convert::runBatch(plan.jobs, settings, parallel, options.force, reporter, report,
+                          {.resume = resume, .timeout = options.timeout});
     if (convert::interrupted())
         reporter.line("quillory-convert: interrupted");
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
@@ -73,14 +76,8 @@ convert::BatchCount convertAll(const convert::Options& options, const convert::J
     return count;
 }
 
-// The report is opened before anything is converted, so that a report that cannot be written
-// is a usage error and no file is converted without it.
-std::unique_ptr<convert::JsonReport> openReport(const convert::Options& options,
-                                                const convert::JobPlan& plan,
-                                                const convert::ConvertSettings& settings,
-                                                std::string& error) {
-    if (!options.report)
-        return nullptr;
+// What every line of the report shares.
+convert::RunFacts runFacts(const convert::JobPlan& plan, const convert::ConvertSettings& settings) {
     convert::RunFacts facts{
         convert::settingsObject(settings), {}, convert::versionsObject(QUILLORY_VERSION)};
     const bool midi = std::any_of(plan.jobs.begin(), plan.jobs.end(), [](const convert::Job& job) {
@@ -88,7 +85,17 @@ std::unique_ptr<convert::JsonReport> openReport(const convert::Options& options,
     });
     if (midi && !settings.soundFont.empty())
         facts.soundFont = convert::soundFontObject(settings.soundFont);
-    return convert::JsonReport::open(*options.report, std::move(facts), error);
+    return facts;
+}
+
+// The inputs of the command line and of --files-from, planned, and the shard's part of them.
+convert::JobPlan planCollection(convert::Options& options) {
+    if (std::string failed = convert::gatherInputs(options); !failed.empty())
+        return {{}, std::move(failed)};
+    convert::JobPlan plan = convert::planJobs(options);
+    if (plan.error.empty() && options.shard)
+        plan.jobs = convert::shardOf(std::move(plan.jobs), *options.shard);
+    return plan;
 }
 
 } // namespace
@@ -102,7 +109,7 @@ int main(int argc, char** argv) {
         convert::parseArguments(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty())
         return usageError(parsed.error);
-    const convert::Options& options = parsed.options;
+    convert::Options options = parsed.options;
     if (options.help) {
         std::fputs(convert::usageText().c_str(), stdout);
         return 0;
@@ -111,7 +118,7 @@ int main(int argc, char** argv) {
         std::printf("quillory-convert %s\n", QUILLORY_VERSION);
         return 0;
     }
-    const convert::JobPlan plan = convert::planJobs(options);
+    const convert::JobPlan plan = planCollection(options);
     if (!plan.error.empty())
         return usageError(plan.error);
     const QString programFolder = platform::ProgramFolder();
@@ -124,15 +131,28 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quillory-convert: %s\n", failed.c_str());
         return kExitFailures;
     }
-    // After the output folder, where a report is often kept.
+    // After the output folder, where a report is often kept; before anything is converted, so
+    // that a report that cannot be written is a usage error and no file is converted without it.
+    // What earlier runs reported is read first, for --resume, which then adds to it.
+    convert::RunFacts facts =
+        options.report ? runFacts(plan, settings.settings) : convert::RunFacts{};
+    std::optional<convert::Resume> resume;
+    if (options.resume)
+        resume.emplace(facts.settings, facts.soundFont,
+                       options.report && *options.report != "-" ? *options.report
+                                                                : std::filesystem::path());
     std::string reportError;
-    const std::unique_ptr<convert::JsonReport> report =
-        openReport(options, plan, settings.settings, reportError);
-    if (options.report && !report)
-        return usageError(reportError);
+    std::unique_ptr<convert::JsonReport> report;
+    if (options.report) {
+        report = convert::JsonReport::open(*options.report, std::move(facts), reportError,
+                                           options.resume);
+        if (!report)
+            return usageError(reportError);
+    }
 
     convert::catchInterrupts();
-    const convert::BatchCount count = convertAll(options, plan, settings.settings, report.get());
+    const convert::BatchCount count =
+        convertAll(options, plan, settings.settings, report.get(), resume ? &*resume : nullptr);
     if (convert::interrupted())
         convert::endAsInterrupted();
     // The conversions stand, but a record that misses lines is no success.

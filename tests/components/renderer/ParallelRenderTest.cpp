@@ -348,6 +348,74 @@ TEST(ParallelSongRenderer, StoppedHalfWayItEndsItsThreadsAndTheSynthStartsTheNex
     EXPECT_EQ(rendertest::threadCount(), threadsBefore) << "the helpers end with the song";
 }
 
+namespace {
+
+// A song that leaves a mess behind: the first channel a drum part by GS SysEx, a tuning of its
+// own by MIDI Tuning SysEx, master tuning, a GS reverb macro, a bank and program, a pitch-bend
+// range of an octave and a bend, the sustain pedal, full reverb and chorus, and notes still
+// sounding at its end.
+midiwriter::Bytes messySong() {
+    midiwriter::Track conductor;
+    conductor.sysex(0, partMode(1, 1))
+        .sysex(0, {0x7F, 0x7F, 0x08, 0x02, 0x00, 0x01, 60, 62, 0x20, 0x00, 0xF7})
+        .sysex(0, {0x7F, 0x7F, 0x04, 0x03, 0x00, 0x50, 0xF7})
+        .sysex(0, {0x41, 0x10, 0x42, 0x12, 0x40, 0x01, 0x30, 0x05,
+                   gsChecksum({0x40, 0x01, 0x30, 0x05}), 0xF7})
+        .endOfTrack(960);
+    std::vector<midiwriter::Track> tracks{conductor};
+    for (const int ch : {0, 1, 2, 3}) {
+        midiwriter::Track track;
+        track.controller(0, ch, 0, 8).program(0, ch, 20 + ch * 9);
+        track.controller(0, ch, 101, 0).controller(0, ch, 100, 0).controller(0, ch, 6, 12);
+        track.controller(0, ch, 101, 0).controller(0, ch, 100, 3).controller(0, ch, 6, 0);
+        track.controller(0, ch, 64, 127).controller(0, ch, 91, 127).controller(0, ch, 93, 127);
+        track.noteOn(0, ch, 60, 110).noteOff(240, ch, 60).noteOn(0, ch, 64 + ch, 100);
+        track.channel(120, std::uint8_t(0xE0 | ch), 0, 100).endOfTrack(600);
+        tracks.push_back(track);
+    }
+    return midiwriter::file(1, 480, tracks);
+}
+
+// What the next song finds: channels 1 to 4 and the drums with their start programs, bent as
+// far as the default range takes them, with the reverb and chorus they start with.
+midiwriter::Bytes plainSong() {
+    std::vector<midiwriter::Track> tracks;
+    for (const int ch : {0, 1, 2, 3, 9}) {
+        midiwriter::Track track;
+        track.noteOn(std::uint32_t(ch * 11), ch, ch == 9 ? 38 : 55 + ch * 3, 100);
+        track.channel(240, std::uint8_t(0xE0 | ch), 0, 90)
+            .noteOff(480, ch, ch == 9 ? 38 : 55 + ch * 3);
+        tracks.push_back(track.endOfTrack(240));
+    }
+    return midiwriter::file(1, 480, tracks);
+}
+
+} // namespace
+
+// A batch worker keeps its synthesisers from song to song: after a messy song, the next sounds
+// as on synthesisers that never played, on one synthesiser and split over three.
+TEST(ParallelSongRenderer, ASongAfterAMessyOneSoundsAsOnNewSynthesizers) {
+    const MidiFile messy = parse(messySong());
+    const MidiFile plain = parse(plainSong());
+    for (const unsigned threads : {1u, 3u}) {
+        ThreadBudget budget(threads);
+        Synthesizer fresh(kSoundFont, kRate);
+        ParallelSongRenderer alone(plain, fresh, kRate, budget, 0, SplitPolicy::Always);
+        const Audio expected = renderAll(alone, 1000);
+        Synthesizer used(kSoundFont, kRate);
+        {
+            ParallelSongRenderer first(messy, used, kRate, budget, 0, SplitPolicy::Always);
+            EXPECT_GT(levelDb(renderAll(first, 1000)), -60.0);
+        }
+        ParallelSongRenderer next(plain, used, kRate, budget, 0, SplitPolicy::Always);
+        const Audio got = renderAll(next, 1000);
+        EXPECT_EQ(next.instances(), int(threads));
+        EXPECT_EQ(got.frames(), expected.frames()) << threads << " threads";
+        EXPECT_LE(residualDb(got, expected), -120.0) << threads << " threads";
+        EXPECT_GT(levelDb(expected), -60.0);
+    }
+}
+
 TEST(ParallelSongRenderer, TakesNoMoreThreadsThanItIsGrantedAndGivesBackWhatItDoesNotUse) {
     const MidiFile everyChannel = parse(everyChannelSong());
     Synthesizer synth(kSoundFont, kRate);

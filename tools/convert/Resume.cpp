@@ -1,0 +1,116 @@
+#include "tools/convert/Resume.h"
+
+#include "components/midi/MidiFile.h"
+#include "components/synthesis/SongTail.h"
+
+#include <QJsonDocument>
+
+#include <cctype>
+#include <fstream>
+#include <sndfile.h>
+
+namespace convert {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// An MP3 or an Opus file decodes a few milliseconds longer or shorter than what was coded.
+constexpr double kCodingSlack = 0.1;
+
+QString pathText(const fs::path& path) {
+    return QString::fromLocal8Bit(path.string());
+}
+
+// The length of a sound file as libsndfile decodes it; negative when it cannot be read.
+double soundSeconds(const fs::path& file) {
+    SF_INFO info{};
+    SNDFILE* sound = sf_open(file.c_str(), SFM_READ, &info);
+    if (sound == nullptr)
+        return -1;
+    sf_close(sound);
+    return info.samplerate > 0 ? double(info.frames) / double(info.samplerate) : -1;
+}
+
+// The input's own time and the longest ring after it: a song's total time and tail, a WAV's
+// length and nothing. Negative when the input cannot be read.
+std::pair<double, double> inputTime(const Job& job) {
+    if (job.from == InputType::Wav)
+        return {soundSeconds(job.input), 0.0};
+    try {
+        const auto song = quillory::renderer::MidiFile::read(job.input);
+        return {song.lengthMs() / 1000.0, double(quillory::renderer::SongTail::kLongestSeconds)};
+    } catch (const std::exception&) {
+        return {-1, 0};
+    }
+}
+
+bool isHex(const std::string& text) {
+    for (const char c : text)
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+    return !text.empty();
+}
+
+} // namespace
+
+bool lengthAgrees(double seconds, double inputSeconds, double longestTail) {
+    return inputSeconds >= 0 && seconds >= inputSeconds - kCodingSlack &&
+           seconds <= inputSeconds + longestTail + kCodingSlack;
+}
+
+int removeStaleParts(const fs::path& output) {
+    const std::string prefix = "." + output.filename().string() + ".";
+    const fs::path folder = output.has_parent_path() ? output.parent_path() : fs::path(".");
+    int removed = 0;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > prefix.size() + 5 && name.starts_with(prefix) &&
+            name.ends_with(".part") &&
+            isHex(name.substr(prefix.size(), name.size() - prefix.size() - 5))) {
+            std::error_code gone;
+            removed += fs::remove(it->path(), gone) ? 1 : 0;
+        }
+    }
+    return removed;
+}
+
+Resume::Resume(QJsonObject settings, QJsonObject soundFont, const fs::path& report)
+    : settings_(std::move(settings))
+    , soundFont_(std::move(soundFont)) {
+    std::ifstream lines(report, std::ios::binary);
+    for (std::string line; std::getline(lines, line);) {
+        // A run killed while it wrote leaves a last line cut short, which parses as nothing.
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+        if (o.value("status").toString() == "ok")
+            okLines_[o.value("output").toString()] = o;
+    }
+}
+
+bool Resume::reportedOk(const Job& job) const {
+    const auto found = okLines_.find(pathText(job.output));
+    if (found == okLines_.end())
+        return false;
+    const QJsonObject& line = found->second;
+    return line.value("settings").toObject() == settings_ &&
+           (job.from != InputType::Midi ||
+            line.value("soundfont").toObject().value("sha256") == soundFont_.value("sha256"));
+}
+
+std::string Resume::complete(Job& job) const {
+    removeStaleParts(job.output);
+    std::error_code ec;
+    if (!fs::is_regular_file(job.output, ec))
+        return {};
+    if (reportedOk(job))
+        return "complete: an earlier run converted it with the same settings";
+    const auto [seconds, tail] = inputTime(job);
+    if (lengthAgrees(soundSeconds(job.output), seconds, tail))
+        return "complete: its length agrees with the input's";
+    job.replace = true;
+    return {};
+}
+
+} // namespace convert
