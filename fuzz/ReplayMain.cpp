@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Runs a fuzz target over every file in the folders given on the command line, without
 // libFuzzer, so the corpus and the saved crash inputs replay in an ordinary test run.
 #include <cstddef>

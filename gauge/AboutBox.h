@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // The library's about box, shown by the gauge's About method.
 #pragma once
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // The four exports of the Ombrel library, its only visible symbols: self-registration in the
 // per-user control registry, the class factory of OmbrelGauge, and the unload check.
 #include "gauge/GaugeObject.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // The gauge behind the control boundary: its dispatch interface with the members, ids and
 // descriptions hosts and design tools see, its persistence through property bags, and its
 // placement on a host window with a site for the ambient font and change notification.

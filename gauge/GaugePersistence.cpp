@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // Initialisation, saving and loading of a gauge. The bag's defaults are not the initial values
 // of a new control, so a new, unchanged control writes the entries whose initial value differs
 // from the bag default. Loading bypasses the setters (no clamp of Value, no layout pass per

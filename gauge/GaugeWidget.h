@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // The gauge's window: shows what the gauge draws, tells it when its size changes, and tells a
 // screen reader the shown value as often as ValueAnnouncer allows.
 #pragma once

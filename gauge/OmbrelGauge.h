@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // OmbrelGauge, the progress bar: a horizontal bar showing a percentage with the number written
 // over it, drawn either as a solid rectangle or, in gradient mode, as a vertical colour fade of
 // lines on its surface. This class is the control itself, free of any window: every property,

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // The lightweight parts the gauge is made of: labels that hold a colour (and one of them shows
 // the solid bar), the percentage text, and the border shape. Each checks what it is given the
 // way a window-system part would, refusing invalid colours, negative sizes and pen widths out

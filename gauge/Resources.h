@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // What a design tool learns about the library without running it. A shared library on this
 // system has no version block or resources, so the library carries them in two ELF sections of
 // its own: ".ombrel.meta" holds key=value texts, one per NUL-terminated string (readelf -p

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // The drawing surface of the gauge: it keeps what is drawn on it. Lines live in a layer of their
 // own above the background colour and the background picture (drawn unscaled at the top-left),
 // so changing the background never loses them and Clear removes exactly them. Positions are in

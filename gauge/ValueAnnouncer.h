@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // When a screen reader hears the gauge's value. A bar that tells every percent floods the
 // reader, which then lags behind or drops what matters, so a new value is told at once only
 // when it lies ten points or more from the value last told, or when a second has passed since

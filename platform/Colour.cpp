@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // System colours of the Windows palette mapped onto the roles of the application's palette.
 #include "platform/Colour.h"
 

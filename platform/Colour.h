@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // Colours as the stored layouts hold them: 0x00BBGGRR, or 0x80000000 + n for system colour n.
 #pragma once
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The common file dialog as the windows drive it: properties set before each use, Cancel
 // reported as error 32755. The dialog itself is a replaceable seam for tests.
 #pragma once

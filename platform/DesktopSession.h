@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the desktop session offers around a long run: a notification when it ends while the
 // user is in another window, and a hold that keeps the session from idling or sleeping while it
 // runs. The programs install the session's own services (platform/dbus) at start; until then,

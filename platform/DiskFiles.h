@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the operating system offers for putting a finished file in place safely, without Qt, for
 // the engines and tools that write outputs: flushing a file and a folder to disk, a rename that
 // never replaces, a replaced file's mode and group, locks that die with their process, and

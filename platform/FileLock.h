@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // An exclusive lock on a file that the system holds for this process until it is released or
 // the process ends, however it ends (a crash, kill -9, a logout). It tells running instances of
 // the program from ended ones. Qt's QLockFile is not used: it judges a lock stale from the

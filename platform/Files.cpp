@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // File operations on top of QtCore, with the Windows rules the program was written against:
 // wildcard names match without regard to case, and only ordinary files are found.
 #include "platform/Files.h"

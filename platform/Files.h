@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Whole-file operations: directory search, deletion by wildcard pattern, copy, and the
 // private work folder that holds the program's temporary files.
 #pragma once

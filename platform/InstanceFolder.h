@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Each running instance of the program (a Quillory window, the batch converter) keeps its
 // temporary files in a folder of its own inside the private work folder, so two instances never
 // reuse or delete each other's files. Beside the folder lies its lock file, "<name>.lock", held

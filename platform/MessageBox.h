@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Message boxes behind a replaceable seam, so window tests can read and answer them.
 #pragma once
 

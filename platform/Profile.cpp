@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // INI files handled as raw lines, so that bytes we do not touch (comments, other sections,
 // text in another code page) are written back exactly as they were read.
 #include "platform/Profile.h"

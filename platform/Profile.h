@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // Private-profile (INI file) access with the Windows semantics the settings file relies on:
 // case-insensitive section and key names, trimmed values, in-place replacement, appending of
 // missing keys and sections, removal of a key or a section, and every other line kept as it was.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A process-wide service that tests may replace: the real implementation unless a replacement
 // has been installed. The installer keeps ownership of its replacement.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // Rounding to the nearest integer with halves going to the even neighbour, and the checked
 // narrowing that 16-bit quantities need.
 #pragma once

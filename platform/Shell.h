@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Asking the desktop to open a document or start a program, behind a seam tests replace.
 // Windows program names the program asks for ("sndvol32.exe", "IExplore.exe") are mapped to
 // the desktop's own mixer and browser. Anything else is a document: it is opened by its type

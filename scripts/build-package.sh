@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: the Quillory developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package of Quillory: a Release build for /usr in build-package/ (or the
 # folder given), with Debian's hardening flags, then CPack. Prints the path of the .deb.
 #   scripts/build-package.sh [BUILD_DIR]

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: the Quillory developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Configures and builds Quillory into the given build folder (default: build/).
 # Extra arguments go to cmake's configure step.
 set -euo pipefail

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: the Quillory developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Proves the Debian package on this machine, as a user would meet it. Run as root (CI does):
 #   1. builds the .deb (scripts/build-package.sh, a Release build in build-package/) and checks
-#      it with lintian (no errors) and the metainfo with appstreamcli;
+# it with lintian (no errors, no warnings) and the metainfo with appstreamcli;
 #   2. installs it with apt-get, as the README says, and finds "Open with Quillory" registered
 #      for MIDI and WAV files in the desktop's MIME cache (desktop-file-utils' trigger);
 #   3. as a new ordinary user with an empty home, who never registered anything:
@@ -57,9 +59,9 @@ deb=$(tail -n 1 "$work/build.log")
 [ -f "$deb" ] || fail "no package was built"
 step "built $(basename "$deb")"
 
-lintian --fail-on error "$deb" || fail "lintian reports errors"
+lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"
 dpkg-deb --field "$deb" Depends Recommends
-step "lintian found no error"
+step "lintian found no error and no warning"
 
 if dpkg-query -W quillory >/dev/null 2>&1; then
     apt-get purge -y -qq quillory >/dev/null

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: the Quillory developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets everything up on a fresh Debian 12 machine, builds, and starts Quillory.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)

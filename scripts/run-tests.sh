@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: the Quillory developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets everything up on a fresh Debian 12 machine, builds, and runs every test.
 #   scripts/run-tests.sh            the normal build, in build/
 #   scripts/run-tests.sh --sanitize the same suite with AddressSanitizer and UBSan, in build-asan/

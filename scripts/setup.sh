@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: the Quillory developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages listed in .ci/packages.txt, and those named as arguments, that
 # are not installed yet.
 #   scripts/setup.sh [PACKAGE...]

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Window decoration shared by the program's windows: the shaded background with the controls
 // tinted to the row through their middle, and the hover highlight of the skinned buttons.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Building blocks the secondary windows share: the stored fonts, labels and skinned buttons
 // placed from a twips layout, and the hover highlight every skinned button forwards.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Saves the program icon as a PNG for the desktop's icon theme, 48 pixels unless told otherwise:
 //   quillory_draw_icon OUTPUT.png [SIZE]
 #include "app/decoration/IconDrawing.h"

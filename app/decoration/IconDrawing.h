@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The program icon, a quill writing a sound wave on the program's sky-blue gradient, drawn with
 // a painter on a 48-unit grid, so it comes out sharp at any size: the window icon and the About
 // box's picture at the screen's device pixel ratio, and the icons of the desktop's icon theme at

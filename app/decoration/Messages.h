@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The program's message boxes: fixed English texts under the program title "Quillory", errors
 // with the critical icon and OK, questions with the question icon and Yes and No.
 #pragma once

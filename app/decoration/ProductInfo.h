@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Facts about the product that more than one place shows: its web page and its icon.
 #pragma once
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The progress bar on a window: an OmbrelGauge control created through the control registry
 // from the window's stored properties, inside a container that puts Value by dispatch id and
 // BackColor by name, as the windows do at run time. When the control cannot be had, the user

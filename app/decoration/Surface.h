@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A window surface that keeps what is drawn on it: a backing image that painting code draws
 // into once, plus the rectangle shapes and lines that sit on it, repainted from memory.
 #pragma once

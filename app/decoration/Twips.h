@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Stored layouts measure in twips; the windows measure in pixels, 15 twips to a pixel.
 #pragma once
 

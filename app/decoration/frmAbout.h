@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The About box: the program's icon, name and version, what it converts, and a link that opens
 // the project's web page in the browser.
 #pragma once

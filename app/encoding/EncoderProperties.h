@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The five MP3 settings an encoding window puts into its encoder when it loads, in the order
 // the encoder expects them, whatever the bit-rate mode.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Keeping a finished MP3 that could not be copied to its target: the temporary file is moved
 // from this instance's folder into the private work folder itself, under the target's own name,
 // out of reach of DeleteTempFiles and of the removal of the instance's folder when it ends, so

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The MP3 encoding stage: a small window that waits a second, encodes the rendered temporary
 // WAV into the target (or, when the encoder refuses the target, into a temporary MP3 that the
 // main window copies afterwards), follows the encoder's progress, and closes itself at 100.

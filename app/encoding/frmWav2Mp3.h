@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The WAV-to-MP3 tool: encodes a WAV file the user picks into an MP3 file with the current MP3
 // settings. When the encoder refuses the chosen paths, it encodes a temporary copy of the source
 // into a temporary MP3 and copies that to the target a second after it is finished.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The conversion controller of the main window: the checks before a run, the renderer, the
 // progress display, and the hand-over to the MP3 encoding stage at the end.
 #pragma once

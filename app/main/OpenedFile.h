@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Files handed to the program from outside its dialogs: named on the command line, dropped on a
 // window, or opened with Quillory from a file manager. Their type, told by the shared MIME
 // database from name and content, says which window takes them.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The playing times the main window shows under the bar. Computed in 64 bits, so songs of many
 // hours show their real length instead of wrapping.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The target path rules of the main window: the output type follows the chosen file's
 // extension, and switching the type swaps ".mp3" and ".wav" at the end of the name.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The folder belongs to this instance alone, so deleting by pattern there can only touch this
 // instance's own files, never those of another window converting at the same time.
 #include "app/main/TempFiles.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The main window: source and target paths, output type, the command buttons, and the
 // start-up sequence that paints the background and loads the settings.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Quillory starts with its main window; closing that window ends the program. A file named on
 // the command line (a file manager's "Open with Quillory") is opened as a dropped one is.
 #include "app/main/frmMain.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Where each kind of file dialog last chose a file, so that it opens there the next time, also
 // after a restart, as a common file dialog with no initial folder does on its home platform.
 // Kept in the per-user state file $XDG_STATE_HOME/quillory/state.ini (normally

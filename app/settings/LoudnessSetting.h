@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // How loud MIDI renders come out: options.ini, section "Renderer", key "Loudness", holds a target
 // in LUFS from -30 to -5 (a plain number such as -16) or "Off" for the synthesiser's fixed gain.
 // A missing or unreadable value means -16, so a hand-edited file can never turn levelling off by

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // options.ini: two sections, eight keys. A value that does not convert leaves its field at
 // the default, so a hand-edited file can never stop the program from starting.
 #include "app/settings/Settings.h"

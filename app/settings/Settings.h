@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The output settings: one record for the whole process, the path of its file, and the
 // functions every access to options.ini goes through.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The SoundFont the renderer plays MIDI with: options.ini, section "Renderer", key "SoundFont".
 // An empty path means no choice, so the renderer's own search for a General MIDI SoundFont
 // applies. The program keeps the choice in memory once read, like the other settings; the batch

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The Options dialog: the MP3 and WAV output settings in drop-down lists, the SoundFont the
 // renderer plays with, and whether MIDI conversions are evened out in loudness. Only OK changes
 // the settings, and the same step saves options.ini.

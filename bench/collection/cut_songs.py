@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: the Quillory developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Cuts short songs out of long MIDI files, for the collection bench: COUNT pieces of SECONDS
 each, taken in turn from the songs given, each starting where the last piece of its song ended.
 A piece keeps the channel state its song had where it starts (programs, controllers, bends,

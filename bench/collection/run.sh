@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: the Quillory developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A collection of short songs, as datasets are rendered: COUNT pieces of 30 s cut from the bench
 # songs (Debian's planetblupi-music-midi), MIDI to WAV with FluidR3, against today's
 # quillory-convert (the branch `main`, built in a folder of its own unless BASELINE names its

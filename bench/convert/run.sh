@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: the Quillory developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Batch MIDI to MP3: quillory-convert with --jobs 2 on 8 generated multi-instrument songs, against
 # the usual two-step way, file by file: `fluidsynth -F` to a WAV, then `lame` to the MP3. Same
 # SoundFont, 44100 Hz, synth gain, constant 128 kb/s stereo on both sides. Prints the best of RUNS

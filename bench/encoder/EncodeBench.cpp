@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Command-line driver for the encoder benchmark: encodes a WAV into an MP3 with the engine's
 // block loop, and makes the long test WAV the comparison runs on.
 //   encoder_bench encode (--cbr KBPS | --vbr MIN-MAX) [--mode 0..3] IN.wav OUT.mp3

@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: the Quillory developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # WAV to MP3 speed of the encoder engine against the lame command on the same file, at constant
 # 128 kb/s and at variable 32-320 kb/s with the same settings on both sides. Prints the best of
 # several runs, as wall time and as CPU time (user + system, steadier on a busy machine), and the

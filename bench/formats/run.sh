@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: the Quillory developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # quillory-convert's formats and stems, side by side in one run, on generated 16-channel songs
 # with the same SoundFont, 44100 Hz (Opus 48000 Hz) and synth gain everywhere:
 #   - FLAC against WAV from quillory-convert (target: at most 1.15x), and against

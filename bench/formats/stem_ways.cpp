@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The two ways of synthesising a stem per MIDI channel, timed side by side on one song, with the
 // ordinary mix as the yardstick:
 // - groups: one FluidSynth with an audio group and an effects group per channel

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // How long one Value put takes in gradient mode, the way a host puts it (by dispatch id with a
 // 16-bit integer by reference): the layout pass and the painting of the gradient lines into
 // the backing image, and separately with the window's repaint of the whole control added.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Writes General MIDI songs of different shapes for the parallel synthesis benchmark, so that
 // the split of channels meets what real songs throw at it: one busy channel, many equal ones, a
 // drum channel heavier than the rest, long releases that keep voices sounding.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Command-line driver for the parallel synthesis benchmark. Renders one MIDI file to a 16-bit
 // stereo WAV exactly as quillory-convert does (RenderJob: levelled to -16 LUFS unless told
 // otherwise, the split synthesis as it pays), or on one synthesiser, or split over every thread,
@@ -29,10 +32,11 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 int usage() {
-    std::fprintf(stderr, "usage: parallel_render [--single | --split] [--threads N] [--rate HZ] "
-                         "[--loudness off] --soundfont FILE INPUT.mid OUTPUT.wav\n"
-                         "       parallel_render --stops N --soundfont FILE INPUT.mid OUTPUT.wav\n"
-                         "       parallel_render --calibrate [--rate HZ] --soundfont FILE SONG.mid\n");
+    std::fprintf(stderr,
+                 "usage: parallel_render [--single | --split] [--threads N] [--rate HZ] "
+                 "[--loudness off] --soundfont FILE INPUT.mid OUTPUT.wav\n"
+                 "       parallel_render --stops N --soundfont FILE INPUT.mid OUTPUT.wav\n"
+                 "       parallel_render --calibrate [--rate HZ] --soundfont FILE SONG.mid\n");
     return 2;
 }
 
@@ -78,8 +82,7 @@ int calibrate(const std::filesystem::path& soundFont, int rate, const std::strin
     const double perVoice = (took - instance * load.seconds()) / load.voiceSeconds();
     std::printf("instance %.3f ms per second, voice %.4f ms per second on %s: an instance costs "
                 "as much as %.1f voices (kInstanceVoices %.1f)\n",
-                instance * 1e3, perVoice * 1e3, file.c_str(), instance / perVoice,
-                kInstanceVoices);
+                instance * 1e3, perVoice * 1e3, file.c_str(), instance / perVoice, kInstanceVoices);
     std::printf("voice-second %.6f s\n", perVoice);
     return 0;
 }

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: the Quillory developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Parallel synthesis benchmark: one song at a time, MIDI to WAV at 44100 Hz, 16-bit stereo, with
 # FluidR3 and the default settings (levelled to -16 LUFS), on Debian's planetblupi-music-midi
 # songs and on generated songs (shapes: see make_shapes.cpp). For each song, side by side in one

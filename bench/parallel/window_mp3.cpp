@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The window's way from MIDI to MP3, timed from Convert to the finished file: the window's renderer
 // (SynthRenderer) renders the song to a 44100 Hz 16-bit stereo WAV, levelled as the program does
 // by default, then the encoding stage's encoder (LameMp3Encoder) makes a 128 kb/s MP3 of it.

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: the Quillory developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What evening out the loudness costs: renders generated songs to 16-bit WAV with the renderer's
 # RenderJob at the fixed gain (Off) and levelled to -16 LUFS, as the batch converter and as the
 # window do it, and prints wall and processor time and their ratios to Off (target: at most

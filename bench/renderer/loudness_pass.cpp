@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What evening out the loudness costs: renders one MIDI file to a 16-bit WAV with the renderer's
 // own RenderJob, at the fixed gain (loudness Off) and levelled to -16 LUFS (measured into the
 // float work file, true peak checked where it can matter, written with its gain), as the batch

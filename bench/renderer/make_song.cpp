@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Writes long multi-instrument General MIDI songs for the benchmarks: sixteen channels of
 // chords, bass, melody and drums with tempo changes, generated from a seed so runs compare.
 // With fewer channels (the fourth argument) the song thins out down to a lone piano line.

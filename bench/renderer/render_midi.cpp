@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Command-line driver of the renderer engine for the benchmarks: renders one MIDI file to WAV
 // the way the program does, block by block, evened out to -16 LUFS unless --loudness says
 // otherwise (its work file in the system's temporary folder or --work-folder), and prints the

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: the Quillory developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renderer benchmarks, one file at a time on an otherwise idle machine:
 #  1. MIDI to WAV speed against `fluidsynth -F` on generated 10-minute, 16-channel songs, with the
 #     same SoundFont, rate, sample format and gain (our render at the fixed gain, as fluidsynth's;

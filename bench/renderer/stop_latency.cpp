@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Measures how long StopRender takes to end a running render, the worker joined and the WAV
 // closed, at the most expensive format (96 kHz stereo) on a dense song. STOP_AFTER_MS (200 by
 // default) is how long into each render the first stop comes; a stop within the first few hundred

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A small bounded queue of audio blocks between two threads: the synthesis and what takes its
 // blocks (the encoder of the batch converter, the meter and work file of the loudness pass).
 // The synth runs ahead by a few blocks at most, so memory stays flat however long the song.

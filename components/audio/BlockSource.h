@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A song as float stereo blocks, whatever makes them: one synthesiser playing the MIDI file
 // (SongRenderer), several of them mixed, or the loudness pass that hands a synthesised song back
 // levelled (LevelledSource). The caller owns the loop and decides where the blocks go (a WAV

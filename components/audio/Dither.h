@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Reduces float samples to 24, 16 or 8 bits with TPDF dither (triangular noise of ±1 step added
 // before rounding), so the quantisation error is a steady, signal-independent hiss instead of
 // distortion that follows the music: at 8 bits a quiet passage keeps its tone. The gain of the

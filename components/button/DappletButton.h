@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The skinned command button: a painted push button with a soft blue face, a hover style and
 // pointer notifications that also arrive while the button is disabled. Screen readers see it as
 // a push button named by its caption (ButtonAccessible).

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The skinned command button every window uses: caption, text colour, a hover style,
 // an accent colour, clicks, and a pair of pointer notifications.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "components/encoder/LameMp3Encoder.h"
 
 #include "components/encoder/Mp3FileEncoder.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The program's MP3 encoder: the Mp3Encoder interface over the LAME engine. EncodeFile opens
 // both files at once, so every refusal is immediate, then encodes on a worker thread; Progress
 // and EncodeFailed arrive queued on the thread that owns the encoder, 100 only after the MP3 is

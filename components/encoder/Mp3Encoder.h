@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The MP3 encoder as the encoding windows use it: five settings, one call per file,
 // progress on the UI thread with 100 last, once the target is complete and closed.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // One WAV file into one MP3 file, a block at a time: open both, call encodeBlock until it says
 // End, then finish. The caller owns the loop, so it can report progress and stop between blocks.
 // The MP3 is written beside its target and renamed into place by finish, so a failure, an

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What an MP3 will actually be made of, given the user's five encoder settings and the source's
 // rate and channels. MPEG only defines some sample rates and, at each rate, some bit rates; this
 // is where a request that MPEG (or LAME) cannot honour literally becomes one it can:

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // LAME behind a small block interface: configure it once from the user's settings and the
 // source's format, feed it interleaved float frames, flush, and fetch the Xing/LAME header frame
 // that belongs at the start of the audio. Owns no file; what it produces goes to the caller.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A WAV at a rate the output format cannot take (Opus codes 8, 12, 16, 24 and 48 kHz only)
 // changes rate on the way, through libsamplerate's best sinc converter: a song synthesised for
 // such a format is synthesised at its rate instead, so only a recorded WAV ever passes here.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Reading the WAV file to encode, through libsndfile: every WAV, WAVE_FORMAT_EXTENSIBLE or RF64
 // file with 8, 16, 24 or 32-bit PCM or floating-point samples, mono or stereo, at 1000 to 768000
 // Hz. Anything else is refused with a message naming the file and the reason. Samples come out as

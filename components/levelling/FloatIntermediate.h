@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The song's synthesised audio, kept in 32-bit float between the two passes of a loudness-
 // levelled render: the first pass writes it block by block while the meter listens, the output
 // pass reads it back block by block, applies the one gain and writes the chosen format. So the

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "components/levelling/LevelledSource.h"
 
 #include "components/synthesis/SongTail.h"

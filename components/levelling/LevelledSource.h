@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A song brought to even loudness in two passes with one synthesis. The first pass pulls the
 // song from its synthesis source, measures it (LoudnessMeter) and keeps it in a float work file
 // (FloatIntermediate) in the caller's work folder; then the stretches whose true peak could

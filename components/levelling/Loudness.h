@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Even loudness for rendered songs. While a song is synthesised, LoudnessMeter measures what will
 // be written (integrated loudness after ITU-R BS.1770 / EBU R128) through libebur128, the
 // reference meter; loudnessGainDb then gives the one gain for the whole song that brings it to

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the user chose about loudness, as options.ini ("[Renderer] Loudness=") and the batch
 // converter's --loudness option spell it: "Off" for the synthesiser's fixed gain, or a target in
 // LUFS from -30 to -5 that every MIDI render is brought to. Only text; the levelling itself is in

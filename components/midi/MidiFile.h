@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Our own Standard MIDI File reader. It checks a whole file before anything is rendered, so a
 // corrupt file fails early with the file, track and byte offset named, and it knows the song's
 // exact length through the tempo map. Events are then streamed in time order straight from the

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The General MIDI names of the 128 melodic programs, as the General MIDI standard lists them,
 // for naming what a channel plays (the stems of a song).
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The text that goes into a file's tags (an MP3's ID3v2 frames, a WAV's LIST/INFO strings): the
 // song's title, its copyright notice and the program that made it. Such text comes from places
 // we do not control (a MIDI file's meta events, a user's WAV), in no declared encoding and of any

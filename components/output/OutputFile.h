@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A file is written under a hidden temporary name beside its target and renamed into place only
 // when it is complete and flushed to disk. A render, an encoding or a conversion that fails, is
 // stopped, or whose process is killed then never leaves half a file under the user's name, a

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The hidden files that outputs are written into beside their targets, named
 // ".<target name>.<process id>-<n>@<host>.part": the name says which process on which machine
 // writes it, so that the files a killed process left behind can be told from those still being

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Writes rendered audio through libsndfile, in every format the converter offers: WAV (8-bit
 // unsigned, as WAV requires, 16 or 24-bit PCM, or 32-bit float), FLAC (16 or 24-bit), Ogg Vorbis
 // and Ogg Opus. Mono is an average of the two synth channels, taken before quantising. Integer

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // How a song that becomes an MP3 is evened out, so that the MP3 as decoded keeps the loudness
 // promise (-16 LUFS unless the peak holds it down, true peak at most -1 dBTP). The song is judged
 // as LAME will pass it on, which differs from the levelled samples in three ways; each was

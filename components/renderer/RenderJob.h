@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // One MIDI-to-WAV render as a block API: the caller owns the loop, asking for a few frames at a
 // time, and can report progress or stop between blocks. A song on several MIDI channels is
 // synthesised on several cores at once (ParallelSongRenderer), as many as the thread budget

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The MIDI renderer as the main window uses it: set the output format, start a render,
 // read the song's length, stop, and hear about progress and the end on the UI thread.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The renderer the main window drives: runs a RenderJob on a worker thread and raises the
 // contract's notifications on the thread that owns this object, through its event queue.
 // The worker only renders; the WAV is completed and put at its target (or dropped) on the

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // One FluidSynth synthesiser with its settings and the SoundFont loaded, owned and freed as one:
 // the program's synthesiser and the quiet one that weighs notes before a song is rendered are
 // both made here, with the same gain and sample handling, so that what the second measures holds

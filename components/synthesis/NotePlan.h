@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // How a song's synthesis is shared out between synthesisers, note by note. A synthesiser spends
 // its time on two things: each instance pays a fixed amount per second of audio (mixing, reverb
 // and chorus, which every instance runs for the sum to sound as one synthesiser), and each voice

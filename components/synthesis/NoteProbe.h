@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What each note of a song will cost a synthesiser, found before the song is rendered. A
 // synthesiser spends its time on sounding voices, and a voice sounds from its note-on until its
 // release has died away or its sample has run out, whichever comes first: a plucked harp or a

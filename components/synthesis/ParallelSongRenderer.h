@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Plays one MIDI song on several synthesisers at once and sums them into float stereo blocks: the
 // same block source as SongRenderer, so a caller swaps one for the other and keeps its loop. A
 // voice belongs to one synthesiser and reverb and chorus are linear, so instances that each sound

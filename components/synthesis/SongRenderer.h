@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Plays a MIDI song through the synth block by block into float stereo buffers: the caller owns
 // the loop and decides where the audio goes (a WAV file, or straight into an encoder). Events
 // reach the synth at their exact sample frame; after the last one the song rings on until it has

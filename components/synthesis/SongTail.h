@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Where a song ends after its last event: a plucked harp or a piano let go rings on through its
 // release, and reverb and chorus ring on after every voice has stopped, so the tail is judged on
 // what is heard, the whole output, and not on whether a voice still sounds. It ends once the

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "components/synthesis/SoundFontSearch.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Where the renderer looks for a General MIDI SoundFont when none is named: a SoundFont shipped
 // beside the program wins, then the system's default General MIDI SoundFont, then any other
 // SoundFont installed beside it.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A song synthesised as stems: every MIDI channel that sounds plays on a synthesiser of its own,
 // with its own reverb and chorus, and the mix is the sum of the stems. So the stems add up to the
 // mix to float rounding, which a split of the ordinary synthesis (ParallelSongRenderer) cannot

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The FluidSynth synthesizer behind the renderer: loads a SoundFont once, plays MIDI events and
 // renders float stereo blocks. Not thread-safe: one render uses it at a time.
 #pragma once

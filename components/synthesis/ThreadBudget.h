@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // How many threads may synthesise at once, counted across everything that renders in the process:
 // a batch of files converted side by side and a song split over several synthesisers draw from
 // the same count, so together they never ask for more cores than the machine has. The thread that

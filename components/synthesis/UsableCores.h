@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // How many cores this process may really keep busy: the machine's count, cut down to the CPUs
 // its affinity mask allows (taskset, a batch scheduler's cpuset) and to the CPU time the quota
 // of its control group grants (a container's --cpus, systemd's CPUQuota=), rounded up, as nproc

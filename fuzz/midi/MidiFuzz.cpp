@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // libFuzzer target for the MIDI reader: any bytes must either be refused with MidiError or read
 // into a song whose events all come in time order within its length, and whose title and
 // copyright are tag-ready: UTF-8, no control characters, at most 250 characters.

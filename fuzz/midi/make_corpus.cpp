@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Writes the MIDI fuzzer's seed corpus: small valid files of every format, division and event
 // kind, and a few broken ones, so the fuzzer starts from files that reach deep into the reader.
 #include "tests/support/MidiWriter.h"

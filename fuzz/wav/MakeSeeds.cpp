@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Writes the seed corpus of the WAV fuzz target: small files in every format the reader
 // accepts, the ones it must refuse, and hand-broken headers. Run once; the output is committed.
 //   wav_make_seeds <corpus folder>

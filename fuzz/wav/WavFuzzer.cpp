@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Fuzz target: open arbitrary bytes as a WAV through the encoder's reader and, when they are
 // accepted, encode one block with settings taken from the input's last two bytes.
 #include "components/encoder/Mp3Stream.h"

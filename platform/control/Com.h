@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // The object model of the control boundary, the least of COM that an in-process control needs
 // on a system that has none: 128-bit identities, result codes, reference-counted interfaces
 // found through QueryInterface, a class factory, and the four exports of a control library.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // The control boundary: what a host window and an in-process control library say to each other.
 //
 // A host finds a control's library through the per-user control registry (Registry.h), loads it

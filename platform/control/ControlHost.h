@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // A control placed on a host window: the host's whole view of it (its "extended control").
 // Create looks the control up by ProgID, loads it with the window's stored properties (or as a
 // new control without them), gives it a site whose ambient font is the window's font, and

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // The host side of the boundary: creating an object of a registered class by its ProgID. The
 // library is found through the control registries (the user's, then the system's), loaded only
 // from a place no other user can change, and kept for the life of the process (a library is

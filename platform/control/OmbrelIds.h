@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // The identities of the Ombrel progress bar that the library and its hosts are both built
 // against: class, interfaces, type library, ProgID and the dispatch ids hosts use at run time.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // The control registry: small INI files mapping a ProgID to a class id and a class id to the
 // library that serves it, with the type library it carries. It belongs to the platform, not to
 // any one control; libraries write their entries from DllRegisterServer and remove them from

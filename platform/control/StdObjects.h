@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // The boundary's ready-made objects: the in-memory property bag a host keeps a control's stored
 // properties in, and the object helper both sides build their reference-counted classes on.
 #pragma once

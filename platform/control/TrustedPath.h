@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // Whether a file may be loaded as code into this process. A control library runs in the host's
 // own process with the user's rights, so it is loaded only from where nobody but the user and
 // root can change it: loading it from a folder another user can write would run that user's

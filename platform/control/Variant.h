@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // The value that crosses the control boundary: a tagged union in the manner of an automation
 // VARIANT, with the types a progress-bar control and its hosts exchange. Conversions follow the
 // automation rules: numbers round halves to even, out-of-range numbers overflow, booleans are

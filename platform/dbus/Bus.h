@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Small helpers for talking to the desktop's services over D-Bus.
 #pragma once
 

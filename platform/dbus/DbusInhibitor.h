@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Keeps the session from idling and the machine from sleeping while a run goes on, through the
 // first of these the session offers: the desktop portal (org.freedesktop.portal.Inhibit),
 // logind on the system bus (org.freedesktop.login1, "sleep:idle"), the screen saver

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Notifications through the desktop's notification service (org.freedesktop.Notifications).
 // When the service offers actions, a notice about a file carries "Open folder", which shows the
 // file in the desktop's file manager (org.freedesktop.FileManager1) or, without one, opens its

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The main window on the real renderer and encoder: a generated MIDI file becomes WAV or MP3
 // data in the settings' format, and the work folder is left empty.
 #include "app/main/TempFiles.h"

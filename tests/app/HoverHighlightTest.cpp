@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The pointer over the skinned buttons of every window that highlights them, through the real
 // buttons and the windows' own wiring: red and style 3 while the pointer is on a button, blue
 // and style 0 once it has gone, and grey throughout on a disabled button.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Another running instance, for the tests of instances side by side. It claims its work folder
 // as the program does at start-up, makes a temporary WAV and MP3 file, and prints its folder
 // and their paths, one a line. Then it follows commands on stdin, answering each with a line:

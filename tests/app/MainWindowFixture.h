@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A main window on fake components, with scripted dialogs, message boxes and shell, its
 // settings and work folder in temporary folders.
 #pragma once

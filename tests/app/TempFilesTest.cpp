@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "app/main/TempFiles.h"
 #include "platform/Files.h"
 #include "tests/support/Fakes.h"

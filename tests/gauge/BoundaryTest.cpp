@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The control boundary end to end, with the built libombrel.so behind a redirected registry:
 // self-registration, creation by ProgID through the host API, dispatch by id, the unload
 // check, and the host's messages when the control cannot be found or loaded.

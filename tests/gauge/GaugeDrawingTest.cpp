@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The gauge's drawing, read back from the pixels it renders: bar geometry, the gradient rows,
 // clearing, the logical scale, the colour split and the text position.
 #include "GaugeTestSupport.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Saving and loading the gauge's stored properties: which entries a save writes, what a load
 // applies and in which order, and bags with bad entries.
 #include "GaugeTestSupport.h"

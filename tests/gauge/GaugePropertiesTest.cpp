@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The gauge's public members through its dispatch interface: ids and descriptions, what each
 // put does (clamping, refusals, notifications), and what the getters return afterwards.
 #include "GaugeTestSupport.h"

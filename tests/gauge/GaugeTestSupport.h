@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Helpers shared by the gauge tests: a gauge laid out at a pixel size, pixel reading, and a
 // site that records notifications and hands out an ambient font.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The built library file as a design tool and the registration tool see it: exactly four
 // exported functions, the metadata and toolbox bitmap sections, and regctl run on it.
 #include "gauge/Resources.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The stored properties of the main window's progress bar, as its layout holds them.
 #pragma once
 

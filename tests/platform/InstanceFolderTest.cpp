@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Instance folders in the work folder: which ones the start-up clean-up removes, and that it
 // never reaches outside the work folder. Instances in separate processes are tested with the
 // program's temporary files (tests/app/TempFilesTest.cpp).

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The real desktop seam, starting nothing: a document goes to the desktop's opener (an
 // execute bit changes nothing) and a missing one goes nowhere, and what the opener could not
 // open comes back as a reason; whether a document has a viewer comes from its MIME type, the

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Switches Qt's accessibility on without a screen reader, as Qt's own tests do, and records the
 // events a reader would be sent: (object, event, value told).
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Files dragged from a file manager over a window, and dropped there, as Qt delivers them.
 #pragma once
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Lets queued notifications from worker threads arrive while a test waits for them.
 #pragma once
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Fake renderer and encoder for window tests: they record what the window asked and let the
 // test raise their notifications at the moment it chooses.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Scripted stand-ins for the platform seams, so window tests can answer message boxes and file
 // dialogs and see what the window asked the desktop to open.
 #pragma once

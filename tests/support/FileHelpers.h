@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Small helpers for tests that build files byte by byte and read them back whole.
 #pragma once
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Registers the freshly built Ombrel library in the control registry the test redirected to,
 // so windows under test create their real progress bars.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Runs a small program that writes one output with a real component, and kills it with SIGKILL
 // half-way, as a crash or a power cut would: no handler, no destructor, no clean-up runs. The
 // program prints one line per progress report on stdout.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A tiny Standard MIDI File writer for tests: tracks are built event by event (with or without
 // running status) and assembled into a file, so tests make exactly the MIDI they need, broken
 // or not.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Shared entry point of the test executables: a QApplication on the offscreen platform,
 // so window tests run without a display.
 #include <QApplication>

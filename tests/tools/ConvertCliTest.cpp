@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // quillory-convert end to end: the built command on small generated MIDI and WAV files, its exit
 // codes and messages, and what it leaves on disk, read back with an independent WAV reader and
 // MP3 decoder.

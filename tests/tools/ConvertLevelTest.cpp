@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The batch converter's MIDI conversions evened out in loudness, measured on the written files:
 // MP3s (the window's too, and a real song's) decoded by an independent decoder and measured with
 // libebur128 directly, a full disk while the levelled song is encoded, and a work folder with no

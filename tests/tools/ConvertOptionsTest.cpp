@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The command line and the job plan: what a user can get wrong must be a usage error before any
 // file is touched, and what is right must reach the conversion unchanged.
 #include "tools/convert/Options.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The converter's parts in-process: settings and their overrides, which outputs it may write,
 // a streaming MIDI-to-MP3 conversion that is stopped half-way, and how a batch shares the cores.
 #include "components/audio/BlockQueue.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Run under ThreadSanitizer: threads poll the interrupt flag, as the batch's workers do, while a
 // real SIGINT sets it. A flag that is not a lock-free atomic is a data race, which fails the run.
 #include "tools/convert/Interrupt.h"

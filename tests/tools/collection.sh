@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: the Quillory developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The README's commands for a collection, run as written on generated songs: GNU Parallel with four
 # shards here, each input converted once; a shard killed with kill -9 and resumed, nothing done
 # twice; the Slurm script with an array task's variables set by hand; jq finding the failure.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Runs a planned batch: up to `jobs` files at once, each worker with its own synthesizer. The
 // workers' songs draw their synthesis threads from one budget of one thread per core, each song
 // at most its worker's share of the cores, so the batch never synthesises on more threads than

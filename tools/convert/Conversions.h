@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The conversions the tool makes, each into the output it is given: written beside its
 // target and put in place only when complete. Each throws ConversionError (or the engines'
 // errors) with a sentence for the user, and then leaves the target as it was.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The settings a batch runs with: the program's options.ini (or the one named with --settings),
 // the command line's overrides on top, and the SoundFont to play MIDI with.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Converts one planned job at a time into its target, through a temporary file beside it. Each
 // batch worker owns one Converter, and with it one synthesizer: the SoundFont is loaded the
 // first time that worker meets a MIDI file and kept for the rest of the batch.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The inputs of a collection: the command line's, and those of a list file (--files-from) with
 // one path a line, which no command-line limit bounds. Shards (--shard) take their part of the
 // list in one order that every process computes alike from the same list: sorted by the bytes of

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Ctrl+C and termination requests. The first one stops the batch: no file starts any more, the
 // conversions in flight stop at their next block and remove their temporary files, and the
 // program then ends as killed by the signal, once it has reported and tidied up. A shell sees

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The report that --report asks for: one JSON object per input, a line each (JSON Lines), written
 // as each input ends and flushed at once, so that a batch that is killed keeps the lines of what
 // it finished and a later run can tell what is done. QJsonDocument writes them. Each line holds

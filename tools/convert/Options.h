@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The batch converter's command line: every option and its value checked here, before any file
 // is touched, so that a typing mistake ends in a usage error (exit 2) and never in half a batch.
 // QCommandLineParser reads the line, so the tool takes its options the way Qt programs do.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Which targets the batch converter writes: an existing file (or a symbolic link, which is
 // written through) only with --force, and never a folder, a device or a pipe, which the final
 // rename into place would replace.

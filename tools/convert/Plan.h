@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Which file becomes which: one job per input, with its output path and the kind of conversion.
 // Everything that makes a whole batch meaningless (an unknown input type, a WAV-to-WAV request,
 // two inputs that would write the same output) is found here, before anything runs.

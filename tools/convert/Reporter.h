@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the batch tells the user on stderr: one line per file ("ok", "failed", "interrupted",
 // "not started" or "skipped"), a last line that counts them with the batch's time, and, only when
 // stderr is a terminal, a live line with the files in progress that the other lines scroll past.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // --resume: a batch killed half-way, or a collection that grew, is run again with the same
 // command, and every input whose output is complete already is left as it is. Complete means
 // that its length agrees with the input's (a song's total time plus the ring after it, up to

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A song that synthesises to digital silence fails instead of leaving a silent file: a SoundFont
 // without the presets the song asks for, or a file of controller events only, sounds nothing,
 // and a collection rendered for listening or for training must not fill with such files. The

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // MIDI into any format but MP3 with a stem for every MIDI channel that sounds, in a folder
 // NAME.stems beside the output: "01 Acoustic Grand Piano.flac", "10 Drums.flac". The mix is the
 // sum of the stems (StemSynthesis), so the output and its stems come from one synthesis.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // quillory-convert: converts MIDI and WAV files to WAV, FLAC, Ogg Vorbis, Opus or MP3 in batches,
 // with the program's settings and engines. Run it with --help for the options.
 #include "platform/Files.h"

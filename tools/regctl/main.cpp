@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // regctl: registers a control library in a control registry by calling its DllRegisterServer,
 // or unregisters it with -u by calling its DllUnregisterServer. The registry is the user's own,
 // or with --system the one every user of the machine reads (an installed package's).

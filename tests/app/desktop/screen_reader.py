@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: the Quillory developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 """The main window as a screen reader meets it, over the real accessibility bus (AT-SPI).
 
 Run in a private session bus (dbus-run-session) with its own X server: opens a song through the

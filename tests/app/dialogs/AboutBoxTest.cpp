@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The About box: its texts and icon, the link that opens the browser and leaves the box open,
 // and OK.
 #include "app/decoration/ProductInfo.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Shared by the dialog tests: real skinned buttons, waiting on the event loop, and a fixture
 // that starts each test like a fresh program with its own settings file and answered dialogs.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The Options dialog against a real settings file: what it shows, what OK stores, what Cancel
 // and Default leave alone, and the SoundFont choice.
 #include "app/decoration/Decoration.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The WAV-to-MP3 tool with a scripted encoder and the real Ombrel bar: the checks and their
 // messages, the direct route, the fallback through temporary files and its delayed copy,
 // closing mid-way, failures; and real encodings of generated files.

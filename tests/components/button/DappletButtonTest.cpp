@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The skinned button's keyboard clicks, one per key press however long the key is held, and
 // what a screen reader sees of it.
 #include "components/button/DappletButton.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Encodes one WAV file with the program's encoder, printing "progress N" for each report, for
 // the tests that kill an encoding half-way. Arguments: WAV, MP3.
 #include "components/encoder/LameMp3Encoder.h"

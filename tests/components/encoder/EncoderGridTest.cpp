@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Every combination the Options dialog can produce, at the rates a WAV commonly has: each must
 // give an MP3 that an independent decoder reads with the expected rate, mode and bit rates, and
 // whose length matches the source.

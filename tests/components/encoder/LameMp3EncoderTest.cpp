@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The encoder as the windows use it: immediate refusals with a reason and no file, progress on
 // the UI thread with 100 last and only for a complete, closed file, several runs in a row, stop,
 // destruction mid-run, a failure half-way, and a killed encoding that leaves no half file.

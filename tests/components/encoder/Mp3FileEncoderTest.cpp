@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The encoding engine on real files: every sample format it accepts, sanitised float input,
 // resampled rates, and the guarantee that an unfinished MP3 never stays behind.
 #include "components/encoder/Mp3FileEncoder.h"

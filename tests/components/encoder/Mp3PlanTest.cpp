@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // How the user's settings become what MPEG and LAME can write, for the values the grid test
 // does not reach: other source rates, bit rates off the lists, unknown codes.
 #include "components/encoder/Mp3Plan.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What an independent decoder (libmpg123) finds in an MP3: the frame headers' rate, mode and bit
 // rates, the length the Xing/LAME header announces, and the decoded audio itself.
 #pragma once

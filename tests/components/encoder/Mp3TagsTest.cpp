@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // ID3v2 tags on MP3s: made by LAME, written before the audio, with the Xing/LAME header frame
 // after them. Read back by ffprobe and decoded by libmpg123, neither of which is ours; a WAV's
 // INFO strings come along into the tag.

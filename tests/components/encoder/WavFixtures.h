@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Test WAV files made on the spot: well-formed ones through libsndfile, and deliberately broken
 // ones from a tiny hand-made RIFF writer whose header fields can be set to anything.
 #pragma once

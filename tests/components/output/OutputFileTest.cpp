@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Writing beside the target and renaming into place: the target changes only at the commit, and
 // only once its data is on the disk; a dropped output leaves nothing, Keep never replaces a file
 // that appeared, and a device or a pipe is written directly and never removed or replaced. This

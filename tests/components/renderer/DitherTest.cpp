@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Dithered reduction to 8 and 16 bits, judged by the spectrum of the error against the ideal
 // signal: with dither it is noise, spread evenly, never harmonics of the music. The 8-bit case
 // goes through libsndfile into a real unsigned 8-bit WAV and is read back byte by byte.

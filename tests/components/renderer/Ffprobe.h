@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What ffprobe, a reader that has nothing to do with our code, finds in a file we made: the
 // container's and the stream's tags, the duration, the codec and its rate, channels and depth,
 // and every warning it prints on the way; and the samples as ffmpeg decodes them. The tag tests

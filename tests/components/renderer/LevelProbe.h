@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What libebur128, read here directly and not through the code under test, measures in a file
 // we made: integrated loudness, true peak and sample peak. WAVs are read with libsndfile as
 // floats; decoded MP3s come as floats already.

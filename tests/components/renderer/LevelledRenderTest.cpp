@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Renders evened out in loudness, end to end through RenderJob with the test SoundFont: songs of
 // very different levels come out at the target or at the peak ceiling, the fixed gain stays what
 // it was, a stop keeps what was rendered, and neither a full disk nor a full work folder leaves

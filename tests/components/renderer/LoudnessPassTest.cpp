@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The loudness pass end to end on generated songs of very different levels: measured while kept
 // in the float intermediate, its true peak checked where it can matter, read back, levelled with
 // one gain and dithered to 16 bits. The result is measured here with libebur128 directly, not

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The MIDI reader: song lengths through tempo maps and time divisions, event order across
 // tracks, and a clear refusal, naming file, track and byte, of every kind of broken file.
 #include "components/midi/MidiFile.h"

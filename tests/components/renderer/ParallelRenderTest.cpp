@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // One song on several synthesisers: the sum against one synthesiser, hostile songs, stopping
 // half-way, the work each note is expected to cost, how notes are shared out, and the budget of
 // threads.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Renders one MIDI file with the program's renderer, printing "progress N" for each report, for
 // the tests that kill a render half-way. Arguments: MIDI, WAV, sample rate, SoundFont.
 #include "components/renderer/SynthRenderer.h"

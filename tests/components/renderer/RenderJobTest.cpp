@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The render engine end to end with a real SoundFont: the WAV's format and length, a bounded
 // tail, event timing, the mono downmix, headroom, and failures that must leave no file behind.
 #include "components/renderer/RenderJob.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the renderer's render tests share: the small test SoundFont, temporary paths, and
 // short songs made with the MIDI writer.
 #pragma once

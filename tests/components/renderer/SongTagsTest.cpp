@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The song's title and copyright, from a MIDI file's meta events to a WAV's INFO chunk: text in
 // either encoding files really use, cleaned of what must never reach a tag, and broken names that
 // cost only the name. The WAV is read back with ffprobe.

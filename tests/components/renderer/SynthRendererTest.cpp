@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The renderer as the window sees it: Render returns at once with the length known, the
 // notifications arrive in order on the UI thread, Stop leaves a valid file and silence, Cancel
 // leaves nothing, every failure is a clear message with no output left behind, and a killed

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Reads back a WAV file byte by byte, independently of libsndfile, so the renderer's tests see
 // exactly what a player would: the fmt fields, whether the sizes agree with the file, and the
 // samples as signed values.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Creating a control when its registration cannot be used: the host's message names the
 // control, says what is wrong and how to register it, and no library from a place other users
 // can change is ever loaded.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A fixture whose control registries live in a fresh temporary folder: the per-user one in a
 // data home of its own, the system one in the only system data folder.
 #pragma once

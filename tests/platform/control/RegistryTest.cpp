@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The control registries: entries written, read back, removed; the per-user registry before
 // the system one; registries that are missing, damaged, unusable or unwritable.
 #include "RedirectedRegistry.h"

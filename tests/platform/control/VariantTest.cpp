@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The boundary's value type and ready-made objects: automation conversions, by-reference
 // values, reference counting, property bags, font objects and GUID text.
 #include "platform/control/StdObjects.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The desktop session's services over D-Bus, against python3-dbusmock stand-ins on a private
 // bus: the notification and its "Open folder"; the sleep hold through the first service the
 // session offers and its release, from the main window's runs and from a batch; nothing where no

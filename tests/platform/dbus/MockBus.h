@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: the Quillory developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A private D-Bus of the test's own, with no service but the python3-dbusmock stand-ins the test
 // starts on it, each logging the calls it gets; nothing reaches the session of whoever runs the
 // tests.
