@@ -3,6 +3,8 @@
 
 #include "components/synthesis/ParallelSongRenderer.h"
 
+#include "components/synthesis/LaneHandover.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -13,21 +15,6 @@
 #include <thread>
 
 namespace quillory::renderer {
-
-namespace {
-
-struct TimedEvent {
-    std::uint32_t offset; // frames into the block
-    MidiEvent event;
-};
-
-double threadCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
-
-} // namespace
 
 // The synthesisers of one song, each on a thread of its own. The caller fills in a block's events
 // for every lane and publishes it; each lane renders the blocks published as fast as it can, up
@@ -69,21 +56,13 @@ public:
     // A block's job on a lane, to fill before it is published; its slot is free once the block
     // kDepth before it has been summed.
     Job& job(std::size_t lane, std::uint64_t block) { return lanes_[lane].jobs[block % kDepth]; }
-    void publish(std::uint64_t blocks) {
-        published_.store(blocks, std::memory_order_release);
-        published_.notify_all();
-    }
+    void publish(std::uint64_t blocks) { gate_.publish(blocks); }
 
     // Waits until every lane has rendered the block, and sums it into left and right. Throws
     // SynthError when a lane's synthesiser could not be made ready.
     void sum(std::uint64_t block, float* left, float* right) {
-        for (Lane& lane : lanes_) {
-            for (auto done = lane.rendered.load(std::memory_order_acquire); done <= block;
-                 done = lane.rendered.load(std::memory_order_acquire))
-                lane.rendered.wait(done, std::memory_order_acquire);
-            if (lane.failed.load(std::memory_order_acquire))
-                throw SynthError(lane.failure);
-        }
+        for (const Lane& lane : lanes_)
+            lane.count.await(block);
         const std::size_t frames = job(0, block).frames;
         std::copy_n(job(0, block).left.data(), frames, left);
         std::copy_n(job(0, block).right.data(), frames, right);
@@ -104,9 +83,7 @@ public:
     }
 
     void stop() {
-        quit_.store(true, std::memory_order_release);
-        published_.fetch_add(1, std::memory_order_release);
-        published_.notify_all();
+        gate_.stop();
         for (Lane& lane : lanes_)
             if (lane.thread.joinable())
                 lane.thread.join();
@@ -116,9 +93,7 @@ private:
     struct alignas(64) Lane {
         std::array<Job, kDepth> jobs;
         Synthesizer* synth = nullptr;
-        std::atomic<std::uint64_t> rendered{0};
-        std::atomic<bool> failed{false};
-        std::string failure;
+        LaneCount count;
         std::atomic<double> seconds{0};
         std::thread thread;
     };
@@ -129,51 +104,24 @@ private:
         try {
             synth->prepare(sampleRate_);
         } catch (const std::exception& e) {
-            lane.failure = e.what();
-            lane.failed.store(true, std::memory_order_release);
-            lane.rendered.store(std::numeric_limits<std::uint64_t>::max(),
-                                std::memory_order_release);
-            lane.rendered.notify_one();
+            lane.count.fail(e.what());
             return;
         }
-        for (std::uint64_t block = 0;; ++block) {
-            for (auto seen = published_.load(std::memory_order_acquire); seen <= block;
-                 seen = published_.load(std::memory_order_acquire)) {
-                if (quit_.load(std::memory_order_acquire))
-                    return;
-                published_.wait(seen, std::memory_order_acquire);
-            }
-            if (quit_.load(std::memory_order_acquire))
-                return;
+        for (std::uint64_t block = 0; gate_.await(block); ++block) {
             const double before = threadCpuSeconds();
-            render(*synth, job(index, block));
+            Job& work = job(index, block);
+            renderBlock(*synth, work.events, work.frames, work.left.data(), work.right.data());
             lane.seconds.store(lane.seconds.load(std::memory_order_relaxed) + threadCpuSeconds() -
                                    before,
                                std::memory_order_relaxed);
-            lane.rendered.store(block + 1, std::memory_order_release);
-            lane.rendered.notify_one();
+            lane.count.rendered(block + 1);
         }
-    }
-
-    // Plays each event at its frame, as SongRenderer does: render up to it, play it, go on.
-    static void render(Synthesizer& synth, Job& job) {
-        std::size_t at = 0;
-        for (const TimedEvent& timed : job.events) {
-            if (timed.offset > at) {
-                synth.render(job.left.data() + at, job.right.data() + at, int(timed.offset - at));
-                at = timed.offset;
-            }
-            synth.play(timed.event);
-        }
-        if (job.frames > at)
-            synth.render(job.left.data() + at, job.right.data() + at, int(job.frames - at));
     }
 
     Synthesizer& primary_;
     int sampleRate_;
     std::vector<Lane> lanes_;
-    std::atomic<std::uint64_t> published_{0};
-    std::atomic<bool> quit_{false};
+    BlockGate gate_;
 };
 
 namespace {

@@ -4,6 +4,7 @@
 #include "components/synthesis/StemSynthesis.h"
 
 #include "components/midi/ProgramNames.h"
+#include "components/synthesis/LaneHandover.h"
 #include "components/synthesis/NotePlan.h"
 
 #include <algorithm>
@@ -19,17 +20,6 @@ namespace quillory::renderer {
 namespace {
 
 constexpr int kDrumChannel = 9;
-
-struct TimedEvent {
-    std::uint32_t offset; // frames into the block
-    MidiEvent event;
-};
-
-double threadCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
 
 // A GS "use for rhythm part" message (F0 41 dev 42 12 40 1p 15 map ... F7) turns part p into a
 // drum part (map 1 or 2) or back (0); parts count 1-9, 0 for the tenth, then A-F.
@@ -140,20 +130,12 @@ public:
     // A block's slot, to fill before it is published; free once the block kDepth before it has
     // been read.
     Slot& slot(std::uint64_t block) { return slots_[block % kDepth]; }
-    void publish(std::uint64_t blocks) {
-        published_.store(blocks, std::memory_order_release);
-        published_.notify_all();
-    }
+    void publish(std::uint64_t blocks) { gate_.publish(blocks); }
     // Waits until every lane has rendered the block. Throws SynthError when a lane's
     // synthesisers could not be made ready.
     void wait(std::uint64_t block) {
-        for (Lane& lane : lanes_) {
-            for (auto done = lane.rendered.load(std::memory_order_acquire); done <= block;
-                 done = lane.rendered.load(std::memory_order_acquire))
-                lane.rendered.wait(done, std::memory_order_acquire);
-            if (lane.failed.load(std::memory_order_acquire))
-                throw SynthError(lane.failure);
-        }
+        for (const Lane& lane : lanes_)
+            lane.count.await(block);
     }
     double seconds() const {
         double total = 0;
@@ -162,9 +144,7 @@ public:
         return total;
     }
     void stop() {
-        quit_.store(true, std::memory_order_release);
-        published_.fetch_add(1, std::memory_order_release);
-        published_.notify_all();
+        gate_.stop();
         for (Lane& lane : lanes_)
             if (lane.thread.joinable())
                 lane.thread.join();
@@ -174,9 +154,7 @@ private:
     struct alignas(64) Lane {
         std::vector<std::size_t> stems;
         std::vector<std::unique_ptr<Synthesizer>> own;
-        std::atomic<std::uint64_t> rendered{0};
-        std::atomic<bool> failed{false};
-        std::string failure;
+        LaneCount count;
         std::atomic<double> seconds{0};
         std::thread thread;
     };
@@ -206,48 +184,20 @@ private:
         try {
             synths = ready(index);
         } catch (const std::exception& e) {
-            lane.failure = e.what();
-            lane.failed.store(true, std::memory_order_release);
-            lane.rendered.store(std::numeric_limits<std::uint64_t>::max(),
-                                std::memory_order_release);
-            lane.rendered.notify_one();
+            lane.count.fail(e.what());
             return;
         }
-        for (std::uint64_t block = 0;; ++block) {
-            for (auto seen = published_.load(std::memory_order_acquire); seen <= block;
-                 seen = published_.load(std::memory_order_acquire)) {
-                if (quit_.load(std::memory_order_acquire))
-                    return;
-                published_.wait(seen, std::memory_order_acquire);
-            }
-            if (quit_.load(std::memory_order_acquire))
-                return;
+        for (std::uint64_t block = 0; gate_.await(block); ++block) {
             Slot& s = slot(block);
             for (std::size_t i = 0; i < synths.size(); ++i) {
                 const std::size_t stem = lane.stems[i];
-                render(*synths[i], s.events[stem], s.frames, s.left[stem].data(),
-                       s.right[stem].data());
+                renderBlock(*synths[i], s.events[stem], s.frames, s.left[stem].data(),
+                            s.right[stem].data());
             }
             // The whole thread's time, the loading of its SoundFonts included.
             lane.seconds.store(threadCpuSeconds(), std::memory_order_relaxed);
-            lane.rendered.store(block + 1, std::memory_order_release);
-            lane.rendered.notify_one();
+            lane.count.rendered(block + 1);
         }
-    }
-
-    // Plays each event at its frame, as SongRenderer does: render up to it, play it, go on.
-    static void render(Synthesizer& synth, const std::vector<TimedEvent>& events,
-                       std::size_t frames, float* left, float* right) {
-        std::size_t at = 0;
-        for (const TimedEvent& timed : events) {
-            if (timed.offset > at) {
-                synth.render(left + at, right + at, int(timed.offset - at));
-                at = timed.offset;
-            }
-            synth.play(timed.event);
-        }
-        if (frames > at)
-            synth.render(left + at, right + at, int(frames - at));
     }
 
     Synthesizer& primary_;
@@ -255,8 +205,7 @@ private:
     bool effects_;
     std::array<Slot, kDepth> slots_;
     std::vector<Lane> lanes_;
-    std::atomic<std::uint64_t> published_{0};
-    std::atomic<bool> quit_{false};
+    BlockGate gate_;
 };
 
 namespace {
