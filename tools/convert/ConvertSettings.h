@@ -52,7 +52,7 @@ struct ResolvedSettings {
     // The SoundFont named with --soundfont, loaded to see that it can be: kept while the batch
     // runs, so that the workers' synthesisers share its samples through FluidSynth's cache
     // instead of reading them again.
-    std::shared_ptr<quillory::renderer::Synthesizer> loadedSoundFont;
+    std::shared_ptr<quillory::renderer::FluidInstance> loadedSoundFont;
 };
 
 // The options.ini that the program in programFolder reads at start-up now: the user's own once
