@@ -3,16 +3,19 @@
 
 #include "app/decoration/OptionAccessible.h"
 
-#include <QAccessibleWidget>
-#include <QPointer>
+#include "components/button/QueuedPressAccessible.h"
+
 #include <QRadioButton>
 
 namespace {
 
-class OptionAccessible final : public QAccessibleWidget {
+class OptionAccessible final : public QueuedPressAccessible {
 public:
     explicit OptionAccessible(QRadioButton* option)
-        : QAccessibleWidget(option, QAccessible::RadioButton) {}
+        : QueuedPressAccessible(option, QAccessible::RadioButton, [](QWidget* pressed) {
+            if (pressed->isEnabled())
+                static_cast<QRadioButton*>(pressed)->click();
+        }) {}
 
     QString text(QAccessible::Text t) const override {
         if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
@@ -25,25 +28,6 @@ public:
         s.checkable = true;
         s.checked = option()->isChecked();
         return s;
-    }
-
-    QStringList actionNames() const override {
-        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
-    }
-
-    // Clicked from the event loop, as a mouse click would be.
-    void doAction(const QString& name) override {
-        if (name != pressAction()) {
-            QAccessibleWidget::doAction(name);
-            return;
-        }
-        QMetaObject::invokeMethod(
-            option(),
-            [pressed = QPointer<QRadioButton>(option())] {
-                if (pressed && pressed->isEnabled())
-                    pressed->click();
-            },
-            Qt::QueuedConnection);
     }
 
 private:

@@ -4,41 +4,21 @@
 #include "components/button/ButtonAccessible.h"
 
 #include "components/button/DappletButton.h"
-
-#include <QAccessibleWidget>
-#include <QPointer>
+#include "components/button/QueuedPressAccessible.h"
 
 namespace {
 
-class ButtonAccessible final : public QAccessibleWidget {
+class ButtonAccessible final : public QueuedPressAccessible {
 public:
     explicit ButtonAccessible(DappletButton* button)
-        : QAccessibleWidget(button, QAccessible::Button) {}
+        : QueuedPressAccessible(button, QAccessible::Button, [](QWidget* pressed) {
+            static_cast<DappletButton*>(pressed)->press();
+        }) {}
 
     QString text(QAccessible::Text t) const override {
         if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
             return button()->caption();
         return QAccessibleWidget::text(t);
-    }
-
-    QStringList actionNames() const override {
-        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
-    }
-
-    // The click comes from the event loop, as a mouse click would: a reader that presses a
-    // button whose handler opens a modal window must not wait for that window to close.
-    void doAction(const QString& name) override {
-        if (name != pressAction()) {
-            QAccessibleWidget::doAction(name);
-            return;
-        }
-        QMetaObject::invokeMethod(
-            button(),
-            [pressed = QPointer<DappletButton>(button())] {
-                if (pressed)
-                    pressed->press();
-            },
-            Qt::QueuedConnection);
     }
 
 private:
