@@ -518,14 +518,19 @@ TEST_F(ConvertCli, TheDefaultJobsFollowTheCoresTheProcessMayUse) {
         << help.out;
 }
 
-TEST_F(ConvertCli, WhatComesFromMidiIsTaggedAndAWavsInfoGoesOnIntoItsMp3) {
-    if (!ffprobe::available())
-        GTEST_SKIP() << "ffprobe (package ffmpeg) is not installed";
+// A note of a song named "Nocturne é", copyright "© 1999", in Latin-1 as MIDI files hold them.
+static void saveNamedSong(const fs::path& file) {
     midiwriter::Track named;
     named.meta(0, 0x03, {'N', 'o', 'c', 't', 'u', 'r', 'n', 'e', ' ', 0xE9})
         .meta(0, 0x02, {0xA9, ' ', '1', '9', '9', '9'});
     named.noteOn(0, 0, 60).noteOff(96, 0, 60).endOfTrack();
-    midiwriter::save(path("named.mid"), midiwriter::file(0, 96, {named}));
+    midiwriter::save(file, midiwriter::file(0, 96, {named}));
+}
+
+TEST_F(ConvertCli, WhatComesFromMidiIsTaggedAndAWavsInfoGoesOnIntoItsMp3) {
+    if (!ffprobe::available())
+        GTEST_SKIP() << "ffprobe (package ffmpeg) is not installed";
+    saveNamedSong(path("named.mid"));
     for (const char* output : {"named.mp3", "named.wav", "chord.mp3"}) {
         const std::string input = output[0] == 'n' ? "named.mid" : "chord.mid";
         ASSERT_EQ(run({qpath(input), "-o", qpath(output)}).exitCode, 0) << output;
@@ -555,11 +560,7 @@ TEST_F(ConvertCli, WhatComesFromMidiIsTaggedAndAWavsInfoGoesOnIntoItsMp3) {
 TEST_F(ConvertCli, EveryFormatComesOutAsAskedWithItsTags) {
     if (!ffprobe::available())
         GTEST_SKIP() << "ffprobe (package ffmpeg) is not installed";
-    midiwriter::Track named;
-    named.meta(0, 0x03, {'N', 'o', 'c', 't', 'u', 'r', 'n', 'e', ' ', 0xE9})
-        .meta(0, 0x02, {0xA9, ' ', '1', '9', '9', '9'});
-    named.noteOn(0, 0, 60).noteOff(96, 0, 60).endOfTrack();
-    midiwriter::save(path("named.mid"), midiwriter::file(0, 96, {named}));
+    saveNamedSong(path("named.mid"));
     fixtures::writeWav(path("tone.wav"), {44100, 2, 0, 0.5});
     struct Case {
         QStringList args;
