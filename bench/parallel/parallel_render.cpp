@@ -13,6 +13,7 @@
 #include "components/renderer/RenderJob.h"
 #include "components/synthesis/ParallelSongRenderer.h"
 #include "components/synthesis/SongRenderer.h"
+#include "components/synthesis/ThreadClock.h"
 #include "components/synthesis/UsableCores.h"
 
 #include <algorithm>
@@ -20,7 +21,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <memory>
 #include <string>
 #include <thread>
@@ -44,12 +44,6 @@ double seconds(Clock::time_point from) {
     return std::chrono::duration<double>(Clock::now() - from).count();
 }
 
-double threadSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
-
 // Processor seconds per second of audio of one synthesiser with no voice: its mixing, reverb and
 // chorus. Best of three.
 double instancePerSecond(const std::filesystem::path& soundFont, int rate) {
@@ -58,10 +52,10 @@ double instancePerSecond(const std::filesystem::path& soundFont, int rate) {
     std::vector<float> left(4096), right(4096);
     double best = 1e9;
     for (int round = 0; round < 3; ++round) {
-        const double before = threadSeconds();
+        const double before = threadCpuSeconds();
         for (int block = 0; block < rate * 2 / 4096; ++block)
             synth.render(left.data(), right.data(), 4096);
-        best = std::min(best, (threadSeconds() - before) / 2.0);
+        best = std::min(best, (threadCpuSeconds() - before) / 2.0);
     }
     return best;
 }
@@ -75,10 +69,10 @@ int calibrate(const std::filesystem::path& soundFont, int rate, const std::strin
     const SongLoad load(song, rate, [&synth](const MidiEvent& e) { return synth.weigh(e); });
     SongRenderer renderer(song, synth, rate);
     std::vector<float> left(4096), right(4096);
-    const double before = threadSeconds();
+    const double before = threadCpuSeconds();
     while (renderer.render(left.data(), right.data(), 4096) > 0) {
     }
-    const double took = threadSeconds() - before;
+    const double took = threadCpuSeconds() - before;
     const double perVoice = (took - instance * load.seconds()) / load.voiceSeconds();
     std::printf("instance %.3f ms per second, voice %.4f ms per second on %s: an instance costs "
                 "as much as %.1f voices (kInstanceVoices %.1f)\n",

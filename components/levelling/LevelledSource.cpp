@@ -4,10 +4,10 @@
 #include "components/levelling/LevelledSource.h"
 
 #include "components/synthesis/SongTail.h"
+#include "components/synthesis/ThreadClock.h"
 
 #include <algorithm>
 #include <cmath>
-#include <ctime>
 #include <utility>
 
 namespace quillory::renderer {
@@ -57,9 +57,7 @@ void LevelledSource::keep() {
         failure_ = std::current_exception();
         queue_.abandon();
     }
-    timespec used{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
-    keeperSeconds_ = double(used.tv_sec) + double(used.tv_nsec) * 1e-9;
+    keeperSeconds_ = threadCpuSeconds();
 }
 
 double LevelledSource::threadSeconds() const {

@@ -10,10 +10,10 @@
 #include "components/midi/MidiFile.h"
 #include "components/synthesis/FluidInstance.h"
 #include "components/synthesis/Synthesizer.h"
+#include "components/synthesis/ThreadClock.h"
 
 #include <atomic>
 #include <cstdint>
-#include <ctime>
 #include <limits>
 #include <string>
 #include <vector>
@@ -25,12 +25,6 @@ struct TimedEvent {
     std::uint32_t offset;
     MidiEvent event;
 };
-
-inline double threadCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
 
 // Plays each event at its frame, as SongRenderer does: render up to it, play it, go on.
 inline void renderBlock(Synthesizer& synth, const std::vector<TimedEvent>& events,

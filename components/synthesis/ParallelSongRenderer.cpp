@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <ctime>
 #include <future>
 #include <limits>
 #include <string>

@@ -11,7 +11,6 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
-#include <ctime>
 #include <limits>
 #include <thread>
 

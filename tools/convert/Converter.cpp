@@ -8,8 +8,9 @@
 #include "tools/convert/Reporter.h"
 #include "tools/convert/StemConversion.h"
 
+#include "components/synthesis/ThreadClock.h"
+
 #include <algorithm>
-#include <ctime>
 #include <optional>
 
 namespace convert {
@@ -25,20 +26,11 @@ Converter::Converter(const ConvertSettings& settings, bool force)
 
 Converter::~Converter() = default;
 
-namespace {
-
-double threadSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
-
-} // namespace
-
 Outcome Converter::convert(const Job& job, const ProgressFn& progress) {
-    const double started = threadSeconds();
+    const double started = quillory::renderer::threadCpuSeconds();
     Outcome outcome = attempt(job, progress);
-    outcome.cpuSeconds = threadSeconds() - started + outcome.facts.threadSeconds;
+    outcome.cpuSeconds =
+        quillory::renderer::threadCpuSeconds() - started + outcome.facts.threadSeconds;
     return outcome;
 }
 
