@@ -3,12 +3,15 @@
 
 #include "components/levelling/Loudness.h"
 
+#include "components/levelling/GatedLoudness.h"
+
 #include "components/output/SoundWriter.h"
 
 #include <ebur128.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 namespace quillory::renderer {
@@ -36,10 +39,30 @@ ebur128_state* newMeter(int sampleRate, int channels, int mode) {
     return meter;
 }
 
+// The largest magnitude among the samples, four at a time: a plain loop of std::max, bound by
+// the rules for NaN, is not vectorised and ran longer than the loudness filters. A NaN among the
+// samples may give a NaN peak, which loudnessGainDb meets with 0 dB.
+float peakOf(const float* samples, std::size_t count) {
+    using Floats = float __attribute__((vector_size(16)));
+    using Bits = std::uint32_t __attribute__((vector_size(16)));
+    Floats peaks{};
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        Floats four;
+        std::memcpy(&four, samples + i, sizeof four);
+        four = Floats(Bits(four) & 0x7fffffffu);
+        peaks = peaks > four ? peaks : four;
+    }
+    float peak = std::max({peaks[0], peaks[1], peaks[2], peaks[3]});
+    for (; i < count; ++i)
+        peak = std::max(peak, std::fabs(samples[i]));
+    return peak;
+}
+
 } // namespace
 
 struct LoudnessMeter::State {
-    ebur128_state* meter = nullptr; // the whole song's integrated loudness
+    GatedLoudness loudness;         // the whole song's
     ebur128_state* check = nullptr; // the true peak of the stretch being checked
 };
 
@@ -49,11 +72,10 @@ LoudnessMeter::LoudnessMeter(int sampleRate, int channels)
     if (sampleRate <= 0 || (channels != 1 && channels != 2))
         throw RenderError("the loudness meter cannot measure " + std::to_string(channels) +
                           " channels at " + std::to_string(sampleRate) + " Hz");
-    state_ = new State{newMeter(sampleRate, channels, EBUR128_MODE_I)};
+    state_ = new State{GatedLoudness(sampleRate)};
 }
 
 LoudnessMeter::~LoudnessMeter() {
-    ebur128_destroy(&state_->meter);
     if (state_->check)
         ebur128_destroy(&state_->check);
     delete state_;
@@ -89,10 +111,21 @@ void LoudnessMeter::addInterleaved(const float* stereo, std::size_t frames) {
     measure(scratch_.data(), frames);
 }
 
+// Mono as the pair (m, m), which GatedLoudness measures as dual mono.
+void LoudnessMeter::measureLoudness(const float* samples, std::size_t frames) {
+    if (channels_ == 2) {
+        state_->loudness.add(samples, frames);
+        return;
+    }
+    pairs_.resize(2 * frames);
+    for (std::size_t i = 0; i < frames; ++i)
+        pairs_[2 * i] = pairs_[2 * i + 1] = samples[i];
+    state_->loudness.add(pairs_.data(), frames);
+}
+
 // samples: as the meter hears them, interleaved stereo or the mono mix.
 void LoudnessMeter::measure(const float* samples, std::size_t frames) {
-    if (ebur128_add_frames_float(state_->meter, samples, frames) != EBUR128_SUCCESS)
-        throw RenderError("the loudness meter ran out of memory");
+    measureLoudness(samples, frames);
     const std::size_t channels = std::size_t(channels_);
     for (std::size_t done = 0; done < frames;) {
         const std::uint64_t at = frames_ + done;
@@ -101,10 +134,8 @@ void LoudnessMeter::measure(const float* samples, std::size_t frames) {
             std::min(frames - done, kStretchFrames - std::size_t(at % kStretchFrames));
         if (stretchPeaks_.size() <= stretch)
             stretchPeaks_.resize(stretch + 1, 0.0f);
-        float peak = stretchPeaks_[stretch];
-        for (const float* s = &samples[done * channels]; s != &samples[(done + n) * channels]; ++s)
-            peak = std::max(peak, std::fabs(*s));
-        stretchPeaks_[stretch] = peak;
+        stretchPeaks_[stretch] =
+            std::max(stretchPeaks_[stretch], peakOf(&samples[done * channels], n * channels));
         done += n;
     }
     frames_ += frames;
@@ -172,9 +203,7 @@ void LoudnessMeter::endCheck() {
 
 Loudness LoudnessMeter::result() const {
     Loudness result;
-    double lufs = 0;
-    if (ebur128_loudness_global(state_->meter, &lufs) == EBUR128_SUCCESS)
-        result.integratedLufs = lufs;
+    result.integratedLufs = state_->loudness.integratedLufs();
     double peak = checkedPeak_;
     for (float stretch : stretchPeaks_)
         peak = std::max<double>(peak, stretch);

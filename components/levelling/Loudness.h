@@ -2,10 +2,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // Even loudness for rendered songs. While a song is synthesised, LoudnessMeter measures what will
-// be written (integrated loudness after ITU-R BS.1770 / EBU R128) through libebur128, the
-// reference meter; loudnessGainDb then gives the one gain for the whole song that brings it to
-// the target without letting its true peak pass the ceiling. No compression, no limiter: the
-// song's dynamics stay as the synthesiser made them.
+// be written (integrated loudness after ITU-R BS.1770 / EBU R128, see GatedLoudness; the true
+// peak through libebur128, the reference meter); loudnessGainDb then gives the one gain for the
+// whole song that brings it to the target without letting its true peak pass the ceiling. No
+// compression, no limiter: the song's dynamics stay as the synthesiser made them.
 //
 // The true peak is the expensive part of the meter (libebur128 oversamples 4x to find it, more
 // than half of the meter's time), and for most songs it cannot change the gain at all. So the
@@ -95,9 +95,10 @@ public:
     Loudness result() const;
 
 private:
-    struct State; // libebur128's, which cannot be declared ahead
+    struct State; // holds libebur128's, which cannot be declared ahead
     const std::vector<float>& downmix(const float* left, const float* right, std::size_t frames);
     void measure(const float* samples, std::size_t frames);
+    void measureLoudness(const float* samples, std::size_t frames);
 
     State* state_ = nullptr;
     int sampleRate_ = 0;
@@ -106,6 +107,7 @@ private:
     std::vector<float> stretchPeaks_; // sample peak of each kStretchFrames of the song
     double checkedPeak_ = 0;          // linear true peak of the stretches checked
     std::vector<float> scratch_;
+    std::vector<float> pairs_; // mono as (m, m)
 };
 
 // The gain in dB that brings a song measured as `measured` to target.lufs, lowered as far as

@@ -331,6 +331,50 @@ TEST(LoudnessPass, MonoOutputIsMeasuredAsItWillBeHeard) {
     EXPECT_NEAR(loudnessGainDb(mono.result()), loudnessGainDb(stereo.result()), 0.05);
 }
 
+TEST(LoudnessPass, TheMeterAgreesWithLibebur128AtEveryRateAndThroughBothGates) {
+    // The songs are made at 44.1 kHz and measured as if at other rates: filters and blocks follow.
+    Stereo fading = pianoLine(0.3); // loud, then a passage the relative gate drops
+    Stereo quiet = pianoLine(0.003);
+    fading.left.insert(fading.left.end(), quiet.left.begin(), quiet.left.end());
+    fading.right.insert(fading.right.end(), quiet.right.begin(), quiet.right.end());
+    Stereo brief = silence(0.35); // shorter than one block
+    addSine(brief, 997, 0.5);
+    Stereo hush = silence(3); // below the absolute gate
+    addSine(hush, 440, 0.0002);
+    const struct {
+        const char* name;
+        int rate, channels;
+        Stereo song;
+    } cases[] = {{"piano", 44100, 2, pianoLine(0.05)},
+                 {"dense", 48000, 2, denseAndClipping()},
+                 {"clicks, mono", 22050, 1, padWithClicks()},
+                 {"fading", 96000, 2, fading},
+                 {"fading, mono", 8000, 1, fading},
+                 {"brief", 44100, 2, brief},
+                 {"hush", 44100, 2, hush}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoudnessMeter meter(c.rate, c.channels);
+        std::vector<float> heard; // as the meter hears it, for libebur128
+        for (std::size_t at = 0; at < c.song.left.size(); at += 777) {
+            const std::size_t n = std::min<std::size_t>(777, c.song.left.size() - at);
+            meter.add(c.song.left.data() + at, c.song.right.data() + at, n);
+        }
+        for (std::size_t i = 0; i < c.song.left.size(); ++i) {
+            if (c.channels == 1)
+                heard.push_back(0.5f * (c.song.left[i] + c.song.right[i]));
+            else
+                heard.insert(heard.end(), {c.song.left[i], c.song.right[i]});
+        }
+        const double expected = levelprobe::measure(heard, c.channels, c.rate).lufs;
+        const double got = meter.result().integratedLufs;
+        if (std::isinf(expected))
+            EXPECT_EQ(got, expected);
+        else
+            EXPECT_NEAR(got, expected, 1e-4);
+    }
+}
+
 TEST(LoudnessGain, SilenceAndUnmeasurableSongsFollowThePeakWithinTheLimit) {
     EXPECT_EQ(loudnessGainDb({-kInf, -kInf}), 0.0);
     EXPECT_EQ(loudnessGainDb({-kInf, std::nan("")}), 0.0);
