@@ -3,8 +3,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # A collection of short songs, as datasets are rendered: COUNT pieces of 30 s cut from the bench
 # songs (Debian's planetblupi-music-midi), MIDI to WAV with FluidR3, against today's
-# quillory-convert (the branch `main`, built in a folder of its own unless BASELINE names its
-# binary) and against one `fluidsynth -F` per file, one after the other. Both converters run
+# quillory-convert (the revision BASELINE_REV, by default the last before the collection options,
+# built in a folder of its own unless BASELINE names its binary) and against one `fluidsynth -F` per file, one after the other. Both converters run
 # with --jobs 2. Prints the wall and CPU times and their ratios (targets: at least 1.6x faster
 # than today's, at most 0.35x the time of fluidsynth), the throughput (songs an hour a core,
 # seconds of audio a second of wall time) with its projection to 176,000 songs of 3 minutes on
@@ -35,7 +35,7 @@ baseline=${BASELINE:-}
 if [ -z "$baseline" ]; then
     main_src=$top/build-bench-main-src
     rm -rf "$main_src" && mkdir -p "$main_src"
-    git -C "$top" archive main | tar -x -C "$main_src"
+    git -C "$top" archive "${BASELINE_REV:-3e93dcf}" | tar -x -C "$main_src"
     configure "$main_src" "$top/build-bench-main"
     baseline=$top/build-bench-main/bin/quillory-convert
 fi
