@@ -156,7 +156,8 @@ void report(const ParallelSongRenderer& source, double voiceSecond, const Phases
     double worst = 0;
     for (std::size_t i = 0; i < work.size() && i < used.size(); ++i) {
         const double estimate =
-            (kInstanceVoices * source.load()->seconds() + work[i]) * voiceSecond;
+            (fixedVoices(int(i), source.sharesEffects()) * source.load()->seconds() + work[i]) *
+            voiceSecond;
         const double off = used[i] / estimate - 1.0;
         worst = std::max(worst, std::abs(off));
         std::printf("lane %zu: estimated %.2f s, took %.2f s (%+.0f%%)\n", i, estimate, used[i],

@@ -3,6 +3,8 @@
 
 #include "components/synthesis/FluidInstance.h"
 
+#include "components/synthesis/EffectShare.h"
+
 #include <fluidsynth.h>
 
 #include <mutex>
@@ -43,7 +45,7 @@ std::string fluidSynthVersion() {
 }
 
 FluidInstance::FluidInstance(const std::filesystem::path& soundFont, int sampleRate, int polyphony,
-                             Samples samples) {
+                             Samples samples, bool shareable) {
     installFluidLog();
     settings_ = new_fluid_settings();
     if (!settings_)
@@ -54,6 +56,8 @@ FluidInstance::FluidInstance(const std::filesystem::path& soundFont, int sampleR
     fluid_settings_setint(settings_, "synth.dynamic-sample-loading", samples == Samples::OnDemand);
     // One render drives a synth from one thread, so FluidSynth's own locking is only overhead.
     fluid_settings_setint(settings_, "synth.threadsafe-api", 0);
+    if (shareable && EffectShare::wanted())
+        fluid_settings_setint(settings_, "synth.ladspa.active", 1);
     synth_ = new_fluid_synth(settings_);
     if (!synth_) {
         release();
@@ -117,6 +121,7 @@ void quietEveryVoiceSlot(fluid_synth_t* synth) {
 } // namespace
 
 void FluidInstance::reset(std::uint64_t framesRendered) {
+    EffectShare::clear(synth_);
     if (const auto rest = int((kBlock - framesRendered % kBlock) % kBlock); rest > 0)
         renderBlock(synth_, rest);
     // Every voice is let go at once, and gone from the mixer after one more block.

@@ -48,8 +48,10 @@ public:
     enum class Samples { All, OnDemand };
 
     // Loads the SoundFont; throws SynthError naming it, with FluidSynth's reason, when it cannot.
+    // shareable: with FluidSynth's LADSPA host on, idle until a split song shares its reverb and
+    // chorus through it (EffectShare), where the host and the plugin are there.
     FluidInstance(const std::filesystem::path& soundFont, int sampleRate, int polyphony = 256,
-                  Samples samples = Samples::All);
+                  Samples samples = Samples::All, bool shareable = false);
     ~FluidInstance();
     FluidInstance(FluidInstance&& other) noexcept;
     FluidInstance& operator=(FluidInstance&& other) noexcept;

@@ -221,28 +221,41 @@ int SongLoad::channelsInUse() const {
                              [](double seconds) { return seconds > 0; }));
 }
 
-double expectedSeconds(const SongLoad& load, int instances, int cores) {
+double fixedVoices(int lane, bool sharedEffects) {
+    if (!sharedEffects)
+        return kInstanceVoices;
+    return lane == 0 ? kInstanceVoices : kInstanceVoices - kEffectsVoices;
+}
+
+double expectedSeconds(const SongLoad& load, int instances, int cores, bool sharedEffects) {
     const double audio = load.seconds();
     const double voices = load.voiceSeconds();
     const double setup = instances > 1 ? kSetupVoices : 0.0;
-    const double busiest = setup + kInstanceVoices * audio + voices / instances;
-    const double all = instances * kInstanceVoices * audio + voices + kOutputVoices * audio +
-                       (instances - 1) * kSetupVoices;
+    double fixed = 0;
+    for (int lane = 0; lane < instances; ++lane)
+        fixed += fixedVoices(lane, sharedEffects && instances > 1) * audio;
+    // The first lane carries its effects however the notes are shared out.
+    const double busiest =
+        setup + std::max((fixed + voices) / instances, fixedVoices(0, false) * audio);
+    const double all = fixed + voices + kOutputVoices * audio + (instances - 1) * kSetupVoices;
     return std::max(busiest, all / std::max(cores, 1));
 }
 
-int bestInstances(const SongLoad& load, int most, int cores) {
+int bestInstances(const SongLoad& load, int most, int cores, bool sharedEffects) {
     int best = 1;
     for (int instances = 2; instances <= most; ++instances)
-        if (expectedSeconds(load, instances, cores) < expectedSeconds(load, best, cores))
+        if (expectedSeconds(load, instances, cores, sharedEffects) <
+            expectedSeconds(load, best, cores, sharedEffects))
             best = instances;
     return best;
 }
 
-NoteSharer::NoteSharer(const SongLoad& load, int lanes)
+NoteSharer::NoteSharer(const SongLoad& load, int lanes, bool sharedEffects)
     : load_(load)
     , lanes_(std::size_t(lanes))
     , work_(std::size_t(lanes), 0.0) {
+    for (int lane = 0; lane < lanes; ++lane)
+        lanes_[std::size_t(lane)].fixed = fixedVoices(lane, sharedEffects && lanes > 1);
     for (auto& keys : keyLane_)
         keys.fill(kNone);
     for (auto& classes : classLane_)
@@ -258,7 +271,10 @@ void NoteSharer::chooseHomes() {
     std::stable_sort(order.begin(), order.end(), [this](int a, int b) {
         return load_.voiceSeconds(a) > load_.voiceSeconds(b);
     });
+    // A lane that runs effects for others starts that much more busy.
     std::vector<double> planned(lanes_.size(), 0.0);
+    for (std::size_t lane = 0; lane < lanes_.size(); ++lane)
+        planned[lane] = (lanes_[lane].fixed - lanes_.back().fixed) * load_.seconds();
     for (const int channel : order) {
         const auto lightest = std::min_element(planned.begin(), planned.end()) - planned.begin();
         home_[std::size_t(channel)] = std::int8_t(lightest);
@@ -318,11 +334,11 @@ void NoteSharer::Lane::advance(std::uint64_t frame) {
     while (!endings.empty() && endings.top().frame <= frame) {
         const Ending ending = endings.top();
         endings.pop();
-        done += double(sounding) * double(ending.frame - std::min(at, ending.frame));
+        done += (sounding + fixed) * double(ending.frame - std::min(at, ending.frame));
         at = std::max(at, ending.frame);
         sounding -= ending.voices;
     }
-    done += double(sounding) * double(frame - std::min(at, frame));
+    done += (sounding + fixed) * double(frame - std::min(at, frame));
     at = std::max(at, frame);
 }
 
@@ -339,7 +355,10 @@ int NoteSharer::sharedOut(int channel, std::uint64_t frame) {
             behind = i;
     }
     const int home = home_[std::size_t(channel)];
-    const double perLane = kInstanceVoices + double(sounding) / double(lanes_.size());
+    double fixed = 0;
+    for (const Lane& lane : lanes_)
+        fixed += lane.fixed;
+    const double perLane = (fixed + double(sounding)) / double(lanes_.size());
     const double drift = kDriftSeconds * load_.sampleRate() * perLane;
     return lanes_[std::size_t(home)].done - lanes_[std::size_t(behind)].done > drift ? behind
                                                                                      : home;

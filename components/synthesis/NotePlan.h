@@ -56,8 +56,11 @@ struct NoteSpan {
 // What one synthesiser costs per second of audio besides its voices, and what the output costs
 // (measuring the loudness, writing the work file and the WAV), both in voices: the processor
 // time of that many voices sounding. Measured with FluidR3 at 44.1 kHz by bench/parallel on a
-// quiet machine (6.9 voices for an instance).
+// quiet machine (6.9 voices for an instance). Most of an instance is its reverb and chorus
+// (kEffectsVoices: a quarter of one synthesiser's time on a thin real song), which a split song
+// runs on its first synthesiser alone where they can be shared (EffectShare).
 inline constexpr double kInstanceVoices = 7.0;
+inline constexpr double kEffectsVoices = 5.5;
 inline constexpr double kOutputVoices = 3.0;
 // Making a further instance ready (its SoundFont from FluidSynth's sample cache), in
 // voice-seconds: a short song does not win that back.
@@ -101,14 +104,18 @@ private:
 // The work each of `instances` synthesisers is expected to do, in voice-seconds, and the time the
 // song takes on `cores`: the busiest synthesiser, or all the work shared out when there is more
 // of it than cores.
-double expectedSeconds(const SongLoad& load, int instances, int cores);
+// sharedEffects: the first synthesiser runs the reverb and chorus for all.
+double expectedSeconds(const SongLoad& load, int instances, int cores, bool sharedEffects = false);
 // The number of synthesisers, from 1 to `most`, that renders the song soonest on `cores`.
-int bestInstances(const SongLoad& load, int most, int cores);
+int bestInstances(const SongLoad& load, int most, int cores, bool sharedEffects = false);
+// What a synthesiser costs besides its voices: the first `lane` of a split with shared effects
+// runs them for all, and the others none.
+double fixedVoices(int lane, bool sharedEffects);
 
 // Gives each note of a song to one of `lanes` synthesisers, in the order the song plays them.
 class NoteSharer {
 public:
-    NoteSharer(const SongLoad& load, int lanes);
+    NoteSharer(const SongLoad& load, int lanes, bool sharedEffects = false);
 
     // How far, in seconds of the busier lane's work, lanes may get ahead of each other: about
     // half the queue of blocks between them.
@@ -132,6 +139,7 @@ private:
         int sounding = 0;
         double done = 0;
         std::uint64_t at = 0;
+        double fixed = 0; // voices, besides its notes' (fixedVoices)
         void advance(std::uint64_t frame);
     };
 

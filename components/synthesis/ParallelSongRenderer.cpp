@@ -3,6 +3,7 @@
 
 #include "components/synthesis/ParallelSongRenderer.h"
 
+#include "components/synthesis/EffectShare.h"
 #include "components/synthesis/LaneHandover.h"
 
 #include <algorithm>
@@ -39,6 +40,7 @@ public:
         , lanes_(spare.size() + 1) {
         for (std::size_t i = 1; i < lanes_.size(); ++i)
             lanes_[i].synth = spare[i - 1];
+        openEffectPool();
         try {
             for (std::size_t i = 0; i < lanes_.size(); ++i)
                 lanes_[i].thread = std::thread(&Ensemble::run, this, i);
@@ -81,7 +83,12 @@ public:
         return seconds;
     }
 
+    // Whether the first lane runs the reverb and chorus for all (see EffectShare).
+    bool sharesEffects() const { return pool_ != 0; }
+
     void stop() {
+        if (pool_ != 0)
+            share_->close(pool_); // a lane may wait on another's effect sends
         gate_.stop();
         for (Lane& lane : lanes_)
             if (lane.thread.joinable())
@@ -102,7 +109,12 @@ private:
         Synthesizer* synth = index == 0 ? &primary_ : lane.synth;
         try {
             synth->prepare(sampleRate_);
+            if (pool_ != 0 &&
+                !synth->shareEffects(*share_, pool_, index == 0 ? -1 : int(index) - 1))
+                throw SynthError("the reverb and chorus cannot be shared");
         } catch (const std::exception& e) {
+            if (pool_ != 0)
+                share_->close(pool_); // the lanes that share with this one would wait for ever
             lane.count.fail(e.what());
             return;
         }
@@ -117,8 +129,21 @@ private:
         }
     }
 
+    // Every synthesiser must be able to take part, or none does.
+    void openEffectPool() {
+        share_ = EffectShare::available();
+        if (!share_ || !primary_.canShareEffects())
+            return;
+        for (std::size_t i = 1; i < lanes_.size(); ++i)
+            if (!lanes_[i].synth->canShareEffects())
+                return;
+        pool_ = share_->open(int(lanes_.size()) - 1);
+    }
+
     Synthesizer& primary_;
     int sampleRate_;
+    EffectShare* share_ = nullptr;
+    int pool_ = 0;
     std::vector<Lane> lanes_;
     BlockGate gate_;
 };
@@ -217,13 +242,16 @@ int ParallelSongRenderer::instancesFor(int threads) {
     } catch (const SynthError&) {
         return 1; // the SoundFont cannot be loaded again to weigh with: one instance
     }
-    return policy_ == SplitPolicy::Always ? threads : bestInstances(*load_, threads, threads);
+    return policy_ == SplitPolicy::Always
+               ? threads
+               : bestInstances(*load_, threads, threads, EffectShare::available() != nullptr);
 }
 
 void ParallelSongRenderer::split(Synthesizers spare) {
     const int instances = int(spare.size()) + 1;
-    sharer_ = std::make_unique<NoteSharer>(*load_, instances);
     ensemble_ = std::make_unique<Ensemble>(synth_, sampleRate_, spare);
+    sharesEffects_ = ensemble_->sharesEffects();
+    sharer_ = std::make_unique<NoteSharer>(*load_, instances, sharesEffects_);
     instances_ = instances;
     left_.resize(Ensemble::kBlock);
     right_.resize(Ensemble::kBlock);
@@ -237,6 +265,7 @@ void ParallelSongRenderer::split(Synthesizers spare) {
 
 void ParallelSongRenderer::renderSingle() {
     ensemble_.reset();
+    sharesEffects_ = false;
     grant_.shrink(1);
     single_ = std::make_unique<SongRenderer>(song_, synth_, sampleRate_);
     single_->raiseLaterBy(boostDb_);

@@ -73,6 +73,8 @@ public:
     const MidiFile& song() const { return song_; }
     // How many synthesisers (and threads) share the song; 0 before the first render().
     int instances() const { return instances_; }
+    // Whether the first synthesiser of the split runs the reverb and chorus for all of them.
+    bool sharesEffects() const { return sharesEffects_; }
     // The song's notes weighed, from the first render() on, when it was weighed for a split.
     const SongLoad* load() const { return load_ ? &*load_ : nullptr; }
     // Per instance of a split: the voice-seconds of the notes it was given, and the processor
@@ -109,6 +111,7 @@ private:
     std::uint64_t songFrames_;
     std::uint64_t lastFrame_;
     int instances_ = 0;
+    bool sharesEffects_ = false;
     double boostDb_ = 0;
 
     ThreadBudget::Grant grant_;

@@ -15,7 +15,7 @@ namespace {
 
 FluidInstance loaded(const std::filesystem::path& soundFont, int sampleRate) {
     Synthesizer::checkRate(sampleRate);
-    return FluidInstance(soundFont, sampleRate);
+    return FluidInstance(soundFont, sampleRate, 256, FluidInstance::Samples::All, true);
 }
 
 } // namespace
@@ -91,6 +91,16 @@ void Synthesizer::setEffects(bool on) {
     played_ = true;
     fluid_synth_reverb_on(instance_.get(), -1, on);
     fluid_synth_chorus_on(instance_.get(), -1, on);
+}
+
+bool Synthesizer::shareEffects(EffectShare& share, int pool, int tap) {
+    played_ = true;
+    return tap < 0 ? share.gatherOn(instance_.get(), pool)
+                   : share.tapOn(instance_.get(), pool, tap);
+}
+
+bool Synthesizer::canShareEffects() const {
+    return fluid_synth_get_ladspa_fx(instance_.get()) != nullptr;
 }
 
 int Synthesizer::activeVoices() const {

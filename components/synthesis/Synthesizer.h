@@ -6,6 +6,7 @@
 #pragma once
 
 #include "components/midi/MidiFile.h"
+#include "components/synthesis/EffectShare.h"
 #include "components/synthesis/FluidInstance.h"
 #include "components/synthesis/NoteProbe.h"
 
@@ -52,6 +53,11 @@ public:
     void render(float* left, float* right, int frames);
     // Reverb and chorus on (as loaded) or off, to measure what they cost.
     void setEffects(bool on);
+    // For one split song, after prepare(): runs the reverb and chorus for the pool's further
+    // synthesisers too (tap < 0), or hands its sends on as the pool's tap `tap` and runs none.
+    // False when the effects cannot be shared: they stay as they were.
+    bool shareEffects(EffectShare& share, int pool, int tap);
+    bool canShareEffects() const;
     bool voicesSounding() const { return activeVoices() > 0; }
     int activeVoices() const;
 
