@@ -2,14 +2,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // How a song's synthesis is shared out between synthesisers, note by note. A synthesiser spends
-// its time on two things: each instance pays a fixed amount per second of audio (mixing, reverb
-// and chorus, which every instance runs for the sum to sound as one synthesiser), and each voice
+// its time on two things: each instance pays a fixed amount per second of audio (mixing, and the
+// reverb and chorus, which the first instance runs for all where they can be shared and every
+// instance runs otherwise, for the sum to sound as one synthesiser), and each voice
 // costs about the same while it sounds. So the work of a note is its voices times how long they
 // sound: from the note-on until the key is let go (the sustain and sostenuto pedals holding it),
 // then through the release, or less where the sound ends on its own (NoteProbe measures both).
 //
 // SongLoad walks the song once before it is rendered and gives every note its span; the number
-// of synthesisers follows from the total, weighed against the effects each further one repeats
+// of synthesisers follows from the total, weighed against what each further one repeats
 // (bestInstances). NoteSharer gives each channel a home synthesiser, the channels shared out by
 // their work, and plays a note at home unless home has got ahead of another synthesiser by more
 // work than the queue between them absorbs (see ParallelSongRenderer): then the one furthest

@@ -18,8 +18,9 @@
 // decides them for one synth (SongTail), so lengths match.
 //
 // How many instances pays is worked out at the first block: each note's voices and how long
-// they will sound are weighed (SongLoad), against the reverb and chorus and the set-up that every
-// further instance repeats; one instance, a plain SongRenderer on the caller's synth, is best for
+// they will sound are weighed (SongLoad), against the mixing and the set-up that every further
+// instance repeats (and its reverb and chorus, where they cannot be shared: EffectShare); one
+// instance, a plain SongRenderer on the caller's synth, is best for
 // a short or thin song. Meanwhile the further instances a split would use load their SoundFont.
 // Threads are drawn from a ThreadBudget, one per instance. Each instance renders on a thread of
 // its own and runs ahead of the caller through a short queue of blocks, so the instances never
