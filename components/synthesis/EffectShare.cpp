@@ -16,8 +16,6 @@ namespace quillory::renderer {
 namespace {
 
 constexpr const char* kPluginFile = "quillory-effect-share.so";
-constexpr const char* kGather = "quillory-gather";
-constexpr const char* kTap = "quillory-tap";
 
 // Beside the program, as installed and as built.
 std::filesystem::path pluginPath() {
@@ -54,10 +52,6 @@ EffectShare* EffectShare::available() {
     return share;
 }
 
-bool EffectShare::wanted() {
-    return available() != nullptr;
-}
-
 int EffectShare::open(int taps) {
     return open_(taps);
 }
@@ -66,14 +60,14 @@ void EffectShare::close(int pool) {
     close_(pool);
 }
 
-bool EffectShare::attach(fluid_synth_t* synth, const char* label, int pool, int tap) {
+bool EffectShare::join(fluid_synth_t* synth, int pool, int tap) {
     fluid_ladspa_fx_t* fx = fluid_synth_get_ladspa_fx(synth);
     if (!fx)
         return false;
     clear(synth);
     const bool gathers = tap < 0;
-    const char* name = gathers ? kGather : kTap;
-    bool ok = fluid_ladspa_add_effect(fx, name, path_.c_str(), label) == FLUID_OK &&
+    const char* name = gathers ? "gather" : "tap"; // the plugin's labels
+    bool ok = fluid_ladspa_add_effect(fx, name, path_.c_str(), name) == FLUID_OK &&
               fluid_ladspa_effect_link(fx, name, "Reverb", "Reverb:Send") == FLUID_OK &&
               fluid_ladspa_effect_link(fx, name, "Chorus", "Chorus:Send") == FLUID_OK &&
               fluid_ladspa_effect_set_control(fx, name, "Pool", float(pool)) == FLUID_OK;
@@ -91,14 +85,6 @@ bool EffectShare::attach(fluid_synth_t* synth, const char* label, int pool, int 
         fluid_synth_chorus_on(synth, -1, 0);
     }
     return true;
-}
-
-bool EffectShare::gatherOn(fluid_synth_t* synth, int pool) {
-    return attach(synth, "gather", pool, -1);
-}
-
-bool EffectShare::tapOn(fluid_synth_t* synth, int pool, int tap) {
-    return attach(synth, "tap", pool, tap);
 }
 
 void EffectShare::clear(fluid_synth_t* synth) {

@@ -24,19 +24,16 @@ public:
     int open(int taps);
     void close(int pool);
 
-    // Sets up a synthesiser made with LADSPA on (see enableOn) for one split song: the first
-    // gathers the sends of the others and runs its reverb and chorus on them all; a further one
-    // (tap 0, 1, ...) runs no effects and hands its sends on. False when FluidSynth refused.
-    bool gatherOn(_fluid_synth_t* synth, int pool);
-    bool tapOn(_fluid_synth_t* synth, int pool, int tap);
+    // Sets up a synthesiser made with its LADSPA host on (FluidInstance's shareable) for one
+    // split song: the first (tap < 0) gathers the sends of the others and runs its reverb and
+    // chorus on them all; a further one (tap 0, 1, ...) runs no effects and hands its sends on.
+    // False when FluidSynth refused: the synthesiser keeps its own effects.
+    bool join(_fluid_synth_t* synth, int pool, int tap);
     // Back to a synthesiser with its own effects: before it renders anything else.
     static void clear(_fluid_synth_t* synth);
-    // Whether synthesisers should be made with FluidSynth's LADSPA host on.
-    static bool wanted();
 
 private:
     explicit EffectShare(std::string path, void* library);
-    bool attach(_fluid_synth_t* synth, const char* label, int pool, int tap);
 
     std::string path_;
     int (*open_)(int) = nullptr;

@@ -56,7 +56,7 @@ FluidInstance::FluidInstance(const std::filesystem::path& soundFont, int sampleR
     fluid_settings_setint(settings_, "synth.dynamic-sample-loading", samples == Samples::OnDemand);
     // One render drives a synth from one thread, so FluidSynth's own locking is only overhead.
     fluid_settings_setint(settings_, "synth.threadsafe-api", 0);
-    if (shareable && EffectShare::wanted())
+    if (shareable && EffectShare::available())
         fluid_settings_setint(settings_, "synth.ladspa.active", 1);
     synth_ = new_fluid_synth(settings_);
     if (!synth_) {

@@ -95,8 +95,7 @@ void Synthesizer::setEffects(bool on) {
 
 bool Synthesizer::shareEffects(EffectShare& share, int pool, int tap) {
     played_ = true;
-    return tap < 0 ? share.gatherOn(instance_.get(), pool)
-                   : share.tapOn(instance_.get(), pool, tap);
+    return share.join(instance_.get(), pool, tap);
 }
 
 bool Synthesizer::canShareEffects() const {

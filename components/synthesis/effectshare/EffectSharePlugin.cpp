@@ -158,18 +158,12 @@ void connect(LADSPA_Handle handle, unsigned long port, LADSPA_Data* data) {
         static_cast<Instance*>(handle)->ports[port] = data;
 }
 
+// run (Replace) and run_adding: FluidSynth mixes both plugins' outputs in, so calls the second.
+template <bool Replace>
 void run(LADSPA_Handle handle, unsigned long count) {
     auto& self = *static_cast<Instance*>(handle);
     if (self.gathers)
-        gather(self, count, true);
-    else
-        tap(self, count);
-}
-
-void runAdding(LADSPA_Handle handle, unsigned long count) {
-    auto& self = *static_cast<Instance*>(handle);
-    if (self.gathers)
-        gather(self, count, false);
+        gather(self, count, Replace);
     else
         tap(self, count);
 }
@@ -197,32 +191,20 @@ constexpr LADSPA_PortRangeHint kHints[] = {{0, 0, 0},
                                            {0, 0, 0}};
 
 LADSPA_Descriptor describe(unsigned long id, const char* label, const char* name,
-                           const LADSPA_PortDescriptor* ports, unsigned long count, bool adding) {
-    return {id,
-            label,
-            LADSPA_PROPERTY_HARD_RT_CAPABLE,
-            name,
-            "Quillory",
-            "GPL-3.0-or-later",
-            count,
-            ports,
-            kPortNames,
-            kHints,
-            nullptr,
-            instantiate,
-            connect,
-            nullptr,
-            run,
-            adding ? runAdding : nullptr,
-            adding ? setGain : nullptr,
-            nullptr,
+                           const LADSPA_PortDescriptor* ports, unsigned long count) {
+    return {id,         label,      LADSPA_PROPERTY_HARD_RT_CAPABLE,
+            name,       "Quillory", "GPL-3.0-or-later",
+            count,      ports,      kPortNames,
+            kHints,     nullptr,    instantiate,
+            connect,    nullptr,    run<true>,
+            run<false>, setGain,    nullptr,
             cleanup};
 }
 
 const LADSPA_Descriptor kTapPlugin =
-    describe(0x51e1, "tap", "Effect sends of a further synthesiser", kTapPorts, 5, true);
+    describe(0x51e1, "tap", "Effect sends of a further synthesiser", kTapPorts, 5);
 const LADSPA_Descriptor kGatherPlugin =
-    describe(0x51e2, "gather", "Effect sends of the further synthesisers", kGatherPorts, 3, true);
+    describe(0x51e2, "gather", "Effect sends of the further synthesisers", kGatherPorts, 3);
 
 } // namespace
 
