@@ -105,10 +105,11 @@ ResolvedSettings resolveSettings(const Options& options, const fs::path& default
         }
         // Loaded whole, as the renderer loads it: a damaged SoundFont often has a sound header.
         // The smallest synthesiser FluidSynth makes holds the samples as well as a full one,
-        // without a full one's voices and effects (about 12 MiB) for the whole batch.
+        // without a full one's voices and effects (about 12 MiB).
         try {
-            resolved.loadedSoundFont = std::make_shared<quillory::renderer::FluidInstance>(
-                s.soundFont, quillory::renderer::Synthesizer::kMinRate, 1);
+            s.soundFontHold =
+                std::make_shared<SoundFontHold>(std::make_shared<quillory::renderer::FluidInstance>(
+                    s.soundFont, quillory::renderer::Synthesizer::kMinRate, 1));
         } catch (const std::exception& refused) {
             resolved.error = refused.what();
             return resolved;

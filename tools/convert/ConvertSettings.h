@@ -15,9 +15,29 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 
 namespace convert {
+
+// The SoundFont named with --soundfont, loaded to see that it can be, and held until a worker's
+// synthesiser holds its samples: from then on FluidSynth's cache shares them from there, and the
+// hold's own preset tables (about 8 MiB, which a split song would carry beside its synthesisers'
+// own) are let go.
+class SoundFontHold {
+public:
+    explicit SoundFontHold(std::shared_ptr<quillory::renderer::FluidInstance> loaded)
+        : loaded_(std::move(loaded)) {}
+    void release() {
+        const std::lock_guard lock(mutex_);
+        loaded_.reset();
+    }
+
+private:
+    std::mutex mutex_;
+    std::shared_ptr<quillory::renderer::FluidInstance> loaded_;
+};
 
 struct ConvertSettings {
     OutputType output = OutputType::Wav;
@@ -33,7 +53,8 @@ struct ConvertSettings {
     // otherwise.
     int mp3SynthRate = 44100;
     encoder::Mp3Settings mp3;
-    std::filesystem::path soundFont; // empty when none was named or found
+    std::filesystem::path soundFont;              // empty when none was named or found
+    std::shared_ptr<SoundFontHold> soundFontHold; // with --soundfont
     quillory::renderer::LoudnessChoice loudness;
     // Where levelled songs keep their float copy: the batch's own folder in the work folder
     // (the system's temporary folder when empty).
@@ -49,10 +70,6 @@ struct ConvertSettings {
 struct ResolvedSettings {
     ConvertSettings settings;
     std::string error; // a usage error when not empty
-    // The SoundFont named with --soundfont, loaded to see that it can be: kept while the batch
-    // runs, so that the workers' synthesisers share its samples through FluidSynth's cache
-    // instead of reading them again.
-    std::shared_ptr<quillory::renderer::FluidInstance> loadedSoundFont;
 };
 
 // The options.ini that the program in programFolder reads at start-up now: the user's own once

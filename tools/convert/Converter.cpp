@@ -124,6 +124,8 @@ Synthesizer& Converter::synth(int sampleRate) {
                 const int rate =
                     std::clamp(sampleRate, Synthesizer::kMinRate, Synthesizer::kMaxRate);
                 synth_ = std::make_unique<Synthesizer>(settings_.soundFont, rate);
+                if (settings_.soundFontHold)
+                    settings_.soundFontHold->release();
             } catch (const std::exception& error) {
                 synthError_ = error.what();
             }
