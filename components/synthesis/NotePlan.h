@@ -56,12 +56,13 @@ struct NoteSpan {
 
 // What one synthesiser costs per second of audio besides its voices, and what the output costs
 // (measuring the loudness, writing the work file and the WAV), both in voices: the processor
-// time of that many voices sounding. Measured with FluidR3 at 44.1 kHz by bench/parallel on a
-// quiet machine (6.9 voices for an instance). Most of an instance is its reverb and chorus
-// (kEffectsVoices: a quarter of one synthesiser's time on a thin real song), which a split song
-// runs on its first synthesiser alone where they can be shared (EffectShare).
-inline constexpr double kInstanceVoices = 7.0;
-inline constexpr double kEffectsVoices = 5.5;
+// time of that many voices sounding. Fitted with FluidR3 at 44.1 kHz to what each synthesiser of
+// ten real and six generated split songs took (bench/parallel): 5.3 voices for one that runs the
+// reverb and chorus, next to nothing for one that hands its sends on. So nearly all of an
+// instance is its reverb and chorus (kEffectsVoices), which a split song runs on its first
+// synthesiser alone where they can be shared (EffectShare).
+inline constexpr double kInstanceVoices = 5.5;
+inline constexpr double kEffectsVoices = 5.0;
 inline constexpr double kOutputVoices = 3.0;
 // Making a further instance ready (its SoundFont from FluidSynth's sample cache), in
 // voice-seconds: a short song does not win that back.
