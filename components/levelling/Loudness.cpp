@@ -3,8 +3,8 @@
 
 #include "components/levelling/Loudness.h"
 
+#include "components/audio/SamplePeak.h"
 #include "components/levelling/GatedLoudness.h"
-
 #include "components/output/SoundWriter.h"
 
 #include <ebur128.h>
@@ -37,26 +37,6 @@ ebur128_state* newMeter(int sampleRate, int channels, int mode) {
     if (channels == 1)
         ebur128_set_channel(meter, 0, EBUR128_DUAL_MONO);
     return meter;
-}
-
-// The largest magnitude among the samples, four at a time: a plain loop of std::max, bound by
-// the rules for NaN, is not vectorised and ran longer than the loudness filters. A NaN among the
-// samples may give a NaN peak, which loudnessGainDb meets with 0 dB.
-float peakOf(const float* samples, std::size_t count) {
-    using Floats = float __attribute__((vector_size(16)));
-    using Bits = std::uint32_t __attribute__((vector_size(16)));
-    Floats peaks{};
-    std::size_t i = 0;
-    for (; i + 4 <= count; i += 4) {
-        Floats four;
-        std::memcpy(&four, samples + i, sizeof four);
-        four = Floats(Bits(four) & 0x7fffffffu);
-        peaks = peaks > four ? peaks : four;
-    }
-    float peak = std::max({peaks[0], peaks[1], peaks[2], peaks[3]});
-    for (; i < count; ++i)
-        peak = std::max(peak, std::fabs(samples[i]));
-    return peak;
 }
 
 } // namespace

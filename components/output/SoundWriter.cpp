@@ -3,6 +3,8 @@
 
 #include "components/output/SoundWriter.h"
 
+#include "components/audio/SamplePeak.h"
+
 #include <sndfile.h>
 
 #include <cerrno>
@@ -238,8 +240,7 @@ void SoundWriter::writeSamples(const float* samples, std::size_t frames) {
     if (frames_ == 0 && !tags_.empty())
         writeTags();
     const std::size_t count = frames * std::size_t(format_.channels);
-    for (std::size_t i = 0; i < count; ++i)
-        peak_ = std::max(peak_, std::fabs(samples[i]));
+    peak_ = std::max(peak_, peakOf(samples, count));
     sf_count_t written = 0;
     if (!format_.integerPcm()) {
         written = sf_writef_float(file_, samples, sf_count_t(frames));

@@ -58,11 +58,11 @@ struct NoteSpan {
 // (measuring the loudness, writing the work file and the WAV), both in voices: the processor
 // time of that many voices sounding. Fitted with FluidR3 at 44.1 kHz to what each synthesiser of
 // ten real and six generated split songs took (bench/parallel): 5.3 voices for one that runs the
-// reverb and chorus, next to nothing for one that hands its sends on. So nearly all of an
-// instance is its reverb and chorus (kEffectsVoices), which a split song runs on its first
-// synthesiser alone where they can be shared (EffectShare).
+// reverb and chorus, nothing to measure for one that hands its sends on. So all of an instance
+// is its reverb and chorus (kEffectsVoices), which a split song runs on its first synthesiser
+// alone where they can be shared (EffectShare).
 inline constexpr double kInstanceVoices = 5.5;
-inline constexpr double kEffectsVoices = 5.0;
+inline constexpr double kEffectsVoices = 5.5;
 inline constexpr double kOutputVoices = 3.0;
 // Making a further instance ready (its SoundFont from FluidSynth's sample cache), in
 // voice-seconds: a short song does not win that back.
