@@ -197,7 +197,7 @@ void FloatIntermediate::seek(std::uint64_t frame) {
     framesRead_ = std::min(frame, frames_);
 }
 
-void FloatIntermediate::readBytes(std::uint64_t offset, char* to, std::size_t bytes) {
+void FloatIntermediate::readBytes(std::uint64_t offset, char* to, std::size_t bytes) const {
     while (bytes > 0 && offset < bytesOnDisk_) {
         const std::size_t wanted =
             std::size_t(std::min<std::uint64_t>(bytes, bytesOnDisk_ - offset));
@@ -227,6 +227,14 @@ std::size_t FloatIntermediate::read(float* left, float* right, std::size_t maxFr
         right[i] = interleaved_[2 * i + 1];
     }
     framesRead_ += frames;
+    return frames;
+}
+
+std::size_t FloatIntermediate::readInterleavedAt(std::uint64_t frame, float* stereo,
+                                                 std::size_t maxFrames) const {
+    const std::uint64_t remaining = frames_ - std::min(frame, frames_);
+    const std::size_t frames = remaining < maxFrames ? std::size_t(remaining) : maxFrames;
+    readBytes(frame * kFrameBytes, reinterpret_cast<char*>(stereo), frames * kFrameBytes);
     return frames;
 }
 

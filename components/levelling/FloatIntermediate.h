@@ -78,6 +78,10 @@ public:
     // the file when it cannot be read or holds fewer frames than were written.
     std::size_t read(float* left, float* right, std::size_t maxFrames);
 
+    // Reads up to maxFrames from `frame` on as interleaved stereo, without moving where read()
+    // goes on; returns how many. Once writing has ended (rewind or seek), another thread may call
+    // it beside read().
+    std::size_t readInterleavedAt(std::uint64_t frame, float* stereo, std::size_t maxFrames) const;
     std::uint64_t frames() const { return frames_; }
     const std::filesystem::path& path() const { return path_; }
     // Whether the disk holds room for every frame (false where the file system cannot reserve).
@@ -93,7 +97,7 @@ private:
     void create(const std::filesystem::path& folder);
     void reserve(std::uint64_t maxFrames, const std::filesystem::path& folder);
     void flush();
-    void readBytes(std::uint64_t offset, char* to, std::size_t bytes);
+    void readBytes(std::uint64_t offset, char* to, std::size_t bytes) const;
     [[noreturn]] void fail(const char* doing, int error) const;
 
     std::filesystem::path path_;

@@ -19,6 +19,9 @@ namespace {
 constexpr std::size_t kQueueBlocks = 8;
 // The tail is searched backwards in pieces of this many frames.
 constexpr std::uint64_t kTailChunk = 16384;
+// Fewer frames to check than this are not worth a thread.
+constexpr std::uint64_t kSharedCheckFrames = 1 << 17;
+constexpr std::size_t kCheckBlock = 4096;
 
 } // namespace
 
@@ -27,6 +30,7 @@ LevelledSource::LevelledSource(BlockSource& synthesis, int sampleRate, int chann
                                const LoudnessTarget& target, int measuringShare, Listener listener)
     : synthesis_(synthesis)
     , sampleRate_(sampleRate)
+    , channels_(channels)
     , meter_(sampleRate, channels)
     , store_(std::move(store))
     , target_(target)
@@ -38,6 +42,7 @@ LevelledSource::LevelledSource(BlockSource& synthesis, int sampleRate, int chann
 }
 
 LevelledSource::~LevelledSource() {
+    stopChecking();
     stopKeeping();
 }
 
@@ -158,13 +163,85 @@ void LevelledSource::startChecking() {
     for (const FrameRange& range : stretches_)
         toCheck_ += range.end - range.begin;
     stretch_ = 0;
+    ownStretches_ = stretches_.size();
     pass_ = Pass::Checking;
     if (stretches_.empty())
         startLevelled();
+    else if (toCheck_ >= kSharedCheckFrames)
+        shareCheck();
+}
+
+// The stretches from about half of the frames on go to a thread of their own.
+void LevelledSource::shareCheck() {
+    std::uint64_t first = 0;
+    std::size_t half = 0;
+    for (; half < stretches_.size() && 2 * first < toCheck_; ++half)
+        first += stretches_[half].end - stretches_[half].begin;
+    if (half == stretches_.size())
+        return;
+    ownStretches_ = half;
+    // Ends the writing, so that both threads only read the work file from now on.
+    store_->rewind();
+    checker_ = std::thread(&LevelledSource::checkOthers, this, half);
+}
+
+void LevelledSource::checkOthers(std::size_t from) {
+    try {
+        TruePeakCheck peaks(sampleRate_, channels_);
+        std::vector<float> stereo(2 * kCheckBlock);
+        for (std::size_t s = from; s < stretches_.size() && !stopChecker_; ++s) {
+            const FrameRange& range = stretches_[s];
+            peaks.begin();
+            for (std::uint64_t at = range.begin; at < range.end && !stopChecker_;) {
+                const auto want = std::size_t(std::min<std::uint64_t>(kCheckBlock, range.end - at));
+                if (store_->readInterleavedAt(at, stereo.data(), want) < want)
+                    throw WorkFileError("reading " + store_->path().string() +
+                                        " failed (it ends early)");
+                peaks.addStereo(stereo.data(), want);
+                at += want;
+                otherChecked_ += want;
+                otherChecked_.notify_all();
+            }
+            peaks.end();
+        }
+        otherPeak_ = peaks.peak();
+    } catch (...) {
+        checkerFailure_ = std::current_exception();
+    }
+    otherChecked_ |= kOtherDone;
+    otherChecked_.notify_all();
+}
+
+// Hands on what the other thread has checked since the last call, waiting for a block of it;
+// once it has ended, its peak joins the meter's.
+void LevelledSource::awaitOtherCheck() {
+    otherChecked_.wait(otherCounted_);
+    const std::uint64_t now = otherChecked_;
+    const std::uint64_t frames = now & ~kOtherDone;
+    advanced_ = std::size_t(frames - (otherCounted_ & ~kOtherDone));
+    checkedFrames_ += advanced_;
+    otherCounted_ = now;
+    if (!(now & kOtherDone))
+        return;
+    checker_.join();
+    if (checkerFailure_)
+        std::rethrow_exception(std::exchange(checkerFailure_, nullptr));
+    meter_.addCheckedPeak(otherPeak_);
+    startLevelled();
+}
+
+void LevelledSource::stopChecking() {
+    stopChecker_ = true;
+    if (checker_.joinable())
+        checker_.join();
 }
 
 // One block of one stretch, read back into the caller's buffers (which carry nothing out now).
 void LevelledSource::check(float* left, float* right, std::size_t maxFrames) {
+    if (stretch_ == ownStretches_) {
+        awaitOtherCheck();
+        return;
+    }
     const FrameRange& range = stretches_[stretch_];
     if (checkAt_ <= range.begin) {
         meter_.beginCheck();
@@ -261,6 +338,7 @@ int LevelledSource::percent() const {
 }
 
 void LevelledSource::dropWorkFile() {
+    stopChecking();
     stopKeeping();
     store_.reset();
     pass_ = Pass::Done;

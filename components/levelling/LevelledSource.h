@@ -20,6 +20,10 @@
 // holds every core, it shares them, and the synthesis waits only when it falls a whole queue of
 // blocks behind.
 //
+// The true-peak check shares its stretches out with a third thread when there are enough of
+// them, since nothing else runs then: each thread takes about half of the frames, and the caller,
+// done with its own, hands on what the other has checked since, a block at a time.
+//
 // Should the work folder fill up during the first pass all the same (see FloatIntermediate), the
 // song goes on at the synthesiser's fixed gain: what was kept is handed back as it was, then the
 // rest of the synthesis, and notice() says why the song was not levelled.
@@ -97,6 +101,10 @@ private:
     void stopKeeping();
     void measure(float* left, float* right, std::size_t maxFrames);
     void check(float* left, float* right, std::size_t maxFrames);
+    void shareCheck();
+    void checkOthers(std::size_t from);
+    void awaitOtherCheck();
+    void stopChecking();
     std::size_t levelled(float* left, float* right, std::size_t maxFrames);
     std::size_t unlevelled(float* left, float* right, std::size_t maxFrames);
     void startChecking();
@@ -106,6 +114,7 @@ private:
 
     BlockSource& synthesis_;
     int sampleRate_;
+    int channels_;
     LoudnessMeter meter_;
     std::unique_ptr<FloatIntermediate> store_;
     LoudnessTarget target_;
@@ -129,6 +138,16 @@ private:
     std::uint64_t checkAt_ = 0;
     std::uint64_t toCheck_ = 0;
     std::uint64_t checkedFrames_ = 0;
+    // The stretches this thread checks; those after go to checker_, which adds up the frames it
+    // has checked in otherChecked_ and sets kOtherDone there once it has ended.
+    static constexpr std::uint64_t kOtherDone = std::uint64_t(1) << 63;
+    std::size_t ownStretches_ = 0;
+    std::thread checker_;
+    std::atomic<bool> stopChecker_{false};
+    std::atomic<std::uint64_t> otherChecked_{0};
+    std::uint64_t otherCounted_ = 0;
+    double otherPeak_ = 0;
+    std::exception_ptr checkerFailure_;
     Loudness measured_;
     double gainDb_ = 0;
     float factor_ = 1.0f;

@@ -41,14 +41,65 @@ ebur128_state* newMeter(int sampleRate, int channels, int mode) {
 
 } // namespace
 
+struct TruePeakCheck::Meter {
+    ebur128_state* state = nullptr;
+};
+
+TruePeakCheck::TruePeakCheck(int sampleRate, int channels)
+    : meter_(new Meter)
+    , sampleRate_(sampleRate)
+    , channels_(channels) {
+}
+
+TruePeakCheck::~TruePeakCheck() {
+    if (meter_->state)
+        ebur128_destroy(&meter_->state);
+    delete meter_;
+}
+
+void TruePeakCheck::begin() {
+    if (meter_->state)
+        ebur128_destroy(&meter_->state);
+    meter_->state = newMeter(sampleRate_, channels_, EBUR128_MODE_TRUE_PEAK);
+}
+
+void TruePeakCheck::add(const float* samples, std::size_t frames) {
+    if (!meter_->state)
+        begin();
+    if (ebur128_add_frames_float(meter_->state, samples, frames) != EBUR128_SUCCESS)
+        throw RenderError("the loudness meter ran out of memory");
+}
+
+void TruePeakCheck::addStereo(const float* stereo, std::size_t frames) {
+    if (channels_ == 2) {
+        add(stereo, frames);
+        return;
+    }
+    mono_.resize(frames);
+    for (std::size_t i = 0; i < frames; ++i)
+        mono_[i] = 0.5f * (stereo[2 * i] + stereo[2 * i + 1]);
+    add(mono_.data(), frames);
+}
+
+void TruePeakCheck::end() {
+    if (!meter_->state)
+        return;
+    for (int channel = 0; channel < channels_; ++channel) {
+        double peak = 0;
+        if (ebur128_true_peak(meter_->state, unsigned(channel), &peak) == EBUR128_SUCCESS)
+            peak_ = std::max(peak_, peak);
+    }
+    ebur128_destroy(&meter_->state);
+}
+
 struct LoudnessMeter::State {
-    GatedLoudness loudness;         // the whole song's
-    ebur128_state* check = nullptr; // the true peak of the stretch being checked
+    GatedLoudness loudness; // the whole song's
 };
 
 LoudnessMeter::LoudnessMeter(int sampleRate, int channels)
     : sampleRate_(sampleRate)
-    , channels_(channels) {
+    , channels_(channels)
+    , check_(sampleRate, channels) {
     if (sampleRate <= 0 || (channels != 1 && channels != 2))
         throw RenderError("the loudness meter cannot measure " + std::to_string(channels) +
                           " channels at " + std::to_string(sampleRate) + " Hz");
@@ -56,8 +107,6 @@ LoudnessMeter::LoudnessMeter(int sampleRate, int channels)
 }
 
 LoudnessMeter::~LoudnessMeter() {
-    if (state_->check)
-        ebur128_destroy(&state_->check);
     delete state_;
 }
 
@@ -157,34 +206,21 @@ std::vector<FrameRange> LoudnessMeter::stretchesToCheck(const LoudnessTarget& ta
 }
 
 void LoudnessMeter::beginCheck() {
-    if (state_->check)
-        ebur128_destroy(&state_->check);
-    state_->check = newMeter(sampleRate_, channels_, EBUR128_MODE_TRUE_PEAK);
+    check_.begin();
 }
 
 void LoudnessMeter::check(const float* left, const float* right, std::size_t frames) {
-    if (!state_->check)
-        beginCheck();
-    const std::vector<float>& samples = downmix(left, right, frames);
-    if (ebur128_add_frames_float(state_->check, samples.data(), frames) != EBUR128_SUCCESS)
-        throw RenderError("the loudness meter ran out of memory");
+    check_.add(downmix(left, right, frames).data(), frames);
 }
 
 void LoudnessMeter::endCheck() {
-    if (!state_->check)
-        return;
-    for (int channel = 0; channel < channels_; ++channel) {
-        double peak = 0;
-        if (ebur128_true_peak(state_->check, unsigned(channel), &peak) == EBUR128_SUCCESS)
-            checkedPeak_ = std::max(checkedPeak_, peak);
-    }
-    ebur128_destroy(&state_->check);
+    check_.end();
 }
 
 Loudness LoudnessMeter::result() const {
     Loudness result;
     result.integratedLufs = state_->loudness.integratedLufs();
-    double peak = checkedPeak_;
+    double peak = std::max(check_.peak(), otherPeak_);
     for (float stretch : stretchPeaks_)
         peak = std::max<double>(peak, stretch);
     result.truePeakDbtp = 20.0 * std::log10(peak);

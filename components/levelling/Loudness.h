@@ -29,6 +29,7 @@
 //     either they equal P or neither lets the ceiling bind: the gain is the same.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -64,6 +65,36 @@ struct FrameRange {
     bool operator==(const FrameRange&) const = default;
 };
 
+// The true peak of stretches read back for the check (see above), with libebur128: each measured
+// from its first frame, in any blocks. A stretch's peak counts once it has ended. One per thread:
+// the stretches of one song may be shared out between several.
+class TruePeakCheck {
+public:
+    // Mono is measured as dual mono, like the meter does.
+    TruePeakCheck(int sampleRate, int channels);
+    ~TruePeakCheck();
+    TruePeakCheck(const TruePeakCheck&) = delete;
+    TruePeakCheck& operator=(const TruePeakCheck&) = delete;
+
+    void begin();
+    // samples: interleaved stereo, or the mono mix for a mono song. Throws RenderError when the
+    // meter runs out of memory.
+    void add(const float* samples, std::size_t frames);
+    // The same for interleaved stereo, mixed down here for a mono song.
+    void addStereo(const float* stereo, std::size_t frames);
+    void end();
+    // The largest linear true peak of the stretches ended.
+    double peak() const { return peak_; }
+
+private:
+    struct Meter; // libebur128's, which cannot be declared ahead
+    Meter* meter_ = nullptr;
+    int sampleRate_ = 0;
+    int channels_ = 2;
+    double peak_ = 0;
+    std::vector<float> mono_;
+};
+
 class LoudnessMeter {
 public:
     static constexpr std::size_t kStretchFrames = 512;
@@ -90,6 +121,8 @@ public:
     void beginCheck();
     void check(const float* left, const float* right, std::size_t frames);
     void endCheck();
+    // The true peak that another thread's TruePeakCheck found in the other stretches.
+    void addCheckedPeak(double linear) { otherPeak_ = std::max(otherPeak_, linear); }
 
     // The song so far, with the true peak of the stretches checked (and the sample peak).
     Loudness result() const;
@@ -105,7 +138,8 @@ private:
     int channels_ = 2;
     std::uint64_t frames_ = 0;
     std::vector<float> stretchPeaks_; // sample peak of each kStretchFrames of the song
-    double checkedPeak_ = 0;          // linear true peak of the stretches checked
+    TruePeakCheck check_;
+    double otherPeak_ = 0; // linear true peak of the stretches checked on other threads
     std::vector<float> scratch_;
     std::vector<float> pairs_; // mono as (m, m)
 };
