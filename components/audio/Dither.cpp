@@ -7,6 +7,15 @@
 #include <cmath>
 #include <cstring>
 
+// The dither runs over every sample written, and is most of the output pass: where the processor
+// has AVX2 it runs from a second copy built for it, eight samples to an instruction, with the same
+// results (no fused multiply-add, which would round differently).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define QUILLORY_WIDEST __attribute__((target_clones("avx2", "default")))
+#else
+#define QUILLORY_WIDEST
+#endif
+
 namespace quillory::renderer {
 
 namespace {
@@ -34,17 +43,16 @@ DitherQuantizer::DitherQuantizer(int bits, std::uint64_t seed)
 }
 
 // The difference of two uniform values in [0, 1) of 16 bits each: triangular over (-1, 1) steps.
-// Four generators to a vector (GCC's and Clang's vector extensions, which become SSE or NEON
-// where there is one and plain code where not): the compiler would not vectorise them itself.
-void DitherQuantizer::makeNoise(float* noise, std::size_t count) {
-    using Lanes = std::uint32_t __attribute__((vector_size(16)));
-    using Ints = std::int32_t __attribute__((vector_size(16)));
-    using Floats = float __attribute__((vector_size(16)));
+// The eight generators make one vector (GCC's and Clang's vector extensions, which become SSE or
+// NEON where there is one and plain code where not): the compiler would not vectorise them itself.
+QUILLORY_WIDEST void DitherQuantizer::makeNoise(float* noise, std::size_t count) {
+    using Lanes = std::uint32_t __attribute__((vector_size(32)));
+    using Ints = std::int32_t __attribute__((vector_size(32)));
+    using Floats = float __attribute__((vector_size(32)));
     constexpr float kTwoToMinus16 = 1.0f / 65536.0f;
-    Lanes state[2];
-    std::memcpy(state, lanes_, sizeof state);
-    for (std::size_t at = 0; at < count; at += 4) {
-        Lanes& x = state[(at / 4) % 2];
+    Lanes x;
+    std::memcpy(&x, lanes_, sizeof x);
+    for (std::size_t at = 0; at < count; at += 8) {
         x ^= x << 13;
         x ^= x >> 17;
         x ^= x << 5;
@@ -53,11 +61,11 @@ void DitherQuantizer::makeNoise(float* noise, std::size_t count) {
         const Floats value = (low - high) * kTwoToMinus16;
         std::memcpy(noise + at, &value, sizeof value);
     }
-    std::memcpy(lanes_, state, sizeof state);
+    std::memcpy(lanes_, &x, sizeof x);
 }
 
-void DitherQuantizer::quantize(const float* in, std::size_t count, float factor,
-                               std::int16_t* out) {
+QUILLORY_WIDEST void DitherQuantizer::quantize(const float* in, std::size_t count, float factor,
+                                               std::int16_t* out) {
     // Quantisation steps per unit of full scale, and the value of one step in `short` units.
     const float steps = bits_ == 8 ? 128.0f : 32768.0f;
     const float unit = bits_ == 8 ? 256.0f : 1.0f;
