@@ -19,11 +19,15 @@ namespace quillory::renderer {
 // The synthesisers of one song, each on a thread of its own. The caller fills in a block's events
 // for every lane and publishes it; each lane renders the blocks published as fast as it can, up
 // to kDepth ahead of the caller, which sums a block once every lane has rendered it. Nobody waits
-// for anybody but at the ends of that queue.
+// for anybody but at the ends of that queue. Its 32 blocks (3 s of song at 44.1 kHz, 20 to 40 ms
+// of work) let a lane run ahead through a passage that is busier on another lane: with 8, the
+// synthesis took 13% longer than its busiest lane's processor time, with 32 about 9%. The first
+// lane, which runs the shared effects, cannot pass the others' sends, and the effect share's
+// rings hold as much as this queue, so that none of the others waits for room there.
 class ParallelSongRenderer::Ensemble {
 public:
     static constexpr std::size_t kBlock = 4096;
-    static constexpr std::size_t kDepth = 8;
+    static constexpr std::size_t kDepth = 32;
 
     struct Job {
         std::size_t frames = 0;
