@@ -17,15 +17,20 @@ namespace quillory::renderer {
 inline float peakOf(const float* samples, std::size_t count) {
     using Floats = float __attribute__((vector_size(16)));
     using Bits = std::uint32_t __attribute__((vector_size(16)));
-    Floats peaks{};
+    // Four running maxima, so that each comparison need not wait for the one before.
+    Floats peaks[4] = {};
     std::size_t i = 0;
-    for (; i + 4 <= count; i += 4) {
-        Floats four;
-        std::memcpy(&four, samples + i, sizeof four);
-        four = Floats(Bits(four) & 0x7fffffffu);
-        peaks = peaks > four ? peaks : four;
-    }
-    float peak = std::max({peaks[0], peaks[1], peaks[2], peaks[3]});
+    for (; i + 16 <= count; i += 16)
+        for (int k = 0; k < 4; ++k) {
+            Floats four;
+            std::memcpy(&four, samples + i + 4 * k, sizeof four);
+            four = Floats(Bits(four) & 0x7fffffffu);
+            peaks[k] = peaks[k] > four ? peaks[k] : four;
+        }
+    Floats all = peaks[0];
+    for (int k = 1; k < 4; ++k)
+        all = all > peaks[k] ? all : peaks[k];
+    float peak = std::max({all[0], all[1], all[2], all[3]});
     for (; i < count; ++i)
         peak = std::max(peak, std::fabs(samples[i]));
     return peak;

@@ -21,7 +21,8 @@ constexpr std::size_t kQueueBlocks = 8;
 constexpr std::uint64_t kTailChunk = 16384;
 // Fewer frames to check than this are not worth a thread.
 constexpr std::uint64_t kSharedCheckFrames = 1 << 17;
-constexpr std::size_t kCheckBlock = 4096;
+// What the other threads read back from the work file at a time.
+constexpr std::size_t kReadBlock = 4096;
 
 } // namespace
 
@@ -42,6 +43,7 @@ LevelledSource::LevelledSource(BlockSource& synthesis, int sampleRate, int chann
 }
 
 LevelledSource::~LevelledSource() {
+    stopReading();
     stopChecking();
     stopKeeping();
 }
@@ -188,12 +190,12 @@ void LevelledSource::shareCheck() {
 void LevelledSource::checkOthers(std::size_t from) {
     try {
         TruePeakCheck peaks(sampleRate_, channels_);
-        std::vector<float> stereo(2 * kCheckBlock);
+        std::vector<float> stereo(2 * kReadBlock);
         for (std::size_t s = from; s < stretches_.size() && !stopChecker_; ++s) {
             const FrameRange& range = stretches_[s];
             peaks.begin();
             for (std::uint64_t at = range.begin; at < range.end && !stopChecker_;) {
-                const auto want = std::size_t(std::min<std::uint64_t>(kCheckBlock, range.end - at));
+                const auto want = std::size_t(std::min<std::uint64_t>(kReadBlock, range.end - at));
                 if (store_->readInterleavedAt(at, stereo.data(), want) < want)
                     throw WorkFileError("reading " + store_->path().string() +
                                         " failed (it ends early)");
@@ -270,6 +272,36 @@ void LevelledSource::startLevelled() {
     levelledEnd_ = tailEnd();
     store_->rewind();
     pass_ = Pass::Levelled;
+    readAhead_ = std::make_unique<BlockQueue>(kQueueBlocks);
+    reader_ = std::thread(&LevelledSource::readAhead, this);
+}
+
+void LevelledSource::readAhead() {
+    try {
+        for (std::uint64_t at = 0; at < levelledEnd_;) {
+            AudioBlock block;
+            block.frames = std::size_t(std::min<std::uint64_t>(kReadBlock, levelledEnd_ - at));
+            block.samples.resize(2 * block.frames);
+            if (store_->readInterleavedAt(at, block.samples.data(), block.frames) < block.frames)
+                throw WorkFileError("reading " + store_->path().string() +
+                                    " failed (it ends early)");
+            for (float& sample : block.samples)
+                sample *= factor_;
+            at += block.frames;
+            if (!readAhead_->push(std::move(block)))
+                return; // given up
+        }
+    } catch (...) {
+        readerFailure_ = std::current_exception();
+    }
+    readAhead_->close();
+}
+
+void LevelledSource::stopReading() {
+    if (readAhead_)
+        readAhead_->abandon();
+    if (reader_.joinable())
+        reader_.join();
 }
 
 // Where the tail, with the gain, has stayed below -90 dBFS for 100 ms: found from the end of the
@@ -298,22 +330,32 @@ std::uint64_t LevelledSource::tailEnd() {
 }
 
 std::size_t LevelledSource::levelled(float* left, float* right, std::size_t maxFrames) {
-    const std::size_t want =
-        std::size_t(std::min<std::uint64_t>(maxFrames, levelledEnd_ - levelledFrames_));
-    const std::size_t n = want == 0 ? 0 : store_->read(left, right, want);
-    if (n == 0) {
-        // The work file can go before the consumer completes its output.
-        store_.reset();
-        pass_ = Pass::Done;
-        return 0;
+    if (levelledBlockAt_ == levelledBlock_.frames) {
+        levelledBlockAt_ = 0;
+        if (!readAhead_->pop(levelledBlock_)) {
+            endLevelled();
+            return 0;
+        }
     }
+    const std::size_t n = std::min(maxFrames, levelledBlock_.frames - levelledBlockAt_);
+    const float* stereo = levelledBlock_.samples.data() + 2 * levelledBlockAt_;
     for (std::size_t i = 0; i < n; ++i) {
-        left[i] *= factor_;
-        right[i] *= factor_;
+        left[i] = stereo[2 * i];
+        right[i] = stereo[2 * i + 1];
     }
+    levelledBlockAt_ += n;
     levelledFrames_ += n;
     advanced_ = n;
     return n;
+}
+
+// The work file can go before the consumer completes its output.
+void LevelledSource::endLevelled() {
+    reader_.join();
+    pass_ = Pass::Done;
+    store_.reset();
+    if (readerFailure_)
+        std::rethrow_exception(std::exchange(readerFailure_, nullptr));
 }
 
 int LevelledSource::percent() const {
@@ -338,6 +380,7 @@ int LevelledSource::percent() const {
 }
 
 void LevelledSource::dropWorkFile() {
+    stopReading();
     stopChecking();
     stopKeeping();
     store_.reset();

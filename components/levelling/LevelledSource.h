@@ -24,6 +24,9 @@
 // them, since nothing else runs then: each thread takes about half of the frames, and the caller,
 // done with its own, hands on what the other has checked since, a block at a time.
 //
+// The levelled pass reads ahead on a fourth thread: reading the work file back and applying the
+// gain were a third of that pass, which otherwise runs alone on one core.
+//
 // Should the work folder fill up during the first pass all the same (see FloatIntermediate), the
 // song goes on at the synthesiser's fixed gain: what was kept is handed back as it was, then the
 // rest of the synthesis, and notice() says why the song was not levelled.
@@ -105,6 +108,9 @@ private:
     void checkOthers(std::size_t from);
     void awaitOtherCheck();
     void stopChecking();
+    void readAhead();
+    void endLevelled();
+    void stopReading();
     std::size_t levelled(float* left, float* right, std::size_t maxFrames);
     std::size_t unlevelled(float* left, float* right, std::size_t maxFrames);
     void startChecking();
@@ -152,6 +158,12 @@ private:
     double gainDb_ = 0;
     float factor_ = 1.0f;
     std::uint64_t levelledFrames_ = 0;
+    // The levelled song, read and raised by reader_; what is left of its block in hand.
+    std::unique_ptr<BlockQueue> readAhead_;
+    std::thread reader_;
+    std::exception_ptr readerFailure_;
+    AudioBlock levelledBlock_;
+    std::size_t levelledBlockAt_ = 0;
     std::string notice_;
     int unlevelledFrom_ = 0;
     std::optional<std::uint64_t> songFrames_;
