@@ -88,8 +88,8 @@ int calibrate(const std::filesystem::path& soundFont, int rate, const std::strin
 // Starts the split render on a worker thread, as the window does, stops it part-way and times
 // how long the render takes to end: the block in hand, the instances joined. Putting the WAV in
 // place (flushed to the disk) is not timed: the window does that on a thread of its own.
-// A stop in the first block waits for the song's set-up (the synthesisers readied, the notes
-// weighed), which is not a block of work; those are timed apart.
+// The render is told of the stop, as the window's is: a stop in the first block gives up
+// weighing the notes for a split. Those stops are timed apart.
 void timeStops(int stops, const std::filesystem::path& soundFont, const MidiFile& song,
                const std::filesystem::path& out, int firstMs, int stepMs, const char* when) {
     Synthesizer synth(soundFont, 44100);
@@ -102,7 +102,8 @@ void timeStops(int stops, const std::filesystem::path& soundFont, const MidiFile
             SoundWriter writer(quillory::output::OutputFile(out), format,
                                SongRenderer::maxFrames(song, 44100));
             {
-                ParallelSongRenderer source(song, synth, 44100);
+                ParallelSongRenderer source(song, synth, 44100, ThreadBudget::shared(), 0,
+                                            SplitPolicy::WherePays, &stop);
                 std::vector<float> left(1024), right(1024);
                 while (!stop) {
                     const std::size_t frames = source.render(left.data(), right.data(), 1024);

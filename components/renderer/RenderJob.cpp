@@ -30,7 +30,7 @@ std::unique_ptr<BlockSource> synthesisOf(const MidiFile& song, Synthesizer& synt
         throw RenderError(problem);
     return std::make_unique<ParallelSongRenderer>(song, synth, format.sampleRate,
                                                   ThreadBudget::givenOrShared(options.threads),
-                                                  options.maxThreads, options.split);
+                                                  options.maxThreads, options.split, options.stop);
 }
 
 } // namespace

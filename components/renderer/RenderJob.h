@@ -26,6 +26,7 @@
 #include "components/synthesis/SongRenderer.h"
 #include "components/synthesis/ThreadBudget.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -62,6 +63,9 @@ struct RenderOptions {
     ThreadBudget* threads = nullptr;
     unsigned maxThreads = 0;
     SplitPolicy split = SplitPolicy::WherePays;
+    // A flag another thread sets to stop the render, which the set-up of a split song heeds
+    // (see ParallelSongRenderer); the caller still ends the render itself.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // The tags of what is made from a song: its title (or else the file's base name), its

@@ -97,6 +97,7 @@ bool SynthRenderer::Render(const QString& midiPath, const QString& wavPath) {
         options.workFolder = platform::ToFsPath(workFolder_);
         options.tags = songTags(song);
         options.stoppable = true;
+        options.stop = &stop_;
         job_ = std::make_unique<RenderJob>(std::move(song), *synth_, platform::ToFsPath(wavPath),
                                            format_, std::move(options));
         scratch_ = !workFolder_.isEmpty() && QFileInfo(wavPath).absoluteDir() == QDir(workFolder_);

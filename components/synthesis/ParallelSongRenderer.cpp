@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <future>
 #include <limits>
 #include <string>
 #include <thread>
@@ -163,13 +162,14 @@ int checkedRate(int sampleRate) {
 
 ParallelSongRenderer::ParallelSongRenderer(MidiFile song, Synthesizer& synth, int sampleRate,
                                            ThreadBudget& budget, unsigned maxThreads,
-                                           SplitPolicy policy)
+                                           SplitPolicy policy, const std::atomic<bool>* stop)
     : song_(std::move(song))
     , synth_(synth)
     , sampleRate_(checkedRate(sampleRate))
     , budget_(budget)
     , maxThreads_(maxThreads == 0 ? budget.total() : maxThreads)
     , policy_(policy)
+    , stop_(stop)
     , songFrames_(song_.frameAt(song_.endTime(), sampleRate))
     , lastFrame_(songFrames_ + SongTail::longest(sampleRate))
     , cursor_(song_)
@@ -216,14 +216,16 @@ double ParallelSongRenderer::threadSeconds() const {
 
 // Weighs the song when threads are free for a split, and takes as many as pay, one at least.
 // The further synthesisers a split would need load their SoundFont meanwhile, on a thread of
-// their own: weighing and loading take about as long, and a song that does not pay drops them.
+// their own: weighing and loading take about as long. A song that is stopped meanwhile does not
+// wait for them, but leaves them to the synthesiser for its next songs.
 void ParallelSongRenderer::start() {
     const unsigned free = std::min({budget_.total(), maxThreads_, budget_.available()});
-    std::future<Synthesizers> spare;
     if (free >= 2)
-        spare = std::async(std::launch::async, [this, free] { return spareSynths(free - 1); });
+        synth_.loadSpares(free - 1, sampleRate_);
     const int wanted = free >= 2 ? instancesFor(int(free)) : 1;
-    Synthesizers synths = spare.valid() ? spare.get() : Synthesizers{};
+    const bool stopped = stop_ && stop_->load();
+    Synthesizers synths =
+        free >= 2 && !stopped ? synth_.spares(free - 1, sampleRate_) : Synthesizers{};
     grant_ = budget_.acquire(unsigned(wanted));
     const int instances = std::min(int(grant_.threads()), int(synths.size()) + 1);
     if (instances < 2) {
@@ -234,17 +236,19 @@ void ParallelSongRenderer::start() {
     split(std::move(synths));
 }
 
-ParallelSongRenderer::Synthesizers ParallelSongRenderer::spareSynths(unsigned count) const {
-    return synth_.spares(count, sampleRate_);
-}
-
 int ParallelSongRenderer::instancesFor(int threads) {
+    struct Stopped {};
     try {
         synth_.startWeighing();
-        load_.emplace(song_, sampleRate_,
-                      [this](const MidiEvent& event) { return synth_.weigh(event); });
+        load_.emplace(song_, sampleRate_, [this](const MidiEvent& event) {
+            if (stop_ && stop_->load(std::memory_order_relaxed))
+                throw Stopped{};
+            return synth_.weigh(event);
+        });
     } catch (const SynthError&) {
         return 1; // the SoundFont cannot be loaded again to weigh with: one instance
+    } catch (const Stopped&) {
+        return 1;
     }
     return policy_ == SplitPolicy::Always
                ? threads

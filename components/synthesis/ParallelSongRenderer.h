@@ -36,6 +36,7 @@
 #include "components/synthesis/Synthesizer.h"
 #include "components/synthesis/ThreadBudget.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -53,10 +54,13 @@ public:
     // song at the first render(); it serves this song alone until the song is finished or
     // dropped, and so are the further instances, its spares. The first render()
     // waits until the budget has a thread free, then takes as many free ones as pay, up to
-    // maxThreads (0: no limit of its own).
+    // maxThreads (0: no limit of its own). `stop`, when given, is a flag another thread sets to
+    // stop the render: once it is set, the first render() gives up weighing the song for a split
+    // and plays it on the one synthesiser, so the caller gets its first block at once.
     ParallelSongRenderer(MidiFile song, Synthesizer& synth, int sampleRate,
                          ThreadBudget& budget = ThreadBudget::shared(), unsigned maxThreads = 0,
-                         SplitPolicy policy = SplitPolicy::WherePays);
+                         SplitPolicy policy = SplitPolicy::WherePays,
+                         const std::atomic<bool>* stop = nullptr);
     // Stops and joins the instances' threads and gives their budget back.
     ~ParallelSongRenderer() override;
     ParallelSongRenderer(const ParallelSongRenderer&) = delete;
@@ -95,7 +99,6 @@ private:
     using Synthesizers = std::vector<Synthesizer*>;
 
     void start();
-    Synthesizers spareSynths(unsigned count) const;
     void renderSingle();
     int instancesFor(int threads);
     void split(Synthesizers spare);
@@ -109,6 +112,7 @@ private:
     ThreadBudget& budget_;
     unsigned maxThreads_;
     SplitPolicy policy_;
+    const std::atomic<bool>* stop_;
     std::uint64_t songFrames_;
     std::uint64_t lastFrame_;
     int instances_ = 0;

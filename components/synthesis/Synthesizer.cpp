@@ -31,7 +31,10 @@ Synthesizer::Synthesizer(const std::filesystem::path& soundFont, int sampleRate)
     sampleRate_ = sampleRate;
 }
 
-Synthesizer::~Synthesizer() = default;
+Synthesizer::~Synthesizer() {
+    if (spareLoader_.joinable())
+        spareLoader_.join();
+}
 
 std::string Synthesizer::loadProblem(const std::filesystem::path& soundFont) {
     try {
@@ -64,12 +67,29 @@ void Synthesizer::prepare(int sampleRate) {
     framesRendered_ = 0;
 }
 
-std::vector<Synthesizer*> Synthesizer::spares(unsigned count, int sampleRate) {
+// As many as can be made, up to count (memory short, the SoundFont gone).
+void Synthesizer::makeSpares(unsigned count, int sampleRate) {
     try {
         while (spares_.size() < count)
             spares_.push_back(std::make_unique<Synthesizer>(soundFont_, sampleRate));
     } catch (const std::exception&) {
     }
+}
+
+void Synthesizer::loadSpares(unsigned count, int sampleRate) {
+    if (spareLoader_.joinable())
+        spareLoader_.join();
+    try {
+        spareLoader_ = std::thread(&Synthesizer::makeSpares, this, count, sampleRate);
+    } catch (const std::system_error&) {
+        // spares() makes them on the caller's thread instead
+    }
+}
+
+std::vector<Synthesizer*> Synthesizer::spares(unsigned count, int sampleRate) {
+    if (spareLoader_.joinable())
+        spareLoader_.join();
+    makeSpares(count, sampleRate);
     std::vector<Synthesizer*> lent;
     for (std::size_t i = 0; i < std::min<std::size_t>(count, spares_.size()); ++i)
         lent.push_back(spares_[i].get());

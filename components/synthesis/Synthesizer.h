@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace quillory::renderer {
@@ -49,6 +50,9 @@ public:
     // loads its SoundFont once. Fewer when no more can be made (memory short, the SoundFont
     // gone). Each is readied with prepare() by the song that uses it.
     std::vector<Synthesizer*> spares(unsigned count, int sampleRate);
+    // Starts making the spares on a thread of their own, for spares() to take later: a song can
+    // weigh its notes meanwhile, and one that is stopped before it needs them does not wait.
+    void loadSpares(unsigned count, int sampleRate);
     void play(const MidiEvent& event);
     void render(float* left, float* right, int frames);
     // Reverb and chorus on (as loaded) or off, to measure what they cost.
@@ -71,12 +75,15 @@ public:
     void startWeighing();
 
 private:
+    void makeSpares(unsigned count, int sampleRate);
+
     std::filesystem::path soundFont_;
     int sampleRate_ = 0;
     FluidInstance instance_;
     bool played_ = false;
     std::uint64_t framesRendered_ = 0;
     std::vector<std::unique_ptr<Synthesizer>> spares_;
+    std::thread spareLoader_; // adds to spares_ until joined
     std::unique_ptr<NoteProbe> probe_;
 };
 

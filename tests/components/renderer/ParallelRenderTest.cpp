@@ -350,6 +350,14 @@ TEST(ParallelSongRenderer, StoppedHalfWayItEndsItsThreadsAndTheSynthStartsTheNex
     EXPECT_EQ(audio.frames(), fresh.frames());
     EXPECT_LE(residualDb(audio, fresh), -90.0);
     EXPECT_EQ(rendertest::threadCount(), threadsBefore) << "the helpers end with the song";
+
+    // Stopped before its first block, it gives up weighing the song and plays it on one synth.
+    const std::atomic<bool> stop{true};
+    ParallelSongRenderer stopped(held, synth, kRate, budget, 0, SplitPolicy::Always, &stop);
+    std::vector<float> left(1024), right(1024);
+    EXPECT_EQ(stopped.render(left.data(), right.data(), 1024), 1024u);
+    EXPECT_EQ(stopped.instances(), 1);
+    EXPECT_EQ(stopped.load(), nullptr);
 }
 
 namespace {
