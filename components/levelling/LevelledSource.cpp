@@ -24,6 +24,11 @@ constexpr std::uint64_t kSharedCheckFrames = 1 << 17;
 // What the other threads read back from the work file at a time.
 constexpr std::size_t kReadBlock = 4096;
 
+// The work file holds fewer frames than were written to it.
+[[noreturn]] void endsEarly(const FloatIntermediate& store) {
+    throw WorkFileError("reading " + store.path().string() + " failed (it ends early)");
+}
+
 } // namespace
 
 LevelledSource::LevelledSource(BlockSource& synthesis, int sampleRate, int channels,
@@ -197,8 +202,7 @@ void LevelledSource::checkOthers(std::size_t from) {
             for (std::uint64_t at = range.begin; at < range.end && !stopChecker_;) {
                 const auto want = std::size_t(std::min<std::uint64_t>(kReadBlock, range.end - at));
                 if (store_->readInterleavedAt(at, stereo.data(), want) < want)
-                    throw WorkFileError("reading " + store_->path().string() +
-                                        " failed (it ends early)");
+                    endsEarly(*store_);
                 peaks.addStereo(stereo.data(), want);
                 at += want;
                 otherChecked_ += want;
@@ -253,7 +257,7 @@ void LevelledSource::check(float* left, float* right, std::size_t maxFrames) {
     const std::size_t want = std::size_t(std::min<std::uint64_t>(maxFrames, range.end - checkAt_));
     const std::size_t n = store_->read(left, right, want);
     if (n < want)
-        throw WorkFileError("reading " + store_->path().string() + " failed (it ends early)");
+        endsEarly(*store_);
     meter_.check(left, right, n);
     checkAt_ += n;
     checkedFrames_ += n;
@@ -283,8 +287,7 @@ void LevelledSource::readAhead() {
             block.frames = std::size_t(std::min<std::uint64_t>(kReadBlock, levelledEnd_ - at));
             block.samples.resize(2 * block.frames);
             if (store_->readInterleavedAt(at, block.samples.data(), block.frames) < block.frames)
-                throw WorkFileError("reading " + store_->path().string() +
-                                    " failed (it ends early)");
+                endsEarly(*store_);
             for (float& sample : block.samples)
                 sample *= factor_;
             at += block.frames;
@@ -320,7 +323,7 @@ std::uint64_t LevelledSource::tailEnd() {
         const auto count = std::size_t(end - begin);
         store_->seek(begin);
         if (store_->read(left.data(), right.data(), count) < count)
-            throw WorkFileError("reading " + store_->path().string() + " failed (it ends early)");
+            endsEarly(*store_);
         for (std::size_t i = count; i-- > 0 && loudEnd == song;)
             if (std::fabs(left[i]) >= floor || std::fabs(right[i]) >= floor)
                 loudEnd = begin + i + 1;

@@ -3,6 +3,7 @@
 
 #include "components/levelling/Loudness.h"
 
+#include "components/audio/MonoMix.h"
 #include "components/audio/SamplePeak.h"
 #include "components/levelling/GatedLoudness.h"
 #include "components/output/SoundWriter.h"
@@ -71,14 +72,7 @@ void TruePeakCheck::add(const float* samples, std::size_t frames) {
 }
 
 void TruePeakCheck::addStereo(const float* stereo, std::size_t frames) {
-    if (channels_ == 2) {
-        add(stereo, frames);
-        return;
-    }
-    mono_.resize(frames);
-    for (std::size_t i = 0; i < frames; ++i)
-        mono_[i] = 0.5f * (stereo[2 * i] + stereo[2 * i + 1]);
-    add(mono_.data(), frames);
+    add(inChannels(stereo, frames, channels_, mono_), frames);
 }
 
 void TruePeakCheck::end() {
@@ -130,14 +124,7 @@ void LoudnessMeter::add(const float* left, const float* right, std::size_t frame
 }
 
 void LoudnessMeter::addInterleaved(const float* stereo, std::size_t frames) {
-    if (channels_ == 2) {
-        measure(stereo, frames);
-        return;
-    }
-    scratch_.resize(frames);
-    for (std::size_t i = 0; i < frames; ++i)
-        scratch_[i] = 0.5f * (stereo[2 * i] + stereo[2 * i + 1]);
-    measure(scratch_.data(), frames);
+    measure(inChannels(stereo, frames, channels_, scratch_), frames);
 }
 
 // Mono as the pair (m, m), which GatedLoudness measures as dual mono.

@@ -3,6 +3,7 @@
 
 #include "components/output/SoundWriter.h"
 
+#include "components/audio/MonoMix.h"
 #include "components/audio/SamplePeak.h"
 
 #include <sndfile.h>
@@ -209,14 +210,7 @@ void SoundWriter::write(const float* left, const float* right, std::size_t frame
 }
 
 void SoundWriter::writeInterleaved(const float* stereo, std::size_t frames) {
-    if (format_.channels == 2) {
-        writeSamples(stereo, frames);
-        return;
-    }
-    interleaved_.resize(frames);
-    for (std::size_t i = 0; i < frames; ++i)
-        interleaved_[i] = 0.5f * (stereo[2 * i] + stereo[2 * i + 1]);
-    writeSamples(interleaved_.data(), frames);
+    writeSamples(inChannels(stereo, frames, format_.channels, interleaved_), frames);
 }
 
 namespace {
