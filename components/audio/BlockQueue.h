@@ -6,6 +6,8 @@
 // The synth runs ahead by a few blocks at most, so memory stays flat however long the song.
 #pragma once
 
+#include "components/audio/StereoLayout.h"
+
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -23,10 +25,7 @@ struct AudioBlock {
         AudioBlock block;
         block.frames = frames;
         block.samples.resize(2 * frames);
-        for (std::size_t i = 0; i < frames; ++i) {
-            block.samples[2 * i] = left[i];
-            block.samples[2 * i + 1] = right[i];
-        }
+        interleave(left, right, frames, block.samples.data());
         return block;
     }
 };

@@ -3,6 +3,8 @@
 
 #include "components/levelling/FloatIntermediate.h"
 
+#include "components/audio/StereoLayout.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -151,10 +153,7 @@ void FloatIntermediate::fail(const char* doing, int error) const {
 
 void FloatIntermediate::write(const float* left, const float* right, std::size_t frames) {
     interleaved_.resize(2 * frames);
-    for (std::size_t i = 0; i < frames; ++i) {
-        interleaved_[2 * i] = left[i];
-        interleaved_[2 * i + 1] = right[i];
-    }
+    interleave(left, right, frames, interleaved_.data());
     writeInterleaved(interleaved_.data(), frames);
 }
 
@@ -222,10 +221,7 @@ std::size_t FloatIntermediate::read(float* left, float* right, std::size_t maxFr
     interleaved_.resize(2 * frames);
     readBytes(framesRead_ * kFrameBytes, reinterpret_cast<char*>(interleaved_.data()),
               frames * kFrameBytes);
-    for (std::size_t i = 0; i < frames; ++i) {
-        left[i] = interleaved_[2 * i];
-        right[i] = interleaved_[2 * i + 1];
-    }
+    deinterleave(interleaved_.data(), frames, left, right);
     framesRead_ += frames;
     return frames;
 }

@@ -3,6 +3,7 @@
 
 #include "components/levelling/LevelledSource.h"
 
+#include "components/audio/StereoLayout.h"
 #include "components/synthesis/SongTail.h"
 #include "components/synthesis/ThreadClock.h"
 
@@ -341,11 +342,7 @@ std::size_t LevelledSource::levelled(float* left, float* right, std::size_t maxF
         }
     }
     const std::size_t n = std::min(maxFrames, levelledBlock_.frames - levelledBlockAt_);
-    const float* stereo = levelledBlock_.samples.data() + 2 * levelledBlockAt_;
-    for (std::size_t i = 0; i < n; ++i) {
-        left[i] = stereo[2 * i];
-        right[i] = stereo[2 * i + 1];
-    }
+    deinterleave(levelledBlock_.samples.data() + 2 * levelledBlockAt_, n, left, right);
     levelledBlockAt_ += n;
     levelledFrames_ += n;
     advanced_ = n;

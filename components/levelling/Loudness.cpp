@@ -3,8 +3,8 @@
 
 #include "components/levelling/Loudness.h"
 
-#include "components/audio/MonoMix.h"
 #include "components/audio/SamplePeak.h"
+#include "components/audio/StereoLayout.h"
 #include "components/levelling/GatedLoudness.h"
 #include "components/output/SoundWriter.h"
 
@@ -106,16 +106,7 @@ LoudnessMeter::~LoudnessMeter() {
 
 const std::vector<float>& LoudnessMeter::downmix(const float* left, const float* right,
                                                  std::size_t frames) {
-    scratch_.resize(frames * std::size_t(channels_));
-    if (channels_ == 2) {
-        for (std::size_t i = 0; i < frames; ++i) {
-            scratch_[2 * i] = left[i];
-            scratch_[2 * i + 1] = right[i];
-        }
-    } else {
-        for (std::size_t i = 0; i < frames; ++i)
-            scratch_[i] = 0.5f * (left[i] + right[i]);
-    }
+    inChannels(left, right, frames, channels_, scratch_);
     return scratch_;
 }
 

@@ -3,8 +3,8 @@
 
 #include "components/output/SoundWriter.h"
 
-#include "components/audio/MonoMix.h"
 #include "components/audio/SamplePeak.h"
+#include "components/audio/StereoLayout.h"
 
 #include <sndfile.h>
 
@@ -195,18 +195,7 @@ void SoundWriter::writeTags() {
 }
 
 void SoundWriter::write(const float* left, const float* right, std::size_t frames) {
-    const std::size_t channels = std::size_t(format_.channels);
-    interleaved_.resize(frames * channels);
-    if (channels == 2) {
-        for (std::size_t i = 0; i < frames; ++i) {
-            interleaved_[2 * i] = left[i];
-            interleaved_[2 * i + 1] = right[i];
-        }
-    } else {
-        for (std::size_t i = 0; i < frames; ++i)
-            interleaved_[i] = 0.5f * (left[i] + right[i]);
-    }
-    writeSamples(interleaved_.data(), frames);
+    writeSamples(inChannels(left, right, frames, format_.channels, interleaved_), frames);
 }
 
 void SoundWriter::writeInterleaved(const float* stereo, std::size_t frames) {

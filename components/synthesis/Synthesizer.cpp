@@ -32,8 +32,7 @@ Synthesizer::Synthesizer(const std::filesystem::path& soundFont, int sampleRate)
 }
 
 Synthesizer::~Synthesizer() {
-    if (spareLoader_.joinable())
-        spareLoader_.join();
+    awaitSpares();
 }
 
 std::string Synthesizer::loadProblem(const std::filesystem::path& soundFont) {
@@ -76,9 +75,13 @@ void Synthesizer::makeSpares(unsigned count, int sampleRate) {
     }
 }
 
-void Synthesizer::loadSpares(unsigned count, int sampleRate) {
+void Synthesizer::awaitSpares() {
     if (spareLoader_.joinable())
         spareLoader_.join();
+}
+
+void Synthesizer::loadSpares(unsigned count, int sampleRate) {
+    awaitSpares();
     try {
         spareLoader_ = std::thread(&Synthesizer::makeSpares, this, count, sampleRate);
     } catch (const std::system_error&) {
@@ -87,8 +90,7 @@ void Synthesizer::loadSpares(unsigned count, int sampleRate) {
 }
 
 std::vector<Synthesizer*> Synthesizer::spares(unsigned count, int sampleRate) {
-    if (spareLoader_.joinable())
-        spareLoader_.join();
+    awaitSpares();
     makeSpares(count, sampleRate);
     std::vector<Synthesizer*> lent;
     for (std::size_t i = 0; i < std::min<std::size_t>(count, spares_.size()); ++i)

@@ -76,6 +76,7 @@ public:
 
 private:
     void makeSpares(unsigned count, int sampleRate);
+    void awaitSpares(); // joins spareLoader_ if it runs
 
     std::filesystem::path soundFont_;
     int sampleRate_ = 0;
