@@ -52,6 +52,8 @@ public:
     int sourceRate() const { return source_ ? source_->sampleRate() : 0; }
     std::int64_t framesDone() const { return framesDone_; }
     const Mp3Plan& plan() const { return stream_.plan(); }
+    // The frames of audio written so far, at the MP3's rate (Mp3Stream::framesOut).
+    std::uint64_t framesOut() const { return stream_.framesOut(); }
     const std::string& error() const { return error_; }
     const std::string& warning() const { return source_ ? source_->warning() : noWarning_; }
 

@@ -59,6 +59,8 @@ bool Mp3Stream::open(const Mp3Settings& settings, int sourceRate, int sourceChan
                      const quillory::tags::TextTags& tags) {
     plan_ = planMp3(settings, sourceRate, sourceChannels);
     sourceChannels_ = sourceChannels;
+    sourceRate_ = sourceRate;
+    framesIn_ = 0;
     lame_ = lame_init();
     if (lame_ == nullptr) {
         error_ = "The MP3 encoder could not be started (out of memory).";
@@ -138,6 +140,14 @@ bool Mp3Stream::setTagText(const char* frame, const std::string& text) {
     return true;
 }
 
+std::uint64_t Mp3Stream::framesOut() const {
+    if (sourceRate_ <= 0 || plan_.sampleRate == sourceRate_)
+        return framesIn_;
+    // LAME's resampler gives the source's length at the new rate, rounded to the nearest frame.
+    const auto scaled = static_cast<unsigned __int128>(framesIn_) * unsigned(plan_.sampleRate);
+    return std::uint64_t((scaled + unsigned(sourceRate_) / 2) / unsigned(sourceRate_));
+}
+
 std::optional<std::span<const std::uint8_t>> Mp3Stream::encode(const float* interleaved,
                                                                std::size_t frames) {
     std::size_t written = 0;
@@ -163,6 +173,7 @@ std::optional<std::span<const std::uint8_t>> Mp3Stream::encode(const float* inte
             return failed(bytes, "encoding");
         written += static_cast<std::size_t>(bytes);
         done += n;
+        framesIn_ += n;
     }
     return std::span<const std::uint8_t>(out_.data(), written);
 }

@@ -65,6 +65,9 @@ public:
     std::vector<std::uint8_t> header() const;
 
     const std::string& error() const { return error_; }
+    // The frames of audio the MP3 holds for what was encoded so far, at its own rate (plan()),
+    // as a decoder that honours the LAME header's delay and padding gives them back.
+    std::uint64_t framesOut() const;
 
 private:
     std::nullopt_t failed(int status, const char* what);
@@ -73,6 +76,8 @@ private:
     lame_global_struct* lame_ = nullptr;
     Mp3Plan plan_;
     int sourceChannels_ = 0;
+    int sourceRate_ = 0;
+    std::uint64_t framesIn_ = 0;
     std::vector<float> left_;
     std::vector<float> right_;
     std::vector<std::uint8_t> out_;

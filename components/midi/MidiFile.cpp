@@ -6,6 +6,7 @@
 #include "components/midi/TagText.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -57,21 +58,21 @@ MidiFile MidiFile::read(const std::filesystem::path& path) {
     const std::string name = path.string();
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec))
-        throw MidiError(name + ": is a folder, not a MIDI file");
+        throw MidiError(name, "is a folder, not a MIDI file");
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        throw MidiError(name + ": cannot be opened (" + std::strerror(errno) + ")");
+        throw MidiError(name, std::string("cannot be opened (") + std::strerror(errno) + ")");
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
     if (size < 0)
-        throw MidiError(name + ": cannot be read");
+        throw MidiError(name, "cannot be read");
     if (std::uintmax_t(size) > kMaxFileBytes)
-        throw MidiError(name + ": is too large to be a MIDI file (" + std::to_string(size >> 20) +
-                        " MiB)");
+        throw MidiError(name,
+                        "is too large to be a MIDI file (" + std::to_string(size >> 20) + " MiB)");
     in.seekg(0);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
     if (!bytes.empty() && !in.read(reinterpret_cast<char*>(bytes.data()), size))
-        throw MidiError(name + ": cannot be read");
+        throw MidiError(name, "cannot be read");
     return parse(std::move(bytes), name);
 }
 
@@ -80,7 +81,7 @@ MidiFile MidiFile::parse(std::vector<std::uint8_t> bytes, std::string name) {
     file.name_ = std::move(name);
     file.bytes_ = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
     if (file.bytes_->empty())
-        throw MidiError(file.name_ + ": the file is empty");
+        throw MidiError(file.name_, "the file is empty");
     file.unwrapRiff();
     file.readHeader();
     file.scan();
@@ -88,7 +89,7 @@ MidiFile MidiFile::parse(std::vector<std::uint8_t> bytes, std::string name) {
 }
 
 void MidiFile::fail(std::size_t offset, const std::string& what) const {
-    throw MidiError(name_ + ": byte " + std::to_string(offset) + ": " + what);
+    throw MidiError(name_, "byte " + std::to_string(offset) + ": " + what);
 }
 
 // A RIFF MIDI file ("RMID") carries a Standard MIDI File in its "data" chunk; other chunks
@@ -99,8 +100,8 @@ void MidiFile::unwrapRiff() {
     if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0)
         return;
     if (std::memcmp(&b[8], "RMID", 4) != 0)
-        throw MidiError(name_ + ": not a MIDI file (a RIFF file of type '" + chunkName(&b[8]) +
-                        "', not RMID)");
+        throw MidiError(name_, "not a MIDI file (a RIFF file of type '" + chunkName(&b[8]) +
+                                   "', not RMID)");
     // Writers that get the form's size wrong are common; the chunks themselves must fit.
     const std::size_t formEnd = std::min<std::size_t>(b.size(), 8 + std::size_t(le32(&b[4])));
     std::size_t pos = 12;
@@ -117,7 +118,7 @@ void MidiFile::unwrapRiff() {
         // Chunks of odd length are followed by a pad byte.
         pos += 8 + std::size_t(length) + (length & 1);
     }
-    throw MidiError(name_ + ": an RMID file without a 'data' chunk of MIDI data");
+    throw MidiError(name_, "an RMID file without a 'data' chunk of MIDI data");
 }
 
 void MidiFile::readHeader() {
@@ -125,13 +126,11 @@ void MidiFile::readHeader() {
     const std::size_t base = smf_.begin;
     const std::size_t end = smf_.end;
     if (end == base)
-        throw MidiError(name_ +
-                        (wrapped_ ? ": the RMID 'data' chunk is empty" : ": the file is empty"));
+        throw MidiError(name_, wrapped_ ? "the RMID 'data' chunk is empty" : "the file is empty");
     if (end - base < 8 || std::memcmp(&b[base], "MThd", 4) != 0)
         throw MidiError(
-            name_ + (wrapped_
-                         ? ": not a MIDI file (its RMID data does not start with an MThd header)"
-                         : ": not a MIDI file (it does not start with an MThd header)"));
+            name_, wrapped_ ? "not a MIDI file (its RMID data does not start with an MThd header)"
+                            : "not a MIDI file (it does not start with an MThd header)");
     const std::uint32_t headerLength = be32(&b[base + 4]);
     if (headerLength < 6)
         fail(base + 4,
@@ -177,9 +176,9 @@ void MidiFile::readChunks(std::size_t pos) {
                 fail(pos, "a chunk header is cut short (the header declares " +
                               std::to_string(declaredTracks_) + " tracks, " +
                               std::to_string(tracks_.size()) + " found)");
-            throw MidiError(name_ + ": the header declares " + std::to_string(declaredTracks_) +
-                            (declaredTracks_ == 1 ? " track" : " tracks") + " but the file holds " +
-                            std::to_string(tracks_.size()));
+            throw MidiError(name_, "the header declares " + std::to_string(declaredTracks_) +
+                                       (declaredTracks_ == 1 ? " track" : " tracks") +
+                                       " but the file holds " + std::to_string(tracks_.size()));
         }
         const std::uint32_t length = be32(&b[pos + 4]);
         const bool isTrack = std::memcmp(&b[pos], "MTrk", 4) == 0;
@@ -188,8 +187,8 @@ void MidiFile::readChunks(std::size_t pos) {
                                      std::to_string(length) +
                                      " bytes runs past the end of the file";
             if (isTrack)
-                throw MidiError(name_ + ": track " + std::to_string(tracks_.size() + 1) +
-                                ", byte " + std::to_string(pos + 4) + ": " + what);
+                throw MidiError(name_, "track " + std::to_string(tracks_.size() + 1) + ", byte " +
+                                           std::to_string(pos + 4) + ": " + what);
             fail(pos + 4, what);
         }
         if (isTrack)
@@ -214,9 +213,32 @@ void MidiFile::collectText(const MidiEvent& event) {
     std::string* text = event.data1 == kMetaTrackName   ? &title_
                         : event.data1 == kMetaCopyright ? &copyright_
                                                         : nullptr;
-    if (text && text->empty())
-        *text = tags::cleanTagText(std::string_view(
-            reinterpret_cast<const char*>(event.payload.data()), event.payload.size()));
+    if (!text || !text->empty())
+        return;
+    std::string clean = tags::cleanTagText(std::string_view(
+        reinterpret_cast<const char*>(event.payload.data()), event.payload.size()));
+    if (text == &title_ && isDefaultTrackName(clean))
+        return;
+    *text = std::move(clean);
+}
+
+// A sequencer names a new track before anyone else does: "Track 1", "Untitled", "Sequence". Such
+// a name says nothing about the song, and a file name says more.
+bool isDefaultTrackName(std::string_view name) {
+    std::string word;
+    for (const char c : name)
+        word += char(std::tolower(static_cast<unsigned char>(c)));
+    // A number after it, with or without a space, a dash, an underscore or a '#'.
+    while (!word.empty() && std::isdigit(static_cast<unsigned char>(word.back())))
+        word.pop_back();
+    while (!word.empty() && std::strchr(" -_#.", word.back()))
+        word.pop_back();
+    static constexpr std::string_view kDefaults[] = {
+        "track",        "trk",         "untitled",  "unnamed",        "noname",
+        "no name",      "sequence",    "seq",       "new song",       "new sequence",
+        "tempo",        "tempo track", "tempo map", "conductor",      "conductor track",
+        "master track", "midi track",  "midi",      "untitled track", "untitled sequence"};
+    return std::find(std::begin(kDefaults), std::end(kDefaults), word) != std::end(kDefaults);
 }
 
 double MidiFile::lengthMs() const {
@@ -266,8 +288,8 @@ void MidiFile::Cursor::startSequence(std::size_t index) {
 }
 
 void MidiFile::Cursor::fail(std::size_t index, std::size_t offset, const std::string& what) const {
-    throw MidiError(file_->name_ + ": track " + std::to_string(index + 1) + ", byte " +
-                    std::to_string(offset) + ": " + what);
+    throw MidiError(file_->name_, "track " + std::to_string(index + 1) + ", byte " +
+                                      std::to_string(offset) + ": " + what);
 }
 
 std::uint32_t MidiFile::Cursor::readVarLen(Track& track, std::size_t index,

@@ -17,13 +17,22 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quillory::renderer {
 
+// "FILE: PROBLEM"; the problem alone for a message that names the file already.
 class MidiError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    MidiError(const std::string& file, std::string problem)
+        : std::runtime_error(file + ": " + problem)
+        , problem_(std::move(problem)) {}
+    const std::string& problem() const { return problem_; }
+
+private:
+    std::string problem_;
 };
 
 struct MidiEvent {
@@ -38,6 +47,10 @@ struct MidiEvent {
     // SysEx or meta bytes after the length; they live as long as the MidiFile or a Cursor of it.
     std::span<const std::uint8_t> payload;
 };
+
+// Whether a track's name is only what a sequencer calls a track nobody named, in any case and
+// with any number after it.
+bool isDefaultTrackName(std::string_view name);
 
 class MidiFile {
 public:
@@ -60,7 +73,8 @@ public:
     const std::string& name() const { return name_; }
     // The first non-empty Sequence/Track Name and Copyright Notice of the first track, cleaned
     // for a tag (see cleanTagText: UTF-8 or Latin-1, no control characters, at most 250
-    // characters); empty when there is none.
+    // characters); empty when there is none. A name a sequencer gives a new track ("Track 1",
+    // "Untitled", "Sequence": isDefaultTrackName) is no title.
     const std::string& title() const { return title_; }
     const std::string& copyright() const { return copyright_; }
 

@@ -5,6 +5,7 @@
 
 #include "components/output/PartFile.h"
 #include "platform/DiskFiles.h"
+#include "platform/ShownName.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -21,10 +22,6 @@ namespace quillory::output {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string quoted(const fs::path& path) {
-    return "\"" + path.string() + "\"";
-}
 
 fs::path folderOf(const fs::path& file) {
     return file.parent_path().empty() ? fs::path(".") : file.parent_path();
@@ -98,7 +95,7 @@ std::string OutputFile::create() {
     std::error_code ec;
     const fs::file_status status = fs::status(target_, ec);
     if (fs::is_directory(status))
-        return quoted(target_) + " is a folder";
+        return platform::Quoted(target_) + " is a folder";
     if (fs::exists(status) && !fs::is_regular_file(status)) {
         direct_ = true;
         created_ = true;
@@ -107,17 +104,18 @@ std::string OutputFile::create() {
     final_ = followLinks(target_);
     const fs::path folder = folderOf(final_);
     if (!fs::is_directory(folder, ec))
-        return "the folder " + quoted(folder) + " does not exist";
+        return "the folder " + platform::Quoted(folder) + " does not exist";
     if (const std::size_t most = platform::NameMax(folder);
         final_.filename().string().size() > most)
-        return "the name of " + quoted(target_) +
+        return "the name of " + platform::Quoted(target_) +
                " is too long: the folder takes names of at most " + std::to_string(most) + " bytes";
     sweepParts(folder);
     // While it is written, a file that replaces another is readable by its owner only; the old
     // file's own mode comes with the commit.
     const Part part = createPart(final_, fs::exists(status) ? 0600 : 0666);
     if (part.fd < 0)
-        return "cannot write in the folder " + quoted(folder) + ": " + std::strerror(errno);
+        return "cannot write in the folder " + platform::Quoted(folder) + ": " +
+               std::strerror(errno);
     temporary_ = part.path;
     lock_ = part.fd;
     created_ = true;
@@ -138,13 +136,13 @@ std::string OutputFile::sync() const {
     if (!created_ || direct_)
         return {};
     if (const std::error_code flushed = platform::SyncFile(lock_))
-        return "cannot write " + quoted(target_) + " to the disk: " + flushed.message();
+        return "cannot write " + platform::Quoted(target_) + " to the disk: " + flushed.message();
     return {};
 }
 
 std::string OutputFile::commit(Flush flush) {
     if (!created_)
-        return "nothing was written for " + quoted(target_);
+        return "nothing was written for " + platform::Quoted(target_);
     if (direct_)
         return {};
     std::error_code ec;
@@ -158,12 +156,12 @@ std::string OutputFile::commit(Flush flush) {
     if (existing_ == Existing::Keep) {
         ec = platform::RenameNoReplace(temporary_, final_);
         if (ec == std::errc::file_exists)
-            return quoted(target_) + " appeared meanwhile and was left as it is";
+            return platform::Quoted(target_) + " appeared meanwhile and was left as it is";
     } else {
         fs::rename(temporary_, final_, ec);
     }
     if (ec)
-        return "cannot move the result to " + quoted(target_) + ": " + ec.message();
+        return "cannot move the result to " + platform::Quoted(target_) + ": " + ec.message();
     releasePart(std::exchange(temporary_, {}));
     if (flush == Flush::Afterwards)
         flushInBackground(std::exchange(lock_, -1), folderOf(final_));

@@ -786,3 +786,78 @@ TEST_F(ConvertCli, TheReportHasAJsonLinePerInputOnItsOwnOrOnStdout) {
         EXPECT_FALSE(fs::exists(path("late.wav")));
     }
 }
+
+// A name can hold any byte but '/' and NUL. Whatever a list holds, the terminal sees escapes
+// only, a name once per line, and the report stays JSON that names the file exactly.
+TEST_F(ConvertCli, NamesFromAListNeverReachTheTerminalRaw) {
+    const std::string retitle = "\x1b]0;pwned\x07.mid";
+    const std::string recolour = "\x1b[31mred.mid";
+    const std::string bytes = "\x01\xff.mid";
+    writeText(path("list.txt"), path(retitle).string() + "\n   \n\t\n\n" + path(recolour).string() +
+                                    "\r\n" + path(bytes).string() + "\n" +
+                                    path("chord.mid").string() + "\n");
+    const Result result = run({"--files-from", qpath("list.txt"), "--output-dir", qpath("out"),
+                               "--format", "mp3", "--report", qpath("report.jsonl")});
+    // Blank lines are no inputs; missing files fail one by one.
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_TRUE(endsWithCount(result.err, "1 converted, 3 failed")) << result.err;
+    for (const char raw : {'\x1b', '\x07', '\x01', '\xff'})
+        EXPECT_EQ(result.err.find(raw), std::string::npos) << int(raw) << ": " << result.err;
+    const std::string dir = path("").string();
+    EXPECT_TRUE(contains(result.err, "failed '" + dir +
+                                         "'$'\\033'']0;pwned'$'\\a''.mid': "
+                                         "cannot be opened (No such file"))
+        << result.err;
+    EXPECT_TRUE(contains(result.err, "failed '" + dir + "'$'\\001\\377''.mid': ")) << result.err;
+    const auto once = [&](const std::string& part) {
+        return result.err.find(part) != std::string::npos &&
+               result.err.find(part, result.err.find(part) + 1) == std::string::npos;
+    };
+    EXPECT_TRUE(once("[31mred.mid") && once("pwned")) << "each path once: " << result.err;
+
+    std::istringstream lines(readText(path("report.jsonl")));
+    std::set<std::string> inputs;
+    for (std::string line; std::getline(lines, line);) {
+        const QJsonDocument json = QJsonDocument::fromJson(QByteArray::fromStdString(line));
+        ASSERT_TRUE(json.isObject()) << line;
+        inputs.insert(json["input"].toString().toStdString());
+    }
+    EXPECT_TRUE(inputs.count(path(retitle).string())) << "the report names the file exactly";
+    EXPECT_TRUE(inputs.count(path(recolour).string()));
+}
+
+TEST_F(ConvertCli, AListThatIsNoListSaysWhatItIs) {
+    midiwriter::save(path("song.mid"), rendertest::chordSong());
+    Result result =
+        run({"--files-from", qpath("song.mid"), "--output-dir", qpath("out"), "--format", "wav"});
+    EXPECT_EQ(result.exitCode, 2) << result.err;
+    EXPECT_TRUE(contains(result.err, "the list \"" + path("song.mid").string() +
+                                         "\" is a MIDI file (it holds NUL bytes), not a list"))
+        << result.err;
+    writeText(path("junk.bin"), std::string("paths\0\x9c\x01", 8));
+    result =
+        run({"--files-from", qpath("junk.bin"), "--output-dir", qpath("out"), "--format", "wav"});
+    EXPECT_EQ(result.exitCode, 2) << result.err;
+    EXPECT_TRUE(contains(result.err, "is a binary file (it holds NUL bytes)")) << result.err;
+    EXPECT_FALSE(fs::exists(path("out")));
+}
+
+// The report's frames are what a decoder gives back, at the MP3's own rate.
+TEST_F(ConvertCli, TheReportCountsTheFramesOfAnMp3) {
+    fixtures::writeWav(path("odd.wav"), {30000, 1, 0, 0.7});
+    const Result result = run({qpath("chord.mid"), qpath("odd.wav"), "--output-dir", qpath("out"),
+                               "--format", "mp3", "--report", qpath("report.jsonl")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    std::istringstream lines(readText(path("report.jsonl")));
+    int checked = 0;
+    for (std::string line; std::getline(lines, line); ++checked) {
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+        const fs::path output = o["output"].toString().toStdString();
+        const fixtures::Mp3Facts mp3 = fixtures::probeMp3(output);
+        ASSERT_TRUE(mp3.decoded) << mp3.error;
+        const QJsonObject written = o["written"].toObject();
+        EXPECT_EQ(written["sample_rate"].toInt(), mp3.rate) << line;
+        EXPECT_EQ(written["frames"].toInteger(), mp3.samples) << line;
+    }
+    EXPECT_EQ(checked, 2);
+}

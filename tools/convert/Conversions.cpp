@@ -12,6 +12,7 @@
 #include "components/renderer/Mp3Levelling.h"
 #include "components/renderer/RenderJob.h"
 #include "components/synthesis/ParallelSongRenderer.h"
+#include "platform/ShownName.h"
 #include "tools/convert/Silence.h"
 
 #include <algorithm>
@@ -69,10 +70,6 @@ private:
     int last_ = 0;
 };
 
-std::string quoted(const fs::path& path) {
-    return "\"" + path.string() + "\"";
-}
-
 // The MP3 as it is written: its ID3v2 tag, the encoder's bytes in order, then the Xing/LAME
 // header frame put back over the first frame of the audio, right after the tag, where players
 // look for the length; then the file is put in place.
@@ -83,10 +80,11 @@ public:
         , path_(output_.target())
         , tagSize_(tag.size()) {
         if (const std::string refused = output_.create(); !refused.empty())
-            throw ConversionError("cannot create " + quoted(path_) + ": " + refused);
+            throw ConversionError("cannot create " + platform::Quoted(path_) + ": " + refused);
         file_ = output_.openStream();
         if (file_ == nullptr)
-            throw ConversionError("cannot create " + quoted(path_) + ": " + std::strerror(errno));
+            throw ConversionError("cannot create " + platform::Quoted(path_) + ": " +
+                                  std::strerror(errno));
         std::setvbuf(file_, nullptr, _IOFBF, kWriteBuffer);
         write(tag);
     }
@@ -99,19 +97,21 @@ public:
 
     void write(std::span<const std::uint8_t> bytes) {
         if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
-            throw ConversionError("writing " + quoted(path_) + " failed: " + std::strerror(errno));
+            throw ConversionError("writing " + platform::Quoted(path_) +
+                                  " failed: " + std::strerror(errno));
     }
     void finish(const std::vector<std::uint8_t>& header) {
         if (!header.empty()) {
             if (std::fseek(file_, long(tagSize_), SEEK_SET) != 0)
-                throw ConversionError("cannot rewind " + quoted(path_) + ": " +
+                throw ConversionError("cannot rewind " + platform::Quoted(path_) + ": " +
                                       std::strerror(errno));
             write(header);
         }
         const int closed = std::fclose(file_);
         file_ = nullptr;
         if (closed != 0)
-            throw ConversionError("writing " + quoted(path_) + " failed: " + std::strerror(errno));
+            throw ConversionError("writing " + platform::Quoted(path_) +
+                                  " failed: " + std::strerror(errno));
         if (const std::string failed = output_.commit(); !failed.empty())
             throw ConversionError(failed);
     }
@@ -181,7 +181,7 @@ void levelToMp3(LevelledSource& levelled, encoder::Mp3Stream& stream, Mp3Output&
         try {
             frames = levelled.render(left.data(), right.data(), kSynthBlockFrames);
         } catch (const quillory::renderer::WorkFileError& error) {
-            throw ConversionError("converting to " + quoted(file.path()) +
+            throw ConversionError("converting to " + platform::Quoted(file.path()) +
                                   " failed: " + error.what());
         }
         if (frames > 0) {
@@ -293,7 +293,9 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
     file.write(*tail);
     file.finish(stream.header());
     percent.set(100);
+    facts.sampleRate = stream.plan().sampleRate;
     facts.channels = stream.plan().outputChannels();
+    facts.frames = stream.framesOut();
     facts.threadSeconds = levelled ? levelled->threadSeconds() : renderer.threadSeconds();
     if (levelled && levelled->notice().empty()) {
         facts.loudness = levelled->measured();
@@ -323,7 +325,7 @@ std::string wavToMp3(const fs::path& wav, const encoder::Mp3Settings& settings,
     if (!mp3.finish())
         throw ConversionError(mp3.error());
     percent.set(100);
-    facts.frames = std::uint64_t(mp3.framesDone());
+    facts.frames = mp3.framesOut();
     facts.seconds = double(mp3.framesDone()) / double(std::max(1, mp3.sourceRate()));
     return mp3.warning();
 }

@@ -16,6 +16,7 @@
 namespace convert {
 
 namespace fs = std::filesystem;
+using quillory::renderer::MidiError;
 using quillory::renderer::MidiFile;
 using quillory::renderer::Synthesizer;
 
@@ -61,6 +62,10 @@ Outcome Converter::attempt(const Job& job, const ProgressFn& progress) {
     } catch (const Interrupted& stopped) {
         outcome.interrupted = true;
         outcome.message = stopped.what();
+        return outcome;
+    } catch (const MidiError& error) {
+        // The line that reports it names the file already.
+        outcome.message = error.problem();
         return outcome;
     } catch (const std::exception& error) {
         outcome.message = error.what();

@@ -3,39 +3,73 @@
 
 #include "tools/convert/InputList.h"
 
+#include "platform/ShownName.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <set>
+#include <sstream>
 
 namespace convert {
 
 namespace fs = std::filesystem;
 
-void readInputList(std::istream& list, std::vector<fs::path>& inputs) {
-    for (std::string line; std::getline(list, line);) {
+namespace {
+
+bool blank(const std::string& line) {
+    return line.find_first_not_of(" \t") == std::string::npos;
+}
+
+// What a file that is not a list of paths seems to be, for the message that refuses it: no path
+// holds a NUL byte, so one NUL is enough to tell.
+std::string notAList(const std::string& bytes) {
+    if (bytes.find('\0') == std::string::npos)
+        return {};
+    if (bytes.rfind("MThd", 0) == 0)
+        return "a MIDI file";
+    if (bytes.rfind("RIFF", 0) == 0 && bytes.size() >= 12)
+        return bytes.compare(8, 4, "WAVE") == 0   ? "a WAV file"
+               : bytes.compare(8, 4, "RMID") == 0 ? "a RIFF MIDI file"
+                                                  : "a RIFF file";
+    return "a binary file";
+}
+
+} // namespace
+
+std::string readInputList(std::istream& list, std::vector<fs::path>& inputs) {
+    const std::string bytes{std::istreambuf_iterator<char>(list), std::istreambuf_iterator<char>()};
+    if (const std::string what = notAList(bytes); !what.empty())
+        return what + " (it holds NUL bytes), not a list of paths one a line";
+    std::istringstream lines(bytes);
+    for (std::string line; std::getline(lines, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        if (!line.empty())
+        if (!blank(line))
             inputs.emplace_back(line);
     }
+    return {};
 }
 
 std::string gatherInputs(Options& options) {
     if (options.filesFrom) {
+        std::string refused;
         if (*options.filesFrom == "-") {
-            readInputList(std::cin, options.inputs);
+            refused = readInputList(std::cin, options.inputs);
         } else {
             std::ifstream list(*options.filesFrom, std::ios::binary);
             if (!list)
-                return "cannot read the list \"" + options.filesFrom->string() +
-                       "\": " + std::strerror(errno);
-            readInputList(list, options.inputs);
+                return "cannot read the list " + platform::Quoted(*options.filesFrom) + ": " +
+                       std::strerror(errno);
+            refused = readInputList(list, options.inputs);
         }
+        if (!refused.empty())
+            return "the list " + platform::Quoted(*options.filesFrom) + " is " + refused;
         if (options.inputs.empty())
-            return "the list \"" + options.filesFrom->string() + "\" names no input";
+            return "the list " + platform::Quoted(*options.filesFrom) + " names no input";
     }
     if (!options.filesFrom && !options.shard)
         return {};

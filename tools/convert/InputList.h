@@ -17,9 +17,11 @@
 
 namespace convert {
 
-// Adds the paths of `list`, one a line; empty lines are skipped and a carriage return before the
-// line's end is dropped, so that a list written on Windows reads the same.
-void readInputList(std::istream& list, std::vector<std::filesystem::path>& inputs);
+// Adds the paths of `list`, one a line; lines that are empty or hold only spaces and tabs are
+// skipped and a carriage return before the line's end is dropped, so that a list written on
+// Windows reads the same. Returns what the file is instead when it is no list ("a MIDI file (it
+// holds NUL bytes), ..."), else an empty string.
+std::string readInputList(std::istream& list, std::vector<std::filesystem::path>& inputs);
 
 // Adds --files-from's paths to the inputs and puts them in the collection's order: each path
 // once when a list or a shard is given (the first of two spellings of one path stays), sorted

@@ -3,6 +3,8 @@
 
 #include "tools/convert/Plan.h"
 
+#include "platform/ShownName.h"
+
 #include <algorithm>
 #include <cctype>
 #include <map>
@@ -31,10 +33,6 @@ std::optional<InputType> inputType(const fs::path& path) {
     return std::nullopt;
 }
 
-std::string quoted(const fs::path& path) {
-    return "\"" + path.string() + "\"";
-}
-
 // Two spellings of one file ("a/../b.mp3" and "b.mp3") must count as the same output.
 fs::path comparable(const fs::path& path) {
     std::error_code ec;
@@ -46,7 +44,7 @@ fs::path comparable(const fs::path& path) {
 std::string checkOutputDir(const fs::path& dir) {
     std::error_code ec;
     if (fs::exists(dir, ec) && !fs::is_directory(dir, ec))
-        return "the output folder " + quoted(dir) + " is not a folder";
+        return "the output folder " + platform::Quoted(dir) + " is not a folder";
     return {};
 }
 
@@ -57,7 +55,8 @@ std::string reportClash(const std::optional<fs::path>& report, const std::vector
     for (const Job& job : jobs)
         for (const fs::path& file : {job.input, job.output})
             if (comparable(file) == comparable(*report))
-                return "the report " + quoted(*report) + " would replace " + quoted(file);
+                return "the report " + platform::Quoted(*report) + " would replace " +
+                       platform::Quoted(file);
     return {};
 }
 
@@ -81,12 +80,13 @@ JobPlan planJobs(const Options& options) {
     if (options.output) {
         const std::optional<OutputType> named = outputTypeOf(*options.output);
         if (!named) {
-            plan.error = "the output " + quoted(*options.output) +
+            plan.error = "the output " + platform::Quoted(*options.output) +
                          " must end in .wav, .flac, .ogg, .opus or .mp3";
             return plan;
         }
         if (to && *to != *named) {
-            plan.error = "--format disagrees with the extension of " + quoted(*options.output);
+            plan.error =
+                "--format disagrees with the extension of " + platform::Quoted(*options.output);
             return plan;
         }
         to = named;
@@ -108,26 +108,28 @@ JobPlan planJobs(const Options& options) {
         const std::optional<InputType> from = inputType(input);
         if (!from) {
             return JobPlan{{},
-                           "the input " + quoted(input) +
+                           "the input " + platform::Quoted(input) +
                                " is neither MIDI (.mid, .midi, .rmi, .kar) nor .wav"};
         }
         // A WAV has no MIDI channels to make stems of; without stems it would pass unnoticed.
         if (options.stems && *from == InputType::Wav)
-            return JobPlan{
-                {}, "--stems makes stems of MIDI files, but " + quoted(input) + " is a WAV file"};
+            return JobPlan{{},
+                           "--stems makes stems of MIDI files, but " + platform::Quoted(input) +
+                               " is a WAV file"};
         fs::path output = options.output ? *options.output : outputIn(options, input, newExtension);
         if (output.empty())
             return JobPlan{{},
-                           "the input " + quoted(input) + " is not below --keep-tree " +
-                               quoted(*options.keepTree)};
+                           "the input " + platform::Quoted(input) + " is not below --keep-tree " +
+                               platform::Quoted(*options.keepTree)};
         if (comparable(output) == comparable(input))
-            return JobPlan{{},
-                           "the output of " + quoted(input) + " would replace the input itself"};
+            return JobPlan{
+                {}, "the output of " + platform::Quoted(input) + " would replace the input itself"};
         const auto [claimed, fresh] = inputOf.emplace(comparable(output), input);
         if (!fresh) {
             return JobPlan{{},
-                           "the inputs " + quoted(claimed->second) + " and " + quoted(input) +
-                               " would both be written to " + quoted(output)};
+                           "the inputs " + platform::Quoted(claimed->second) + " and " +
+                               platform::Quoted(input) + " would both be written to " +
+                               platform::Quoted(output)};
         }
         plan.jobs.push_back(
             Job{input, std::move(output), *from, *to, options.keepTree.has_value()});

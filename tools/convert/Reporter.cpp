@@ -4,6 +4,7 @@
 #include "tools/convert/Reporter.h"
 
 #include "platform/Console.h"
+#include "platform/ShownName.h"
 
 #include <algorithm>
 #include <cmath>
@@ -45,7 +46,7 @@ void Reporter::progress(std::size_t index, const Job& job, int percent) {
     if (!live_)
         return;
     std::lock_guard lock(mutex_);
-    active_[index] = {job.input.filename().string(), percent};
+    active_[index] = {platform::ShownName(job.input.filename()), percent};
     drawLive();
 }
 
@@ -54,18 +55,19 @@ void Reporter::finished(std::size_t index, const Job& job, const Outcome& outcom
     active_.erase(index);
     ++done_;
     clearLive();
-    const std::string in = job.input.string();
+    const std::string in = platform::ShownName(job.input);
+    const std::string message = platform::TerminalSafe(outcome.message);
     if (outcome.interrupted) {
         if (!quiet_)
             std::fprintf(out_, "interrupted %s\n", in.c_str());
     } else if (!outcome.ok)
-        std::fprintf(out_, "failed %s: %s\n", in.c_str(), outcome.message.c_str());
+        std::fprintf(out_, "failed %s: %s\n", in.c_str(), message.c_str());
     else {
         if (!quiet_)
-            std::fprintf(out_, "ok %s -> %s (%s)\n", in.c_str(), job.output.string().c_str(),
-                         seconds(time).c_str());
-        if (!outcome.message.empty())
-            std::fprintf(out_, "warning %s: %s\n", in.c_str(), outcome.message.c_str());
+            std::fprintf(out_, "ok %s -> %s (%s)\n", in.c_str(),
+                         platform::ShownName(job.output).c_str(), seconds(time).c_str());
+        if (!message.empty())
+            std::fprintf(out_, "warning %s: %s\n", in.c_str(), message.c_str());
     }
     if (live_ && !active_.empty())
         drawLive();
@@ -77,7 +79,7 @@ void Reporter::notStarted(const Job& job) {
         return;
     std::lock_guard lock(mutex_);
     clearLive();
-    std::fprintf(out_, "not started %s\n", job.input.string().c_str());
+    std::fprintf(out_, "not started %s\n", platform::ShownName(job.input).c_str());
     if (live_ && !active_.empty())
         drawLive();
     std::fflush(out_);
@@ -89,7 +91,8 @@ void Reporter::skipped(const Job& job, const std::string& reason) {
     if (quiet_)
         return;
     clearLive();
-    std::fprintf(out_, "skipped %s: %s\n", job.input.string().c_str(), reason.c_str());
+    std::fprintf(out_, "skipped %s: %s\n", platform::ShownName(job.input).c_str(),
+                 platform::TerminalSafe(reason).c_str());
     if (live_ && !active_.empty())
         drawLive();
     std::fflush(out_);
@@ -112,7 +115,7 @@ void Reporter::summary(const BatchCount& count, double time) {
 void Reporter::line(const std::string& text) {
     std::lock_guard lock(mutex_);
     clearLive();
-    std::fprintf(out_, "%s\n", text.c_str());
+    std::fprintf(out_, "%s\n", platform::TerminalSafe(text).c_str());
     std::fflush(out_);
 }
 

@@ -5,6 +5,7 @@
 // with the program's settings and engines. Run it with --help for the options.
 #include "platform/Files.h"
 #include "platform/InstanceFolder.h"
+#include "platform/ShownName.h"
 #include "platform/dbus/DbusInhibitor.h"
 #include "tools/convert/Batch.h"
 #include "tools/convert/ConvertSettings.h"
@@ -30,7 +31,8 @@ constexpr int kExitFailures = 1;
 constexpr int kExitUsage = 2;
 
 int usageError(const std::string& message) {
-    std::fprintf(stderr, "quillory-convert: %s\nTry 'quillory-convert --help'.\n", message.c_str());
+    std::fprintf(stderr, "quillory-convert: %s\nTry 'quillory-convert --help'.\n",
+                 platform::TerminalSafe(message).c_str());
     return kExitUsage;
 }
 
@@ -131,7 +133,7 @@ int main(int argc, char** argv) {
     if (!settings.error.empty())
         return usageError(settings.error);
     if (const std::string failed = makeOutputFolder(options); !failed.empty()) {
-        std::fprintf(stderr, "quillory-convert: %s\n", failed.c_str());
+        std::fprintf(stderr, "quillory-convert: %s\n", platform::TerminalSafe(failed).c_str());
         return kExitFailures;
     }
     // After the output folder, where a report is often kept; before anything is converted, so
@@ -160,7 +162,7 @@ int main(int argc, char** argv) {
         convert::endAsInterrupted();
     // The conversions stand, but a record that misses lines is no success.
     if (const std::string failed = report ? report->failure() : ""; !failed.empty()) {
-        std::fprintf(stderr, "quillory-convert: %s\n", failed.c_str());
+        std::fprintf(stderr, "quillory-convert: %s\n", platform::TerminalSafe(failed).c_str());
         return kExitFailures;
     }
     return count.failed > 0 ? kExitFailures : 0;

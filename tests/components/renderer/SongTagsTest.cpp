@@ -7,6 +7,7 @@
 #include "components/midi/MidiFile.h"
 #include "components/midi/TagText.h"
 #include "components/output/SoundWriter.h"
+#include "components/renderer/RenderJob.h"
 #include "tests/components/renderer/Ffprobe.h"
 #include "tests/components/renderer/RenderSupport.h"
 #include "tests/components/renderer/WavProbe.h"
@@ -122,6 +123,38 @@ TEST(MidiFileTags, TitleAndCopyrightComeFromTheFirstTrack) {
     const MidiFile unnamed = MidiFile::parse(midiwriter::file(1, 96, {plain, piano}), "u.mid");
     EXPECT_EQ(unnamed.title(), "");
     EXPECT_EQ(unnamed.copyright(), "");
+}
+
+TEST(MidiFileTags, ASequencersNameForANewTrackIsNoTitle) {
+    Track piano;
+    piano.noteOn(0, 0, 60).noteOff(96, 0, 60).endOfTrack();
+    const auto titleOf = [&](const std::string& name) {
+        Track first;
+        first.meta(0, 0x03, bytesOf(name)).tempo(0, 500000).endOfTrack();
+        return MidiFile::parse(midiwriter::file(1, 96, {first, piano}), "song.mid").title();
+    };
+    for (const char* placeholder :
+         {"Track 1", "TRACK 12", "track1", "Track-01", "Untitled", "untitled 3", "Sequence",
+          "SEQUENCE 1", "Tempo Track", "Unnamed", "  Track 1  ", "Seq-1", "New Song"})
+        EXPECT_EQ(titleOf(placeholder), "") << placeholder;
+    for (const char* title : {"Track of the Year", "Untitled Love Song", "Sequence in G", "1812",
+                              "Tracks", "Piano Sonata 1"})
+        EXPECT_EQ(titleOf(title), title) << title;
+
+    // A real name after the sequencer's is the title.
+    Track named;
+    named.meta(0, 0x03, bytesOf("Track 1"))
+        .meta(0, 0x03, bytesOf("Gymnopedie"))
+        .tempo(0, 500000)
+        .endOfTrack();
+    EXPECT_EQ(MidiFile::parse(midiwriter::file(1, 96, {named, piano}), "g.mid").title(),
+              "Gymnopedie");
+    // The tags then take the file's name.
+    Track placeholder;
+    placeholder.meta(0, 0x03, bytesOf("Track 1")).endOfTrack();
+    const MidiFile song =
+        MidiFile::parse(midiwriter::file(1, 96, {placeholder, piano}), "dir/My Song.mid");
+    EXPECT_EQ(quillory::renderer::songTags(song).title, "My Song");
 }
 
 TEST(MidiFileTags, ABrokenNameCostsOnlyTheName) {
