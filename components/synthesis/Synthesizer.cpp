@@ -52,17 +52,19 @@ void Synthesizer::checkRate(int sampleRate) {
 }
 
 void Synthesizer::prepare(int sampleRate) {
-    if (sampleRate == sampleRate_) {
-        if (played_)
-            instance_.reset(framesRendered_);
-        played_ = false;
-        return;
+    if (sampleRate != sampleRate_) {
+        // The new synth is built while the old one still holds the samples, so they are shared
+        // from FluidSynth's sample cache instead of being read again.
+        instance_ = loaded(soundFont_, sampleRate);
+        sampleRate_ = sampleRate;
+        framesRendered_ = 0;
     }
-    // The new synth is built while the old one still holds the samples, so they are shared from
-    // FluidSynth's sample cache instead of being read again.
-    instance_ = loaded(soundFont_, sampleRate);
-    sampleRate_ = sampleRate;
-    played_ = false;
+    // A new synthesiser is reset too: FluidSynth's voice slots keep traces of their last voices
+    // (which of a slot's two voice records is in use, the order the mixer sums them in) that
+    // move a song's samples by float rounding. After a reset they are the same whatever played
+    // before, so a song sounds the same first in a process or after any other.
+    instance_.reset(framesRendered_);
+    // reset() leaves FluidSynth at the start of a 64-frame block, where a new one starts.
     framesRendered_ = 0;
 }
 
@@ -99,24 +101,20 @@ std::vector<Synthesizer*> Synthesizer::spares(unsigned count, int sampleRate) {
 }
 
 void Synthesizer::play(const MidiEvent& event) {
-    played_ = true;
     instance_.play(event);
 }
 
 void Synthesizer::render(float* left, float* right, int frames) {
-    played_ = true;
     framesRendered_ += std::uint64_t(frames);
     fluid_synth_write_float(instance_.get(), frames, left, 0, 1, right, 0, 1);
 }
 
 void Synthesizer::setEffects(bool on) {
-    played_ = true;
     fluid_synth_reverb_on(instance_.get(), -1, on);
     fluid_synth_chorus_on(instance_.get(), -1, on);
 }
 
 bool Synthesizer::shareEffects(EffectShare& share, int pool, int tap) {
-    played_ = true;
     return share.join(instance_.get(), pool, tap);
 }
 

@@ -40,10 +40,10 @@ public:
     const std::filesystem::path& soundFont() const { return soundFont_; }
     int sampleRate() const { return sampleRate_; }
 
-    // Readies the synth for a new song at the given rate. A synth that has played anything is
-    // reset fully (FluidInstance::reset), so nothing of the last song carries over and the
-    // SoundFont stays loaded; one asked for another rate is built anew at that rate, sharing the
-    // loaded samples with the old one through FluidSynth's cache.
+    // Readies the synth for a new song at the given rate: it is reset fully (FluidInstance::reset),
+    // a new one too, so that nothing of an earlier song carries over, a song sounds the same
+    // whatever played before, and the SoundFont stays loaded; one asked for another rate is built
+    // anew at that rate, sharing the loaded samples with the old one through FluidSynth's cache.
     void prepare(int sampleRate);
     // The further synthesisers a song split over several cores plays on, up to `count`, made at
     // the rate when first asked for and kept with this one for the songs after: a batch worker
@@ -81,7 +81,6 @@ private:
     std::filesystem::path soundFont_;
     int sampleRate_ = 0;
     FluidInstance instance_;
-    bool played_ = false;
     std::uint64_t framesRendered_ = 0;
     std::vector<std::unique_ptr<Synthesizer>> spares_;
     std::thread spareLoader_; // adds to spares_ until joined
