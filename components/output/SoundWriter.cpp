@@ -165,6 +165,9 @@ void SoundWriter::configure() {
         discard();
         throw RenderError("cannot set the encoder of " + path_.string());
     }
+    // A float WAV's PEAK chunk says when it was written, so that one song rendered twice would
+    // differ in its bytes; the peaks it holds are what any reader finds in the samples.
+    sf_command(file_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     // A render stopped early may still fit a plain WAV after all.
     if (rf64_)
         sf_command(file_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);

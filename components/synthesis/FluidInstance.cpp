@@ -45,7 +45,7 @@ std::string fluidSynthVersion() {
 }
 
 FluidInstance::FluidInstance(const std::filesystem::path& soundFont, int sampleRate, int polyphony,
-                             Samples samples, bool shareable) {
+                             Samples samples, bool shareable, int midiChannels) {
     installFluidLog();
     settings_ = new_fluid_settings();
     if (!settings_)
@@ -53,6 +53,7 @@ FluidInstance::FluidInstance(const std::filesystem::path& soundFont, int sampleR
     fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
     fluid_settings_setnum(settings_, "synth.gain", kGain);
     fluid_settings_setint(settings_, "synth.polyphony", polyphony);
+    fluid_settings_setint(settings_, "synth.midi-channels", midiChannels);
     fluid_settings_setint(settings_, "synth.dynamic-sample-loading", samples == Samples::OnDemand);
     // One render drives a synth from one thread, so FluidSynth's own locking is only overhead.
     fluid_settings_setint(settings_, "synth.threadsafe-api", 0);
@@ -127,6 +128,9 @@ void FluidInstance::reset(std::uint64_t framesRendered) {
     // Every voice is let go at once, and gone from the mixer after one more block.
     fluid_synth_all_sounds_off(synth_, -1);
     renderBlock(synth_);
+    // The quiet voices leave their slots their channel's pan and sends: on channels as a new song
+    // finds them, whatever the last song set; and the channels are set back again after them.
+    fluid_synth_system_reset(synth_);
     quietEveryVoiceSlot(synth_);
     fluid_synth_system_reset(synth_);
     // FluidSynth keeps the tunings a song defined by MIDI Tuning messages, and a later song

@@ -49,9 +49,10 @@ public:
 
     // Loads the SoundFont; throws SynthError naming it, with FluidSynth's reason, when it cannot.
     // shareable: with FluidSynth's LADSPA host on, idle until a split song shares its reverb and
-    // chorus through it (EffectShare), where the host and the plugin are there.
+    // chorus through it (EffectShare), where the host and the plugin are there. midiChannels:
+    // 16, or more for channels of one's own beside a song's.
     FluidInstance(const std::filesystem::path& soundFont, int sampleRate, int polyphony = 256,
-                  Samples samples = Samples::All, bool shareable = false);
+                  Samples samples = Samples::All, bool shareable = false, int midiChannels = 16);
     ~FluidInstance();
     FluidInstance(FluidInstance&& other) noexcept;
     FluidInstance& operator=(FluidInstance&& other) noexcept;

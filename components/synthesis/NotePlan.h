@@ -68,6 +68,13 @@ inline constexpr double kOutputVoices = 3.0;
 // voice-seconds: a short song does not win that back.
 inline constexpr double kSetupVoices = 170.0;
 
+// The most synthesisers a song is split over, and the cores its plan assumes. The plan is made from
+// the song and the SoundFont alone, so that a song sounds the same on any machine and beside any
+// other work (a split changes the samples by float rounding and by FluidSynth's voice slots): on
+// fewer cores the same synthesisers take turns on fewer threads. Two is what pays on the two cores
+// the plan was measured on; a machine with more cores uses them for more songs at once.
+inline constexpr int kMostLanes = 2;
+
 // Whether a song is split over as many instances as pay, or over every thread granted (to
 // compare the two).
 enum class SplitPolicy { WherePays, Always };

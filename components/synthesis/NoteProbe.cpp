@@ -13,8 +13,9 @@ namespace quillory::renderer {
 
 namespace {
 
-// A note-off comes this soon after the note-on when the release is timed.
-constexpr long kHoldFrames = NoteProbe::kRate / 20;
+// A note-off comes this soon after the note-on when the release is timed: 48 ms, a whole number of
+// FluidSynth's 64-frame blocks, so that every measurement starts on a block as the first did.
+constexpr long kHoldFrames = 6 * 64;
 // The probe looks at its voices every this many frames: 32 ms at its rate.
 constexpr int kStepFrames = 256;
 // A sustain this far below full level fades into FluidSynth's noise floor, which ends the voice.
@@ -54,7 +55,7 @@ std::size_t NoteProbe::KeyHash::operator()(const Key& k) const {
 }
 
 NoteProbe::NoteProbe(const std::filesystem::path& soundFont)
-    : fluid_(soundFont, kRate, kMostVoices, FluidInstance::Samples::All) {
+    : fluid_(soundFont, kRate, kMostVoices, FluidInstance::Samples::All, false, 2 * kChannels) {
     fluid_synth_reverb_on(fluid_.get(), -1, 0);
     fluid_synth_chorus_on(fluid_.get(), -1, 0);
 }
@@ -62,6 +63,19 @@ NoteProbe::NoteProbe(const std::filesystem::path& soundFont)
 void NoteProbe::reset() {
     fluid_synth_all_sounds_off(fluid_.get(), -1);
     fluid_synth_system_reset(fluid_.get());
+    lasting_.clear();
+}
+
+// The preset the channel plays, as FluidSynth resolved it: what fluid_synth_get_program() says of
+// a channel's SoundFont after a reset is not yet the one it plays.
+NoteProbe::Key NoteProbe::keyOf(int channel, int key, int velocity) const {
+    Key note{0, 0, 0, channel, key, velocity};
+    if (fluid_preset_t* preset = fluid_synth_get_channel_preset(fluid_.get(), channel)) {
+        note.font = fluid_sfont_get_id(fluid_preset_get_sfont(preset));
+        note.bank = fluid_preset_get_banknum(preset);
+        note.program = fluid_preset_get_num(preset);
+    }
+    return note;
 }
 
 NoteProbe::Cost NoteProbe::weigh(const MidiEvent& event) {
@@ -74,34 +88,48 @@ NoteProbe::Cost NoteProbe::weigh(const MidiEvent& event) {
             fluid_.play(event);
         return {0, 0, 0, 0};
     }
-    int font = 0, bank = 0, program = 0;
-    fluid_synth_get_program(synth, channel, &font, &bank, &program);
-    const Key exact{font, bank, program, channel, event.data1, event.data2};
+    const Key exact = keyOf(channel, event.data1, event.data2);
     auto found = started_.find(exact);
     if (found == started_.end())
         found = started_.emplace(exact, start(channel, event.data1, event.data2)).first;
     const Started& started = found->second;
     if (started.voices == 0)
         return {0, 0, 0, 0};
-    auto life = lives_.find(started.lasting);
-    if (life == lives_.end()) {
-        Cost cost;
-        const auto after = [&](Then then, double longest) {
-            const double seconds =
-                soundingSeconds(channel, event.data1, event.data2, then, longest);
-            return std::max(0.0, std::min(seconds, kLongestSeconds) - double(kHoldFrames) / kRate);
-        };
-        if (started.endsAlone)
-            cost.heldSeconds = soundingSeconds(channel, event.data1, event.data2, Then::Nothing,
-                                               kLongestHeldSeconds);
-        cost.releaseSeconds = after(Then::Off, kLongestSeconds);
-        if (started.exclusiveClass > 0)
-            cost.chokedSeconds = after(Then::Again, kLongestSeconds);
-        life = lives_.emplace(started.lasting, cost).first;
+    // The first note of the song that lasts alike stands for the others: the same note first in
+    // the song, whatever songs were weighed before.
+    auto life = lasting_.find(started.lasting);
+    if (life == lasting_.end()) {
+        auto measured = lives_.find(exact);
+        if (measured == lives_.end())
+            measured = lives_.emplace(exact, measure(exact, started)).first;
+        life = lasting_.emplace(started.lasting, measured->second).first;
     }
     Cost cost = life->second;
     cost.voices = started.voices;
     cost.exclusiveClass = started.exclusiveClass;
+    return cost;
+}
+
+// How long the note sounds, timed on a channel of its own beyond the song's sixteen, which holds
+// the note's preset and nothing else: no controller of the song, no pitch bend, no tuning. So
+// what is measured depends on the note alone, and the probe may keep it for any later song.
+NoteProbe::Cost NoteProbe::measure(const Key& note, const Started& started) {
+    fluid_synth_t* synth = fluid_.get();
+    const int channel = kChannels + note.channel;
+    fluid_synth_set_channel_type(synth, channel,
+                                 note.bank == kDrumBank ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
+    fluid_synth_program_select(synth, channel, note.font, note.bank, note.program);
+    Cost cost;
+    const auto after = [&](Then then, double longest) {
+        const double seconds = soundingSeconds(channel, note.key, note.velocity, then, longest);
+        return std::max(0.0, std::min(seconds, kLongestSeconds) - double(kHoldFrames) / kRate);
+    };
+    if (started.endsAlone)
+        cost.heldSeconds =
+            soundingSeconds(channel, note.key, note.velocity, Then::Nothing, kLongestHeldSeconds);
+    cost.releaseSeconds = after(Then::Off, kLongestSeconds);
+    if (started.exclusiveClass > 0)
+        cost.chokedSeconds = after(Then::Again, kLongestSeconds);
     return cost;
 }
 
@@ -134,9 +162,8 @@ NoteProbe::Started NoteProbe::start(int channel, int key, int velocity) {
             mix(std::lround(fluid_voice_gen_get(voice, gen) / 10.0f));
     }
     if (keyMatters) {
-        int font = 0, bank = 0, program = 0;
-        fluid_synth_get_program(synth, channel, &font, &bank, &program);
-        for (const int field : {font, bank, program, key})
+        const Key note = keyOf(channel, key, velocity);
+        for (const int field : {note.font, note.bank, note.program, key})
             mix(field);
     }
     started.lasting = lasting;

@@ -11,8 +11,9 @@
 // note-off. The synthesiser runs at a low rate without reverb or chorus, since envelopes and
 // samples last the same in seconds at any rate, and takes its samples from FluidSynth's sample
 // cache, where the song's own synthesiser has loaded them: loading them again on demand held
-// tens of MiB more for the whole render. What it measured is kept for every later note that
-// lasts alike.
+// tens of MiB more for the whole render. What it measured is kept for every later note of the song
+// that lasts alike, and for every later song; what a song is told never depends on the songs
+// weighed before it (see weigh()).
 #pragma once
 
 #include "components/midi/MidiFile.h"
@@ -56,11 +57,14 @@ public:
     // SynthError as Synthesizer does.
     explicit NoteProbe(const std::filesystem::path& soundFont);
 
-    // Puts every channel back as a new song finds it; what was measured is kept.
+    // Starts a new song: puts every channel back as a new song finds it; what was measured is
+    // kept.
     void reset();
     // Follows a song's events in order: channel settings and SysEx reach the probe's synthesiser
     // (the pedals and play modes do not: how long they hold a note is the caller's to count);
-    // returns what a note-on costs, nothing for any other event.
+    // returns what a note-on costs, nothing for any other event. A note costs what the first note
+    // of the song that lasts alike was measured to cost, played on a channel of its own: a
+    // function of the song and the SoundFont, so that a song is planned alike alone or in a batch.
     Cost weigh(const MidiEvent& event);
 
 private:
@@ -80,7 +84,12 @@ private:
         std::uint64_t lasting = 0;
     };
 
+    static constexpr int kChannels = 16;
+    static constexpr int kDrumBank = 128;
+
+    Key keyOf(int channel, int key, int velocity) const;
     Started start(int channel, int key, int velocity);
+    Cost measure(const Key& note, const Started& started);
     // What happens to a sounding note after a while: nothing, a note-off, or the same key struck
     // again, which chokes a note of an exclusive class.
     enum class Then { Nothing, Off, Again };
@@ -90,11 +99,13 @@ private:
     void silence(int channel);
 
     FluidInstance fluid_;
-    // Voice counts by exact velocity (layers switch at any velocity); how long they sound once
-    // for every note whose voices last alike: most keys of a preset share a few zones. The
-    // velocity moves the noise floor a voice fades into only a little.
+    // Voice counts by exact velocity (layers switch at any velocity), and how long notes sound,
+    // as measured; in this song, how long each kind of lasting sounds, measured once for the
+    // first note of that kind: most keys of a preset share a few zones, and the velocity moves the
+    // noise floor a voice fades into only a little.
     std::unordered_map<Key, Started, KeyHash> started_;
-    std::unordered_map<std::uint64_t, Cost> lives_;
+    std::unordered_map<Key, Cost, KeyHash> lives_;
+    std::unordered_map<std::uint64_t, Cost> lasting_;
 };
 
 } // namespace quillory::renderer

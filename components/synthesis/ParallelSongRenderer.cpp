@@ -4,7 +4,7 @@
 #include "components/synthesis/ParallelSongRenderer.h"
 
 #include "components/synthesis/EffectShare.h"
-#include "components/synthesis/LaneHandover.h"
+#include "components/synthesis/LanePool.h"
 
 #include <algorithm>
 #include <array>
@@ -15,40 +15,33 @@
 
 namespace quillory::renderer {
 
-// The synthesisers of one song, each on a thread of its own. The caller fills in a block's events
-// for every lane and publishes it; each lane renders the blocks published as fast as it can, up
-// to kDepth ahead of the caller, which sums a block once every lane has rendered it. Nobody waits
-// for anybody but at the ends of that queue. Its 32 blocks (3 s of song at 44.1 kHz, 20 to 40 ms
-// of work) let a lane run ahead through a passage that is busier on another lane: with 8, the
-// synthesis took 13% longer than its busiest lane's processor time, with 32 about 9%. The first
-// lane, which runs the shared effects, cannot pass the others' sends, and the effect share's
-// rings hold as much as this queue, so that none of the others waits for room there.
+// The synthesisers of one split song as lanes of a pool (LanePool), each lane a synthesiser: the
+// first plays on the caller's synthesiser and runs the reverb and chorus for all where they can be
+// shared (EffectShare), each further one on one of its spares. The caller fills in a block's events
+// for every lane and publishes it, and sums a block once every lane has rendered it. Its 32 blocks
+// (3 s of song at 44.1 kHz, 20 to 40 ms of work) let a lane run ahead through a passage that is
+// busier on another lane: with 8, the synthesis took 13% longer than its busiest lane's processor
+// time, with 32 about 9%. The first lane, which runs the shared effects, cannot pass the others'
+// sends, and the effect share's rings hold as much as this queue, so that none of the others waits
+// for room there; on a thread that renders several lanes it comes last, after the sends it needs.
 class ParallelSongRenderer::Ensemble {
 public:
     static constexpr std::size_t kBlock = 4096;
     static constexpr std::size_t kDepth = 32;
 
-    struct Job {
-        std::size_t frames = 0;
-        std::vector<TimedEvent> events;
-        std::vector<float> left = std::vector<float>(kBlock);
-        std::vector<float> right = std::vector<float>(kBlock);
-    };
-
-    // Starts a thread per lane: the first plays on the caller's synthesiser (`primary`, readied
-    // there), each further one on one of `spare`, made ready while the song was weighed.
-    Ensemble(Synthesizer& primary, int sampleRate, const std::vector<Synthesizer*>& spare)
+    Ensemble(Synthesizer& primary, int sampleRate, const std::vector<Synthesizer*>& spare,
+             std::size_t threads)
         : primary_(primary)
         , sampleRate_(sampleRate)
-        , lanes_(spare.size() + 1) {
-        for (std::size_t i = 1; i < lanes_.size(); ++i)
-            lanes_[i].synth = spare[i - 1];
+        , spare_(spare) {
         openEffectPool();
+        const std::size_t lanes = spare.size() + 1;
         try {
-            for (std::size_t i = 0; i < lanes_.size(); ++i)
-                lanes_[i].thread = std::thread(&Ensemble::run, this, i);
+            pool_ = std::make_unique<LanePool>(
+                lanes, LanePool::roundAbout(lanes, threads), kDepth, kBlock,
+                [this](std::size_t lane) -> Synthesizer& { return ready(lane); });
         } catch (...) {
-            stop();
+            closeEffectPool();
             throw;
         }
     }
@@ -56,22 +49,20 @@ public:
     Ensemble(const Ensemble&) = delete;
     Ensemble& operator=(const Ensemble&) = delete;
 
-    std::size_t size() const { return lanes_.size(); }
-    // A block's job on a lane, to fill before it is published; its slot is free once the block
-    // kDepth before it has been summed.
-    Job& job(std::size_t lane, std::uint64_t block) { return lanes_[lane].jobs[block % kDepth]; }
-    void publish(std::uint64_t blocks) { gate_.publish(blocks); }
+    std::size_t size() const { return pool_->lanes(); }
+    std::size_t threads() const { return pool_->threads(); }
+    LanePool::Job& job(std::size_t lane, std::uint64_t block) { return pool_->job(lane, block); }
+    void publish(std::uint64_t blocks) { pool_->publish(blocks); }
 
-    // Waits until every lane has rendered the block, and sums it into left and right. Throws
-    // SynthError when a lane's synthesiser could not be made ready.
+    // Waits until every lane has rendered the block, and sums it into left and right, lane by
+    // lane in order. Throws SynthError when a lane's synthesiser could not be made ready.
     void sum(std::uint64_t block, float* left, float* right) {
-        for (const Lane& lane : lanes_)
-            lane.count.await(block);
+        pool_->await(block);
         const std::size_t frames = job(0, block).frames;
         std::copy_n(job(0, block).left.data(), frames, left);
         std::copy_n(job(0, block).right.data(), frames, right);
-        for (std::size_t i = 1; i < lanes_.size(); ++i) {
-            const Job& other = job(i, block);
+        for (std::size_t i = 1; i < size(); ++i) {
+            const LanePool::Job& other = job(i, block);
             for (std::size_t f = 0; f < frames; ++f) {
                 left[f] += other.left[f];
                 right[f] += other.right[f];
@@ -79,57 +70,30 @@ public:
         }
     }
 
-    std::vector<double> seconds() const {
-        std::vector<double> seconds;
-        for (const Lane& lane : lanes_)
-            seconds.push_back(lane.seconds.load(std::memory_order_relaxed));
-        return seconds;
-    }
+    std::vector<double> seconds() const { return pool_->laneSeconds(); }
 
     // Whether the first lane runs the reverb and chorus for all (see EffectShare).
-    bool sharesEffects() const { return pool_ != 0; }
+    bool sharesEffects() const { return effectPool_ != 0; }
 
     void stop() {
-        if (pool_ != 0)
-            share_->close(pool_); // a lane may wait on another's effect sends
-        gate_.stop();
-        for (Lane& lane : lanes_)
-            if (lane.thread.joinable())
-                lane.thread.join();
+        closeEffectPool(); // a lane may wait on another's effect sends
+        if (pool_)
+            pool_->stop();
     }
 
 private:
-    struct alignas(64) Lane {
-        std::array<Job, kDepth> jobs;
-        Synthesizer* synth = nullptr;
-        LaneCount count;
-        std::atomic<double> seconds{0};
-        std::thread thread;
-    };
-
-    void run(std::size_t index) {
-        Lane& lane = lanes_[index];
-        Synthesizer* synth = index == 0 ? &primary_ : lane.synth;
+    Synthesizer& ready(std::size_t lane) {
+        Synthesizer& synth = lane == 0 ? primary_ : *spare_[lane - 1];
         try {
-            synth->prepare(sampleRate_);
-            if (pool_ != 0 &&
-                !synth->shareEffects(*share_, pool_, index == 0 ? -1 : int(index) - 1))
+            synth.prepare(sampleRate_);
+            if (effectPool_ != 0 &&
+                !synth.shareEffects(*share_, effectPool_, lane == 0 ? -1 : int(lane) - 1))
                 throw SynthError("the reverb and chorus cannot be shared");
-        } catch (const std::exception& e) {
-            if (pool_ != 0)
-                share_->close(pool_); // the lanes that share with this one would wait for ever
-            lane.count.fail(e.what());
-            return;
+        } catch (...) {
+            closeEffectPool(); // the lanes that share with this one would wait for ever
+            throw;
         }
-        for (std::uint64_t block = 0; gate_.await(block); ++block) {
-            const double before = threadCpuSeconds();
-            Job& work = job(index, block);
-            renderBlock(*synth, work.events, work.frames, work.left.data(), work.right.data());
-            lane.seconds.store(lane.seconds.load(std::memory_order_relaxed) + threadCpuSeconds() -
-                                   before,
-                               std::memory_order_relaxed);
-            lane.count.rendered(block + 1);
-        }
+        return synth;
     }
 
     // Every synthesiser must be able to take part, or none does.
@@ -137,18 +101,22 @@ private:
         share_ = EffectShare::available();
         if (!share_ || !primary_.canShareEffects())
             return;
-        for (std::size_t i = 1; i < lanes_.size(); ++i)
-            if (!lanes_[i].synth->canShareEffects())
+        for (Synthesizer* synth : spare_)
+            if (!synth->canShareEffects())
                 return;
-        pool_ = share_->open(int(lanes_.size()) - 1);
+        effectPool_ = share_->open(int(spare_.size()));
+    }
+    void closeEffectPool() {
+        if (effectPool_ != 0)
+            share_->close(effectPool_);
     }
 
     Synthesizer& primary_;
     int sampleRate_;
+    std::vector<Synthesizer*> spare_;
     EffectShare* share_ = nullptr;
-    int pool_ = 0;
-    std::vector<Lane> lanes_;
-    BlockGate gate_;
+    int effectPool_ = 0;
+    std::unique_ptr<LanePool> pool_;
 };
 
 namespace {
@@ -219,24 +187,29 @@ double ParallelSongRenderer::threadSeconds() const {
 // their own: weighing and loading take about as long. A song that is stopped meanwhile does not
 // wait for them, but leaves them to the synthesiser for its next songs.
 void ParallelSongRenderer::start() {
-    const unsigned free = std::min({budget_.total(), maxThreads_, budget_.available()});
-    if (free >= 2)
-        synth_.loadSpares(free - 1, sampleRate_);
-    const int wanted = free >= 2 ? instancesFor(int(free)) : 1;
-    const bool stopped = stop_ && stop_->load();
-    Synthesizers synths =
-        free >= 2 && !stopped ? synth_.spares(free - 1, sampleRate_) : Synthesizers{};
-    grant_ = budget_.acquire(unsigned(wanted));
-    const int instances = std::min(int(grant_.threads()), int(synths.size()) + 1);
-    if (instances < 2) {
+    // A song too short to pay for a split needs no spares; a longer one may, and they load
+    // meanwhile on a thread of their own: weighing and loading take about as long.
+    if (song_.lengthMs() >= kSpareLoadingMs)
+        synth_.loadSpares(kMostLanes - 1, sampleRate_);
+    const int lanes = plannedLanes();
+    if (lanes < 2) {
+        grant_ = budget_.acquire(1);
         renderSingle();
         return;
     }
-    synths.resize(std::size_t(instances - 1));
-    split(std::move(synths));
+    grant_ = budget_.acquire(std::min(unsigned(lanes), maxThreads_));
+    Synthesizers synths = synth_.spares(unsigned(lanes - 1), sampleRate_);
+    // Memory short, or the SoundFont gone: the song as one synthesiser plays it.
+    if (int(synths.size()) + 1 < lanes) {
+        renderSingle();
+        return;
+    }
+    split(std::move(synths), grant_.threads());
 }
 
-int ParallelSongRenderer::instancesFor(int threads) {
+int ParallelSongRenderer::plannedLanes() {
+    if (stop_ && stop_->load())
+        return 1;
     struct Stopped {};
     try {
         synth_.startWeighing();
@@ -250,17 +223,18 @@ int ParallelSongRenderer::instancesFor(int threads) {
     } catch (const Stopped&) {
         return 1;
     }
-    return policy_ == SplitPolicy::Always
-               ? threads
-               : bestInstances(*load_, threads, threads, EffectShare::available() != nullptr);
+    if (policy_ == SplitPolicy::Always)
+        return int(std::max(2u, maxThreads_));
+    return bestInstances(*load_, kMostLanes, kMostLanes, EffectShare::available() != nullptr);
 }
 
-void ParallelSongRenderer::split(Synthesizers spare) {
+void ParallelSongRenderer::split(Synthesizers spare, unsigned threads) {
     const int instances = int(spare.size()) + 1;
-    ensemble_ = std::make_unique<Ensemble>(synth_, sampleRate_, spare);
+    ensemble_ = std::make_unique<Ensemble>(synth_, sampleRate_, spare, threads);
     sharesEffects_ = ensemble_->sharesEffects();
     sharer_ = std::make_unique<NoteSharer>(*load_, instances, sharesEffects_);
     instances_ = instances;
+    threads_ = int(ensemble_->threads());
     left_.resize(Ensemble::kBlock);
     right_.resize(Ensemble::kBlock);
     MidiEvent event;
@@ -278,6 +252,7 @@ void ParallelSongRenderer::renderSingle() {
     single_ = std::make_unique<SongRenderer>(song_, synth_, sampleRate_);
     single_->raiseLaterBy(boostDb_);
     instances_ = 1;
+    threads_ = 1;
 }
 
 void ParallelSongRenderer::stopHelpers() {
@@ -346,7 +321,7 @@ void ParallelSongRenderer::dispatch(std::uint64_t block) {
     const std::size_t frames =
         std::size_t(std::min<std::uint64_t>(Ensemble::kBlock, lastFrame_ - start));
     for (std::size_t lane = 0; lane < ensemble_->size(); ++lane) {
-        Ensemble::Job& job = ensemble_->job(lane, block);
+        LanePool::Job& job = ensemble_->job(lane, block);
         job.frames = frames;
         job.events.clear();
     }

@@ -76,8 +76,10 @@ public:
     void raiseLaterBy(double boostDb) override;
     std::uint64_t songFrames() const { return songFrames_; }
     const MidiFile& song() const { return song_; }
-    // How many synthesisers (and threads) share the song; 0 before the first render().
+    // How many synthesisers share the song, and on how many threads; 0 before the first
+    // render().
     int instances() const { return instances_; }
+    int threads() const { return threads_; }
     // Whether the first synthesiser of the split runs the reverb and chorus for all of them.
     bool sharesEffects() const { return sharesEffects_; }
     // The song's notes weighed, from the first render() on, when it was weighed for a split.
@@ -98,10 +100,13 @@ private:
     // Borrowed from the caller's synth, which keeps them for its next songs.
     using Synthesizers = std::vector<Synthesizer*>;
 
+    // Songs at least this long load the spares a split needs while they are weighed.
+    static constexpr double kSpareLoadingMs = 20000;
+
     void start();
     void renderSingle();
-    int instancesFor(int threads);
-    void split(Synthesizers spare);
+    int plannedLanes();
+    void split(Synthesizers spare, unsigned threads);
     void dispatch(std::uint64_t block);
     void nextBlock();
     void stopHelpers();
@@ -116,6 +121,7 @@ private:
     std::uint64_t songFrames_;
     std::uint64_t lastFrame_;
     int instances_ = 0;
+    int threads_ = 0;
     bool sharesEffects_ = false;
     double boostDb_ = 0;
 

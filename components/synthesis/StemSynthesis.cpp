@@ -4,7 +4,7 @@
 #include "components/synthesis/StemSynthesis.h"
 
 #include "components/midi/ProgramNames.h"
-#include "components/synthesis/LaneHandover.h"
+#include "components/synthesis/LanePool.h"
 #include "components/synthesis/NotePlan.h"
 
 #include <algorithm>
@@ -85,126 +85,43 @@ std::vector<StemChannel> soundingChannels(const MidiFile& song) {
     return stems;
 }
 
-// The stems' synthesisers, each on the thread of its lane. The caller fills in a block's events
-// for every stem and publishes it; each lane renders its stems of every block published, up to
-// kDepth ahead of the caller, which reads a block once every lane has rendered it.
+// The stems' synthesisers, one a lane of a pool (LanePool): the first stem plays on the caller's
+// synthesiser, each other one on a synthesiser of its own, made on the thread that renders it so
+// that they load side by side.
 class StemSynthesis::Lanes {
 public:
     static constexpr std::size_t kDepth = 4;
 
-    struct Slot {
-        std::size_t frames = 0;
-        std::vector<std::vector<TimedEvent>> events; // per stem
-        std::vector<std::vector<float>> left;
-        std::vector<std::vector<float>> right;
-    };
-
-    // assignment: the stems of each lane; the first of the first lane plays on `primary`.
+    // threads: the stems each thread renders.
     Lanes(Synthesizer& primary, int sampleRate, std::size_t stems,
-          std::vector<std::vector<std::size_t>> assignment, bool effects)
+          std::vector<std::vector<std::size_t>> threads, bool effects)
         : primary_(primary)
         , sampleRate_(sampleRate)
         , effects_(effects)
-        , lanes_(assignment.size()) {
-        for (Slot& slot : slots_) {
-            slot.events.resize(stems);
-            slot.left.assign(stems, std::vector<float>(kBlock));
-            slot.right.assign(stems, std::vector<float>(kBlock));
-        }
-        for (std::size_t i = 0; i < lanes_.size(); ++i)
-            lanes_[i].stems = std::move(assignment[i]);
-        try {
-            for (std::size_t i = 0; i < lanes_.size(); ++i)
-                lanes_[i].thread = std::thread(&Lanes::run, this, i);
-        } catch (...) {
-            stop();
-            throw;
-        }
-    }
-    ~Lanes() { stop(); }
-    Lanes(const Lanes&) = delete;
-    Lanes& operator=(const Lanes&) = delete;
+        , own_(stems)
+        , pool_(stems, std::move(threads), kDepth, kBlock,
+                [this](std::size_t stem) -> Synthesizer& { return ready(stem); }) {}
 
-    std::size_t size() const { return lanes_.size(); }
-    // A block's slot, to fill before it is published; free once the block kDepth before it has
-    // been read.
-    Slot& slot(std::uint64_t block) { return slots_[block % kDepth]; }
-    void publish(std::uint64_t blocks) { gate_.publish(blocks); }
-    // Waits until every lane has rendered the block. Throws SynthError when a lane's
-    // synthesisers could not be made ready.
-    void wait(std::uint64_t block) {
-        for (const Lane& lane : lanes_)
-            lane.count.await(block);
-    }
-    double seconds() const {
-        double total = 0;
-        for (const Lane& lane : lanes_)
-            total += lane.seconds.load(std::memory_order_relaxed);
-        return total;
-    }
-    void stop() {
-        gate_.stop();
-        for (Lane& lane : lanes_)
-            if (lane.thread.joinable())
-                lane.thread.join();
-    }
+    LanePool& pool() { return pool_; }
 
 private:
-    struct alignas(64) Lane {
-        std::vector<std::size_t> stems;
-        std::vector<std::unique_ptr<Synthesizer>> own;
-        LaneCount count;
-        std::atomic<double> seconds{0};
-        std::thread thread;
-    };
-
-    // The lane's synthesisers, one per stem, made ready here so that lanes load side by side.
-    std::vector<Synthesizer*> ready(std::size_t index) {
-        Lane& lane = lanes_[index];
-        std::vector<Synthesizer*> synths;
-        for (std::size_t i = 0; i < lane.stems.size(); ++i) {
-            Synthesizer* synth = &primary_;
-            if (index != 0 || i != 0) {
-                lane.own.push_back(
-                    std::make_unique<Synthesizer>(primary_.soundFont(), sampleRate_));
-                synth = lane.own.back().get();
-            }
-            synth->prepare(sampleRate_);
-            if (!effects_)
-                synth->setEffects(false);
-            synths.push_back(synth);
+    Synthesizer& ready(std::size_t stem) {
+        Synthesizer* synth = &primary_;
+        if (stem != 0) {
+            own_[stem] = std::make_unique<Synthesizer>(primary_.soundFont(), sampleRate_);
+            synth = own_[stem].get();
         }
-        return synths;
-    }
-
-    void run(std::size_t index) {
-        Lane& lane = lanes_[index];
-        std::vector<Synthesizer*> synths;
-        try {
-            synths = ready(index);
-        } catch (const std::exception& e) {
-            lane.count.fail(e.what());
-            return;
-        }
-        for (std::uint64_t block = 0; gate_.await(block); ++block) {
-            Slot& s = slot(block);
-            for (std::size_t i = 0; i < synths.size(); ++i) {
-                const std::size_t stem = lane.stems[i];
-                renderBlock(*synths[i], s.events[stem], s.frames, s.left[stem].data(),
-                            s.right[stem].data());
-            }
-            // The whole thread's time, the loading of its SoundFonts included.
-            lane.seconds.store(threadCpuSeconds(), std::memory_order_relaxed);
-            lane.count.rendered(block + 1);
-        }
+        synth->prepare(sampleRate_);
+        if (!effects_)
+            synth->setEffects(false);
+        return *synth;
     }
 
     Synthesizer& primary_;
     int sampleRate_;
     bool effects_;
-    std::array<Slot, kDepth> slots_;
-    std::vector<Lane> lanes_;
-    BlockGate gate_;
+    std::vector<std::unique_ptr<Synthesizer>> own_; // one place per stem, each its thread's
+    LanePool pool_;
 };
 
 namespace {
@@ -269,11 +186,11 @@ int StemSynthesis::percent() const {
 }
 
 double StemSynthesis::threadSeconds() const {
-    return lanes_ ? lanes_->seconds() : laneSeconds_;
+    return lanes_ ? lanes_->pool().threadSeconds() : laneSeconds_;
 }
 
 int StemSynthesis::threads() const {
-    return lanes_ ? int(lanes_->size()) : 0;
+    return lanes_ ? int(lanes_->pool().threads()) : 0;
 }
 
 void StemSynthesis::start() {
@@ -313,8 +230,8 @@ std::size_t StemSynthesis::render(float* left, float* right, std::size_t maxFram
         finished_ = true;
         // Their time outlives them, for the caller to count at the end.
         if (lanes_) {
-            lanes_->stop();
-            laneSeconds_ = lanes_->seconds();
+            lanes_->pool().stop();
+            laneSeconds_ = lanes_->pool().threadSeconds();
         }
         lanes_.reset();
         grant_.release();
@@ -331,12 +248,12 @@ void StemSynthesis::nextBlock() {
     const std::uint64_t start = summed_ * kBlock;
     const std::size_t frames = std::size_t(std::min<std::uint64_t>(kBlock, lastFrame_ - start));
     if (lanes_) {
-        lanes_->publish(dispatched_);
-        lanes_->wait(summed_);
-        const Lanes::Slot& slot = lanes_->slot(summed_);
+        LanePool& pool = lanes_->pool();
+        pool.publish(dispatched_);
+        pool.await(summed_);
         for (std::size_t i = 0; i < stems_.size(); ++i) {
-            std::copy_n(slot.left[i].data(), frames, stemLeft_[i].data());
-            std::copy_n(slot.right[i].data(), frames, stemRight_[i].data());
+            std::copy_n(pool.job(i, summed_).left.data(), frames, stemLeft_[i].data());
+            std::copy_n(pool.job(i, summed_).right.data(), frames, stemRight_[i].data());
         }
     }
     ++summed_;
@@ -377,19 +294,21 @@ void StemSynthesis::dispatch(std::uint64_t block) {
         }
         return;
     }
-    Lanes::Slot& slot = lanes_->slot(block);
-    slot.frames = frames;
-    for (auto& events : slot.events)
-        events.clear();
+    LanePool& pool = lanes_->pool();
+    for (std::size_t i = 0; i < stems_.size(); ++i) {
+        pool.job(i, block).frames = frames;
+        pool.job(i, block).events.clear();
+    }
     while (pending_ && pendingFrame_ < start + frames) {
         const TimedEvent timed{std::uint32_t(pendingFrame_ > start ? pendingFrame_ - start : 0),
                                pendingEvent_};
         const int channel = channelOf(pendingEvent_);
         if (pendingEvent_.status == 0xF0 || pendingEvent_.status == 0xF7) {
-            for (auto& events : slot.events)
-                events.push_back(timed);
+            for (std::size_t i = 0; i < stems_.size(); ++i)
+                pool.job(i, block).events.push_back(timed);
         } else if (channel >= 0 && stemOfChannel_[std::size_t(channel)] >= 0) {
-            slot.events[std::size_t(stemOfChannel_[std::size_t(channel)])].push_back(timed);
+            pool.job(std::size_t(stemOfChannel_[std::size_t(channel)]), block)
+                .events.push_back(timed);
         }
         MidiEvent event;
         if (cursor_.next(event)) {
