@@ -57,7 +57,7 @@ Outcome Converter::attempt(Job job, const ProgressFn& progress) {
     const bool replace = force_ || job.replace;
     if (outcome.message = outputRefusal(job.output, replace); !outcome.message.empty())
         return outcome;
-    // Claimed before any work, so that a missing or read-only folder is reported as such.
+    // Created before any work, so that a missing or read-only folder is reported as such.
     quillory::output::OutputFile output = outputFor(job.output, replace);
     if (outcome.message = output.create(); !outcome.message.empty())
         return outcome;

@@ -49,6 +49,12 @@ fs::path folderOf(const fs::path& file) {
     return file.has_parent_path() ? file.parent_path() : fs::path(".");
 }
 
+// Whether anything, a link to nothing included, has that name.
+bool there(const fs::path& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
 // The stems' folder while it is written: a hidden folder of this process beside its final place,
 // swept as hidden files are when the process is killed. It takes that place together with the
 // song, as one (Claim::move): a folder there before (with force) is set aside at the same time,
@@ -60,7 +66,7 @@ public:
         , force_(force) {
         std::error_code ec;
         const fs::file_status status = fs::symlink_status(target_, ec);
-        if (fs::exists(status) && !force)
+        if (there(target_) && !force)
             throw ConversionError("the stem folder " + quoted(target_) +
                                   " exists (--force replaces it)");
         if (fs::exists(status) && !fs::is_directory(status))
@@ -92,7 +98,7 @@ public:
                                const fs::path& to, bool replace) {
         const AbortHeldOff holdOff;
         quillory::output::Journal journal;
-        if (force_ && fs::exists(fs::symlink_status(target_))) {
+        if (force_ && there(target_)) {
             aside_ = quillory::output::reservePart(target_);
             journal.push_back({target_, aside_});
         }
@@ -101,11 +107,13 @@ public:
         const std::error_code ec = claim.move(std::move(journal));
         if (!ec) {
             quillory::output::releasePart(std::exchange(temporary_, {}));
-        } else if (ec == std::errc::file_exists && fs::exists(fs::symlink_status(target_)) &&
-                   !fs::exists(fs::symlink_status(to))) {
+            return ec;
+        }
+        // Back where it was, or in the journal that the claim keeps for the next sweep.
+        quillory::output::releasePart(std::exchange(aside_, {}));
+        if (ec == std::errc::file_exists && there(target_) && !there(to))
             throw ConversionError("the stem folder " + quoted(target_) +
                                   " appeared meanwhile and was left as it is");
-        }
         return ec;
     }
     // Drops the folder set aside, once the new one and the song are in place.
