@@ -3,6 +3,7 @@
 
 #include "platform/DiskFiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -156,11 +157,11 @@ bool StillNamed(int fd, const std::filesystem::path& path) {
            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
-std::string ReadWhole(int fd) {
+std::string ReadWhole(int fd, std::size_t most) {
     std::string data;
     char block[4096];
-    for (off_t at = 0;;) {
-        const ssize_t got = ::pread(fd, block, sizeof block, at);
+    for (off_t at = 0; data.size() < most;) {
+        const ssize_t got = ::pread(fd, block, std::min(sizeof block, most - data.size()), at);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -170,6 +171,7 @@ std::string ReadWhole(int fd) {
         data.append(block, std::size_t(got));
         at += got;
     }
+    return data;
 }
 
 std::error_code RewriteFrom(int fd, std::uint64_t offset, std::string_view data) {

@@ -55,8 +55,8 @@ enum class Lock { Taken, HeldElsewhere, Unknown };
 Lock TryLock(int fd);
 // Whether path still names the open file: it was neither removed nor replaced meanwhile.
 bool StillNamed(int fd, const std::filesystem::path& path);
-// Everything the open file holds; empty when it cannot be read.
-std::string ReadWhole(int fd);
+// What the open file holds, up to most bytes; empty when it cannot be read.
+std::string ReadWhole(int fd, std::size_t most);
 // Writes data at offset and ends the file there.
 std::error_code RewriteFrom(int fd, std::uint64_t offset, std::string_view data);
 // The file number of what path names (the link itself, for a link); 0 when nothing is there.

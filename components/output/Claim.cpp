@@ -27,6 +27,8 @@ constexpr std::string_view kSuffix = ".claim";
 // (one in another container).
 constexpr int kSettleWaits = 300;
 constexpr auto kSettleWait = std::chrono::milliseconds(10);
+// A claim holds its owner and the journal of a few renames; a larger file is no claim of ours.
+constexpr std::size_t kMostClaimBytes = 1 << 16;
 
 std::string headerOf(const PartOwner& owner) {
     return std::string(kHeader) + std::to_string(owner.pid) + "@" + owner.host + "\n";
@@ -70,7 +72,7 @@ fs::path folderOf(const fs::path& file) {
 ClaimState settleOpenClaim(int fd, const fs::path& path) {
     using Kind = ClaimState::Kind;
     const platform::Lock lock = platform::TryLock(fd);
-    const std::string content = platform::ReadWhole(fd);
+    const std::string content = platform::ReadWhole(fd, kMostClaimBytes);
     const auto header = readHeader(content);
     if (!header)
         return {Kind::Foreign};
