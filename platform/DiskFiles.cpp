@@ -3,6 +3,7 @@
 
 #include "platform/DiskFiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -44,6 +45,22 @@ std::error_code linkThenUnlink(const std::filesystem::path& from, const std::fil
     if (::rename(from.c_str(), to.c_str()) != 0)
         return lastError();
     return {};
+}
+
+// Removes an ordinary file, or a folder with all it holds, once this process has its lock.
+bool removeUnlocked(const std::filesystem::path& path, bool folder) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC |
+                                            (folder ? O_DIRECTORY : 0));
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    std::error_code ec;
+    const bool removed =
+        ::fstat(fd, &info) == 0 && (folder ? S_ISDIR(info.st_mode) : S_ISREG(info.st_mode)) &&
+        retryingInterrupts(::flock, fd, LOCK_EX | LOCK_NB) == 0 &&
+        (folder ? std::filesystem::remove_all(path, ec) > 0 && !ec : ::unlink(path.c_str()) == 0);
+    ::close(fd);
+    return removed;
 }
 
 } // namespace
@@ -95,15 +112,86 @@ int CreateLockedFile(const std::filesystem::path& path, unsigned mode) {
 }
 
 bool RemoveUnlockedFile(const std::filesystem::path& path) {
+    return removeUnlocked(path, false);
+}
+
+int CreateLockedFolder(const std::filesystem::path& path, unsigned mode) {
+    if (::mkdir(path.c_str(), mode_t(mode)) != 0)
+        return -1;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        const int code = errno;
+        ::rmdir(path.c_str());
+        errno = code;
+        return -1;
+    }
+    retryingInterrupts(::flock, fd, LOCK_EX | LOCK_NB);
+    return fd;
+}
+
+bool RemoveUnlockedFolder(const std::filesystem::path& path) {
+    return removeUnlocked(path, true);
+}
+
+int OpenForReading(const std::filesystem::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
     struct stat info {};
-    const bool removed = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                         retryingInterrupts(::flock, fd, LOCK_EX | LOCK_NB) == 0 &&
-                         ::unlink(path.c_str()) == 0;
-    ::close(fd);
-    return removed;
+    if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
+Lock TryLock(int fd) {
+    if (retryingInterrupts(::flock, fd, LOCK_EX | LOCK_NB) == 0)
+        return Lock::Taken;
+    return errno == EWOULDBLOCK ? Lock::HeldElsewhere : Lock::Unknown;
+}
+
+bool StillNamed(int fd, const std::filesystem::path& path) {
+    struct stat opened {
+    }, named{};
+    return ::fstat(fd, &opened) == 0 && opened.st_nlink > 0 && ::lstat(path.c_str(), &named) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+std::string ReadWhole(int fd, std::size_t most) {
+    std::string data;
+    char block[4096];
+    for (off_t at = 0; data.size() < most;) {
+        const ssize_t got = ::pread(fd, block, std::min(sizeof block, most - data.size()), at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return {};
+        if (got == 0)
+            return data;
+        data.append(block, std::size_t(got));
+        at += got;
+    }
+    return data;
+}
+
+std::error_code RewriteFrom(int fd, std::uint64_t offset, std::string_view data) {
+    for (std::size_t done = 0; done < data.size();) {
+        const ssize_t put =
+            ::pwrite(fd, data.data() + done, data.size() - done, off_t(offset + done));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return lastError();
+        done += std::size_t(put);
+    }
+    if (::ftruncate(fd, off_t(offset + data.size())) != 0)
+        return lastError();
+    return {};
+}
+
+std::uint64_t FileNumber(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 ? std::uint64_t(info.st_ino) : 0;
 }
 
 void CloseFile(int fd) {

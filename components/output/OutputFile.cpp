@@ -140,7 +140,7 @@ std::string OutputFile::sync() const {
     return {};
 }
 
-std::string OutputFile::commit(Flush flush) {
+std::string OutputFile::commit(Flush flush, const Rename& rename) {
     if (!created_)
         return "nothing was written for " + platform::Quoted(target_);
     if (direct_)
@@ -153,13 +153,14 @@ std::string OutputFile::commit(Flush flush) {
     if (flush == Flush::First)
         if (const std::string failed = sync(); !failed.empty())
             return failed;
-    if (existing_ == Existing::Keep) {
+    if (rename)
+        ec = rename(temporary_, final_);
+    else if (existing_ == Existing::Keep)
         ec = platform::RenameNoReplace(temporary_, final_);
-        if (ec == std::errc::file_exists)
-            return platform::Quoted(target_) + " appeared meanwhile and was left as it is";
-    } else {
+    else
         fs::rename(temporary_, final_, ec);
-    }
+    if (ec == std::errc::file_exists && existing_ == Existing::Keep)
+        return platform::Quoted(target_) + " appeared meanwhile and was left as it is";
     if (ec)
         return "cannot move the result to " + platform::Quoted(target_) + ": " + ec.message();
     releasePart(std::exchange(temporary_, {}));

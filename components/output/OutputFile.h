@@ -14,7 +14,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <system_error>
 
 namespace quillory::output {
 
@@ -27,6 +29,11 @@ enum class Existing { Replace, Keep };
 // the flush ends, a power cut may leave the file short. Never: for a work file that is read once
 // and deleted, which a power cut could not take anything of value from.
 enum class Flush { First, Afterwards, Never };
+
+// Moves a finished file (from) onto its target (to), for a file that goes into place together
+// with others (Claim::move); std::errc::file_exists when something is in the way.
+using Rename = std::function<std::error_code(const std::filesystem::path& from,
+                                             const std::filesystem::path& to)>;
 
 class OutputFile {
 public:
@@ -63,8 +70,9 @@ public:
     // Empty on success, else why not.
     std::string sync() const;
     // Flushes the finished temporary file to disk and moves it onto the target, never over a file
-    // that appeared meanwhile with Existing::Keep; empty on success, else why not.
-    std::string commit(Flush flush = Flush::First);
+    // that appeared meanwhile with Existing::Keep; empty on success, else why not. A rename given
+    // moves it instead, and keeps to existing() itself.
+    std::string commit(Flush flush = Flush::First, const Rename& rename = {});
     // Removes the temporary file; a direct target is never removed.
     void discard();
 

@@ -257,7 +257,7 @@ void SoundWriter::sync() {
         throw RenderError(failed);
 }
 
-void SoundWriter::close(output::Flush flush) {
+void SoundWriter::close(output::Flush flush, const output::Rename& rename) {
     if (!file_)
         return;
     const int error = sf_error(file_);
@@ -267,7 +267,7 @@ void SoundWriter::close(output::Flush flush) {
     if (error || closed != 0)
         throw RenderError("completing " + path_.string() + " failed" +
                           (why.empty() ? std::string() : " (" + why + ")"));
-    if (const std::string failed = output_.commit(flush); !failed.empty())
+    if (const std::string failed = output_.commit(flush, rename); !failed.empty())
         throw RenderError(failed);
 }
 

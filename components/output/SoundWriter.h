@@ -90,8 +90,9 @@ public:
     // Flushes what was written so far to disk, so that close() has little left to wait for;
     // throws RenderError when that fails.
     void sync();
-    // Completes the file and moves it onto the target; throws RenderError when that fails.
-    void close(output::Flush flush = output::Flush::First);
+    // Completes the file and moves it onto the target (with rename, when given: see
+    // OutputFile::commit); throws RenderError when that fails.
+    void close(output::Flush flush = output::Flush::First, const output::Rename& rename = {});
     // Drops what was written, for a render that failed or was cancelled.
     void discard();
     std::uint64_t framesWritten() const { return frames_; }

@@ -41,6 +41,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Every name in a folder, hidden ones too, sorted.
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 struct Result {
     int exitCode = -1; // -1 for a crash or a hang
     std::string err, out;
@@ -90,13 +99,7 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
     // Everything in the folder, hidden files too, so a stray temporary file shows.
-    std::vector<std::string> files() const {
-        std::vector<std::string> found;
-        for (const auto& entry : fs::directory_iterator(dir_.path()))
-            found.push_back(entry.path().filename().string());
-        std::sort(found.begin(), found.end());
-        return found;
-    }
+    std::vector<std::string> files() const { return namesIn(dir_.path()); }
 
     std::string settings_;
     rendertest::TempFolder dir_;
@@ -193,6 +196,29 @@ double childSeconds() {
     getrusage(RUSAGE_CHILDREN, &used);
     return double(used.ru_utime.tv_sec + used.ru_stime.tv_sec) +
            1e-6 * double(used.ru_utime.tv_usec + used.ru_stime.tv_usec);
+}
+
+// A violin on the third channel for three seconds.
+midiwriter::Bytes violinSong() {
+    midiwriter::Track track;
+    track.program(0, 2, 40).noteOn(0, 2, 67).noteOff(576, 2, 67);
+    return midiwriter::file(0, 96, {track.endOfTrack()});
+}
+
+// Which song a mix and its stem folder hold: "chord" (chordSong) or "violin" (violinSong), or
+// "mixed" when the stems are not those of the mix (their lengths differ from the mix's), or
+// "missing".
+std::string whichSong(const fs::path& mix, const fs::path& stems) {
+    if (!fs::is_directory(stems) || !fs::is_regular_file(mix))
+        return "missing";
+    const std::vector<std::string> names = namesIn(stems);
+    for (const std::string& name : names)
+        if (WavProbe::read(stems / name).frames() != WavProbe::read(mix).frames())
+            return "mixed";
+    if (names ==
+        std::vector<std::string>{"01 Acoustic Grand Piano.wav", "02 Electric Bass (finger).wav"})
+        return "chord";
+    return names == std::vector<std::string>{"03 Violin.wav"} ? "violin" : "mixed";
 }
 
 // The batch's last line: what became of its files, and its time.
@@ -860,4 +886,166 @@ TEST_F(ConvertCli, TheReportCountsTheFramesOfAnMp3) {
         EXPECT_EQ(written["frames"].toInteger(), mp3.samples) << line;
     }
     EXPECT_EQ(checked, 2);
+}
+
+// A stem folder in the making is hidden and named after its process, as the song's hidden file
+// is: another conversion into the folder leaves it while its run lives, and removes it (with the
+// song's hidden file and the claim) once the run was killed.
+TEST_F(ConvertCli, AKilledStemRunLeavesNothingOnceTheFolderIsWrittenToAgain) {
+    midiwriter::save(path("long.mid"), rendertest::steadySong(300));
+    fs::create_directory(path("k"));
+    const pid_t pid =
+        spawnConvert({path("long.mid"), "-o", path("k/long.wav"), "--stems", "--settings",
+                      path("options.ini"), "--soundfont", rendertest::kSoundFont},
+                     path("err.txt"));
+    std::string hidden;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (const std::string& name : namesIn(path("k")))
+                if (name.starts_with(".long.stems.") && fs::is_directory(path("k") / name))
+                    hidden = name;
+            return !hidden.empty();
+        },
+        60000))
+        << readText(path("err.txt"));
+    EXPECT_TRUE(hidden.starts_with(".long.stems." + std::to_string(pid) + "-") &&
+                hidden.ends_with(".part"))
+        << hidden;
+    ASSERT_EQ(run({qpath("chord.mid"), "-o", qpath("k/chord.wav")}).exitCode, 0);
+    EXPECT_TRUE(fs::is_directory(path("k") / hidden)) << "a running conversion's folder went";
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    ASSERT_EQ(run({qpath("chord.mid"), "-o", qpath("k/again.wav")}).exitCode, 0);
+    EXPECT_EQ(namesIn(path("k")), (std::vector<std::string>{"again.wav", "chord.wav"}));
+}
+
+// --force --stems killed just before each rename that puts the new song and its stems in place,
+// and just after the last: the next conversion into the folder, or the next run for that song,
+// leaves the song with its own stems and nothing hidden.
+TEST_F(ConvertCli, ASongAndItsStemsStayTogetherWhereverAForcedRunIsKilled) {
+    midiwriter::save(path("violin.mid"), violinSong());
+    // The claim, the old stems aside, the new stems in, the new song in. Killed while it still
+    // writes, the run leaves the old song; from the first rename on, the new one.
+    const struct {
+        int rename;
+        bool after;
+        const char* song;
+    } moments[] = {{1, true, "chord"},
+                   {2, false, "violin"},
+                   {3, false, "violin"},
+                   {4, false, "violin"},
+                   {4, true, "violin"}};
+    for (const auto& moment : moments) {
+        for (const bool sameSong : {false, true}) {
+            SCOPED_TRACE(std::string(moment.after ? "after " : "before ") + "rename " +
+                         std::to_string(moment.rename) +
+                         (sameSong ? ", the song again" : ", another"));
+            fs::remove_all(path("k"));
+            fs::create_directory(path("k"));
+            ASSERT_EQ(run({qpath("chord.mid"), "-o", qpath("k/song.wav"), "--stems"}).exitCode, 0);
+            qputenv("LD_PRELOAD", RENAME_KILL_LIBRARY);
+            qputenv("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+            qputenv("RENAME_KILL_FOLDER", qpath("k").toUtf8());
+            qputenv("RENAME_KILL_AT", QByteArray::number(moment.rename));
+            qputenv("RENAME_KILL_AFTER", moment.after ? "1" : "0");
+            const Result killed =
+                run({qpath("violin.mid"), "-o", qpath("k/song.wav"), "--stems", "--force"});
+            for (const char* name :
+                 {"LD_PRELOAD", "RENAME_KILL_FOLDER", "RENAME_KILL_AT", "RENAME_KILL_AFTER"})
+                qunsetenv(name);
+            EXPECT_EQ(killed.exitCode, -1);
+            EXPECT_TRUE(contains(killed.err, "rename-kill: killed")) << killed.err;
+            const Result next =
+                sameSong
+                    ? run({qpath("violin.mid"), "-o", qpath("k/song.wav"), "--stems", "--resume"})
+                    : run({qpath("chord.mid"), "-o", qpath("k/other.wav")});
+            EXPECT_EQ(next.exitCode, 0) << next.err;
+            // The song again finishes what it began in any case.
+            EXPECT_EQ(whichSong(path("k/song.wav"), path("k/song.stems")),
+                      sameSong ? "violin" : moment.song);
+            std::vector<std::string> names = namesIn(path("k"));
+            std::erase(names, "other.wav");
+            EXPECT_EQ(names, (std::vector<std::string>{"song.stems", "song.wav"}));
+        }
+    }
+}
+
+// Two runs of one batch at once into one folder share the work: a song that the other run is
+// converting is left to it, and one that it finished meanwhile is complete. Both end well.
+TEST_F(ConvertCli, TwoRunsOfOneBatchConvertEachSongOnceAndBothSucceed) {
+    QStringList batch;
+    for (int i = 0; i < 6; ++i) {
+        midiwriter::save(path("s" + std::to_string(i) + ".mid"), rendertest::steadySong(20 + i));
+        batch << qpath("s" + std::to_string(i) + ".mid");
+    }
+    batch << "--output-dir" << qpath("out") << "--format"
+          << "flac"
+          << "--resume"
+          << "--jobs"
+          << "1";
+    const QStringList common{"--soundfont", QString::fromStdString(rendertest::kSoundFont.string()),
+                             "--settings", qpath("options.ini")};
+    QProcess runs[2];
+    for (int r = 0; r < 2; ++r)
+        runs[r].start(QUILLORY_CONVERT_BINARY,
+                      batch + common +
+                          QStringList{"--report", qpath("r" + std::to_string(r) + ".jsonl")});
+    std::string err;
+    for (QProcess& process : runs) {
+        ASSERT_TRUE(process.waitForFinished(120000));
+        err += process.readAllStandardError().toStdString();
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 0);
+    }
+    for (int i = 0; i < 6; ++i) {
+        const std::string input = path("s" + std::to_string(i) + ".mid").string();
+        std::size_t converted = 0;
+        for (std::size_t at = 0; (at = err.find("ok " + input + " ->", at)) != std::string::npos;
+             ++at)
+            ++converted;
+        EXPECT_EQ(converted, 1u) << err;
+    }
+    EXPECT_EQ(namesIn(path("out")).size(), 6u);
+    // A song left to the other run is reported so, with the reason, in the report too.
+    const std::string report = readText(path("r0.jsonl")) + readText(path("r1.jsonl"));
+    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 12) << report;
+    EXPECT_EQ(contains(err, "another process is converting it (process "),
+              contains(report, "\"reason\":\"another process is converting it"))
+        << err;
+
+    // Held by a run that goes on, a song is skipped at once by another; one that appears complete
+    // while it is converted counts as done.
+    midiwriter::save(path("slow.mid"), rendertest::steadySong(600));
+    fs::create_directory(path("late"));
+    const pid_t pid = spawnConvert({path("slow.mid"), "-o", path("late/slow.wav"), "--settings",
+                                    path("options.ini"), "--soundfont", rendertest::kSoundFont},
+                                   path("err.txt"));
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(path("late/.slow.wav.claim")); }, 60000));
+    Result result = run({qpath("slow.mid"), "-o", qpath("late/slow.wav"), "--resume"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(contains(result.err, "skipped " + path("slow.mid").string() +
+                                         ": another process is converting it (process " +
+                                         std::to_string(pid) + " on this machine)"))
+        << result.err;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    ASSERT_EQ(run({qpath("slow.mid"), "-o", qpath("done.wav")}).exitCode, 0);
+    const pid_t second =
+        spawnConvert({path("slow.mid"), "-o", path("late/slow.wav"), "--resume", "--settings",
+                      path("options.ini"), "--soundfont", rendertest::kSoundFont},
+                     path("err.txt"));
+    const std::string own = ".slow.wav." + std::to_string(second) + "-";
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::vector<std::string> names = namesIn(path("late"));
+            return std::any_of(names.begin(), names.end(),
+                               [&](const std::string& name) { return name.starts_with(own); });
+        },
+        60000));
+    fs::copy_file(path("done.wav"), path("late/copy"));
+    fs::rename(path("late/copy"), path("late/slow.wav"));
+    EXPECT_EQ(shellStatus(second, [] {}), 0) << readText(path("err.txt"));
+    EXPECT_TRUE(contains(readText(path("err.txt")), "(it appeared while this run converted it)"))
+        << readText(path("err.txt"));
+    EXPECT_EQ(namesIn(path("late")), std::vector<std::string>{"slow.wav"});
 }

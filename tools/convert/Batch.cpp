@@ -45,7 +45,7 @@ BatchCount runBatch(const std::vector<Job>& jobs, const ConvertSettings& setting
         ++(count.*which);
     };
     const auto work = [&] {
-        Converter converter(shared, force);
+        Converter converter(shared, force, rules.resume);
         for (std::size_t i = next++; i < jobs.size(); i = next++) {
             if (interrupted()) {
                 counted(&BatchCount::notStarted);
@@ -54,15 +54,7 @@ BatchCount runBatch(const std::vector<Job>& jobs, const ConvertSettings& setting
                     report->notStarted(jobs[i]);
                 continue;
             }
-            Job job = jobs[i];
-            if (rules.resume)
-                if (const std::string reason = rules.resume->complete(job); !reason.empty()) {
-                    counted(&BatchCount::skipped);
-                    reporter.skipped(job, reason);
-                    if (report)
-                        report->skipped(job, reason);
-                    continue;
-                }
+            const Job& job = jobs[i];
             const auto start = std::chrono::steady_clock::now();
             const auto deadline =
                 start + std::chrono::duration<double>(rules.timeout.value_or(1e9));
@@ -74,6 +66,13 @@ BatchCount runBatch(const std::vector<Job>& jobs, const ConvertSettings& setting
                 late = std::chrono::steady_clock::now() > deadline;
                 return !interrupted() && !late;
             });
+            if (outcome.skipped) {
+                counted(&BatchCount::skipped);
+                reporter.skipped(job, outcome.message);
+                if (report)
+                    report->skipped(job, outcome.message);
+                continue;
+            }
             if (late && outcome.interrupted) {
                 outcome.interrupted = false;
                 outcome.message = timeoutMessage(*rules.timeout);

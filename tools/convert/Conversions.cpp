@@ -376,7 +376,7 @@ std::string wavToSound(const fs::path& wav, SoundFormat format, bool bitsGiven, 
             !problem.empty())
             throw ConversionError(problem);
     } else if (const std::string problem = format.problem(); !problem.empty()) {
-        throw ConversionError("\"" + wav.string() + "\" cannot become " + format.extension() +
+        throw ConversionError(platform::Quoted(wav) + " cannot become " + format.extension() +
                               ": " + problem);
     }
     std::unique_ptr<encoder::Resampler> resampler;

@@ -20,9 +20,10 @@ using quillory::renderer::MidiError;
 using quillory::renderer::MidiFile;
 using quillory::renderer::Synthesizer;
 
-Converter::Converter(const ConvertSettings& settings, bool force)
+Converter::Converter(const ConvertSettings& settings, bool force, const Resume* resume)
     : settings_(settings)
-    , force_(force) {
+    , force_(force)
+    , resume_(resume) {
 }
 
 Converter::~Converter() = default;
@@ -35,9 +36,8 @@ Outcome Converter::convert(const Job& job, const ProgressFn& progress) {
     return outcome;
 }
 
-Outcome Converter::attempt(const Job& job, const ProgressFn& progress) {
+Outcome Converter::attempt(Job job, const ProgressFn& progress) {
     Outcome outcome;
-    const bool replace = force_ || job.replace;
     if (job.makeFolder) {
         std::error_code ec;
         fs::create_directories(job.output.parent_path(), ec);
@@ -47,18 +47,32 @@ Outcome Converter::attempt(const Job& job, const ProgressFn& progress) {
             return outcome;
         }
     }
+    // Before the output is judged, so that what this process finds stays so while it works.
+    quillory::output::Claim claim = quillory::output::Claim::take(job.output);
+    if (outcome.message = leftAsItIs(job, claim); !outcome.message.empty()) {
+        outcome.skipped = true;
+        return outcome;
+    }
+    std::error_code ec;
+    const bool existed = fs::exists(fs::symlink_status(job.output, ec));
+    const bool replace = force_ || job.replace;
     if (outcome.message = outputRefusal(job.output, replace); !outcome.message.empty())
         return outcome;
-    // Claimed before any work, so that a missing or read-only folder is reported as such.
+    // Created before any work, so that a missing or read-only folder is reported as such.
     quillory::output::OutputFile output = outputFor(job.output, replace);
     if (outcome.message = output.create(); !outcome.message.empty())
         return outcome;
+    if (!claim.held()) {
+        outcome.message = claim.why();
+        return outcome;
+    }
+    const RemovedOnAbort claimed(quillory::output::claimPath(job.output));
     // A device or a pipe is written directly, and never removed.
     std::optional<RemovedOnAbort> temporary;
     if (!output.direct())
         temporary.emplace(output.writePath());
     try {
-        run(job, std::move(output), progress, outcome);
+        run(job, std::move(output), claim, progress, outcome);
     } catch (const Interrupted& stopped) {
         outcome.interrupted = true;
         outcome.message = stopped.what();
@@ -69,14 +83,26 @@ Outcome Converter::attempt(const Job& job, const ProgressFn& progress) {
         return outcome;
     } catch (const std::exception& error) {
         outcome.message = error.what();
+        // Someone else's output that appeared meanwhile, complete, is as good as this one.
+        if (resume_ && !existed && fs::exists(fs::symlink_status(job.output, ec)))
+            if (const std::string reason = resume_->complete(job); !reason.empty()) {
+                outcome.skipped = true;
+                outcome.message = reason + " (it appeared while this run converted it)";
+            }
         return outcome;
     }
     outcome.ok = true;
     return outcome;
 }
 
-void Converter::run(const Job& job, quillory::output::OutputFile output, const ProgressFn& progress,
-                    Outcome& outcome) {
+std::string Converter::leftAsItIs(Job& job, const quillory::output::Claim& claim) const {
+    if (claim.status() == quillory::output::Claim::Status::Busy)
+        return "another process is converting it (" + claim.why() + ")";
+    return resume_ ? resume_->complete(job) : std::string();
+}
+
+void Converter::run(const Job& job, quillory::output::OutputFile output,
+                    quillory::output::Claim& claim, const ProgressFn& progress, Outcome& outcome) {
     Facts& facts = outcome.facts;
     if (job.from == InputType::Wav) {
         outcome.message =
@@ -86,13 +112,14 @@ void Converter::run(const Job& job, quillory::output::OutputFile output, const P
                              settings_.channelsGiven, std::move(output), progress, facts);
         return;
     }
-    const std::string notice = convertMidi(job, std::move(output), progress, facts);
+    const std::string notice = convertMidi(job, std::move(output), claim, progress, facts);
     if (!notice.empty())
         outcome.message = "not evened out, converted at the fixed volume: " + notice;
 }
 
 std::string Converter::convertMidi(const Job& job, quillory::output::OutputFile output,
-                                   const ProgressFn& progress, Facts& facts) {
+                                   quillory::output::Claim& claim, const ProgressFn& progress,
+                                   Facts& facts) {
     MidiFile song = MidiFile::read(job.input);
     if (const double seconds = song.lengthMs() / 1000.0; seconds > settings_.maxSeconds)
         throw ConversionError("the song lasts " + readableDuration(seconds) +
@@ -111,7 +138,8 @@ std::string Converter::convertMidi(const Job& job, quillory::output::OutputFile 
     Synthesizer& synthesizer = synth(settings_.sound.sampleRate);
     if (settings_.stems)
         return midiToSoundWithStems(std::move(song), synthesizer, settings_.sound, levelling,
-                                    std::move(output), force_ || job.replace, progress, facts);
+                                    std::move(output), claim, force_ || job.replace, progress,
+                                    facts);
     return midiToSound(std::move(song), synthesizer, settings_.sound, levelling, std::move(output),
                        progress, facts);
 }

@@ -3,13 +3,16 @@
 
 // Converts one planned job at a time into its target, through a temporary file beside it. Each
 // batch worker owns one Converter, and with it one synthesizer: the SoundFont is loaded the
-// first time that worker meets a MIDI file and kept for the rest of the batch.
+// first time that worker meets a MIDI file and kept for the rest of the batch. A job is claimed
+// (Claim.h) before anything else: a target that another running process converts is left to it.
 #pragma once
 
+#include "components/output/Claim.h"
 #include "components/synthesis/Synthesizer.h"
 #include "tools/convert/Conversions.h"
 #include "tools/convert/ConvertSettings.h"
 #include "tools/convert/Plan.h"
+#include "tools/convert/Resume.h"
 
 #include <memory>
 #include <string>
@@ -19,29 +22,36 @@ namespace convert {
 struct Outcome {
     bool ok = false;
     bool interrupted = false; // stopped by the progress function, not failed
-    std::string message;      // why it failed, or a warning about a file that converted
-    Facts facts;              // as far as the conversion got
+    bool skipped = false;     // left as it is: another process converts it, or it is complete
+    std::string message; // why it failed or was skipped, or a warning about a file that converted
+    Facts facts;         // as far as the conversion got
     // Processor seconds of the worker's thread and the threads the conversion started.
     double cpuSeconds = 0;
 };
 
 class Converter {
 public:
-    Converter(const ConvertSettings& settings, bool force);
+    // With resume, an output that is complete already, or that appears complete while it is
+    // converted, is left as it is.
+    Converter(const ConvertSettings& settings, bool force, const Resume* resume = nullptr);
     ~Converter();
 
     Outcome convert(const Job& job, const ProgressFn& progress);
 
 private:
-    Outcome attempt(const Job& job, const ProgressFn& progress);
-    void run(const Job& job, quillory::output::OutputFile output, const ProgressFn& progress,
-             Outcome& outcome);
+    Outcome attempt(Job job, const ProgressFn& progress);
+    // Why the job is left as it is, or empty when it is to be converted.
+    std::string leftAsItIs(Job& job, const quillory::output::Claim& claim) const;
+    void run(const Job& job, quillory::output::OutputFile output, quillory::output::Claim& claim,
+             const ProgressFn& progress, Outcome& outcome);
     std::string convertMidi(const Job& job, quillory::output::OutputFile output,
-                            const ProgressFn& progress, Facts& facts);
+                            quillory::output::Claim& claim, const ProgressFn& progress,
+                            Facts& facts);
     quillory::renderer::Synthesizer& synth(int sampleRate);
 
     const ConvertSettings& settings_;
     bool force_;
+    const Resume* resume_;
     std::unique_ptr<quillory::renderer::Synthesizer> synth_;
     std::string synthError_;
 };

@@ -109,4 +109,12 @@ RemovedOnAbort::~RemovedOnAbort() {
     list.paths.erase(list.paths.find(path_));
 }
 
+AbortHeldOff::AbortHeldOff() {
+    abortList().mutex.lock();
+}
+
+AbortHeldOff::~AbortHeldOff() {
+    abortList().mutex.unlock();
+}
+
 } // namespace convert

@@ -32,4 +32,14 @@ private:
     std::filesystem::path path_;
 };
 
+// Holds a second request's removals off for as long as it lives, for renames that must be made
+// all or none: the request then finds them made. No RemovedOnAbort may start or end meanwhile.
+class AbortHeldOff {
+public:
+    AbortHeldOff();
+    ~AbortHeldOff();
+    AbortHeldOff(const AbortHeldOff&) = delete;
+    AbortHeldOff& operator=(const AbortHeldOff&) = delete;
+};
+
 } // namespace convert

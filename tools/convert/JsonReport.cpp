@@ -6,6 +6,7 @@
 #include "components/encoder/Mp3Stream.h"
 #include "components/output/SoundWriter.h"
 #include "components/synthesis/FluidInstance.h"
+#include "platform/ShownName.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -142,7 +143,7 @@ std::unique_ptr<JsonReport> JsonReport::open(const std::filesystem::path& path, 
             std::fputc('\n', file);
     }
     return std::unique_ptr<JsonReport>(
-        new JsonReport(file, "\"" + path.string() + "\"", true, std::move(facts)));
+        new JsonReport(file, platform::Quoted(path), true, std::move(facts)));
 }
 
 JsonReport::JsonReport(std::FILE* file, std::string name, bool owned, RunFacts facts)

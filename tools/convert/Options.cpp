@@ -288,8 +288,9 @@ const QString kDescription = QStringLiteral(
     "then min and s, then h, min and s).\n"
     "Ctrl+C stops the files in flight, removing what they began; the files not yet\n"
     "begun are reported as \"not started\". A second Ctrl+C does not wait for them.\n"
-    "Exit status: 0 all converted (or complete already, with --resume), 1 some\n"
-    "failed, 2 usage error, 130 interrupted\n"
+    "A file that another running process converts is left to it (\"skipped\").\n"
+    "Exit status: 0 all converted (or skipped, or complete already with --resume),\n"
+    "1 some failed, 2 usage error, 130 interrupted\n"
     "(the program ends as killed by the signal; 143 for SIGTERM).");
 
 // The parser with every option; the help and version options are the usual Qt ones.

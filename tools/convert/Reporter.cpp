@@ -108,7 +108,7 @@ void Reporter::summary(const BatchCount& count, double time) {
     if (count.notStarted > 0)
         text += ", " + std::to_string(count.notStarted) + " not started";
     if (count.skipped > 0)
-        text += ", " + std::to_string(count.skipped) + " complete already";
+        text += ", " + std::to_string(count.skipped) + " skipped";
     line(text + " (" + readableDuration(time) + ")");
 }
 

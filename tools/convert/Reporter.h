@@ -23,7 +23,7 @@ struct BatchCount {
     std::size_t failed = 0;
     std::size_t interrupted = 0;
     std::size_t notStarted = 0;
-    std::size_t skipped = 0; // complete already (--resume)
+    std::size_t skipped = 0; // complete already (--resume), or left to another process
 };
 
 // A length of time as people read it: "4.2 s", "3 min 07 s", "1 h 02 min 07 s".

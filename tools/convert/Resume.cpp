@@ -4,11 +4,11 @@
 #include "tools/convert/Resume.h"
 
 #include "components/midi/MidiFile.h"
+#include "components/output/PartFile.h"
 #include "components/synthesis/SongTail.h"
 
 #include <QJsonDocument>
 
-#include <cctype>
 #include <fstream>
 #include <sndfile.h>
 
@@ -48,36 +48,11 @@ std::pair<double, double> inputTime(const Job& job) {
     }
 }
 
-bool isHex(const std::string& text) {
-    for (const char c : text)
-        if (!std::isxdigit(static_cast<unsigned char>(c)))
-            return false;
-    return !text.empty();
-}
-
 } // namespace
 
 bool lengthAgrees(double seconds, double inputSeconds, double longestTail) {
     return inputSeconds >= 0 && seconds >= inputSeconds - kCodingSlack &&
            seconds <= inputSeconds + longestTail + kCodingSlack;
-}
-
-int removeStaleParts(const fs::path& output) {
-    const std::string prefix = "." + output.filename().string() + ".";
-    const fs::path folder = output.has_parent_path() ? output.parent_path() : fs::path(".");
-    int removed = 0;
-    std::error_code ec;
-    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
-         it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() > prefix.size() + 5 && name.starts_with(prefix) &&
-            name.ends_with(".part") &&
-            isHex(name.substr(prefix.size(), name.size() - prefix.size() - 5))) {
-            std::error_code gone;
-            removed += fs::remove(it->path(), gone) ? 1 : 0;
-        }
-    }
-    return removed;
 }
 
 Resume::Resume(QJsonObject settings, QJsonObject soundFont, const fs::path& report)
@@ -103,7 +78,7 @@ bool Resume::reportedOk(const Job& job) const {
 }
 
 std::string Resume::complete(Job& job) const {
-    removeStaleParts(job.output);
+    quillory::output::sweepParts(job.output.parent_path());
     std::error_code ec;
     if (!fs::is_regular_file(job.output, ec))
         return {};

@@ -6,7 +6,8 @@
 // that its length agrees with the input's (a song's total time plus the ring after it, up to
 // the longest tail), or that the report of an earlier run says "ok" for that output with the same
 // settings and SoundFont. Outputs are only ever put in place whole, so what a killed run leaves
-// is a hidden .part file beside the output, which is removed and the input converted again.
+// are hidden files beside the output, which the folder's sweep removes (completing or undoing
+// first a song and its stems that were half put in place), and the input is converted again.
 #pragma once
 
 #include "tools/convert/Plan.h"
@@ -25,8 +26,8 @@ public:
     // that earlier runs appended to (none when it does not exist yet).
     Resume(QJsonObject settings, QJsonObject soundFont, const std::filesystem::path& report);
 
-    // Why the job's output is complete already, or empty when it is to be made: then its stale
-    // .part files are gone, and an incomplete output is marked to be replaced.
+    // Why the job's output is complete already, or empty when it is to be made, judged after the
+    // output's folder is swept; an incomplete output is marked to be replaced.
     std::string complete(Job& job) const;
 
 private:
@@ -36,9 +37,6 @@ private:
     QJsonObject soundFont_;
     std::map<QString, QJsonObject> okLines_; // output -> the last "ok" line about it
 };
-
-// Removes the hidden temporary files that a killed run left beside `output`; how many.
-int removeStaleParts(const std::filesystem::path& output);
 
 // Whether a sound file of `seconds` agrees with its input: no shorter than the input's time and
 // no longer than that plus `longestTail` seconds, give or take a few milliseconds of coding.

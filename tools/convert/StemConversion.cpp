@@ -4,7 +4,10 @@
 #include "tools/convert/StemConversion.h"
 
 #include "components/levelling/LevelledSource.h"
+#include "components/output/PartFile.h"
 #include "components/synthesis/SongRenderer.h"
+#include "platform/DiskFiles.h"
+#include "platform/ShownName.h"
 #include "tools/convert/Interrupt.h"
 #include "tools/convert/Silence.h"
 
@@ -14,7 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
-#include <random>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -39,50 +42,48 @@ constexpr std::size_t kBlockFrames = 4096;
 // carries the residue FluidSynth's reverb keeps from denormals, around -160 dBFS before the gain.
 constexpr float kSilence = 1e-6f;
 
-std::string quoted(const fs::path& path) {
-    return "\"" + path.string() + "\"";
-}
-
 fs::path folderOf(const fs::path& file) {
     return file.has_parent_path() ? file.parent_path() : fs::path(".");
 }
 
-// A new hidden folder beside the target, with the permissions any new folder gets.
-fs::path hiddenBeside(const fs::path& target) {
-    static const unsigned salt = std::random_device{}();
-    for (unsigned n = 0;; ++n) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".%08x%04x.part", salt, n & 0xFFFF);
-        const fs::path folder = folderOf(target) / ("." + target.filename().string() + suffix);
-        if (::mkdir(folder.c_str(), 0777) == 0)
-            return folder;
-        if (errno != EEXIST || n > 0xFFFF)
-            throw ConversionError("cannot create the stem folder beside " + quoted(target) + ": " +
-                                  std::strerror(errno));
-    }
+// Whether anything, a link to nothing included, has that name.
+bool there(const fs::path& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
 }
 
-// The stems' folder while it is written: hidden beside its final place, which it takes only
-// once every stem is complete. Removed unless committed, and by a second interrupt.
+// The stems' folder while it is written: a hidden folder of this process beside its final place,
+// swept as hidden files are when the process is killed. It takes that place together with the
+// song, as one (Claim::move): a folder there before (with force) is set aside at the same time,
+// and removed once both are in place. Removed unless put in place, and by a second interrupt.
 class StemFolder {
 public:
     StemFolder(fs::path target, bool force)
-        : target_(std::move(target)) {
+        : target_(std::move(target))
+        , force_(force) {
         std::error_code ec;
         const fs::file_status status = fs::symlink_status(target_, ec);
-        if (fs::exists(status) && !force)
-            throw ConversionError("the stem folder " + quoted(target_) +
+        if (there(target_) && !force)
+            throw ConversionError("the stem folder " + platform::Quoted(target_) +
                                   " exists (--force replaces it)");
         if (fs::exists(status) && !fs::is_directory(status))
-            throw ConversionError("the stem folder " + quoted(target_) + " is not a folder");
-        temporary_ = hiddenBeside(target_);
+            throw ConversionError("the stem folder " + platform::Quoted(target_) +
+                                  " is not a folder");
+        const quillory::output::Part part = quillory::output::createPartFolder(target_);
+        if (part.fd < 0)
+            throw ConversionError("cannot create the stem folder beside " +
+                                  platform::Quoted(target_) + ": " + std::strerror(errno));
+        temporary_ = part.path;
+        lock_ = part.fd;
         abort_.emplace(temporary_);
     }
     ~StemFolder() {
         if (!temporary_.empty()) {
             std::error_code ignored;
             fs::remove_all(temporary_, ignored);
+            quillory::output::releasePart(temporary_);
         }
+        platform::CloseFile(lock_);
     }
     StemFolder(const StemFolder&) = delete;
     StemFolder& operator=(const StemFolder&) = delete;
@@ -90,53 +91,44 @@ public:
     const fs::path& path() const { return temporary_; }
     const fs::path& target() const { return target_; }
 
-    // Puts the folder in place; a folder there before (with force) is set aside until finish().
-    void commit() {
-        std::error_code ec;
-        if (fs::exists(fs::symlink_status(target_, ec))) {
-            old_ = temporary_;
-            old_ += ".old";
-            fs::rename(target_, old_, ec);
-            if (ec) {
-                old_.clear();
-                throw ConversionError("cannot replace the stem folder " + quoted(target_) + ": " +
-                                      ec.message());
-            }
+    // Moves the folder into place with the song (from, to), and a folder there before aside.
+    std::error_code putInPlace(quillory::output::Claim& claim, const fs::path& from,
+                               const fs::path& to, bool replace) {
+        const AbortHeldOff holdOff;
+        quillory::output::Journal journal;
+        if (force_ && there(target_)) {
+            aside_ = quillory::output::reservePart(target_);
+            journal.push_back({target_, aside_});
         }
-        fs::rename(temporary_, target_, ec);
-        if (ec) {
-            restore();
-            throw ConversionError("cannot put the stem folder in place at " + quoted(target_) +
-                                  ": " + ec.message());
+        journal.push_back({temporary_, target_});
+        journal.push_back({from, to, replace});
+        const std::error_code ec = claim.move(std::move(journal));
+        if (!ec) {
+            quillory::output::releasePart(std::exchange(temporary_, {}));
+            return ec;
         }
-        temporary_.clear();
+        // Back where it was, or in the journal that the claim keeps for the next sweep.
+        quillory::output::releasePart(std::exchange(aside_, {}));
+        if (ec == std::errc::file_exists && there(target_) && !there(to))
+            throw ConversionError("the stem folder " + platform::Quoted(target_) +
+                                  " appeared meanwhile and was left as it is");
+        return ec;
     }
-    // Drops the folder it replaced, once the output is in place too.
+    // Drops the folder set aside, once the new one and the song are in place.
     void finish() {
+        if (aside_.empty())
+            return;
         std::error_code ignored;
-        if (!old_.empty())
-            fs::remove_all(old_, ignored);
-        old_.clear();
-    }
-    // Removes the folder put in place and brings back the one it replaced, for a conversion
-    // whose output then failed.
-    void withdraw() {
-        std::error_code ignored;
-        fs::remove_all(target_, ignored);
-        restore();
+        fs::remove_all(aside_, ignored);
+        quillory::output::releasePart(std::exchange(aside_, {}));
     }
 
 private:
-    void restore() {
-        std::error_code ignored;
-        if (!old_.empty())
-            fs::rename(old_, target_, ignored);
-        old_.clear();
-    }
-
     fs::path target_;
+    bool force_;
     fs::path temporary_;
-    fs::path old_; // the folder replaced, until the output is in place
+    int lock_ = -1;  // held while the folder is written, which tells other processes so
+    fs::path aside_; // the folder replaced, until the song is in place
     std::optional<RemovedOnAbort> abort_;
 };
 
@@ -193,7 +185,7 @@ void checkRoom(const Levelling& levelling, const fs::path& target, std::uint64_t
     const auto space = levelling.space ? levelling.space : quillory::renderer::freeSpace;
     const fs::space_info room = space(folderOf(target));
     if (room.capacity > 0 && room.available < bytes)
-        throw ConversionError("not enough free space for " + quoted(target) +
+        throw ConversionError("not enough free space for " + platform::Quoted(target) +
                               " and its stems: they need up to " +
                               std::to_string((bytes >> 20) + 1) + " MiB and " +
                               std::to_string(room.available >> 20) + " MiB are free");
@@ -290,7 +282,7 @@ public:
             try {
                 n = levelled.render(left_.data(), right_.data(), kBlockFrames);
             } catch (const quillory::renderer::WorkFileError& error) {
-                throw ConversionError("converting to " + quoted(mix_.target()) +
+                throw ConversionError("converting to " + platform::Quoted(mix_.target()) +
                                       " failed: " + error.what());
             }
             if (levelled.handingOut() && !reading) {
@@ -324,7 +316,8 @@ private:
             return;
         }
         if (got < n)
-            throw ConversionError("reading " + quoted(store.path()) + " failed (it ends early)");
+            throw ConversionError("reading " + platform::Quoted(store.path()) +
+                                  " failed (it ends early)");
         for (std::size_t f = 0; f < n; ++f) {
             left[f] *= factor;
             right[f] *= factor;
@@ -395,7 +388,8 @@ quillory::tags::TextTags stemTags(quillory::tags::TextTags tags, const std::stri
 
 std::string midiToSoundWithStems(MidiFile song, Synthesizer& synth, const SoundFormat& format,
                                  const Levelling& levelling, quillory::output::OutputFile output,
-                                 bool force, const ProgressFn& progress, Facts& facts) {
+                                 quillory::output::Claim& claim, bool force,
+                                 const ProgressFn& progress, Facts& facts) {
     if (const std::string problem = format.problem(); !problem.empty())
         throw ConversionError(problem);
     facts.seconds = song.lengthMs() / 1000.0;
@@ -406,6 +400,7 @@ std::string midiToSoundWithStems(MidiFile song, Synthesizer& synth, const SoundF
                         quillory::renderer::ThreadBudget::givenOrShared(levelling.threads),
                         levelling.maxThreads);
     const fs::path target = output.target();
+    const bool replaceMix = output.existing() == quillory::output::Existing::Replace;
     const std::uint64_t fileBytes = maxFrames * format.bytesPerFrame() + 4096;
     checkRoom(levelling, target, fileBytes * (stems.stems().size() + 1));
     StemFolder folder(stemFolderFor(target), force);
@@ -465,13 +460,9 @@ std::string midiToSoundWithStems(MidiFile song, Synthesizer& synth, const SoundF
     // No stem sounds, so neither does their sum.
     if (facts.stems.empty())
         throw ConversionError(kSilenceMessage);
-    folder.commit();
-    try {
-        mix.close();
-    } catch (...) {
-        folder.withdraw();
-        throw;
-    }
+    mix.close(quillory::output::Flush::First, [&](const fs::path& from, const fs::path& to) {
+        return folder.putInPlace(claim, from, to, replaceMix);
+    });
     folder.finish();
     percent.set(99);
     if (levelled && levelled->notice().empty()) {

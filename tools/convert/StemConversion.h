@@ -11,11 +11,14 @@
 // are written at the fixed gain, and the conversion says why. Each file is dithered on its own,
 // with noise of its own. A stem that stays silent is not written.
 //
-// The stems are written into a hidden folder beside NAME.stems, which takes its place when every
-// file is complete: an existing NAME.stems fails the file unless force, which replaces it. A stem
-// name the file system refuses becomes "NN Channel".
+// The stems are written into a hidden folder beside NAME.stems, which takes its place together with
+// the song, as one, when every file is complete: the claim on the output holds the journal of the
+// renames, so that a process killed between two of them leaves the old song with the old stems or
+// the new with the new once the claim is settled. An existing NAME.stems fails the file unless
+// force, which replaces it. A stem name the file system refuses becomes "NN Channel".
 #pragma once
 
+#include "components/output/Claim.h"
 #include "components/synthesis/StemSynthesis.h"
 #include "tools/convert/Conversions.h"
 
@@ -36,10 +39,12 @@ std::string stemFileName(const quillory::renderer::StemChannel& stem, const std:
 bool folderAccepts(const std::filesystem::path& folder, const std::string& name);
 
 // Returns why the song was not evened out although asked, or an empty string; fills facts.stems.
+// The song and its stems go into place through the claim on the output, which must be held.
 std::string midiToSoundWithStems(quillory::renderer::MidiFile song,
                                  quillory::renderer::Synthesizer& synth,
                                  const quillory::renderer::SoundFormat& format,
                                  const Levelling& levelling, quillory::output::OutputFile output,
-                                 bool force, const ProgressFn& progress, Facts& facts);
+                                 quillory::output::Claim& claim, bool force,
+                                 const ProgressFn& progress, Facts& facts);
 
 } // namespace convert

@@ -5,8 +5,15 @@
 // only once its data is on the disk; a dropped output leaves nothing, Keep never replaces a file
 // that appeared, and a device or a pipe is written directly and never removed or replaced. This
 // test puts its own fsync, rename and renameat2 before the C library's to watch them.
+// Claims on targets: one holder at a time, an ended process's is taken over, another machine's
+// stays; renames that a killed process left half made are completed by the folder's next sweep
+// from any point between two of them, and undone when what one moves is gone; a journal cut short
+// is no journal. The kills themselves are in the converter's tests (ConvertCliTest); here the
+// folder is laid out as a kill leaves it.
 #include "components/output/OutputFile.h"
+#include "components/output/Claim.h"
 #include "components/output/PartFile.h"
+#include "platform/DiskFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -57,8 +64,7 @@ extern "C" int renameat2(int fromDir, const char* from, int toDir, const char* t
                                                                                 toDir, to, flags);
 }
 
-using quillory::output::Existing;
-using quillory::output::OutputFile;
+using namespace quillory::output;
 
 namespace {
 
@@ -83,6 +89,12 @@ protected:
         std::sort(found.begin(), found.end());
         return found;
     }
+
+    // A hidden name that an ended process of this machine made.
+    fs::path endedPart(const std::string& target, unsigned n) const {
+        return path(partName(target, {kEnded, thisProcess().host}, n, 255));
+    }
+    static constexpr long kEnded = (1 << 22) + 1; // beyond every process id Linux gives
 
     QTemporaryDir dir_;
 };
@@ -169,14 +181,13 @@ TEST_F(OutputFileTest, ATargetNameNearTheLimitIsWrittenAndOneBeyondItIsRefusedBy
 // had this one's id. What it keeps: a running process's, one of another machine, one whose
 // writer holds its lock though its id is not to be seen here, and what is not such a file.
 TEST_F(OutputFileTest, TheNextWriteIntoAFolderSweepsWhatEndedProcessesLeft) {
-    constexpr long ended = (1 << 22) + 1; // beyond every process id Linux gives
-    const quillory::output::PartOwner me = quillory::output::thisProcess();
+    const PartOwner me = thisProcess();
     const auto name = [](long pid, const std::string& host, unsigned n) {
-        return quillory::output::partName("a.wav", {pid, host}, n, 255);
+        return partName("a.wav", {pid, host}, n, 255);
     };
-    std::vector<std::string> kept{name(getppid(), me.host, 0), name(ended, me.host + "x", 0),
-                                  name(ended, me.host, 1), ".a.wav.0123abcd0001.part"};
-    for (const std::string& file : {name(ended, me.host, 0), name(me.pid, me.host, 99)})
+    std::vector<std::string> kept{name(getppid(), me.host, 0), name(kEnded, me.host + "x", 0),
+                                  name(kEnded, me.host, 1), ".a.wav.0123abcd0001.part"};
+    for (const std::string& file : {name(kEnded, me.host, 0), name(me.pid, me.host, 99)})
         writeText(path(file), "left");
     for (const std::string& file : kept)
         writeText(path(file), "left");
@@ -209,6 +220,75 @@ TEST_F(OutputFileTest, APipeIsWrittenDirectlyAndNeverRemovedOrReplaced) {
     }
     EXPECT_TRUE(fs::is_fifo(path("pipe.mp3")));
     EXPECT_EQ(names(), std::vector<std::string>{"pipe.mp3"});
+}
+
+TEST_F(OutputFileTest, OneClaimOnATargetAtATimeAndOneThatAnEndedProcessLeftIsTakenOver) {
+    Claim first = Claim::take(path("a.wav"));
+    ASSERT_TRUE(first.held()) << first.why();
+    EXPECT_EQ(names(), std::vector<std::string>{".a.wav.claim"});
+    const Claim second = Claim::take(path("a.wav"));
+    EXPECT_EQ(second.status(), Claim::Status::Busy);
+    EXPECT_EQ(second.why(), "process " + std::to_string(thisProcess().pid) + " on this machine");
+    first.release();
+    EXPECT_TRUE(names().empty());
+
+    const std::string host = thisProcess().host;
+    writeText(claimPath(path("b.wav")),
+              "quillory claim " + std::to_string(kEnded) + "@" + host + "\n");
+    writeText(claimPath(path("c.wav")), "quillory claim 1@" + host + "x\n");
+    writeText(claimPath(path("d.wav")), "my own notes\n");
+    const Claim ended = Claim::take(path("b.wav"));
+    EXPECT_TRUE(ended.held()) << ended.why();
+    const Claim elsewhere = Claim::take(path("c.wav"));
+    EXPECT_EQ(elsewhere.status(), Claim::Status::Busy);
+    EXPECT_EQ(elsewhere.why(), "process 1 on " + host + "x");
+    const Claim foreign = Claim::take(path("d.wav"));
+    EXPECT_EQ(foreign.status(), Claim::Status::Failed);
+    EXPECT_NE(foreign.why().find("is in the way"), std::string::npos) << foreign.why();
+    EXPECT_EQ(readText(claimPath(path("d.wav"))), "my own notes\n");
+}
+
+// A song's stems replaced: the old folder aside, the new one in, the new song over the old.
+TEST_F(OutputFileTest, RenamesLeftHalfMadeAreCompletedOrUndoneByTheNextSweep) {
+    struct Case {
+        int made;         // moves the killed process made
+        bool lose;        // the new song's hidden file is gone meanwhile
+        bool cut;         // the journal lacks its last byte
+        const char* song; // what the folder holds in the end
+    } cases[] = {{0, false, false, "new"}, {1, false, false, "new"}, {2, false, false, "new"},
+                 {3, false, false, "new"}, {2, true, false, "old"},  {0, false, true, "old"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.made) + (c.lose ? " lost" : "") + (c.cut ? " cut" : ""));
+        for (const std::string& name : names())
+            fs::remove_all(path(name));
+        fs::create_directory(path("song.stems"));
+        writeText(path("song.stems/piano.wav"), "old");
+        writeText(path("song.wav"), "old");
+        const fs::path newStems = endedPart("song.stems", 0), aside = endedPart("song.stems", 1),
+                       newSong = endedPart("song.wav", 2);
+        fs::create_directory(newStems);
+        writeText(newStems / "violin.wav", "new");
+        writeText(newSong, "new");
+        Journal journal{{path("song.stems"), aside},
+                        {newStems, path("song.stems")},
+                        {newSong, path("song.wav"), true}};
+        for (Move& move : journal)
+            move.id = platform::FileNumber(move.from);
+        std::string bytes = "quillory claim " + std::to_string(kEnded) + "@" + thisProcess().host +
+                            "\n" + encodeJournal(journal, path(""));
+        writeText(claimPath(path("song.wav")), c.cut ? bytes.substr(0, bytes.size() - 1) : bytes);
+        for (int i = 0; i < c.made; ++i)
+            fs::rename(journal[i].from, journal[i].to);
+        if (c.lose)
+            fs::remove(newSong);
+
+        sweepParts(path(""));
+        EXPECT_EQ(names(), (std::vector<std::string>{"song.stems", "song.wav"}));
+        EXPECT_EQ(readText(path("song.wav")), c.song);
+        EXPECT_EQ(readText(path("song.stems") /
+                           (c.song == std::string("new") ? "violin.wav" : "piano.wav")),
+                  c.song);
+    }
 }
 
 } // namespace
