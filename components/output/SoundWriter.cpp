@@ -3,6 +3,8 @@
 
 #include "components/output/SoundWriter.h"
 
+#include "components/output/OggSerial.h"
+
 #include "components/audio/SamplePeak.h"
 #include "components/audio/StereoLayout.h"
 
@@ -267,6 +269,10 @@ void SoundWriter::close(output::Flush flush, const output::Rename& rename) {
     if (error || closed != 0)
         throw RenderError("completing " + path_.string() + " failed" +
                           (why.empty() ? std::string() : " (" + why + ")"));
+    const bool ogg = format_.container == Container::Vorbis || format_.container == Container::Opus;
+    if (ogg && !output_.direct())
+        if (const std::string failed = output::setOggSerial(output_.writePath()); !failed.empty())
+            throw RenderError("completing " + path_.string() + " failed (" + failed + ")");
     if (const std::string failed = output_.commit(flush, rename); !failed.empty())
         throw RenderError(failed);
 }
