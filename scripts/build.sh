@@ -2,7 +2,8 @@
 # SPDX-FileCopyrightText: the Quillory developers
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Configures and builds Quillory into the given build folder (default: build/).
-# Extra arguments go to cmake's configure step.
+# Extra arguments go to cmake's configure step; QUILLORY_TARGETS, when set, names the targets to
+# build instead of all of them.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build}
@@ -15,4 +16,5 @@ if [ -f "$cache" ] && ! grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$top" "$cache";
     rm -rf "$cache" "$build/CMakeFiles"
 fi
 cmake -S "$top" -B "$build" -G Ninja "$@" >/dev/null
-cmake --build "$build" -j2
+# shellcheck disable=SC2086 # the targets are words
+cmake --build "$build" -j2 ${QUILLORY_TARGETS:+--target $QUILLORY_TARGETS}

@@ -9,8 +9,10 @@
 
 // The dither runs over every sample written, and is most of the output pass: where the processor
 // has AVX2 it runs from a second copy built for it, eight samples to an instruction, with the same
-// results (no fused multiply-add, which would round differently).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// results (no fused multiply-add, which would round differently). The sanitizer builds go without
+// it (QUILLORY_NO_TARGET_CLONES): its resolver runs before their runtimes are ready.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) &&                             \
+    !defined(QUILLORY_NO_TARGET_CLONES)
 #define QUILLORY_WIDEST __attribute__((target_clones("avx2", "default")))
 #else
 #define QUILLORY_WIDEST
