@@ -1049,3 +1049,65 @@ TEST_F(ConvertCli, TwoRunsOfOneBatchConvertEachSongOnceAndBothSucceed) {
         << readText(path("err.txt"));
     EXPECT_EQ(namesIn(path("late")), std::vector<std::string>{"slow.wav"});
 }
+
+// One song gives one output, byte for byte: converted alone, anywhere in a batch of several with
+// two workers (twice in it, after different songs), the same batch again, and on one core. The
+// corpus is real songs (the last half-minute of three of Debian's planetblupi songs) and
+// generated ones.
+TEST_F(ConvertCli, ASongGivesTheSameBytesAloneInABatchAndOnAnyNumberOfCores) {
+    std::vector<std::string> names;
+    for (const char* real : {"music002", "music005", "music009"}) {
+        const fs::path song = rendertest::kRealSongs / (std::string(real) + ".mid");
+        if (!fs::exists(song))
+            continue;
+        midiwriter::save(path(std::string(real) + ".mid"),
+                         rendertest::lastSecondsOf(quillory::renderer::MidiFile::read(song), 30));
+        names.push_back(real);
+    }
+    midiwriter::save(path("all.mid"), everyChannelSong());
+    midiwriter::save(path("steady.mid"), rendertest::steadySong(20));
+    names.insert(names.end(), {"all", "steady", "chord"});
+    // The same song later in the same batch, under the same name (its title) in a folder below.
+    fs::create_directory(path("dup"));
+    fs::copy_file(path("all.mid"), path("dup/all.mid"));
+    QStringList batch;
+    for (const std::string& name : names)
+        batch << qpath(name + ".mid");
+    batch << qpath("dup/all.mid") << "--keep-tree" << qpath("");
+    const QStringList format{"--format", "wav", "--bits", "32f"};
+    for (const char* folder : {"b1", "b2"})
+        ASSERT_EQ(run(QStringList(batch) << "--output-dir" << qpath(folder) << format << "--jobs"
+                                         << "2")
+                      .exitCode,
+                  0);
+    const bool oneCore = QProcess::execute("taskset", {"-c", "0", "true"}) == 0;
+    if (oneCore)
+        ASSERT_EQ(run(QStringList(batch) << "--output-dir" << qpath("c1") << format,
+                      {"taskset", "-c", "0"})
+                      .exitCode,
+                  0);
+    for (const std::string& name : names) {
+        ASSERT_EQ(run({qpath(name + ".mid"), "--output-dir", qpath("alone"), "--format", "wav",
+                       "--bits", "32f"})
+                      .exitCode,
+                  0);
+        const std::string alone = readText(path("alone") / (name + ".wav"));
+        EXPECT_GT(alone.size(), 100000u) << name;
+        EXPECT_TRUE(alone == readText(path("b1") / (name + ".wav"))) << name << " in a batch";
+        EXPECT_TRUE(alone == readText(path("b2") / (name + ".wav"))) << name << " batched again";
+        if (oneCore)
+            EXPECT_TRUE(alone == readText(path("c1") / (name + ".wav"))) << name << " on one core";
+    }
+    EXPECT_TRUE(readText(path("b1/dup/all.wav")) == readText(path("alone/all.wav")))
+        << "the same song later in the same batch";
+    // Ogg Vorbis, Opus and FLAC too: the song twice in one batch.
+    for (const char* format : {"ogg", "opus", "flac"}) {
+        ASSERT_EQ(run({qpath("all.mid"), qpath("dup/all.mid"), "--keep-tree", qpath(""),
+                       "--output-dir", qpath(format), "--format", format, "--jobs", "2"})
+                      .exitCode,
+                  0);
+        const std::string file = std::string("all.") + format;
+        EXPECT_TRUE(readText(path(format) / file) == readText(path(format) / "dup" / file))
+            << format;
+    }
+}
