@@ -66,6 +66,8 @@ struct RenderOptions {
     // A flag another thread sets to stop the render, which the set-up of a split song heeds
     // (see ParallelSongRenderer); the caller still ends the render itself.
     const std::atomic<bool>* stop = nullptr;
+    // Whether the synthesis writes down where every note sounded (its labels).
+    bool labels = false;
 };
 
 // The tags of what is made from a song: its title (or else the file's base name), its

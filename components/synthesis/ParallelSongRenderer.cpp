@@ -29,11 +29,13 @@ public:
     static constexpr std::size_t kBlock = 4096;
     static constexpr std::size_t kDepth = 32;
 
+    // logs: one per lane to write its notes down in, or none.
     Ensemble(Synthesizer& primary, int sampleRate, const std::vector<Synthesizer*>& spare,
-             std::size_t threads)
+             std::size_t threads, std::vector<NoteLog>* logs)
         : primary_(primary)
         , sampleRate_(sampleRate)
-        , spare_(spare) {
+        , spare_(spare)
+        , logs_(logs) {
         openEffectPool();
         const std::size_t lanes = spare.size() + 1;
         try {
@@ -79,13 +81,19 @@ public:
         closeEffectPool(); // a lane may wait on another's effect sends
         if (pool_)
             pool_->stop();
+        for (std::size_t lane = 0; logs_ && lane <= spare_.size(); ++lane)
+            synth(lane).logNotes(nullptr);
     }
 
 private:
+    Synthesizer& synth(std::size_t lane) { return lane == 0 ? primary_ : *spare_[lane - 1]; }
+
     Synthesizer& ready(std::size_t lane) {
-        Synthesizer& synth = lane == 0 ? primary_ : *spare_[lane - 1];
+        Synthesizer& synth = this->synth(lane);
         try {
             synth.prepare(sampleRate_);
+            if (logs_)
+                synth.logNotes(&(*logs_)[lane]);
             if (effectPool_ != 0 &&
                 !synth.shareEffects(*share_, effectPool_, lane == 0 ? -1 : int(lane) - 1))
                 throw SynthError("the reverb and chorus cannot be shared");
@@ -114,6 +122,7 @@ private:
     Synthesizer& primary_;
     int sampleRate_;
     std::vector<Synthesizer*> spare_;
+    std::vector<NoteLog>* logs_;
     EffectShare* share_ = nullptr;
     int effectPool_ = 0;
     std::unique_ptr<LanePool> pool_;
@@ -146,6 +155,7 @@ ParallelSongRenderer::ParallelSongRenderer(MidiFile song, Synthesizer& synth, in
 
 ParallelSongRenderer::~ParallelSongRenderer() {
     stopHelpers();
+    synth_.logNotes(nullptr);
 }
 
 void ParallelSongRenderer::raiseLaterBy(double boostDb) {
@@ -230,7 +240,10 @@ int ParallelSongRenderer::plannedLanes() {
 
 void ParallelSongRenderer::split(Synthesizers spare, unsigned threads) {
     const int instances = int(spare.size()) + 1;
-    ensemble_ = std::make_unique<Ensemble>(synth_, sampleRate_, spare, threads);
+    if (keepLabels_)
+        logs_.resize(spare.size() + 1);
+    ensemble_ = std::make_unique<Ensemble>(synth_, sampleRate_, spare, threads,
+                                           keepLabels_ ? &logs_ : nullptr);
     sharesEffects_ = ensemble_->sharesEffects();
     sharer_ = std::make_unique<NoteSharer>(*load_, instances, sharesEffects_);
     instances_ = instances;
@@ -251,6 +264,11 @@ void ParallelSongRenderer::renderSingle() {
     grant_.shrink(1);
     single_ = std::make_unique<SongRenderer>(song_, synth_, sampleRate_);
     single_->raiseLaterBy(boostDb_);
+    logs_.clear();
+    if (keepLabels_) {
+        logs_.resize(1);
+        synth_.logNotes(&logs_[0]);
+    }
     instances_ = 1;
     threads_ = 1;
 }
@@ -267,8 +285,11 @@ std::size_t ParallelSongRenderer::render(float* left, float* right, std::size_t 
         start();
     if (single_) {
         const std::size_t done = single_->render(left, right, maxFrames);
-        if (single_->finished())
+        totalGiven_ += done;
+        if (single_->finished()) {
             grant_.release();
+            closeLogs();
+        }
         return done;
     }
     if (finished_ || maxFrames == 0)
@@ -293,8 +314,23 @@ std::size_t ParallelSongRenderer::render(float* left, float* right, std::size_t 
     if (tail_.over() && given_ == blockFrames_) {
         finished_ = true;
         stopHelpers();
+        closeLogs();
     }
+    totalGiven_ += count;
     return count;
+}
+
+void ParallelSongRenderer::closeLogs() {
+    if (logs_.empty())
+        return;
+    synth_.logNotes(nullptr);
+    std::vector<std::vector<NoteLabel>> lanes;
+    for (NoteLog& log : logs_) {
+        log.close(totalGiven_);
+        lanes.push_back(log.take());
+    }
+    labels_ = mergedLabels(std::move(lanes));
+    logs_.clear();
 }
 
 // Sums the next block, after handing the instances as many blocks ahead as the queue holds; the

@@ -31,6 +31,7 @@
 
 #include "components/audio/BlockSource.h"
 #include "components/midi/MidiFile.h"
+#include "components/synthesis/NoteLog.h"
 #include "components/synthesis/NotePlan.h"
 #include "components/synthesis/SongRenderer.h"
 #include "components/synthesis/Synthesizer.h"
@@ -76,6 +77,11 @@ public:
     void raiseLaterBy(double boostDb) override;
     std::uint64_t songFrames() const { return songFrames_; }
     const MidiFile& song() const { return song_; }
+    // Before the first render(): write down where every note sounded (NoteLog), for labels()
+    // once the song is finished.
+    void keepLabels() { keepLabels_ = true; }
+    // Every note of the song in the order they began, at frames of the output; once finished.
+    const std::vector<NoteLabel>& labels() const { return labels_; }
     // How many synthesisers share the song, and on how many threads; 0 before the first
     // render().
     int instances() const { return instances_; }
@@ -110,6 +116,7 @@ private:
     void dispatch(std::uint64_t block);
     void nextBlock();
     void stopHelpers();
+    void closeLogs();
 
     MidiFile song_;
     Synthesizer& synth_;
@@ -145,8 +152,12 @@ private:
     std::size_t blockFrames_ = 0;
     std::size_t given_ = 0;
     std::uint64_t position_ = 0;
+    std::uint64_t totalGiven_ = 0;
     SongTail tail_;
     bool finished_ = false;
+    bool keepLabels_ = false;
+    std::vector<NoteLog> logs_; // one per synthesiser while the song plays
+    std::vector<NoteLabel> labels_;
 };
 
 } // namespace quillory::renderer

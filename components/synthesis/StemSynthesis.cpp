@@ -92,15 +92,22 @@ class StemSynthesis::Lanes {
 public:
     static constexpr std::size_t kDepth = 4;
 
-    // threads: the stems each thread renders.
+    // threads: the stems each thread renders; logs: one per stem to write its notes down in, or
+    // none.
     Lanes(Synthesizer& primary, int sampleRate, std::size_t stems,
-          std::vector<std::vector<std::size_t>> threads, bool effects)
+          std::vector<std::vector<std::size_t>> threads, bool effects, std::vector<NoteLog>* logs)
         : primary_(primary)
         , sampleRate_(sampleRate)
         , effects_(effects)
+        , logs_(logs)
         , own_(stems)
         , pool_(stems, std::move(threads), kDepth, kBlock,
                 [this](std::size_t stem) -> Synthesizer& { return ready(stem); }) {}
+
+    ~Lanes() {
+        pool_.stop();
+        primary_.logNotes(nullptr);
+    }
 
     LanePool& pool() { return pool_; }
 
@@ -114,12 +121,15 @@ private:
         synth->prepare(sampleRate_);
         if (!effects_)
             synth->setEffects(false);
+        if (logs_)
+            synth->logNotes(&(*logs_)[stem]);
         return *synth;
     }
 
     Synthesizer& primary_;
     int sampleRate_;
     bool effects_;
+    std::vector<NoteLog>* logs_;
     std::vector<std::unique_ptr<Synthesizer>> own_; // one place per stem, each its thread's
     LanePool pool_;
 };
@@ -202,8 +212,11 @@ void StemSynthesis::start() {
     grant_.shrink(unsigned(std::max<std::size_t>(lanes, 1)));
     if (lanes > 0) {
         const SongLoad load(song_, sampleRate_);
+        if (keepLabels_)
+            logs_.resize(stems_.size());
         lanes_ = std::make_unique<Lanes>(synth_, sampleRate_, stems_.size(),
-                                         shareOut(stems_, load, lanes), effects_);
+                                         shareOut(stems_, load, lanes), effects_,
+                                         keepLabels_ ? &logs_ : nullptr);
     }
     MidiEvent event;
     if (cursor_.next(event)) {
@@ -225,6 +238,7 @@ std::size_t StemSynthesis::render(float* left, float* right, std::size_t maxFram
     std::copy_n(right_.data() + given_, count, right);
     lastOffset_ = given_;
     given_ += count;
+    totalGiven_ += count;
     position_ = std::min(songFrames_, position_ + count);
     if (tail_.over() && given_ == blockFrames_) {
         finished_ = true;
@@ -234,6 +248,11 @@ std::size_t StemSynthesis::render(float* left, float* right, std::size_t maxFram
             laneSeconds_ = lanes_->pool().threadSeconds();
         }
         lanes_.reset();
+        for (NoteLog& log : logs_) {
+            log.close(totalGiven_);
+            stemLabels_.push_back(log.take());
+        }
+        logs_.clear();
         grant_.release();
     }
     return count;

@@ -19,6 +19,7 @@
 
 #include "components/audio/BlockSource.h"
 #include "components/midi/MidiFile.h"
+#include "components/synthesis/NoteLog.h"
 #include "components/synthesis/SongTail.h"
 #include "components/synthesis/Synthesizer.h"
 #include "components/synthesis/ThreadBudget.h"
@@ -78,6 +79,11 @@ public:
     int threads() const;
     // Reverb and chorus off, before the first render(), to measure what they cost.
     void setEffects(bool on) { effects_ = on; }
+    // Before the first render(): write down where every note of every stem sounded (NoteLog),
+    // for stemLabels() once the song is finished.
+    void keepLabels() { keepLabels_ = true; }
+    // Stem i's notes in the order they began, at frames of the output; once finished.
+    const std::vector<NoteLabel>& stemLabels(std::size_t i) const { return stemLabels_[i]; }
 
 private:
     class Lanes;
@@ -116,8 +122,12 @@ private:
     std::size_t given_ = 0;
     std::size_t lastOffset_ = 0;
     std::uint64_t position_ = 0;
+    std::uint64_t totalGiven_ = 0;
     SongTail tail_;
     bool finished_ = false;
+    bool keepLabels_ = false;
+    std::vector<NoteLog> logs_; // one per stem while the song plays
+    std::vector<std::vector<NoteLabel>> stemLabels_;
 };
 
 } // namespace quillory::renderer

@@ -52,6 +52,7 @@ void Synthesizer::checkRate(int sampleRate) {
 }
 
 void Synthesizer::prepare(int sampleRate) {
+    log_ = nullptr;
     if (sampleRate != sampleRate_) {
         // The new synth is built while the old one still holds the samples, so they are shared
         // from FluidSynth's sample cache instead of being read again.
@@ -101,12 +102,32 @@ std::vector<Synthesizer*> Synthesizer::spares(unsigned count, int sampleRate) {
 }
 
 void Synthesizer::play(const MidiEvent& event) {
+    if (log_)
+        log_->event(event, framesRendered_);
     instance_.play(event);
+    if (log_ && (event.status & 0xF0) == 0x90 && event.data2 > 0)
+        log_->noteOn(instance_.get(), event.status & 0x0F, event.data1, event.data2,
+                     framesRendered_);
 }
 
 void Synthesizer::render(float* left, float* right, int frames) {
-    framesRendered_ += std::uint64_t(frames);
-    fluid_synth_write_float(instance_.get(), frames, left, 0, 1, right, 0, 1);
+    if (!log_) {
+        framesRendered_ += std::uint64_t(frames);
+        fluid_synth_write_float(instance_.get(), frames, left, 0, 1, right, 0, 1);
+        return;
+    }
+    // FluidSynth renders a block when its first frame is asked for: the voices are then as they
+    // are after that block.
+    for (int done = 0; done < frames;) {
+        const bool blockStarts = framesRendered_ % kFluidBlock == 0;
+        const int piece = int(std::min<std::uint64_t>(std::uint64_t(frames - done),
+                                                      kFluidBlock - framesRendered_ % kFluidBlock));
+        fluid_synth_write_float(instance_.get(), piece, left + done, 0, 1, right + done, 0, 1);
+        if (blockStarts)
+            log_->blockRendered(instance_.get(), framesRendered_);
+        framesRendered_ += std::uint64_t(piece);
+        done += piece;
+    }
 }
 
 void Synthesizer::setEffects(bool on) {

@@ -8,6 +8,7 @@
 #include "components/midi/MidiFile.h"
 #include "components/synthesis/EffectShare.h"
 #include "components/synthesis/FluidInstance.h"
+#include "components/synthesis/NoteLog.h"
 #include "components/synthesis/NoteProbe.h"
 
 #include <filesystem>
@@ -55,6 +56,11 @@ public:
     void loadSpares(unsigned count, int sampleRate);
     void play(const MidiEvent& event);
     void render(float* left, float* right, int frames);
+    // Writes down every note this song plays into `log` (see NoteLog), after prepare(), which
+    // ends it for the next song; nullptr to stop. Rendering then goes block by block.
+    void logNotes(NoteLog* log) { log_ = log; }
+    // Frames rendered since prepare(): where the song is.
+    std::uint64_t position() const { return framesRendered_; }
     // Reverb and chorus on (as loaded) or off, to measure what they cost.
     void setEffects(bool on);
     // For one split song, after prepare(): runs the reverb and chorus for the pool's further
@@ -82,6 +88,7 @@ private:
     int sampleRate_ = 0;
     FluidInstance instance_;
     std::uint64_t framesRendered_ = 0;
+    NoteLog* log_ = nullptr;
     std::vector<std::unique_ptr<Synthesizer>> spares_;
     std::thread spareLoader_; // adds to spares_ until joined
     std::unique_ptr<NoteProbe> probe_;

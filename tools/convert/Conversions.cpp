@@ -222,10 +222,14 @@ std::string midiToSound(MidiFile song, Synthesizer& synth,
     options.stoppable = false;
     if (const std::string problem = format.problem(); !problem.empty())
         throw quillory::renderer::RenderError(problem);
-    auto watch = std::make_unique<SilenceWatch>(std::make_unique<ParallelSongRenderer>(
+    auto synthesis = std::make_unique<ParallelSongRenderer>(
         song, synth, format.sampleRate,
         quillory::renderer::ThreadBudget::givenOrShared(options.threads), options.maxThreads,
-        options.split));
+        options.split);
+    if (options.labels)
+        synthesis->keepLabels();
+    const ParallelSongRenderer& played = *synthesis;
+    auto watch = std::make_unique<SilenceWatch>(std::move(synthesis));
     const SilenceWatch& heard = *watch;
     RenderJob job(std::move(watch), std::move(song), std::move(output), format, std::move(options));
     Percent percent(progress);
@@ -241,6 +245,7 @@ std::string midiToSound(MidiFile song, Synthesizer& synth,
     }
     facts.frames = job.framesWritten();
     facts.threadSeconds = job.threadSeconds();
+    facts.labels = played.labels();
     return job.notice();
 }
 
@@ -255,10 +260,14 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
     if (!stream.open(settings, synthRate, 2, quillory::renderer::songTags(song)))
         throw ConversionError(stream.error());
     const std::uint64_t songFrames = song.frameAt(song.endTime(), synthRate);
-    SilenceWatch renderer(std::make_unique<ParallelSongRenderer>(
+    auto synthesis = std::make_unique<ParallelSongRenderer>(
         std::move(song), synth, synthRate,
         quillory::renderer::ThreadBudget::givenOrShared(levelling.threads), levelling.maxThreads,
-        levelling.split));
+        levelling.split);
+    if (levelling.labels)
+        synthesis->keepLabels();
+    const ParallelSongRenderer& played = *synthesis;
+    SilenceWatch renderer(std::move(synthesis));
     std::string notice;
     std::unique_ptr<LevelledSource> levelled;
     if (levelling.loudness) {
@@ -296,6 +305,8 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
     facts.sampleRate = stream.plan().sampleRate;
     facts.channels = stream.plan().outputChannels();
     facts.frames = stream.framesOut();
+    facts.labels = played.labels();
+    facts.labelScale = double(stream.plan().sampleRate) / double(synthRate);
     facts.threadSeconds = levelled ? levelled->threadSeconds() : renderer.threadSeconds();
     if (levelled && levelled->notice().empty()) {
         facts.loudness = levelled->measured();

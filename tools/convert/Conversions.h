@@ -18,6 +18,7 @@
 #include "components/output/OutputFile.h"
 #include "components/output/SoundWriter.h"
 #include "components/renderer/RenderJob.h"
+#include "components/synthesis/NoteLog.h"
 #include "components/synthesis/Synthesizer.h"
 
 #include <filesystem>
@@ -58,6 +59,7 @@ struct StemFact {
     std::filesystem::path file;
     bool drums = false;
     std::vector<int> programs;
+    std::vector<quillory::renderer::NoteLabel> labels; // with Levelling::labels
 };
 
 // What a conversion did, for the report: the length, what was measured and the gain, the format
@@ -73,6 +75,11 @@ struct Facts {
     int bitsPerSample = 0; // 0 where the format takes float
     std::vector<StemFact> stems;
     double threadSeconds = 0;
+    // Where every note sounded, with Levelling::labels, in synthesised frames; labelScale turns
+    // them into frames of the output (an encoder may resample).
+    std::vector<quillory::renderer::NoteLabel> labels;
+    double labelScale = 1.0;
+    std::filesystem::path labelsFile; // where they were written
 };
 
 // Both return why the song was not evened out although asked, or an empty string. Every format

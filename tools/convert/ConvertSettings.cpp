@@ -90,6 +90,7 @@ ResolvedSettings resolveSettings(const Options& options, const fs::path& default
     s.output = options.format.value_or(
         options.output ? outputTypeOf(*options.output).value_or(OutputType::Wav) : OutputType::Wav);
     s.stems = options.stems;
+    s.labels = options.labels;
     s.maxSeconds = options.maxSeconds;
     s.sound = {record.Frequency, record.Bits, record.WavChannels};
     s.mp3 = {record.VBR ? 1 : 0, record.Bitrate, record.Mp3Channels, record.MinBitrate,

@@ -47,6 +47,7 @@ struct ConvertSettings {
     bool bitsGiven = false;
     bool channelsGiven = false;
     bool stems = false;
+    std::optional<LabelForm> labels;
     // The longest song converted (--max-seconds).
     int maxSeconds = 14400;
     // Like the program, MIDI for an MP3 is synthesised at 44100 Hz stereo unless --rate says

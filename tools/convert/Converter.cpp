@@ -9,6 +9,7 @@
 #include "tools/convert/StemConversion.h"
 
 #include "components/synthesis/ThreadClock.h"
+#include "platform/ShownName.h"
 
 #include <algorithm>
 #include <optional>
@@ -113,8 +114,25 @@ void Converter::run(const Job& job, quillory::output::OutputFile output,
         return;
     }
     const std::string notice = convertMidi(job, std::move(output), claim, progress, facts);
+    if (settings_.labels)
+        writeAllLabels(job.output, *settings_.labels, facts);
     if (!notice.empty())
         outcome.message = "not evened out, converted at the fixed volume: " + notice;
+}
+
+// The song's labels beside its output, and each stem's beside the stem.
+void Converter::writeAllLabels(const fs::path& output, LabelForm form, Facts& facts) const {
+    const auto write = [&](const fs::path& beside, const auto& notes) {
+        const fs::path file = labelPathFor(beside, form);
+        const std::string text = labelText(notes, facts.sampleRate, facts.labelScale, form);
+        if (const std::string failed = writeLabels(file, text); !failed.empty())
+            throw ConversionError("the labels " + platform::Quoted(file) +
+                                  " were not written: " + failed);
+        return file;
+    };
+    facts.labelsFile = write(output, facts.labels);
+    for (const StemFact& stem : facts.stems)
+        write(stem.file, stem.labels);
 }
 
 std::string Converter::convertMidi(const Job& job, quillory::output::OutputFile output,
@@ -132,6 +150,7 @@ std::string Converter::convertMidi(const Job& job, quillory::output::OutputFile 
     levelling.threads = settings_.threads;
     levelling.maxThreads = settings_.threadsPerSong;
     levelling.split = settings_.split;
+    levelling.labels = settings_.labels.has_value();
     if (job.to == OutputType::Mp3)
         return midiToMp3(std::move(song), synth(settings_.mp3SynthRate), settings_.mp3SynthRate,
                          settings_.mp3, levelling, std::move(output), progress, facts);

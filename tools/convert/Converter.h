@@ -47,6 +47,7 @@ private:
     std::string convertMidi(const Job& job, quillory::output::OutputFile output,
                             quillory::output::Claim& claim, const ProgressFn& progress,
                             Facts& facts);
+    void writeAllLabels(const std::filesystem::path& output, LabelForm form, Facts& facts) const;
     quillory::renderer::Synthesizer& synth(int sampleRate);
 
     const ConvertSettings& settings_;

@@ -90,6 +90,8 @@ QJsonObject settingsObject(const ConvertSettings& s) {
         {"format", typeName(s.output)},
         {"loudness_lufs", s.loudness.even ? QJsonValue(s.loudness.lufs) : QJsonValue("off")},
         {"stems", s.stems}};
+    if (s.labels)
+        o["labels"] = *s.labels == LabelForm::Table ? "tsv" : "mir_eval";
     if (s.output == OutputType::Mp3) {
         o["sample_rate"] = s.mp3SynthRate;
         o["mp3"] = mp3Object(s.mp3);
@@ -184,6 +186,8 @@ void JsonReport::finished(const Job& job, const Outcome& outcome, double wallSec
                                    {"bits", bitsValue(facts.bitsPerSample)},
                                    {"frames", double(facts.frames)}};
         o["stems"] = stemsArray(facts);
+        if (!facts.labelsFile.empty())
+            o["labels"] = pathText(facts.labelsFile);
     }
     o["wall_seconds"] = wallSeconds;
     o["cpu_seconds"] = outcome.cpuSeconds;

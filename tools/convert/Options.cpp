@@ -146,6 +146,17 @@ std::vector<OptionSpec> options() {
          "(\"01 Acoustic Grand Piano.flac\", \"10 Drums.flac\"), in the output's format; the "
          "stems add up to the output. Of MIDI inputs only, and not for MP3.",
          [](Options& o, const S&, const S&) { o.stems = true; }},
+        {{"labels"},
+         "tsv|mir_eval",
+         "Also where every note of a MIDI input really sounded: NAME.labels.tsv beside the "
+         "output (and one per stem), a line a note with its onset and offset in samples of the "
+         "output and in seconds, key, frequency, velocity, channel, bank, program, when its key "
+         "was let go and when its sound ended; or, as mir_eval, NAME.labels.txt with \"onset "
+         "offset frequency\" lines. The form may be left out: tsv.",
+         [](Options& o, const S& name, const S& v) {
+             o.labels =
+                 oneOf(name, v, {"tsv", "mir_eval"}) == 0 ? LabelForm::Table : LabelForm::MirEval;
+         }},
         {{"files-from"},
          "FILE",
          "Also convert the files listed in FILE (- for standard input), one path a line, as "
@@ -505,8 +516,16 @@ ParsedArguments parseArguments(const std::vector<std::string>& args, const Envir
     Options& options = parsed.options;
     Parser p;
     QStringList list{QStringLiteral("quillory-convert")};
-    for (const std::string& arg : args)
-        list.append(carried(arg));
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        // --labels takes its form only when one follows: tsv unless mir_eval or tsv is next.
+        if (args[i] == "--labels") {
+            const bool form =
+                i + 1 < args.size() && (args[i + 1] == "tsv" || args[i + 1] == "mir_eval");
+            list.append(carried("--labels=" + (form ? args[++i] : std::string("tsv"))));
+            continue;
+        }
+        list.append(carried(args[i]));
+    }
     try {
         if (!p.parser.parse(list))
             throw Failure{parseFailure(p.parser)};

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "components/levelling/LoudnessChoice.h"
+#include "tools/convert/LabelFile.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -63,7 +64,8 @@ struct Options {
     std::optional<std::filesystem::path> report; // --report; "-" for stdout
     Overrides overrides;
     bool stems = false;
-    int jobs = 0; // 0: defaultJobs()
+    std::optional<LabelForm> labels; // --labels
+    int jobs = 0;                    // 0: defaultJobs()
     bool force = false;
     bool quiet = false;
     bool help = false;

@@ -116,6 +116,10 @@ JobPlan planJobs(const Options& options) {
             return JobPlan{{},
                            "--stems makes stems of MIDI files, but " + platform::Quoted(input) +
                                " is a WAV file"};
+        if (options.labels && *from == InputType::Wav)
+            return JobPlan{{},
+                           "--labels labels the notes of MIDI files, but " +
+                               platform::Quoted(input) + " is a WAV file"};
         fs::path output = options.output ? *options.output : outputIn(options, input, newExtension);
         if (output.empty())
             return JobPlan{{},

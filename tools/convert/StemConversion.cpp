@@ -399,6 +399,8 @@ std::string midiToSoundWithStems(MidiFile song, Synthesizer& synth, const SoundF
     StemSynthesis stems(std::move(song), synth, format.sampleRate,
                         quillory::renderer::ThreadBudget::givenOrShared(levelling.threads),
                         levelling.maxThreads);
+    if (levelling.labels)
+        stems.keepLabels();
     const fs::path target = output.target();
     const bool replaceMix = output.existing() == quillory::output::Existing::Replace;
     const std::uint64_t fileBytes = maxFrames * format.bytesPerFrame() + 4096;
@@ -455,7 +457,15 @@ std::string midiToSoundWithStems(MidiFile song, Synthesizer& synth, const SoundF
         }
         out.writer->close();
         const auto& stem = stems.stems()[out.stem];
-        facts.stems.push_back({stem.channel + 1, stem.name(), out.file, stem.drums, stem.programs});
+        facts.stems.push_back({stem.channel + 1, stem.name(), out.file, stem.drums, stem.programs,
+                               levelling.labels ? stems.stemLabels(out.stem)
+                                                : std::vector<quillory::renderer::NoteLabel>{}});
+    }
+    if (levelling.labels) {
+        std::vector<std::vector<quillory::renderer::NoteLabel>> all;
+        for (std::size_t i = 0; i < stems.stems().size(); ++i)
+            all.push_back(stems.stemLabels(i));
+        facts.labels = quillory::renderer::mergedLabels(std::move(all));
     }
     // No stem sounds, so neither does their sum.
     if (facts.stems.empty())
