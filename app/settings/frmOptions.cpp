@@ -58,6 +58,7 @@ void describeFields(QDialog* dialog) {
         {"Label7", "cboBits"}};
     NameFieldsByLabels(dialog, labelled);
     FitLabelsBeforeFields(dialog, labelled);
+    AlignLabelsWithLists(dialog, labelled);
     DescribeByFrameCaption(dialog, "LabelMP3",
                            {"cboBitrate", "cboChannels", "chkVBR", "cboMin", "cboMax"});
     DescribeByFrameCaption(dialog, "LabelWAV", {"cboFrequency", "cboWAVChannels", "cboBits"});
@@ -133,6 +134,8 @@ void frmOptions::createControls(const ButtonFactory& makeButton) {
     label3_ = label("Label3", QStringLiteral("Bitrate Min"), TwipsPoint(480, 2040));
     cboMin_ = createList("cboMin", TwipsRect(1680, 2040, 2055, 315));
     label4_ = label("Label4", QStringLiteral("Bitrate Max"), TwipsPoint(480, 2520));
+    for (QLabel* range : {label3_, label4_})
+        SetDisabledTextColour(range, DisabledLabelText);
     cboMax_ = createList("cboMax", TwipsRect(1680, 2520, 2055, 315));
 
     groupCaption("LabelWAV", QStringLiteral("WAV Settings"), TwipsPoint(480, 3240));
