@@ -50,14 +50,17 @@ void SetDisabledTextColour(QWidget* widget, platform::OleColor colour) {
     widget->setPalette(palette);
 }
 
-QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& text, QRect geometry,
-                   const QFont& font) {
-    auto* label = new QLabel(text, parent);
+QLabel* SetUpLabel(QLabel* label, const char* name, QRect geometry, const QFont& font) {
     label->setObjectName(QString::fromLatin1(name));
     label->setFont(font);
     label->setAttribute(Qt::WA_TranslucentBackground);
     label->setGeometry(geometry);
     return label;
+}
+
+QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& text, QRect geometry,
+                   const QFont& font) {
+    return SetUpLabel(new QLabel(text, parent), name, geometry, font);
 }
 
 QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& text, QPoint at,

@@ -47,6 +47,8 @@ constexpr QPoint TwipsPoint(int left, int top) {
     return QPoint(TwipsToPixels(left), TwipsToPixels(top));
 }
 
+// Gives a label made elsewhere its name, font, place and transparent background.
+QLabel* SetUpLabel(QLabel* label, const char* name, QRect geometry, const QFont& font);
 // A transparent label at a pixel rectangle.
 QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& text, QRect geometry,
                    const QFont& font);

@@ -5,6 +5,7 @@
 
 #include "app/decoration/Decoration.h"
 #include "app/decoration/DialogParts.h"
+#include "app/decoration/FieldAccessible.h"
 #include "app/decoration/Messages.h"
 #include "app/decoration/Twips.h"
 #include "app/settings/LoudnessSetting.h"
@@ -92,6 +93,7 @@ std::int32_t SelectedItemValue(const QComboBox* list) {
 
 frmOptions::frmOptions(QWidget* owner, ButtonFactory makeButton)
     : QDialog(owner, FixedDialogFlags) {
+    UseFieldAccessibility();
     SetUpDialogFrame(this, "frmOptions", QStringLiteral("Options"), QSize(5670, 5445));
     surface_.resize(size());
     createControls(makeButton);
@@ -158,10 +160,12 @@ void frmOptions::createControls(const ButtonFactory& makeButton) {
     cmdSoundFont_ = PlaceButton(makeButton, this, "cmdSoundFont", QStringLiteral("SoundFont ..."),
                                 TwipsRect(4200, 1680, 1260, 330));
     txtSoundFont_ = new QLineEdit(this);
+    // Read-only first: a screen reader's description of the field is made at its first change.
+    txtSoundFont_->setReadOnly(true);
     txtSoundFont_->setObjectName(QStringLiteral("txtSoundFont"));
+    txtSoundFont_->setAccessibleName(QStringLiteral("SoundFont"));
     txtSoundFont_->setFont(font);
     txtSoundFont_->setGeometry(TwipsRect(4140, 2040, 1440, 330));
-    txtSoundFont_->setReadOnly(true);
     txtSoundFont_->setFrame(false);
     txtSoundFont_->setAlignment(Qt::AlignHCenter);
     QPalette clear = txtSoundFont_->palette();
@@ -179,6 +183,7 @@ void frmOptions::createControls(const ButtonFactory& makeButton) {
     // gradient show through.
     chkLoudness_ = new QCheckBox(QStringLiteral("Even out\nthe volume"), this);
     chkLoudness_->setObjectName(QStringLiteral("chkLoudness"));
+    chkLoudness_->setAccessibleName(QStringLiteral("Even out the volume"));
     chkLoudness_->setFont(font);
     chkLoudness_->setGeometry(TwipsRect(4200, 2430, 1365, 510));
     chkLoudness_->setToolTip(

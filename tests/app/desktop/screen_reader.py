@@ -1,15 +1,16 @@
 # SPDX-FileCopyrightText: the Quillory developers
 # SPDX-License-Identifier: GPL-3.0-or-later
 
-"""The main window as a screen reader meets it, over the real accessibility bus (AT-SPI).
+"""The windows as a screen reader meets them, over the real accessibility bus (AT-SPI).
 
 Run in a private session bus (dbus-run-session) with its own X server: opens a song through the
-desktop entry (gio launch, as "Open with" does), finds every button by role and name, reads the
-song in the read-only source box, chooses a target in the Save dialog, presses Convert, hears it
-become Stop and the bar's value rise, and leaves through Exit and Yes.
+desktop entry (gio launch, as "Open with" does), finds the main window as a frame and every button
+by role and name, reads the song in the read-only source box, chooses a target in the Save dialog,
+presses Convert, hears it become Stop and the bar's value rise, walks the Options dialog, the
+WAV-to-MP3 tool and the About box, and leaves through Exit and Yes.
 usage: screen_reader.py PROGRAM_FOLDER DESKTOP_ENTRY SOUNDFONT REGCTL
 """
-import os, shutil, struct, subprocess, sys, tempfile, time, wave
+import ctypes, os, shutil, struct, subprocess, sys, tempfile, time, wave
 
 import pyatspi
 from gi.repository import GLib
@@ -52,6 +53,100 @@ def top(app, role=None, name=None):
     return next((w for w in app if w and (w.getRole() == role or w.name == name)), None)
 
 
+def every(root, role):
+    found = [root] if root.getRole() == role else []
+    return found + [node for child in root if child for node in every(child, role)]
+
+
+def actions(node):
+    try:
+        offered = node.queryAction()
+    except NotImplementedError:
+        return []
+    return [offered.getName(i) for i in range(offered.nActions)]
+
+
+def read_only_field(root, name):
+    """A text field named name that a reader may read but neither type into nor replace."""
+    field = wait_for("field " + name, lambda: find(root, R.ROLE_TEXT, name))
+    try:
+        field.queryEditableText()
+        fail("the field %s can be edited over AT-SPI" % name)
+    except NotImplementedError:
+        pass
+    if not field.getState().contains(R.STATE_READ_ONLY):
+        fail("the field %s is not read-only" % name)
+    return field
+
+
+def check_bar(root):
+    """A progress bar from 0 to 100 that offers no action: a reader may read it, not set it."""
+    bar = wait_for("progress bar", lambda: find(root, R.ROLE_PROGRESS_BAR))
+    value = bar.queryValue()
+    if (value.minimumValue, value.maximumValue) != (0, 100):
+        fail("the bar runs from %s to %s" % (value.minimumValue, value.maximumValue))
+    if actions(bar):
+        fail("the bar offers %s" % actions(bar))
+    return value
+
+
+def type_key(keysym):
+    """A key pressed and let go on the X server's keyboard, through its XTest extension."""
+    x11, xtest = ctypes.CDLL("libX11.so.6"), ctypes.CDLL("libXtst.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    display = ctypes.c_void_p(x11.XOpenDisplay(os.environ["DISPLAY"].encode()))
+    code = x11.XKeysymToKeycode(display, ctypes.c_ulong(keysym))
+    for down in (1, 0):
+        xtest.XTestFakeKeyEvent(display, code, down, 0)
+    x11.XCloseDisplay(display)
+
+
+def leave(app, name, closing):
+    closing()
+    wait_for(name + " to close", lambda: not top(app, name=name), 30)
+
+
+def walk_options(app, window):
+    press(find(window, R.ROLE_PUSH_BUTTON, "Configure ..."))
+    dialog = wait_for("Options", lambda: top(app, name="Options"))
+    labels = ["Bitrate", "Channels Mode", "Bitrate Min", "Bitrate Max", "Frequency", "Channels",
+              "Bits Per Sample"]
+    for name in labels:
+        wait_for("list " + name, lambda: find(dialog, R.ROLE_COMBO_BOX, name))
+    named = sorted(node.name for node in every(dialog, R.ROLE_COMBO_BOX))
+    if named != sorted(labels):
+        fail("the Options lists are named %s" % named)
+    soundfont = read_only_field(dialog, "SoundFont")
+    if soundfont.queryText().getText(0, -1) != "(automatic)" or soundfont.childCount:
+        fail("the SoundFont field shows %r with %d children" %
+             (soundfont.queryText().getText(0, -1), soundfont.childCount))
+    wait_for("Even out the volume", lambda: find(dialog, R.ROLE_CHECK_BOX, "Even out the volume"))
+    leave(app, "Options", lambda: press(find(dialog, R.ROLE_PUSH_BUTTON, "Cancel")))
+
+
+def walk_wav_tool(app, window):
+    press(find(window, R.ROLE_PUSH_BUTTON, "WAV->MP3..."))
+    tool = wait_for("WAV-to-MP3 tool", lambda: top(app, name="Convert WAV to MP3"))
+    for name in ("Open ...", "Save ...", "Convert"):
+        wait_for("button " + name, lambda: find(tool, R.ROLE_PUSH_BUTTON, name))
+    read_only_field(tool, "WAV File:")
+    read_only_field(tool, "MP3 File:")
+    check_bar(tool)
+    # The tool has no button that closes it; Escape does, as for any dialog.
+    wait_for("the tool to take the keys", lambda: tool.getState().contains(R.STATE_ACTIVE), 10)
+    leave(app, "Convert WAV to MP3", lambda: type_key(0xff1b))
+
+
+def walk_about(app, window):
+    press(find(window, R.ROLE_PUSH_BUTTON, "About ..."))
+    about = wait_for("About box", lambda: top(app, name="About Quillory"))
+    link = wait_for("link", lambda: find(about, R.ROLE_LINK, "https://quillory.org/"))
+    if "Press" not in actions(link):
+        fail("the link offers %s" % actions(link))
+    wait_for("picture", lambda: find(about, R.ROLE_IMAGE, "Quillory icon"))
+    leave(app, "About Quillory", lambda: press(find(about, R.ROLE_PUSH_BUTTON, "OK")))
+
+
 def main():
     folder, entry, soundfont, regctl = sys.argv[1:5]
     work = tempfile.mkdtemp()
@@ -72,7 +167,8 @@ def main():
     read, write = os.pipe()
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp"],
                             pass_fds=(write,), stderr=subprocess.DEVNULL)
-    env.update(DISPLAY=":" + os.read(read, 16).decode().strip(), QT_QPA_PLATFORM="xcb",
+    os.environ["DISPLAY"] = ":" + os.read(read, 16).decode().strip()
+    env.update(DISPLAY=os.environ["DISPLAY"], QT_QPA_PLATFORM="xcb",
                QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", PATH=program + os.pathsep + env["PATH"])
     env.pop("QT_QPA_PLATFORMTHEME", None)
     for tool in ("ASAN", "UBSAN"):  # a sanitizer build reports into files, read at the end
@@ -95,12 +191,14 @@ def converse(song, target):
         told.append(e.source.queryValue().currentValue), "object:property-change:accessible-value")
     app = wait_for("Quillory on the bus", lambda: top(R.Registry.getDesktop(0), name="Quillory"), 120)
     window = wait_for("its main window", lambda: top(app, name="Quillory 2.0"))
+    if window.getRole() != R.ROLE_FRAME:
+        fail("the main window is a %s, not a frame" % window.getRoleName())
     for name in ("Configure ...", "Open ...", "Save ...", "Convert", "WAV->MP3...", "Help",
                  "About ...", "Control ...", "Exit"):
         wait_for("button " + name, lambda: find(window, R.ROLE_PUSH_BUTTON, name))
-    source = wait_for("source box", lambda: find(window, R.ROLE_TEXT, "Open MIDI File:"))
-    if source.queryText().getText(0, -1) != song or not source.getState().contains(R.STATE_READ_ONLY):
-        fail("the source box is not the read-only box holding the song")
+    source = read_only_field(window, "Open MIDI File:")
+    if source.queryText().getText(0, -1) != song:
+        fail("the source box does not hold the song")
 
     press(find(window, R.ROLE_PUSH_BUTTON, "Save ..."))
     dialog = wait_for("Save dialog", lambda: top(app, role=R.ROLE_DIALOG))
@@ -110,9 +208,7 @@ def converse(song, target):
     saved = find(window, R.ROLE_TEXT, "Save to File:").queryText()
     wait_for("the target", lambda: saved.getText(0, -1) == target)
 
-    bar = find(window, R.ROLE_PROGRESS_BAR).queryValue()
-    if (bar.minimumValue, bar.maximumValue) != (0, 100):
-        fail("the bar runs from %s to %s" % (bar.minimumValue, bar.maximumValue))
+    bar = check_bar(window)
     convert = find(window, R.ROLE_PUSH_BUTTON, "Convert")
     press(convert)
     wait_for("Convert to become Stop", lambda: convert.name == "Stop", 30)
@@ -125,6 +221,10 @@ def converse(song, target):
     with wave.open(target) as made:
         if made.getnframes() < 44100 * 200:
             fail("the WAV is not the song")
+
+    walk_options(app, window)
+    walk_wav_tool(app, window)
+    walk_about(app, window)
 
     pid = app.get_process_id()
     press(find(window, R.ROLE_PUSH_BUTTON, "Exit"))

@@ -345,6 +345,46 @@ TEST_F(OptionsTest, ScreenReadersNameEachListByItsLabelWhichEndsBeforeIt) {
     }
 }
 
+// Qt on Linux names a list by the item it shows, so that both channel lists were "Stereo": each
+// list is named by the words of its label, and its item is its value.
+TEST_F(OptionsTest, ScreenReadersHearEachListByItsLabelAndItsItemAsItsValue) {
+    const std::pair<const char*, QString> lists[] = {
+        {"cboBitrate", "Bitrate"},     {"cboChannels", "Channels Mode"},
+        {"cboMin", "Bitrate Min"},     {"cboMax", "Bitrate Max"},
+        {"cboFrequency", "Frequency"}, {"cboWAVChannels", "Channels"},
+        {"cboBits", "Bits Per Sample"}};
+    pick("cboWAVChannels", "Mono");
+    for (const auto& [list, name] : lists) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(control(list));
+        EXPECT_EQ(face->role(), QAccessible::ComboBox) << list;
+        EXPECT_EQ(face->text(QAccessible::Name), name) << list;
+        EXPECT_EQ(face->text(QAccessible::Value), shown(list)) << list;
+    }
+    auto* loudness = QAccessible::queryAccessibleInterface(control("chkLoudness"));
+    EXPECT_EQ(loudness->text(QAccessible::Name), "Even out the volume");
+}
+
+// The SoundFont field has a name, offers its text to read but not to replace, and holds its
+// clear control only while that is shown, as a button a reader can press.
+TEST_F(OptionsTest, ScreenReadersReadTheSoundFontFieldAndPressItsClearControlWhenShown) {
+    QAccessibleInterface* field = QAccessible::queryAccessibleInterface(soundFontField());
+    EXPECT_EQ(field->text(QAccessible::Name), "SoundFont");
+    EXPECT_TRUE(field->state().readOnly);
+    EXPECT_EQ(field->editableTextInterface(), nullptr);
+    EXPECT_EQ(field->childCount(), 0);
+    chooseSoundFont(realSoundFont("piano.sf2"));
+    ASSERT_NE(field->textInterface(), nullptr);
+    EXPECT_EQ(field->textInterface()->text(0, field->textInterface()->characterCount()),
+              "piano.sf2");
+    ASSERT_EQ(field->childCount(), 1);
+    QAccessibleInterface* clear = field->child(0);
+    EXPECT_EQ(clear->role(), QAccessible::Button);
+    EXPECT_EQ(clear->text(QAccessible::Name), "Automatic SoundFont");
+    clear->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(WaitUntil([&] { return soundFontField()->text() == "(automatic)"; }));
+    EXPECT_EQ(field->childCount(), 0);
+}
+
 // Where the dark pixels of a text lie in a rectangle of the window (device pixels): its
 // baseline, the last row that many of its letters reach (a descender reaches below with few),
 // and its rightmost column.
