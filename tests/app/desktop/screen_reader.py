@@ -150,8 +150,9 @@ def walk_about(app, window):
 def main():
     folder, entry, soundfont, regctl = sys.argv[1:5]
     work = tempfile.mkdtemp()
-    env = dict(os.environ, **{"XDG_%s_HOME" % d: os.path.join(work, d)
-                              for d in ("CONFIG", "CACHE", "DATA", "STATE")})
+    os.environ.update({"XDG_%s_HOME" % d: os.path.join(work, d)
+                       for d in ("CONFIG", "CACHE", "DATA", "STATE")})
+    env = dict(os.environ)
     # A program folder of its own: its own options.ini, the small SoundFont beside it.
     program = os.path.join(work, "program")
     os.makedirs(program)
@@ -231,7 +232,29 @@ def converse(song, target):
     question = wait_for("exit question", lambda: top(app, role=R.ROLE_ALERT) or
                         top(app, role=R.ROLE_DIALOG))
     press(wait_for("Yes", lambda: find(question, R.ROLE_PUSH_BUTTON, "Yes")))
-    wait_for("Quillory to end", lambda: not os.path.exists("/proc/%d" % pid))
+    asked = time.monotonic()
+    wait_for("Quillory to end", lambda: ended(pid))
+    took = time.monotonic() - asked
+    print("screen_reader: Quillory ended %.2f s after Yes" % took)
+    # It ends within a few tenths of a second, on a busy machine too: a program that waited for
+    # something of its own at the end would outlast its window.
+    if took > 2:
+        fail("Quillory took %.1f s to end after its window closed" % took)
+    work = os.path.join(os.environ["XDG_CACHE_HOME"], "quillory", "work")
+    left = [name for name in os.listdir(work) if str(pid) in name] if os.path.isdir(work) else []
+    if left:
+        fail("Quillory left %s in its work folder" % left)
+
+
+def ended(pid):
+    """Whether the process has ended. Launched through gio, it is no child of ours: its parent is
+    the session's first process, which reaps it when it gets round to it (here up to seconds
+    later), and until then it stays in /proc as a zombie that runs nothing."""
+    try:
+        with open("/proc/%d/stat" % pid) as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] == "Z"
+    except OSError:
+        return True
 
 
 main()
