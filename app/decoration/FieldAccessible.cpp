@@ -16,10 +16,22 @@ public:
         : QAccessibleWidget(window, QAccessible::Window) {}
 };
 
+// A reader finds a list's value in the item selected in the list that drops down, which Qt
+// selects only while that is open; here it stays selected.
+void selectShownItem(QComboBox* list) {
+    const QModelIndex shown =
+        list->model()->index(list->currentIndex(), list->modelColumn(), list->rootModelIndex());
+    list->view()->selectionModel()->select(shown, QItemSelectionModel::ClearAndSelect);
+}
+
 class ListAccessible final : public QAccessibleWidget {
 public:
     explicit ListAccessible(QComboBox* list)
-        : QAccessibleWidget(list, QAccessible::ComboBox) {}
+        : QAccessibleWidget(list, QAccessible::ComboBox) {
+        selectShownItem(list);
+        QObject::connect(list, &QComboBox::currentIndexChanged, list,
+                         [list] { selectShownItem(list); });
+    }
 
     QString text(QAccessible::Text t) const override {
         if (t == QAccessible::Value)

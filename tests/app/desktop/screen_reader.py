@@ -116,6 +116,11 @@ def walk_options(app, window):
     named = sorted(node.name for node in every(dialog, R.ROLE_COMBO_BOX))
     if named != sorted(labels):
         fail("the Options lists are named %s" % named)
+    # Its value is the item selected in the list that drops down.
+    items = find(dialog, R.ROLE_COMBO_BOX, "Bitrate")[0]
+    selected = [item.name for item in items if item.getState().contains(R.STATE_SELECTED)]
+    if selected != ["128 kb/s"]:
+        fail("the Bitrate list's selected items are %s" % selected)
     soundfont = read_only_field(dialog, "SoundFont")
     if soundfont.queryText().getText(0, -1) != "(automatic)" or soundfont.childCount:
         fail("the SoundFont field shows %r with %d children" %

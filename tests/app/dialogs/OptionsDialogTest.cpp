@@ -353,13 +353,27 @@ TEST_F(OptionsTest, ScreenReadersHearEachListByItsLabelAndItsItemAsItsValue) {
         {"cboMin", "Bitrate Min"},     {"cboMax", "Bitrate Max"},
         {"cboFrequency", "Frequency"}, {"cboWAVChannels", "Channels"},
         {"cboBits", "Bits Per Sample"}};
-    pick("cboWAVChannels", "Mono");
+    // A reader reads the value from the item selected in the list that drops down.
+    const auto selectedItems = [](QAccessibleInterface* face) {
+        QStringList selected;
+        QAccessibleInterface* items = face->child(0);
+        for (int i = 0; items && i < items->childCount(); ++i) {
+            if (items->child(i)->state().selected)
+                selected << items->child(i)->text(QAccessible::Name);
+        }
+        return selected;
+    };
     for (const auto& [list, name] : lists) {
         QAccessibleInterface* face = QAccessible::queryAccessibleInterface(control(list));
         EXPECT_EQ(face->role(), QAccessible::ComboBox) << list;
         EXPECT_EQ(face->text(QAccessible::Name), name) << list;
         EXPECT_EQ(face->text(QAccessible::Value), shown(list)) << list;
+        EXPECT_EQ(selectedItems(face), QStringList{shown(list)}) << list;
     }
+    pick("cboWAVChannels", "Mono");
+    auto* channels = QAccessible::queryAccessibleInterface(control("cboWAVChannels"));
+    EXPECT_EQ(channels->text(QAccessible::Value), "Mono");
+    EXPECT_EQ(selectedItems(channels), QStringList{"Mono"});
     auto* loudness = QAccessible::queryAccessibleInterface(control("chkLoudness"));
     EXPECT_EQ(loudness->text(QAccessible::Name), "Even out the volume");
 }
