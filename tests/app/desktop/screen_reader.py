@@ -241,9 +241,9 @@ def converse(song, target):
     wait_for("Quillory to end", lambda: ended(pid))
     took = time.monotonic() - asked
     print("screen_reader: Quillory ended %.2f s after Yes" % took)
-    # It ends within a few tenths of a second, on a busy machine too: a program that waited for
-    # something of its own at the end would outlast its window.
-    if took > 2:
+    # It ends within half a second even with both cores busy (2.6 s once, at a load of 18 on two
+    # cores): a program that waited for something of its own at the end would outlast this.
+    if took > 2.5:
         fail("Quillory took %.1f s to end after its window closed" % took)
     work = os.path.join(os.environ["XDG_CACHE_HOME"], "quillory", "work")
     left = [name for name in os.listdir(work) if str(pid) in name] if os.path.isdir(work) else []
