@@ -214,12 +214,27 @@ def main():
     try:
         subprocess.run(["gio", "launch", entry, song], env=env, check=True)
         converse(song, target)
+    except SystemExit:
+        print("screen_reader: Quillory %s" % ("still runs" if runs(program) else "is gone"))
+        raise
     finally:
         xvfb.terminate()
         reports = [open(os.path.join(work, f)).read() for f in os.listdir(work) if "san" in f]
         shutil.rmtree(work)
+        sys.stderr.write("\n".join(reports))  # also when the walk failed first
     if reports:
         fail("the sanitizer reported:\n" + "\n".join(reports))
+
+
+def runs(program):
+    """Whether a process runs the program copied into the folder program."""
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.readlink("/proc/%s/exe" % pid).startswith(program + os.sep):
+                return True
+        except OSError:
+            pass
+    return False
 
 
 def converse(song, target):
