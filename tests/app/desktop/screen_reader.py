@@ -222,8 +222,9 @@ def main():
     for tool in ("ASAN", "UBSAN"):  # a sanitizer build reports into files, read at the end
         env[tool + "_OPTIONS"] = env.get(tool + "_OPTIONS", "") + ":log_path=" + work + "/san"
     try:
+        told = listen_to_bars()
         subprocess.run(["gio", "launch", entry, song], env=env, check=True)
-        converse(song, target)
+        converse(song, target, told)
     except SystemExit:
         print("screen_reader: Quillory %s" % ("still runs" if runs(program) else "is gone"))
         raise
@@ -248,11 +249,17 @@ def runs(program):
     return False
 
 
-def converse(song, target):
+def listen_to_bars():
+    """The values progress bars tell, as they tell them. Listened for before the program starts,
+    which learns at its start which events anyone listens for."""
     told = []
     R.Registry.registerEventListener(
         lambda e: e.source.getRole() == R.ROLE_PROGRESS_BAR and
         told.append(e.source.queryValue().currentValue), "object:property-change:accessible-value")
+    return told
+
+
+def converse(song, target, told):
     app = wait_for("Quillory on the bus", lambda: top(R.Registry.getDesktop(0), name="Quillory"), 120)
     window = wait_for("its main window", lambda: top(app, name="Quillory 2.0"))
     if window.getRole() != R.ROLE_FRAME:
