@@ -5,6 +5,7 @@
 
 #include "gauge/GaugeWidget.h"
 #include "gauge/OmbrelGauge.h"
+#include "gauge/SteppingActions.h"
 
 #include <QAccessibleWidget>
 
@@ -15,10 +16,15 @@ namespace {
 class BarAccessible final : public QAccessibleWidget, public QAccessibleValueInterface {
 public:
     explicit BarAccessible(GaugeWidget* bar)
-        : QAccessibleWidget(bar, QAccessible::ProgressBar) {}
+        : QAccessibleWidget(bar, QAccessible::ProgressBar) {
+        HideSteppingActions();
+    }
 
+    // A reader learns which interfaces the bar has before it asks for its actions.
     void* interface_cast(QAccessible::InterfaceType type) override {
-        if (type == QAccessible::ValueInterface)
+        if (type == QAccessible::ActionInterface)
+            HideSteppingActions();
+        if (type == QAccessible::ValueInterface && !AnsweringActionQuestion())
             return static_cast<QAccessibleValueInterface*>(this);
         return QAccessibleWidget::interface_cast(type);
     }

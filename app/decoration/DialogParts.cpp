@@ -5,9 +5,12 @@
 
 #include "app/decoration/Decoration.h"
 
+#include <QComboBox>
 #include <QDialog>
 #include <QFontMetricsF>
 #include <QLabel>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 
 void SetUpDialogFrame(QDialog* dialog, const char* name, const QString& caption,
                       QSize clientTwips) {
@@ -41,14 +44,23 @@ void SetTextColour(QWidget* widget, platform::OleColor colour) {
     widget->setPalette(palette);
 }
 
-QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& text, QRect geometry,
-                   const QFont& font) {
-    auto* label = new QLabel(text, parent);
+void SetDisabledTextColour(QWidget* widget, platform::OleColor colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, platform::ToQColor(colour));
+    widget->setPalette(palette);
+}
+
+QLabel* SetUpLabel(QLabel* label, const char* name, QRect geometry, const QFont& font) {
     label->setObjectName(QString::fromLatin1(name));
     label->setFont(font);
     label->setAttribute(Qt::WA_TranslucentBackground);
     label->setGeometry(geometry);
     return label;
+}
+
+QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& text, QRect geometry,
+                   const QFont& font) {
+    return SetUpLabel(new QLabel(text, parent), name, geometry, font);
 }
 
 QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& text, QPoint at,
@@ -133,12 +145,30 @@ void FitLabelsBeforeFields(QWidget* window,
             continue;
         QFont font = label->font();
         const QString text = label->text();
-        const qreal room = field->x() - label->x() - 1;
+        const qreal room = field->x() - label->x() - LabelGapPixels;
         const qreal over = QFontMetricsF(font).horizontalAdvance(text) - room;
         if (over <= 0)
             continue;
         font.setLetterSpacing(QFont::AbsoluteSpacing, -over / text.size());
         label->setFont(font);
         label->adjustSize();
+    }
+}
+
+void AlignLabelsWithLists(QWidget* window,
+                          std::initializer_list<std::pair<const char*, const char*>> labelList) {
+    for (const auto& [labelName, listName] : labelList) {
+        auto* label = window->findChild<QLabel*>(QString::fromLatin1(labelName));
+        const auto* list = window->findChild<QComboBox*>(QString::fromLatin1(listName));
+        if (!label || !list)
+            continue;
+        QStyleOptionComboBox option;
+        option.initFrom(list);
+        option.rect = QRect(QPoint(0, 0), list->size());
+        option.frame = list->hasFrame();
+        const QRect text = list->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                         QStyle::SC_ComboBoxEditField, list);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        label->setGeometry(label->x(), list->y() + text.top(), label->width(), text.height());
     }
 }

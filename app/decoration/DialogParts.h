@@ -38,11 +38,17 @@ QFont SansSerifFont(double points = 8.25);
 QFont ArialFont(double points, bool bold);
 
 void SetTextColour(QWidget* widget, platform::OleColor colour);
+// The style's grey for disabled text all but vanishes on the gradient's sky blue (about 1.2 to 1
+// in contrast); a label that is switched off must still be read: this grey stands at 5 to 1 there.
+constexpr platform::OleColor DisabledLabelText = 0x505050;
+void SetDisabledTextColour(QWidget* widget, platform::OleColor colour);
 
 constexpr QPoint TwipsPoint(int left, int top) {
     return QPoint(TwipsToPixels(left), TwipsToPixels(top));
 }
 
+// Gives a label made elsewhere its name, font, place and transparent background.
+QLabel* SetUpLabel(QLabel* label, const char* name, QRect geometry, const QFont& font);
 // A transparent label at a pixel rectangle.
 QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& text, QRect geometry,
                    const QFont& font);
@@ -74,11 +80,18 @@ std::optional<QString> AskForFile(QWidget* owner, platform::FileDialogKind kind,
 // Screen readers name each field by the label before it, as they do with a label's buddy.
 void NameFieldsByLabels(QWidget* window,
                         std::initializer_list<std::pair<const char*, const char*>> labelField);
-// A label whose text would run under the field beside it is set a little tighter, measured
-// with its font's metrics, so that its last character stays in view: the stored layout leaves
-// room for the narrower face it was made with.
+// The least room between a label and the field beside it: the stored layout's narrowest.
+constexpr int LabelGapPixels = 3;
+// A label whose text would come nearer the field beside it than that is set a little tighter,
+// measured with its font's metrics: the stored layout leaves room for the narrower face it was
+// made with.
 void FitLabelsBeforeFields(QWidget* window,
                            std::initializer_list<std::pair<const char*, const char*>> labelField);
+// A label beside a drop-down list stands as tall as the list's text and centres its own text
+// the same way, so both stand on one baseline: the stored layout puts the label's top at the
+// list's top, which leaves its text above the list's.
+void AlignLabelsWithLists(QWidget* window,
+                          std::initializer_list<std::pair<const char*, const char*>> labelList);
 
 // The controls inside a painted frame carry the frame's caption as their description, which
 // screen readers read after the name: a frame drawn on the window is no object of its own.

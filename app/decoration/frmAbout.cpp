@@ -5,13 +5,13 @@
 
 #include "app/decoration/Decoration.h"
 #include "app/decoration/DialogParts.h"
+#include "app/decoration/LinkLabel.h"
 #include "app/decoration/Messages.h"
 #include "app/decoration/ProductInfo.h"
 #include "app/decoration/Twips.h"
 #include "platform/Shell.h"
 
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPainter>
 
 namespace {
@@ -28,6 +28,7 @@ frmAbout::frmAbout(QWidget* owner, ButtonFactory makeButton)
     surface_.resize(size());
     createControls(makeButton);
     connect(cmdOK_, &SkinButton::clicked, this, &QDialog::accept);
+    connect(lblWebsite_, &LinkLabel::followed, this, &frmAbout::OpenWebsite);
     ForwardHoverToHighlight(cmdOK_);
     PaintGradient({*this, surface_}, 0, 0, width(), height(), GradientEdge, GradientMiddle);
 }
@@ -39,6 +40,7 @@ void frmAbout::createControls(const ButtonFactory& makeButton) {
     image->setObjectName(QStringLiteral("Image1"));
     image->setPixmap(ProgramIconPixmap(devicePixelRatioF()));
     image->setGeometry(TwipsRect(240, 240, 720, 720));
+    image->setAccessibleName(QStringLiteral("Quillory icon"));
 
     QLabel* name = PlaceLabel(this, "Label1", QStringLiteral("Quillory 1.20"),
                               TwipsRect(1200, 240, 3060, 285), ArialFont(12, true));
@@ -53,11 +55,9 @@ void frmAbout::createControls(const ButtonFactory& makeButton) {
 
     QFont linkFont = SansSerifFont();
     linkFont.setUnderline(true);
-    lblWebsite_ = PlaceLabel(this, "lblWebsite", QString::fromLatin1(ProductWebsite),
-                             TwipsRect(2040, 1440, 2280, 195), linkFont);
+    lblWebsite_ = new LinkLabel(QString::fromLatin1(ProductWebsite), this);
+    SetUpLabel(lblWebsite_, "lblWebsite", TwipsRect(2040, 1440, 2280, 195), linkFont);
     SetTextColour(lblWebsite_, LinkBlue);
-    lblWebsite_->setCursor(Qt::PointingHandCursor);
-    lblWebsite_->installEventFilter(this);
 
     cmdOK_ = PlaceButton(makeButton, this, "cmdOK", QStringLiteral("OK"),
                          TwipsRect(4680, 360, 1140, 330));
@@ -72,19 +72,6 @@ void frmAbout::OpenWebsite() {
                                                        QStringLiteral(" could not be opened: ") +
                                                        failure + QLatin1Char('.'));
                            });
-}
-
-// A label has no click of its own: a left-button release over the link counts as one.
-bool frmAbout::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == lblWebsite_ && event->type() == QEvent::MouseButtonRelease) {
-        const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() == Qt::LeftButton &&
-            lblWebsite_->rect().contains(mouse->position().toPoint())) {
-            OpenWebsite();
-            return true;
-        }
-    }
-    return QDialog::eventFilter(watched, event);
 }
 
 void frmAbout::paintEvent(QPaintEvent*) {

@@ -10,7 +10,7 @@
 
 #include <QDialog>
 
-class QLabel;
+class LinkLabel;
 
 class frmAbout : public QDialog {
     Q_OBJECT
@@ -24,12 +24,11 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createControls(const ButtonFactory& makeButton);
 
     Surface surface_;
-    QLabel* lblWebsite_ = nullptr;
+    LinkLabel* lblWebsite_ = nullptr;
     SkinButton* cmdOK_ = nullptr;
 };

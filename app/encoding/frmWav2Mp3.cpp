@@ -5,6 +5,7 @@
 
 #include "app/decoration/Decoration.h"
 #include "app/decoration/DialogParts.h"
+#include "app/decoration/FieldAccessible.h"
 #include "app/decoration/Messages.h"
 #include "app/decoration/ProgressBar.h"
 #include "app/decoration/Twips.h"
@@ -36,6 +37,7 @@ const QString NewLine = QStringLiteral("\r\n");
 
 frmWav2Mp3::frmWav2Mp3(QWidget* owner, ButtonFactory makeButton, EncoderFactory makeEncoder)
     : QDialog(owner, FixedDialogFlags) {
+    UseFieldAccessibility();
     SetUpDialogFrame(this, "frmWav2Mp3", QStringLiteral("Convert WAV to MP3"), QSize(5775, 2610));
     surface_.resize(size());
     MP3X_ = makeEncoder(this);
@@ -58,9 +60,9 @@ void frmWav2Mp3::createControls(const ButtonFactory& makeButton) {
     const QFont font = SansSerifFont();
     const auto pathBox = [&](const char* name, QRect geometry) {
         auto* box = new QLineEdit(this);
+        box->setReadOnly(true);
         box->setObjectName(QString::fromLatin1(name));
         box->setFrame(false);
-        box->setReadOnly(true);
         box->setFont(font);
         box->setGeometry(geometry);
         SetBackColor(box, White);

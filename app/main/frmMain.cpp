@@ -5,6 +5,7 @@
 
 #include "app/decoration/Decoration.h"
 #include "app/decoration/DialogParts.h"
+#include "app/decoration/FieldAccessible.h"
 #include "app/decoration/Messages.h"
 #include "app/decoration/OptionAccessible.h"
 #include "app/decoration/ProductInfo.h"
@@ -60,6 +61,7 @@ frmMain::frmMain(MainWindowSetup setup, QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint)
     , setup_(std::move(setup)) {
+    UseFieldAccessibility();
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(ProgramTitle);
     setWindowIcon(ProgramIcon());
@@ -96,9 +98,9 @@ void frmMain::createControls() {
     };
     const auto pathBox = [this](const char* name, QRect twips) {
         auto* box = new QLineEdit(this);
+        box->setReadOnly(true);
         box->setObjectName(QString::fromLatin1(name));
         box->setFrame(false);
-        box->setReadOnly(true);
         box->setFont(SansSerifFont());
         box->setGeometry(twips);
         SetBackColor(box, White);

@@ -5,6 +5,7 @@
 
 #include "app/decoration/Decoration.h"
 #include "app/decoration/DialogParts.h"
+#include "app/decoration/FieldAccessible.h"
 #include "app/decoration/Messages.h"
 #include "app/decoration/Twips.h"
 #include "app/settings/LoudnessSetting.h"
@@ -58,6 +59,7 @@ void describeFields(QDialog* dialog) {
         {"Label7", "cboBits"}};
     NameFieldsByLabels(dialog, labelled);
     FitLabelsBeforeFields(dialog, labelled);
+    AlignLabelsWithLists(dialog, labelled);
     DescribeByFrameCaption(dialog, "LabelMP3",
                            {"cboBitrate", "cboChannels", "chkVBR", "cboMin", "cboMax"});
     DescribeByFrameCaption(dialog, "LabelWAV", {"cboFrequency", "cboWAVChannels", "cboBits"});
@@ -91,6 +93,7 @@ std::int32_t SelectedItemValue(const QComboBox* list) {
 
 frmOptions::frmOptions(QWidget* owner, ButtonFactory makeButton)
     : QDialog(owner, FixedDialogFlags) {
+    UseFieldAccessibility();
     SetUpDialogFrame(this, "frmOptions", QStringLiteral("Options"), QSize(5670, 5445));
     surface_.resize(size());
     createControls(makeButton);
@@ -133,6 +136,8 @@ void frmOptions::createControls(const ButtonFactory& makeButton) {
     label3_ = label("Label3", QStringLiteral("Bitrate Min"), TwipsPoint(480, 2040));
     cboMin_ = createList("cboMin", TwipsRect(1680, 2040, 2055, 315));
     label4_ = label("Label4", QStringLiteral("Bitrate Max"), TwipsPoint(480, 2520));
+    for (QLabel* range : {label3_, label4_})
+        SetDisabledTextColour(range, DisabledLabelText);
     cboMax_ = createList("cboMax", TwipsRect(1680, 2520, 2055, 315));
 
     groupCaption("LabelWAV", QStringLiteral("WAV Settings"), TwipsPoint(480, 3240));
@@ -155,10 +160,12 @@ void frmOptions::createControls(const ButtonFactory& makeButton) {
     cmdSoundFont_ = PlaceButton(makeButton, this, "cmdSoundFont", QStringLiteral("SoundFont ..."),
                                 TwipsRect(4200, 1680, 1260, 330));
     txtSoundFont_ = new QLineEdit(this);
+    // Read-only first: a screen reader's description of the field is made at its first change.
+    txtSoundFont_->setReadOnly(true);
     txtSoundFont_->setObjectName(QStringLiteral("txtSoundFont"));
+    txtSoundFont_->setAccessibleName(QStringLiteral("SoundFont"));
     txtSoundFont_->setFont(font);
     txtSoundFont_->setGeometry(TwipsRect(4140, 2040, 1440, 330));
-    txtSoundFont_->setReadOnly(true);
     txtSoundFont_->setFrame(false);
     txtSoundFont_->setAlignment(Qt::AlignHCenter);
     QPalette clear = txtSoundFont_->palette();
@@ -176,6 +183,7 @@ void frmOptions::createControls(const ButtonFactory& makeButton) {
     // gradient show through.
     chkLoudness_ = new QCheckBox(QStringLiteral("Even out\nthe volume"), this);
     chkLoudness_->setObjectName(QStringLiteral("chkLoudness"));
+    chkLoudness_->setAccessibleName(QStringLiteral("Even out the volume"));
     chkLoudness_->setFont(font);
     chkLoudness_->setGeometry(TwipsRect(4200, 2430, 1365, 510));
     chkLoudness_->setToolTip(

@@ -370,6 +370,14 @@ TEST_F(MainWindowTest, ScreenReadersReadEachControlByItsCaptionOrLabel) {
     EXPECT_TRUE(QAccessible::queryAccessibleInterface(control("optMP3"))->state().checked);
     auto* bar = QAccessible::queryAccessibleInterface(control("pbCur")->findChild<QWidget*>());
     EXPECT_EQ(bar->role(), QAccessible::ProgressBar);
+    // An application's window is a frame, and a path box is read, never written, by a reader.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(window.get())->role(), QAccessible::Window);
+    control<QLineEdit>("txtOpen")->setText("/music/song.mid");
+    QAccessibleInterface* source = QAccessible::queryAccessibleInterface(control("txtOpen"));
+    EXPECT_EQ(source->editableTextInterface(), nullptr);
+    ASSERT_NE(source->textInterface(), nullptr);
+    EXPECT_EQ(source->textInterface()->text(0, source->textInterface()->characterCount()),
+              "/music/song.mid");
 }
 
 // A MIDI file named to the program or dropped on it becomes the source, the first of several

@@ -7,6 +7,7 @@
 #include "app/decoration/frmAbout.h"
 #include "tests/app/dialogs/DialogTestSupport.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QTest>
 
@@ -55,6 +56,27 @@ TEST_F(AboutTest, LinkOpensTheBrowserSaysWhenItCannotAndOnlyOkCloses) {
     QTest::mouseClick(about.findChild<SkinButton*>("cmdOK"), Qt::LeftButton);
     EXPECT_FALSE(about.isVisible());
     EXPECT_EQ(about.result(), QDialog::Accepted);
+}
+
+// A reader finds the web site as a link whose press follows it, as a click does, and the picture
+// by a name of its own.
+TEST_F(AboutTest, ScreenReadersFindTheWebsiteAsALinkAndTheIconByName) {
+    about.show();
+    QAccessibleInterface* link =
+        QAccessible::queryAccessibleInterface(about.findChild<QLabel*>("lblWebsite"));
+    EXPECT_EQ(link->role(), QAccessible::Link);
+    EXPECT_EQ(link->text(QAccessible::Name), QString::fromLatin1(ProductWebsite));
+    ASSERT_NE(link->actionInterface(), nullptr);
+    ASSERT_TRUE(
+        link->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+    link->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(WaitUntil([&] { return !shell.requests.empty(); }));
+    ASSERT_EQ(shell.requests.size(), 1u);
+    EXPECT_EQ(shell.requests[0].parameters, QString::fromLatin1(ProductWebsite));
+    QAccessibleInterface* image =
+        QAccessible::queryAccessibleInterface(about.findChild<QLabel*>("Image1"));
+    EXPECT_EQ(image->role(), QAccessible::Graphic);
+    EXPECT_EQ(image->text(QAccessible::Name), "Quillory icon");
 }
 
 } // namespace

@@ -13,8 +13,11 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -339,6 +342,143 @@ TEST_F(OptionsTest, ScreenReadersNameEachListByItsLabelWhichEndsBeforeIt) {
         EXPECT_EQ(face->relations(QAccessible::Label).value(0).first->object(), control(label));
         EXPECT_EQ(face->text(QAccessible::Description), frame) << list;
         EXPECT_LT(control(label)->geometry().right(), control(list)->x()) << label;
+    }
+}
+
+// Qt on Linux names a list by the item it shows, so that both channel lists were "Stereo": each
+// list is named by the words of its label, and its item is its value.
+TEST_F(OptionsTest, ScreenReadersHearEachListByItsLabelAndItsItemAsItsValue) {
+    const std::pair<const char*, QString> lists[] = {
+        {"cboBitrate", "Bitrate"},     {"cboChannels", "Channels Mode"},
+        {"cboMin", "Bitrate Min"},     {"cboMax", "Bitrate Max"},
+        {"cboFrequency", "Frequency"}, {"cboWAVChannels", "Channels"},
+        {"cboBits", "Bits Per Sample"}};
+    // A reader reads the value from the item selected in the list that drops down.
+    const auto selectedItems = [](QAccessibleInterface* face) {
+        QStringList selected;
+        QAccessibleInterface* items = face->child(0);
+        for (int i = 0; items && i < items->childCount(); ++i) {
+            if (items->child(i)->state().selected)
+                selected << items->child(i)->text(QAccessible::Name);
+        }
+        return selected;
+    };
+    for (const auto& [list, name] : lists) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(control(list));
+        EXPECT_EQ(face->role(), QAccessible::ComboBox) << list;
+        EXPECT_EQ(face->text(QAccessible::Name), name) << list;
+        EXPECT_EQ(face->text(QAccessible::Value), shown(list)) << list;
+        EXPECT_EQ(selectedItems(face), QStringList{shown(list)}) << list;
+    }
+    pick("cboWAVChannels", "Mono");
+    auto* channels = QAccessible::queryAccessibleInterface(control("cboWAVChannels"));
+    EXPECT_EQ(channels->text(QAccessible::Value), "Mono");
+    EXPECT_EQ(selectedItems(channels), QStringList{"Mono"});
+    auto* loudness = QAccessible::queryAccessibleInterface(control("chkLoudness"));
+    EXPECT_EQ(loudness->text(QAccessible::Name), "Even out the volume");
+}
+
+// The SoundFont field has a name, offers its text to read but not to replace, and holds its
+// clear control only while that is shown, as a button a reader can press.
+TEST_F(OptionsTest, ScreenReadersReadTheSoundFontFieldAndPressItsClearControlWhenShown) {
+    QAccessibleInterface* field = QAccessible::queryAccessibleInterface(soundFontField());
+    EXPECT_EQ(field->text(QAccessible::Name), "SoundFont");
+    EXPECT_TRUE(field->state().readOnly);
+    EXPECT_EQ(field->editableTextInterface(), nullptr);
+    EXPECT_EQ(field->childCount(), 0);
+    chooseSoundFont(realSoundFont("piano.sf2"));
+    ASSERT_NE(field->textInterface(), nullptr);
+    EXPECT_EQ(field->textInterface()->text(0, field->textInterface()->characterCount()),
+              "piano.sf2");
+    ASSERT_EQ(field->childCount(), 1);
+    QAccessibleInterface* clear = field->child(0);
+    EXPECT_EQ(clear->role(), QAccessible::Button);
+    EXPECT_EQ(clear->text(QAccessible::Name), "Automatic SoundFont");
+    clear->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(WaitUntil([&] { return soundFontField()->text() == "(automatic)"; }));
+    EXPECT_EQ(field->childCount(), 0);
+}
+
+// Where the dark pixels of a text lie in a rectangle of the window (device pixels): its
+// baseline, the last row that many of its letters reach (a descender reaches below with few),
+// and its rightmost column.
+struct Ink {
+    int baseline = -1;
+    int right = -1;
+};
+
+Ink InkIn(const QImage& image, QRect area) {
+    std::vector<int> perRow(area.height());
+    Ink ink;
+    for (int y = 0; y < area.height(); ++y) {
+        for (int x = 0; x < area.width(); ++x) {
+            if (qGray(image.pixel(area.x() + x, area.y() + y)) < 128) {
+                ++perRow[y];
+                ink.right = std::max(ink.right, area.x() + x);
+            }
+        }
+    }
+    const int most = *std::max_element(perRow.begin(), perRow.end());
+    for (int y = 0; y < area.height(); ++y) {
+        if (most > 0 && perRow[y] * 3 >= most)
+            ink.baseline = area.y() + y;
+    }
+    return ink;
+}
+
+// Each label ends clear of its list and its text stands on the baseline of the list's, at one
+// and at two device pixels to the pixel; the stored layout put the labels 4 pixels higher and
+// let "Bits Per Sample:" run into its list.
+TEST_F(OptionsTest, LabelsStandOnTheBaselineOfTheirListsAndClearOfThemAtOneAndTwoTimes) {
+    control<QCheckBox>("chkVBR")->setChecked(true);
+    const std::pair<const char*, const char*> rows[] = {
+        {"Label1", "cboBitrate"}, {"Label2", "cboChannels"},  {"Label3", "cboMin"},
+        {"Label4", "cboMax"},     {"Label8", "cboFrequency"}, {"Label9", "cboWAVChannels"},
+        {"Label7", "cboBits"}};
+    for (const int scale : {1, 2}) {
+        QImage shot(dialog->size() * scale, QImage::Format_RGB32);
+        shot.setDevicePixelRatio(scale);
+        dialog->render(&shot);
+        const auto device = [scale](QRect r) {
+            return QRect(r.topLeft() * scale, r.size() * scale);
+        };
+        for (const auto& [label, list] : rows) {
+            const QRect box = control(list)->geometry();
+            // The list's text, inside its frame and left of its arrow.
+            const Ink item = InkIn(shot, device(box.adjusted(3, 3, -24, -3)));
+            const Ink words = InkIn(shot, device(control(label)->geometry()));
+            ASSERT_GE(item.baseline, 0) << list;
+            ASSERT_GE(words.baseline, 0) << label;
+            EXPECT_LE(std::abs(words.baseline - item.baseline), scale)
+                << label << " at " << scale << "x: " << words.baseline << " against "
+                << item.baseline;
+            EXPECT_LT(words.right, (box.x() - 2) * scale) << label << " at " << scale << "x";
+        }
+    }
+}
+
+// With VBR off, "Bitrate Min" and "Bitrate Max" are switched off and still readable on the
+// gradient: their darkest pixels stand at 4.5 to 1 or more against the colour beside them.
+TEST_F(OptionsTest, SwitchedOffRangeLabelsStayReadable) {
+    ASSERT_FALSE(vbrChecked());
+    const QImage shot = dialog->grab().toImage();
+    const auto luminance = [](QRgb c) {
+        const auto channel = [](int v) {
+            const double s = v / 255.0;
+            return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
+    };
+    for (const char* name : {"Label3", "Label4"}) {
+        const QRect area = control(name)->geometry();
+        ASSERT_FALSE(control(name)->isEnabled());
+        double darkest = 1.0;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x)
+                darkest = std::min(darkest, luminance(shot.pixel(x, y)));
+        }
+        const double behind = luminance(shot.pixel(area.left() - 2, area.center().y()));
+        EXPECT_GE((behind + 0.05) / (darkest + 0.05), 4.5) << name;
     }
 }
 
