@@ -63,6 +63,11 @@ void NoteLog::event(const MidiEvent& event, std::uint64_t frame) {
     const int channel = event.status & 0x0F;
     if (kind == 0x80 || (kind == 0x90 && event.data2 == 0)) {
         noteOff(channel, event.data1, frame);
+    } else if (kind == 0xB0 && (event.data1 == 64 || event.data1 == 66 || event.data1 == 121)) {
+        if (event.data1 != 66)
+            sustain_[std::size_t(channel)] = event.data1 == 64 && event.data2 >= 64;
+        if (event.data1 != 64)
+            sostenuto_[std::size_t(channel)] = event.data1 == 66 && event.data2 >= 64;
     } else if (kind == 0xB0 && (event.data1 == 120 || event.data1 >= 123)) {
         // All sound off, all notes off and the mode messages let go of every key.
         std::vector<int> keys;
@@ -124,7 +129,11 @@ void NoteLog::noteOn(_fluid_synth_t* synth, int channel, int key, int velocity,
         }
     }
     if (newest == lastId_)
-        note.silent = preset ? "no sample for the key and velocity" : "no preset";
+        note.silent =
+            !preset ? "no preset"
+            : fluid_synth_get_active_voice_count(synth) >= fluid_synth_get_polyphony(synth)
+                ? "no free voice"
+                : "no sample for the key and velocity";
     lastId_ = std::max(lastId_, newest);
     notes_.push_back(std::move(note));
     releasedAt_.push_back(NoteLabel::kOpen);
@@ -152,9 +161,11 @@ void NoteLog::blockRendered(_fluid_synth_t* synth, std::uint64_t blockStart) {
         if (found == byVoiceId_.end())
             continue;
         auto& [sounds, held] = state[found->second.note];
+        const auto channel = std::size_t(fluid_voice_get_channel(voice));
         sounds = sounds || fluid_voice_is_playing(voice);
-        held = held || fluid_voice_is_on(voice) || fluid_voice_is_sustained(voice) ||
-               fluid_voice_is_sostenuto(voice);
+        held = held || fluid_voice_is_on(voice) ||
+               (fluid_voice_is_sustained(voice) && sustain_[channel]) ||
+               (fluid_voice_is_sostenuto(voice) && sostenuto_[channel]);
     }
     for (auto it = byVoiceId_.begin(); it != byVoiceId_.end();) {
         Sounding& sounding = it->second;

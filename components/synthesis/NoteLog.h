@@ -47,7 +47,9 @@ struct NoteLabel {
     int program = 0;
     double frequencyHz = 0; // under the channel's tuning and pitch bend at the onset
     // Empty for a note that sounded; else why not: "no preset", "no sample for the key and
-    // velocity", "voices stolen at once".
+    // velocity", "no free voice" (every voice of the synthesiser busy with notes that began in
+    // the same block, which FluidSynth does not take), "voices stolen at once" (taken by a later
+    // note before they sounded).
     std::string silent;
 };
 
@@ -102,6 +104,10 @@ private:
     void noteOff(int channel, int key, std::uint64_t frame);
 
     ChannelTunings tuning_;
+    // The sustain and sostenuto pedals of each channel: FluidSynth leaves a voice they held marked
+    // as held after they let it go.
+    std::array<bool, 16> sustain_{};
+    std::array<bool, 16> sostenuto_{};
     std::vector<std::uint64_t> releasedAt_; // per note: the block where no voice was held any more
     std::vector<NoteLabel> notes_;
     std::map<unsigned, Sounding> byVoiceId_; // the notes whose voices may still sound

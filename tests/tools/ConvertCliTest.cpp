@@ -21,6 +21,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
@@ -1110,4 +1111,69 @@ TEST_F(ConvertCli, ASongGivesTheSameBytesAloneInABatchAndOnAnyNumberOfCores) {
         EXPECT_TRUE(readText(path(format) / file) == readText(path(format) / "dup" / file))
             << format;
     }
+}
+
+namespace {
+
+// What mir_eval.io.load_valued_intervals accepts: three numbers a line, whitespace between,
+// intervals that do not end before they begin.
+std::vector<std::array<double, 3>> mirEvalRows(const std::string& text) {
+    std::vector<std::array<double, 3>> rows;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::array<double, 3> row{};
+        std::string rest;
+        if (!(fields >> row[0] >> row[1] >> row[2]) || (fields >> rest) || row[0] < 0 ||
+            row[1] < row[0] || row[2] <= 0)
+            return {};
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+} // namespace
+
+// Labels beside the output and each stem, in both forms, named in the report; a WAV has none.
+TEST_F(ConvertCli, LabelsAreWrittenBesideTheOutputAndEachStem) {
+    midiwriter::save(path("all.mid"), everyChannelSong());
+    Result result = run({qpath("all.mid"), "-o", qpath("all.flac"), "--stems", "--labels",
+                         "--report", qpath("r.jsonl")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    std::istringstream table(readText(path("all.labels.tsv")));
+    std::string header;
+    std::getline(table, header);
+    EXPECT_EQ(header.rfind("onset_sample\toffset_sample\tonset_seconds\toffset_seconds\tkey\t", 0),
+              0u);
+    std::map<int, std::size_t> notesOf; // channel 1-16
+    std::size_t notes = 0, sounded = 0;
+    for (std::string line; std::getline(table, line); ++notes) {
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 12) << line;
+        std::istringstream fields(line);
+        std::vector<std::string> column;
+        for (std::string field; std::getline(fields, field, '\t');)
+            column.push_back(field);
+        ++notesOf[std::stoi(column.at(7))];
+        sounded += column.size() == 12; // no reason why it was silent
+    }
+    EXPECT_GT(sounded, 16u);
+    // Each stem's labels are the mix's notes of its channel.
+    for (const fs::path& file : filesEndingIn(path("all.stems"), ".labels.tsv")) {
+        const std::string text = readText(file);
+        const int channel = std::stoi(file.filename().string().substr(0, 2));
+        EXPECT_EQ(std::size_t(std::count(text.begin(), text.end(), '\n')) - 1, notesOf[channel])
+            << file;
+    }
+    EXPECT_TRUE(contains(readText(path("r.jsonl")),
+                         "\"labels\":\"" + path("all.labels.tsv").string() + "\""));
+
+    result = run({qpath("all.mid"), "-o", qpath("mir.wav"), "--labels", "mir_eval"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto rows = mirEvalRows(readText(path("mir.labels.txt")));
+    EXPECT_EQ(rows.size(), sounded) << "the notes that sounded";
+
+    fixtures::writeWav(path("tone.wav"), {22050, 1, 0, 0.5});
+    result = run({qpath("tone.wav"), "-o", qpath("tone.flac"), "--labels"});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_TRUE(contains(result.err, "--labels labels the notes of MIDI files")) << result.err;
 }
