@@ -254,7 +254,7 @@ void SoundWriter::sync() {
         throw RenderError(failed);
 }
 
-void SoundWriter::close(output::Flush flush) {
+void SoundWriter::finish() {
     if (!file_)
         return;
     const int error = sf_error(file_);
@@ -264,6 +264,14 @@ void SoundWriter::close(output::Flush flush) {
     if (error || closed != 0)
         throw RenderError("completing " + path_.string() + " failed" +
                           (why.empty() ? std::string() : " (" + why + ")"));
+    finished_ = true;
+}
+
+void SoundWriter::close(output::Flush flush) {
+    if (!file_ && !finished_)
+        return;
+    finish();
+    finished_ = false;
     if (const std::string failed = output_.commit(flush); !failed.empty())
         throw RenderError(failed);
 }
@@ -273,6 +281,7 @@ void SoundWriter::discard() {
         sf_close(file_);
         file_ = nullptr;
     }
+    finished_ = false;
     output_.discard();
 }
 
