@@ -234,23 +234,21 @@ bool RenderJob::judging() const {
 
 // The take is complete: it is decoded and measured next, where it can be read back.
 void RenderJob::endTake() {
-    const bool direct = writer_->direct();
-    if (trial_) {
-        flushGrid();
-        judge_ = std::make_unique<DecodedLoudness>(trial_->written(), LossyCodec::Mp3);
-    } else {
+    flushGrid();
+    if (!trial_)
         writer_->finish();
-        if (!direct)
-            judge_ = std::make_unique<DecodedLoudness>(
-                writer_->written(),
-                format_.container == Container::Opus ? LossyCodec::Opus : LossyCodec::Vorbis);
-    }
     // A work folder that filled up turned the song to the fixed gain; a device or a pipe cannot
     // be written twice.
-    if (!levelled_->notice().empty() || direct) {
-        judge_.reset();
+    if (!levelled_->notice().empty() || writer_->direct()) {
         judged_ = true;
+        return;
     }
+    if (trial_)
+        judge_ = std::make_unique<DecodedLoudness>(trial_->written(), LossyCodec::Mp3);
+    else
+        judge_ = std::make_unique<DecodedLoudness>(
+            writer_->written(),
+            format_.container == Container::Opus ? LossyCodec::Opus : LossyCodec::Vorbis);
 }
 
 std::size_t RenderJob::judgeStep() {

@@ -183,6 +183,7 @@ std::string midiToSound(MidiFile song, Synthesizer& synth,
         // A lossy file is described as it decodes.
         facts.loudness = job.decoded() ? *job.decoded() : job.levelling()->measured();
         facts.gainDb = job.levelling()->gainDb();
+        facts.takes = job.takes();
     }
     facts.frames = job.framesWritten();
     facts.threadSeconds = job.threadSeconds();
@@ -267,6 +268,7 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
     if (levelled && levelled->notice().empty()) {
         facts.loudness = decoded ? *decoded : levelled->measured();
         facts.gainDb = levelled->gainDb();
+        facts.takes = lossy ? lossy->takes() : 0;
     }
     // A work folder that filled up half-way turned the rest of the song to the fixed gain.
     return levelled && !levelled->notice().empty() ? levelled->notice() : notice;

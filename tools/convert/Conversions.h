@@ -76,6 +76,9 @@ struct Facts {
     int bitsPerSample = 0; // 0 where the format takes float
     std::vector<StemFact> stems;
     double threadSeconds = 0;
+    // The takes a lossy file needed before it kept the promise as decoded; 0 where none was
+    // judged.
+    int takes = 0;
 };
 
 // Both return why the song was not evened out although asked, or an empty string. Every format
