@@ -10,6 +10,7 @@
 # Needs ffmpeg, planetblupi-music-midi and fluid-soundfont-gm beyond the build's own packages.
 # Not run by CI.
 #   bench/formats/lossy_levels.sh [QUILLORY-CONVERT]    SOUNDFONT=/path/to.sf2 SONGS="a.mid b.mid"
+#       FORMATS="mp3 ogg opus"
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 convert=${1:-$top/build/bin/quillory-convert}
@@ -33,7 +34,7 @@ level() {
                  END { print lufs, 20 * log(peak) / log(10) }'
 }
 
-for format in mp3 ogg opus; do
+for format in ${FORMATS:-mp3 ogg opus}; do
     mkdir -p "$work/$format"
     # shellcheck disable=SC2086
     "$convert" --quiet --settings "$work/options.ini" --soundfont "$soundfont" --loudness -16 \

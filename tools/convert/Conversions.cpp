@@ -9,6 +9,7 @@
 #include "components/encoder/Mp3Stream.h"
 #include "components/encoder/Resampler.h"
 #include "components/encoder/WavSource.h"
+#include "components/levelling/DecodedLoudness.h"
 #include "components/levelling/LevelledSource.h"
 #include "components/renderer/LossyLevelling.h"
 #include "components/renderer/Mp3Take.h"
@@ -17,6 +18,7 @@
 #include "tools/convert/Silence.h"
 
 #include <algorithm>
+#include <functional>
 #include <thread>
 
 namespace convert {
@@ -142,6 +144,31 @@ quillory::renderer::Loudness decodedTake(const fs::path& file, quillory::rendere
     return meter.result();
 }
 
+// The levelled song encoded take after take until one keeps the promise as decoded
+// (LossyLevelling.h), each in a file of its own (newTake); `take` is the one kept, finished.
+// Returns what it holds as decoded, where it was judged: a file written to a device or a pipe, or
+// a song that the work folder turned to the fixed gain half-way, cannot be.
+std::optional<quillory::renderer::Loudness>
+levelledTakes(LevelledSource& levelled, std::optional<quillory::renderer::LossyLevelling>& lossy,
+              std::unique_ptr<quillory::renderer::Mp3Take>& take, Percent& percent,
+              const fs::path& target,
+              const std::function<std::unique_ptr<quillory::renderer::Mp3Take>()>& newTake) {
+    for (;;) {
+        levelToMp3(levelled, *take, percent, target);
+        take->finish();
+        if (!lossy || take->direct() || !levelled.notice().empty())
+            return std::nullopt;
+        const quillory::renderer::Loudness decoded =
+            decodedTake(take->written(), quillory::renderer::LossyCodec::Mp3, percent);
+        const std::optional<double> gain = lossy->retake(levelled.gainDb(), decoded);
+        if (!gain)
+            return decoded;
+        take->discard();
+        take = newTake();
+        levelled.relevel(*gain);
+    }
+}
+
 fs::path folderOf(const fs::path& file) {
     return file.has_parent_path() ? file.parent_path() : fs::path(".");
 }
@@ -236,25 +263,14 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
     std::optional<quillory::renderer::Loudness> decoded;
     // The MP3's own failures (a full disk) name the MP3, as the conversion's do.
     try {
-        if (!levelled) {
+        if (levelled) {
+            decoded = levelledTakes(*levelled, lossy, take, percent, target, [&] {
+                return std::make_unique<Mp3Take>(settings, synthRate, tags,
+                                                 quillory::output::OutputFile(target, existing));
+            });
+        } else {
             streamToMp3(renderer, songFrames, *take, percent);
             take->finish();
-        }
-        // Take after take until one keeps the promise as decoded (LossyLevelling.h).
-        while (levelled) {
-            levelToMp3(*levelled, *take, percent, target);
-            take->finish();
-            if (!lossy || take->direct() || !levelled->notice().empty())
-                break;
-            decoded = decodedTake(take->written(), quillory::renderer::LossyCodec::Mp3, percent);
-            const std::optional<double> gain = lossy->retake(levelled->gainDb(), *decoded);
-            if (!gain)
-                break;
-            decoded.reset();
-            take->discard();
-            take = std::make_unique<Mp3Take>(settings, synthRate, tags,
-                                             quillory::output::OutputFile(target, existing));
-            levelled->relevel(*gain);
         }
     } catch (const quillory::renderer::RenderError& error) {
         throw ConversionError(error.what());
