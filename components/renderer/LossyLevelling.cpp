@@ -39,15 +39,69 @@ bool LossyLevelling::keeps(double gainDb, const Loudness& decoded) const {
     return held || gainDb >= mostGainDb() - 0.01;
 }
 
+// Under the ceiling with our margin, and not louder than the target allows.
+bool LossyLevelling::safe(const Loudness& decoded) const {
+    if (!std::isfinite(decoded.truePeakDbtp))
+        return true;
+    return decoded.truePeakDbtp <= promise_.ceilingDbtp - kPeakMarginDb &&
+           !(decoded.integratedLufs > promise_.lufs + kLoudnessToleranceLu);
+}
+
+// One that keeps the promise; else one that is safe, the closer to the target the better; else
+// the one that passes the ceiling least.
+bool LossyLevelling::better(const Take& a, const Take& b) const {
+    const bool keepsA = keeps(a.gainDb, a.decoded);
+    if (keepsA != keeps(b.gainDb, b.decoded))
+        return keepsA;
+    if (safe(a.decoded) != safe(b.decoded))
+        return safe(a.decoded);
+    if (!safe(a.decoded))
+        return a.decoded.truePeakDbtp < b.decoded.truePeakDbtp;
+    const auto distance = [&](const Loudness& decoded) {
+        return std::isfinite(decoded.integratedLufs)
+                   ? std::fabs(decoded.integratedLufs - promise_.lufs)
+                   : promise_.ceilingDbtp - kPeakAimDb - decoded.truePeakDbtp;
+    };
+    return distance(a.decoded) < distance(b.decoded);
+}
+
+double LossyLevelling::nextGainDb(const Take& take) const {
+    const Loudness& decoded = take.decoded;
+    double change = promise_.ceilingDbtp - kPeakAimDb - decoded.truePeakDbtp;
+    const bool peakBinds =
+        !std::isfinite(decoded.integratedLufs) || change < promise_.lufs - decoded.integratedLufs;
+    if (!peakBinds)
+        change = promise_.lufs - decoded.integratedLufs;
+    // Where the peak did not follow the gain, the last two takes tell how it does.
+    if (peakBinds && previous_) {
+        const double rise = decoded.truePeakDbtp - previous_->decoded.truePeakDbtp;
+        const double step = take.gainDb - previous_->gainDb;
+        if (std::isfinite(rise) && rise * step > 0)
+            change *= step / rise;
+    }
+    double gain = std::min(take.gainDb + change, mostGainDb());
+    // Between a take that was safe and one that was not, never on or past either.
+    if (safeGainDb_ && overGainDb_ && *safeGainDb_ < *overGainDb_ &&
+        !(gain > *safeGainDb_ && gain < *overGainDb_))
+        gain = (*safeGainDb_ + *overGainDb_) / 2;
+    return gain;
+}
+
 std::optional<double> LossyLevelling::retake(double gainDb, const Loudness& decoded) {
     ++takes_;
+    const Take take{gainDb, decoded};
+    bestIsLast_ = takes_ == 1 || better(take, best_);
+    if (bestIsLast_)
+        best_ = take;
+    if (safe(decoded))
+        safeGainDb_ = std::max(gainDb, safeGainDb_.value_or(gainDb));
+    else
+        overGainDb_ = std::min(gainDb, overGainDb_.value_or(gainDb));
     if (takes_ >= kMaxTakes || keeps(gainDb, decoded))
         return std::nullopt;
-    // Codecs are close to linear: the decoded file follows the gain.
-    double change = promise_.ceilingDbtp - kPeakAimDb - decoded.truePeakDbtp;
-    if (std::isfinite(decoded.integratedLufs))
-        change = std::min(change, promise_.lufs - decoded.integratedLufs);
-    return std::min(gainDb + change, mostGainDb());
+    const double next = nextGainDb(take);
+    previous_ = take;
+    return next;
 }
 
 Mp3Levelling levellingForMp3(const LoudnessTarget& promise, const encoder::Mp3Stream& stream) {

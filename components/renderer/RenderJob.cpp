@@ -251,15 +251,29 @@ void RenderJob::endTake() {
             format_.container == Container::Opus ? LossyCodec::Opus : LossyCodec::Vorbis);
 }
 
+// The verdict on a take once it is measured: the best take so far is kept aside, complete, and
+// put at the target when no other is made.
 std::size_t RenderJob::judgeStep() {
     if (const std::size_t frames = judge_->step(); frames > 0)
         return frames;
-    decoded_ = judge_->result();
+    const Loudness decoded = judge_->result();
     judge_.reset();
-    if (const std::optional<double> gain = lossy_->retake(levelled_->gainDb(), *decoded_)) {
+    const std::optional<double> gain = lossy_->retake(levelled_->gainDb(), decoded);
+    if (lossy_->lastIsBest()) {
+        writer_->finish();
+        if (best_)
+            best_->discard();
+        best_ = std::move(writer_);
+    } else {
+        writer_->discard();
+        writer_.reset();
+    }
+    if (gain) {
         retake(*gain);
         return 0;
     }
+    writer_ = std::move(best_);
+    decoded_ = lossy_->bestDecoded();
     judged_ = true;
     if (trial_)
         trial_->discard();
@@ -267,8 +281,6 @@ std::size_t RenderJob::judgeStep() {
 }
 
 void RenderJob::retake(double gainDb) {
-    decoded_.reset();
-    writer_->discard();
     writer_ = newWriter(output::OutputFile(target_, existing_));
     if (trial_) {
         trial_->discard();
@@ -278,6 +290,10 @@ void RenderJob::retake(double gainDb) {
         gridFlushed_ = false;
     }
     levelled_->relevel(gainDb);
+}
+
+double RenderJob::gainDb() const {
+    return lossy_ && judged_ && decoded_ ? lossy_->bestGainDb() : levelled_->gainDb();
 }
 
 std::size_t RenderJob::render(std::size_t maxFrames) {
@@ -370,6 +386,9 @@ void RenderJob::dropTakes() {
     if (trial_)
         trial_->discard();
     trial_.reset();
+    if (best_)
+        best_->discard();
+    best_.reset();
 }
 
 void RenderJob::discard() {

@@ -131,6 +131,8 @@ public:
     // Once finished, what the lossy file (or the MP3 of the WAV) kept holds as decoded; nothing
     // where it was not judged.
     const std::optional<Loudness>& decoded() const { return decoded_; }
+    // While levelled(): the gain of the song, once known; of the take kept, once one is.
+    double gainDb() const;
     // The takes judged (see LossyLevelling.h); 0 where none was.
     int takes() const { return lossy_ ? lossy_->takes() : 0; }
     // Processor seconds of the threads the render started (see BlockSource::threadSeconds).
@@ -170,6 +172,8 @@ private:
     std::unique_ptr<LevelledSource> levelled_;
     std::unique_ptr<SoundWriter> provisional_;
     std::unique_ptr<SoundWriter> writer_;
+    // The best take so far, complete, while another is made (LossyLevelling.h).
+    std::unique_ptr<SoundWriter> best_;
     std::filesystem::path target_;
     output::Existing existing_ = output::Existing::Replace;
     std::uint64_t maxFrames_ = 0;

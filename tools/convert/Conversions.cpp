@@ -145,25 +145,31 @@ quillory::renderer::Loudness decodedTake(const fs::path& file, quillory::rendere
 }
 
 // The levelled song encoded take after take until one keeps the promise as decoded
-// (LossyLevelling.h), each in a file of its own (newTake); `take` is the one kept, finished.
-// Returns what it holds as decoded, where it was judged: a file written to a device or a pipe, or
-// a song that the work folder turned to the fixed gain half-way, cannot be.
+// (LossyLevelling.h), each in a file of its own (newTake); `take` ends as the best of them,
+// finished. Returns what it holds as decoded, where it was judged: a file written to a device or
+// a pipe, or a song that the work folder turned to the fixed gain half-way, cannot be.
 std::optional<quillory::renderer::Loudness>
 levelledTakes(LevelledSource& levelled, std::optional<quillory::renderer::LossyLevelling>& lossy,
               std::unique_ptr<quillory::renderer::Mp3Take>& take, Percent& percent,
               const fs::path& target,
               const std::function<std::unique_ptr<quillory::renderer::Mp3Take>()>& newTake) {
+    std::unique_ptr<quillory::renderer::Mp3Take> best;
     for (;;) {
         levelToMp3(levelled, *take, percent, target);
         take->finish();
         if (!lossy || take->direct() || !levelled.notice().empty())
             return std::nullopt;
-        const quillory::renderer::Loudness decoded =
-            decodedTake(take->written(), quillory::renderer::LossyCodec::Mp3, percent);
-        const std::optional<double> gain = lossy->retake(levelled.gainDb(), decoded);
-        if (!gain)
-            return decoded;
-        take->discard();
+        const std::optional<double> gain = lossy->retake(
+            levelled.gainDb(),
+            decodedTake(take->written(), quillory::renderer::LossyCodec::Mp3, percent));
+        if (lossy->lastIsBest())
+            best = std::move(take);
+        else
+            take->discard();
+        if (!gain) {
+            take = std::move(best);
+            return lossy->bestDecoded();
+        }
         take = newTake();
         levelled.relevel(*gain);
     }
@@ -209,7 +215,7 @@ std::string midiToSound(MidiFile song, Synthesizer& synth,
     if (job.levelled()) {
         // A lossy file is described as it decodes.
         facts.loudness = job.decoded() ? *job.decoded() : job.levelling()->measured();
-        facts.gainDb = job.levelling()->gainDb();
+        facts.gainDb = job.gainDb();
         facts.takes = job.takes();
     }
     facts.frames = job.framesWritten();
@@ -283,7 +289,7 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
     facts.threadSeconds = levelled ? levelled->threadSeconds() : renderer.threadSeconds();
     if (levelled && levelled->notice().empty()) {
         facts.loudness = decoded ? *decoded : levelled->measured();
-        facts.gainDb = levelled->gainDb();
+        facts.gainDb = decoded ? lossy->bestGainDb() : levelled->gainDb();
         facts.takes = lossy ? lossy->takes() : 0;
     }
     // A work folder that filled up half-way turned the rest of the song to the fixed gain.

@@ -58,7 +58,7 @@ TEST(LossyLevelling, KeepsATakeThatKeepsThePromiseAndCorrectsTheGainOfOneThatMis
     }
 }
 
-TEST(LossyLevelling, TheFirstTakeLeavesRoomForTheCodecAndTheThirdIsKeptWhateverItMeasures) {
+TEST(LossyLevelling, TheFirstTakeLeavesRoomForTheCodecAndNoMoreThanThreeAreMade) {
     LossyLevelling levelling(LoudnessTarget{.lufs = -14.0}, -0.45);
     const LoudnessTarget first = levelling.firstTake();
     EXPECT_EQ(first.lufs, -14.0);
@@ -69,6 +69,25 @@ TEST(LossyLevelling, TheFirstTakeLeavesRoomForTheCodecAndTheThirdIsKeptWhateverI
     EXPECT_TRUE(levelling.retake(0.5, over).has_value());
     EXPECT_FALSE(levelling.retake(0.0, over).has_value());
     EXPECT_EQ(levelling.takes(), LossyLevelling::kMaxTakes);
+}
+
+// An MP3 of a short drum hit whose decoded peak did not follow the gain: 0.68 dB more gain raised
+// it by 1.28 dB. The third take is aimed by that rise, between the two, and when it passes the
+// ceiling all the same, the first, which did not, is the one kept.
+TEST(LossyLevelling, APeakThatDoesNotFollowTheGainIsBracketedAndTheBestTakeKept) {
+    LossyLevelling levelling(LoudnessTarget{}, -0.45);
+    const std::optional<double> second = levelling.retake(14.786, {-18.177, -1.928});
+    ASSERT_TRUE(second.has_value());
+    EXPECT_NEAR(*second, 14.786 + 0.678, 1e-9);
+    EXPECT_TRUE(levelling.lastIsBest());
+    const std::optional<double> third = levelling.retake(*second, {-17.503, -0.652});
+    ASSERT_TRUE(third.has_value());
+    EXPECT_NEAR(*third, *second - 0.598 * 0.678 / 1.276, 1e-9);
+    EXPECT_FALSE(levelling.lastIsBest()) << "over the ceiling";
+    EXPECT_FALSE(levelling.retake(*third, {-17.8, -0.95}).has_value());
+    EXPECT_FALSE(levelling.lastIsBest());
+    EXPECT_EQ(levelling.bestGainDb(), 14.786);
+    EXPECT_EQ(levelling.bestDecoded().truePeakDbtp, -1.928);
 }
 
 // The window's WAV and the converter's MP3 must hold the same samples: the grid's, in any blocks,
