@@ -12,10 +12,15 @@
 #     times a synthesiser per channel against one synthesiser with a group per channel and gives
 #     the share of the stems' processor time spent in reverb and chorus.
 # quillory-convert levels its outputs (two passes), as users run it; the commands do not.
+# Last, what judging lossy files as decoded adds (lossy_check): real songs (Debian's
+# planetblupi-music-midi, three of ten minutes unless LOSSY_SONGS names others) converted to
+# MP3, Ogg Vorbis and Opus with the check and without it (the first take only), song by song.
+# LOSSY_ONLY=1 runs that part alone.
 # Each side runs once; the load average before and after is printed, since the machine may be
 # shared. Needs, beyond the build's own packages: fluidsynth, opus-tools, vorbis-tools,
-# fluid-soundfont-gm, time (/usr/bin/time), bc (scripts/setup.sh installs them). Not run by CI.
-#   bench/formats/run.sh [BUILD_DIR]    MINUTES=1 SONGS=4 SOUNDFONT=/path/to.sf2
+# fluid-soundfont-gm, planetblupi-music-midi, time (/usr/bin/time), bc (scripts/setup.sh
+# installs them). Not run by CI.
+#   bench/formats/run.sh [BUILD_DIR]    MINUTES=1 SONGS=4 SOUNDFONT=/path/to.sf2 LOSSY_SONGS=...
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$top/build-bench}
@@ -23,7 +28,9 @@ soundfont=${SOUNDFONT:-/usr/share/sounds/sf2/FluidR3_GM.sf2}
 minutes=${MINUTES:-1}
 songs=${SONGS:-4}
 gain=0.15 # the renderer's own synth gain
-for tool in fluidsynth oggenc opusenc bc /usr/bin/time; do
+tools="fluidsynth oggenc opusenc bc /usr/bin/time"
+[ "${LOSSY_ONLY:-0}" = 1 ] && tools=
+for tool in $tools; do
     command -v "$tool" >/dev/null || { echo "run.sh: $tool is missing" >&2; exit 1; }
 done
 
@@ -31,10 +38,28 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLORY_BENCH=ON \
         -DQUILLORY_TESTS=OFF -DQUILLORY_REGISTER_GAUGE=OFF >/dev/null
 fi
-cmake --build "$build" --target quillory-convert make_song stem_ways -j2 >/dev/null
+cmake --build "$build" --target quillory-convert make_song stem_ways lossy_check -j2 >/dev/null
 bin=$build/bin
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+music=/usr/share/planetblupi/music
+lossy_songs=${LOSSY_SONGS:-$music/music004.mid $music/music005.mid $music/music006.mid}
+
+# What the check of lossy files adds, format by format.
+lossy_check() {
+    mkdir -p "$work/check"
+    echo "the check of lossy files, levelled to -16 LUFS; SoundFont $(basename "$soundfont")"
+    echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg) ($(nproc) cores)"
+    for format in mp3 ogg opus; do
+        # shellcheck disable=SC2086
+        "$bin/lossy_check" --soundfont "$soundfont" --format "$format" "$work/check" $lossy_songs
+    done
+    echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+}
+if [ "${LOSSY_ONLY:-0}" = 1 ]; then
+    lossy_check
+    exit 0
+fi
 mkdir "$work/songs"
 for seed in $(seq "$songs"); do
     "$bin/make_song" "$minutes" "$work/songs/song$seed.mid" "$seed"
@@ -112,3 +137,5 @@ echo "stems / mix: $(ratio "$w_stems" "$w_mix")x (target on 2 cores at most 3x);
     "(target at most 16 MiB each)"
 echo
 echo "$ways"
+echo
+lossy_check

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 #include <utility>
 
 namespace quillory::renderer {
@@ -272,13 +273,26 @@ void LevelledSource::check(float* left, float* right, std::size_t maxFrames) {
 
 void LevelledSource::startLevelled() {
     measured_ = meter_.result();
-    gainDb_ = loudnessGainDb(measured_, target_);
+    handOut(loudnessGainDb(measured_, target_));
+}
+
+void LevelledSource::handOut(double gainDb) {
+    gainDb_ = gainDb;
     factor_ = float(dbToFactor(gainDb_));
     levelledEnd_ = tailEnd();
     store_->rewind();
+    levelledFrames_ = 0;
+    levelledBlock_ = {};
+    levelledBlockAt_ = 0;
     pass_ = Pass::Levelled;
     readAhead_ = std::make_unique<BlockQueue>(kQueueBlocks);
     reader_ = std::thread(&LevelledSource::readAhead, this);
+}
+
+void LevelledSource::relevel(double gainDb) {
+    if (pass_ != Pass::Done || !retakes_ || !store_)
+        throw std::logic_error("LevelledSource::relevel before the levelled song was handed out");
+    handOut(gainDb);
 }
 
 void LevelledSource::readAhead() {
@@ -353,7 +367,8 @@ std::size_t LevelledSource::levelled(float* left, float* right, std::size_t maxF
 void LevelledSource::endLevelled() {
     reader_.join();
     pass_ = Pass::Done;
-    store_.reset();
+    if (!retakes_)
+        store_.reset();
     if (readerFailure_)
         std::rethrow_exception(std::exchange(readerFailure_, nullptr));
 }

@@ -69,6 +69,9 @@ public:
     // The song's own frames, before its tail, which the levelled pass keeps whatever their level.
     // Without it the whole synthesis is kept.
     void keepSong(std::uint64_t songFrames) { songFrames_ = songFrames; }
+    // Keeps the work file once the levelled song has been handed out, so that it can be handed
+    // out again with another gain (relevel), until dropWorkFile().
+    void keepForRetakes() { retakes_ = true; }
     LevelledSource(const LevelledSource&) = delete;
     LevelledSource& operator=(const LevelledSource&) = delete;
 
@@ -89,6 +92,10 @@ public:
     // From the levelled pass on: what the song measured and the gain it gets.
     const Loudness& measured() const { return measured_; }
     double gainDb() const { return gainDb_; }
+    // Once finished() with keepForRetakes(): hands the levelled song out once more, from its
+    // first frame, with another gain; its tail ends where it dies away with that gain. The
+    // first pass is not repeated, so percent() goes back to where the levelled pass began.
+    void relevel(double gainDb);
     // Frames read back for the true-peak check, and all frames of the song.
     std::uint64_t framesChecked() const { return checkedFrames_; }
     std::uint64_t frames() const { return synthesised_; }
@@ -115,6 +122,7 @@ private:
     std::size_t unlevelled(float* left, float* right, std::size_t maxFrames);
     void startChecking();
     void startLevelled();
+    void handOut(double gainDb);
     void startUnlevelled();
     std::uint64_t tailEnd();
 
@@ -168,6 +176,7 @@ private:
     int unlevelledFrom_ = 0;
     std::optional<std::uint64_t> songFrames_;
     std::uint64_t levelledEnd_ = 0;
+    bool retakes_ = false;
 };
 
 } // namespace quillory::renderer

@@ -259,7 +259,7 @@ void SoundWriter::sync() {
         throw RenderError(failed);
 }
 
-void SoundWriter::close(output::Flush flush, const output::Rename& rename) {
+void SoundWriter::finish() {
     if (!file_)
         return;
     const int error = sf_error(file_);
@@ -273,6 +273,14 @@ void SoundWriter::close(output::Flush flush, const output::Rename& rename) {
     if (ogg && !output_.direct())
         if (const std::string failed = output::setOggSerial(output_.writePath()); !failed.empty())
             throw RenderError("completing " + path_.string() + " failed (" + failed + ")");
+    finished_ = true;
+}
+
+void SoundWriter::close(output::Flush flush, const output::Rename& rename) {
+    if (!file_ && !finished_)
+        return;
+    finish();
+    finished_ = false;
     if (const std::string failed = output_.commit(flush, rename); !failed.empty())
         throw RenderError(failed);
 }
@@ -282,6 +290,7 @@ void SoundWriter::discard() {
         sf_close(file_);
         file_ = nullptr;
     }
+    finished_ = false;
     output_.discard();
 }
 

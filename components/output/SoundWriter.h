@@ -90,6 +90,14 @@ public:
     // Flushes what was written so far to disk, so that close() has little left to wait for;
     // throws RenderError when that fails.
     void sync();
+    // Completes the file where it is written, without putting it at its target yet, so that it
+    // can be read back (a lossy file is judged as decoded); close() then puts it there. Throws
+    // RenderError when that fails.
+    void finish();
+    // Where the file is written: beside its target, or the target itself when that is a device
+    // or a pipe (direct), which cannot be read back.
+    const std::filesystem::path& written() const { return output_.writePath(); }
+    bool direct() const { return output_.direct(); }
     // Completes the file and moves it onto the target (with rename, when given: see
     // OutputFile::commit); throws RenderError when that fails.
     void close(output::Flush flush = output::Flush::First, const output::Rename& rename = {});
@@ -120,6 +128,7 @@ private:
     std::uint64_t frames_ = 0;
     float peak_ = 0;
     bool rf64_ = false;
+    bool finished_ = false; // complete, not yet at the target
 };
 
 } // namespace quillory::renderer

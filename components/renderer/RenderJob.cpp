@@ -3,7 +3,7 @@
 
 #include "components/renderer/RenderJob.h"
 
-#include "components/renderer/Mp3Levelling.h"
+#include "components/audio/StereoLayout.h"
 #include "components/synthesis/ParallelSongRenderer.h"
 
 #include <algorithm>
@@ -118,6 +118,14 @@ RenderJob::RenderJob(std::unique_ptr<BlockSource> synthesis, MidiFile song,
     , right_(kMaxBlockFrames) {
     if (!options.space)
         options.space = freeSpace;
+    existing_ = output.existing();
+    maxFrames_ = 0;
+    tags_ = options.tags;
+    stoppable_ = options.stoppable;
+    // The window renders the source of an MP3 as 16-bit stereo; any other WAV is just a WAV.
+    if (options.mp3Source && format_.container == Container::Wav && format_.bitsPerSample == 16 &&
+        format_.channels == 2)
+        mp3Source_ = options.mp3Source;
     // A render is refused up front rather than left to fill the disk.
     const std::uint64_t maxFrames = SongRenderer::maxFrames(song_, format_.sampleRate);
     const std::uint64_t targetBytes = maxFrames * format_.bytesPerFrame() + 4096;
@@ -126,6 +134,7 @@ RenderJob::RenderJob(std::unique_ptr<BlockSource> synthesis, MidiFile song,
         throw RenderError("not enough free space for " + target_.string() + ": it needs up to " +
                           megabytes(targetBytes) + " MiB and " + megabytes(space.available) +
                           " MiB are free");
+    maxFrames_ = maxFrames;
     if (options.loudness)
         planLevelling(options, maxFrames, targetBytes);
     startOutputs(std::move(output), options, maxFrames);
@@ -147,17 +156,25 @@ void RenderJob::planLevelling(const RenderOptions& options, std::uint64_t maxFra
         folder, folderOf(target_), maxFrames, targetBytes, options.space, notice_);
     if (!store)
         return;
-    Mp3Levelling levelling{*options.loudness, format_.channels};
-    if (options.mp3Source)
-        levelling = levellingForMp3(*options.loudness, *options.mp3Source, format_.sampleRate,
-                                    format_.channels);
+    Mp3Levelling levelling{LossyLevelling(*options.loudness), format_.channels};
+    if (mp3Source_)
+        levelling =
+            levellingForMp3(*options.loudness, *mp3Source_, format_.sampleRate, format_.channels);
+    const bool lossy = mp3Source_ || (!format_.integerPcm() && format_.container != Container::Wav);
+    // A WAV or a FLAC keeps its samples as they are: its target is the promise itself.
+    const LoudnessTarget target = lossy ? levelling.lossy.firstTake() : *options.loudness;
     levelled_ = std::make_unique<LevelledSource>(
-        *synthesis_, format_.sampleRate, levelling.channels, std::move(store), levelling.target,
+        *synthesis_, format_.sampleRate, levelling.channels, std::move(store), target,
         kSynthesisShare, [this](const float* stereo, std::size_t frames) {
             if (provisional_)
                 provisional_->writeInterleaved(stereo, frames);
         });
     levelled_->keepSong(songFrames());
+    if (lossy && options.judgeDecoded) {
+        lossy_ = std::make_unique<LossyLevelling>(levelling.lossy);
+        levelled_->keepForRetakes();
+        trialTarget_ = folder / "__qlr_take.mp3";
+    }
 }
 
 void RenderJob::startOutputs(output::OutputFile output, const RenderOptions& options,
@@ -168,12 +185,115 @@ void RenderJob::startOutputs(output::OutputFile output, const RenderOptions& opt
     if (levelled_ && options.stoppable && !output.direct())
         provisional_ = std::make_unique<SoundWriter>(output::OutputFile(target_, output.existing()),
                                                      format_, maxFrames);
-    writer_ = std::make_unique<SoundWriter>(std::move(output), format_, maxFrames);
-    if (!options.tags.empty()) {
-        writer_->setTags(options.tags);
-        if (provisional_)
-            provisional_->setTags(options.tags);
+    writer_ = newWriter(std::move(output));
+    if (provisional_ && !options.tags.empty())
+        provisional_->setTags(options.tags);
+    if (mp3Source_)
+        grid_ = std::make_unique<Pcm16Grid>();
+    if (lossy_ && mp3Source_)
+        trial_ = std::make_unique<Mp3Take>(*mp3Source_, format_.sampleRate, tags::TextTags{},
+                                           output::OutputFile(trialTarget_));
+}
+
+// The source of an MP3 comes on the 16-bit grid already, and is written as it is.
+std::unique_ptr<SoundWriter> RenderJob::newWriter(output::OutputFile output) const {
+    SoundFormat format = format_;
+    format.dither = !mp3Source_;
+    auto writer = std::make_unique<SoundWriter>(std::move(output), format, maxFrames_);
+    if (!tags_.empty())
+        writer->setTags(tags_);
+    return writer;
+}
+
+void RenderJob::put(const float* left, const float* right, std::size_t frames) {
+    if (!grid_) {
+        writer_->write(left, right, frames);
+        return;
     }
+    stereo_.resize(2 * frames);
+    interleave(left, right, frames, stereo_.data());
+    const std::span<const float> samples =
+        trial_ ? trial_->add(stereo_.data(), frames) : grid_->add(stereo_.data(), 2 * frames);
+    writer_->writeInterleaved(samples.data(), samples.size() / 2);
+}
+
+// What the grid held back goes into the WAV at the end of each take; the trial take is complete
+// then.
+void RenderJob::flushGrid() {
+    if (!grid_ || gridFlushed_)
+        return;
+    gridFlushed_ = true;
+    const std::span<const float> samples = trial_ ? trial_->finish() : grid_->flush();
+    writer_->writeInterleaved(samples.data(), samples.size() / 2);
+}
+
+// Between the end of a take's levelled pass and the verdict on it.
+bool RenderJob::judging() const {
+    return lossy_ && !judged_ && levelled_->finished();
+}
+
+// The take is complete: it is decoded and measured next, where it can be read back.
+void RenderJob::endTake() {
+    flushGrid();
+    if (!trial_)
+        writer_->finish();
+    // A work folder that filled up turned the song to the fixed gain; a device or a pipe cannot
+    // be written twice.
+    if (!levelled_->notice().empty() || writer_->direct()) {
+        judged_ = true;
+        return;
+    }
+    if (trial_)
+        judge_ = std::make_unique<DecodedLoudness>(trial_->written(), LossyCodec::Mp3);
+    else
+        judge_ = std::make_unique<DecodedLoudness>(
+            writer_->written(),
+            format_.container == Container::Opus ? LossyCodec::Opus : LossyCodec::Vorbis);
+}
+
+// The verdict on a take once it is measured: the best take so far is kept aside, complete, and
+// put at the target when no other is made.
+std::size_t RenderJob::judgeStep() {
+    if (const std::size_t frames = judge_->step(); frames > 0)
+        return frames;
+    const Loudness decoded = judge_->result();
+    judge_.reset();
+    const std::optional<double> gain = lossy_->retake(levelled_->gainDb(), decoded);
+    if (lossy_->lastIsBest()) {
+        writer_->finish();
+        if (best_)
+            best_->discard();
+        best_ = std::move(writer_);
+    } else {
+        writer_->discard();
+        writer_.reset();
+    }
+    if (gain) {
+        retake(*gain);
+        return 0;
+    }
+    writer_ = std::move(best_);
+    decoded_ = lossy_->bestDecoded();
+    judged_ = true;
+    if (trial_)
+        trial_->discard();
+    return 0;
+}
+
+void RenderJob::retake(double gainDb) {
+    writer_ = newWriter(output::OutputFile(target_, existing_));
+    if (trial_) {
+        trial_->discard();
+        trial_.reset();
+        trial_ = std::make_unique<Mp3Take>(*mp3Source_, format_.sampleRate, tags::TextTags{},
+                                           output::OutputFile(trialTarget_));
+        gridFlushed_ = false;
+    }
+    levelled_->relevel(gainDb);
+}
+
+double RenderJob::gainDb() const {
+    return lossy_ && judged_ && decoded_ ? lossy_->bestGainDb() : levelled_->gainDb();
 }
 
 std::size_t RenderJob::render(std::size_t maxFrames) {
@@ -181,6 +301,11 @@ std::size_t RenderJob::render(std::size_t maxFrames) {
     if (frames == 0 || !writer_)
         return 0;
     for (;;) {
+        if (judge_) {
+            if (const std::size_t decoded = judgeStep(); decoded > 0 || finished())
+                return decoded;
+            continue;
+        }
         std::size_t written = 0;
         std::size_t advanced = 0;
         if (levelled_) {
@@ -200,18 +325,25 @@ std::size_t RenderJob::render(std::size_t maxFrames) {
             advanced = written;
         }
         if (written > 0)
-            writer_->write(left_.data(), right_.data(), written);
+            put(left_.data(), right_.data(), written);
+        if (judging() && !judge_)
+            endTake();
         if (advanced > 0 || finished())
             return advanced;
     }
 }
 
 bool RenderJob::finished() const {
-    return levelled_ ? levelled_->finished() : synthesis_->finished();
+    return levelled_ ? levelled_->finished() && (!lossy_ || judged_) : synthesis_->finished();
 }
 
+// A take made again starts its output pass afresh: what was shown stays until it is passed.
 int RenderJob::percent() const {
-    return levelled_ ? levelled_->percent() : synthesis_->percent();
+    int now = levelled_ ? levelled_->percent() : synthesis_->percent();
+    if (!finished())
+        now = std::min(now, 99);
+    shown_ = std::max(shown_, now);
+    return shown_;
 }
 
 std::uint64_t RenderJob::songFrames() const {
@@ -236,19 +368,34 @@ void RenderJob::close(output::Flush flush) {
         writer_->discard();
         provisional_->close(flush);
     } else {
-        if (levelled_ && !levelled_->handingOut())
+        // A stop keeps the take in hand as it is; anything else completes every pass first.
+        const bool begun = levelled_ && (levelled_->handingOut() || judging());
+        if (levelled_ && !(begun && stoppable_))
             while (render(kMaxBlockFrames) > 0) {
             }
+        flushGrid();
         writer_->close(flush);
     }
+    dropTakes();
     if (levelled_)
         levelled_->dropWorkFile();
+}
+
+void RenderJob::dropTakes() {
+    judge_.reset();
+    if (trial_)
+        trial_->discard();
+    trial_.reset();
+    if (best_)
+        best_->discard();
+    best_.reset();
 }
 
 void RenderJob::discard() {
     // The second thread may still be writing the fixed-gain WAV: it ends first.
     if (levelled_)
         levelled_->dropWorkFile();
+    dropTakes();
     if (provisional_)
         provisional_->discard();
     if (writer_)

@@ -8,8 +8,11 @@
 // WAV reaches its target only when closed.
 //
 // With a loudness target the render takes two passes over one synthesis (LevelledSource): the
-// song is measured into a float work file, then written with its one gain; a WAV that becomes an
-// MP3 is measured as the MP3 will sound. Without a target, or
+// song is measured into a float work file, then written with its one gain. A lossy file (Ogg
+// Vorbis, Opus) is then decoded and measured, and written again with a corrected gain where it
+// misses (LossyLevelling.h); so is a WAV that becomes an MP3, through a trial MP3 of it made in
+// the work folder as it is written, which the encoder will make again from the WAV byte for
+// byte (its samples lie on the 16-bit grid, Pcm16Grid). Without a target, or
 // when the work folder has no room for the work file, it is written at the synthesiser's fixed
 // gain in one pass, and notice() says why it was not levelled; a work folder that fills up in the
 // first pass all the same turns the rest of the render to the fixed gain too. Either way the WAV
@@ -17,11 +20,15 @@
 #pragma once
 
 #include "components/audio/BlockSource.h"
+#include "components/audio/Pcm16Grid.h"
 #include "components/encoder/Mp3Plan.h"
+#include "components/levelling/DecodedLoudness.h"
 #include "components/levelling/LevelledSource.h"
 #include "components/levelling/Loudness.h"
 #include "components/midi/TagText.h"
 #include "components/output/SoundWriter.h"
+#include "components/renderer/LossyLevelling.h"
+#include "components/renderer/Mp3Take.h"
 #include "components/synthesis/NotePlan.h"
 #include "components/synthesis/SongRenderer.h"
 #include "components/synthesis/ThreadBudget.h"
@@ -45,9 +52,13 @@ std::filesystem::space_info freeSpace(const std::filesystem::path& folder);
 struct RenderOptions {
     // The loudness every render is brought to; none for the synthesiser's fixed gain.
     std::optional<LoudnessTarget> loudness{};
-    // Set when the WAV is only the source of an MP3 made with these settings: the song is then
-    // evened out for the MP3, as Mp3Levelling.h says.
+    // Set when the WAV (16-bit stereo) is only the source of an MP3 made with these settings:
+    // the song is then evened out for the MP3, as LossyLevelling.h says, and its samples are
+    // those the batch converter encodes (Pcm16Grid).
     std::optional<encoder::Mp3Settings> mp3Source{};
+    // Whether a levelled lossy file, or the source of an MP3, is judged as decoded and taken
+    // again where it misses; off only to see what the check costs, which leaves the first take.
+    bool judgeDecoded = true;
     // Where the float work file of a levelled render is kept: the instance's private folder
     // (the system's temporary folder when empty).
     std::filesystem::path workFolder{};
@@ -119,6 +130,13 @@ public:
     std::string notice() const { return levelled_ ? levelled_->notice() + notice_ : notice_; }
     // The levelling pass, while levelled(): what it measured and the gain, once known.
     const LevelledSource* levelling() const { return levelled_.get(); }
+    // Once finished, what the lossy file (or the MP3 of the WAV) kept holds as decoded; nothing
+    // where it was not judged.
+    const std::optional<Loudness>& decoded() const { return decoded_; }
+    // While levelled(): the gain of the song, once known; of the take kept, once one is.
+    double gainDb() const;
+    // The takes judged (see LossyLevelling.h); 0 where none was.
+    int takes() const { return lossy_ ? lossy_->takes() : 0; }
     // Processor seconds of the threads the render started (see BlockSource::threadSeconds).
     double threadSeconds() const {
         return levelled_ ? levelled_->threadSeconds() : synthesis_->threadSeconds();
@@ -141,6 +159,14 @@ private:
                        std::uint64_t targetBytes);
     void startOutputs(output::OutputFile output, const RenderOptions& options,
                       std::uint64_t maxFrames);
+    std::unique_ptr<SoundWriter> newWriter(output::OutputFile output) const;
+    void put(const float* left, const float* right, std::size_t frames);
+    void flushGrid();
+    bool judging() const;
+    void endTake();
+    std::size_t judgeStep();
+    void retake(double gainDb);
+    void dropTakes();
 
     MidiFile song_;
     SoundFormat format_;
@@ -148,10 +174,31 @@ private:
     std::unique_ptr<LevelledSource> levelled_;
     std::unique_ptr<SoundWriter> provisional_;
     std::unique_ptr<SoundWriter> writer_;
+    // The best take so far, complete, while another is made (LossyLevelling.h).
+    std::unique_ptr<SoundWriter> best_;
     std::filesystem::path target_;
+    output::Existing existing_ = output::Existing::Replace;
+    std::uint64_t maxFrames_ = 0;
+    tags::TextTags tags_;
+    bool stoppable_ = false;
     std::string notice_;
     std::vector<float> left_;
     std::vector<float> right_;
+    std::vector<float> stereo_;
+    // The source of an MP3: its samples on the 16-bit grid, through the trial take while one is
+    // made.
+    std::optional<encoder::Mp3Settings> mp3Source_;
+    std::unique_ptr<Pcm16Grid> grid_;
+    std::filesystem::path trialTarget_;
+    std::unique_ptr<Mp3Take> trial_;
+    bool gridFlushed_ = false;
+    // The takes of a lossy file judged as decoded: the one being measured, and what the kept one
+    // measured.
+    std::unique_ptr<LossyLevelling> lossy_;
+    std::unique_ptr<DecodedLoudness> judge_;
+    std::optional<Loudness> decoded_;
+    bool judged_ = false;
+    mutable int shown_ = 0;
 };
 
 } // namespace quillory::renderer

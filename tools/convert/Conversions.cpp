@@ -4,22 +4,22 @@
 #include "tools/convert/Conversions.h"
 
 #include "components/audio/BlockQueue.h"
+#include "components/audio/StereoLayout.h"
 #include "components/encoder/Mp3FileEncoder.h"
 #include "components/encoder/Mp3Stream.h"
 #include "components/encoder/Resampler.h"
 #include "components/encoder/WavSource.h"
+#include "components/levelling/DecodedLoudness.h"
 #include "components/levelling/LevelledSource.h"
-#include "components/renderer/Mp3Levelling.h"
+#include "components/renderer/LossyLevelling.h"
+#include "components/renderer/Mp3Take.h"
 #include "components/renderer/RenderJob.h"
 #include "components/synthesis/ParallelSongRenderer.h"
 #include "platform/ShownName.h"
 #include "tools/convert/Silence.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <span>
+#include <functional>
 #include <thread>
 
 namespace convert {
@@ -46,7 +46,6 @@ constexpr std::uint64_t kMaxMp3BytesPerSecond = 40000;
 // About 0.75 s of audio at 44100 Hz: enough to ride out scheduling hiccups, small enough that
 // memory does not depend on the song.
 constexpr std::size_t kQueueBlocks = 8;
-constexpr std::size_t kWriteBuffer = 1 << 16;
 
 // Reports each block's progress and turns a request to stop into the error that ends the
 // conversion.
@@ -70,61 +69,6 @@ private:
     int last_ = 0;
 };
 
-// The MP3 as it is written: its ID3v2 tag, the encoder's bytes in order, then the Xing/LAME
-// header frame put back over the first frame of the audio, right after the tag, where players
-// look for the length; then the file is put in place.
-class Mp3Output {
-public:
-    Mp3Output(quillory::output::OutputFile output, const std::vector<std::uint8_t>& tag)
-        : output_(std::move(output))
-        , path_(output_.target())
-        , tagSize_(tag.size()) {
-        if (const std::string refused = output_.create(); !refused.empty())
-            throw ConversionError("cannot create " + platform::Quoted(path_) + ": " + refused);
-        file_ = output_.openStream();
-        if (file_ == nullptr)
-            throw ConversionError("cannot create " + platform::Quoted(path_) + ": " +
-                                  std::strerror(errno));
-        std::setvbuf(file_, nullptr, _IOFBF, kWriteBuffer);
-        write(tag);
-    }
-    ~Mp3Output() {
-        if (file_ != nullptr)
-            std::fclose(file_);
-    }
-    Mp3Output(const Mp3Output&) = delete;
-    Mp3Output& operator=(const Mp3Output&) = delete;
-
-    void write(std::span<const std::uint8_t> bytes) {
-        if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
-            throw ConversionError("writing " + platform::Quoted(path_) +
-                                  " failed: " + std::strerror(errno));
-    }
-    void finish(const std::vector<std::uint8_t>& header) {
-        if (!header.empty()) {
-            if (std::fseek(file_, long(tagSize_), SEEK_SET) != 0)
-                throw ConversionError("cannot rewind " + platform::Quoted(path_) + ": " +
-                                      std::strerror(errno));
-            write(header);
-        }
-        const int closed = std::fclose(file_);
-        file_ = nullptr;
-        if (closed != 0)
-            throw ConversionError("writing " + platform::Quoted(path_) +
-                                  " failed: " + std::strerror(errno));
-        if (const std::string failed = output_.commit(); !failed.empty())
-            throw ConversionError(failed);
-    }
-
-    const fs::path& path() const { return path_; }
-
-private:
-    quillory::output::OutputFile output_;
-    fs::path path_;
-    std::size_t tagSize_ = 0;
-    std::FILE* file_ = nullptr;
-};
-
 // The synthesis side of MIDI to MP3: renders blocks into the queue until the song ends or the
 // queue is abandoned, then closes it. A failure is kept for the encoding side to report.
 void produceBlocks(quillory::renderer::BlockSource& renderer, BlockQueue& queue,
@@ -145,7 +89,7 @@ void produceBlocks(quillory::renderer::BlockSource& renderer, BlockQueue& queue,
 
 // Encodes the synthesis as it comes, on two threads.
 void streamToMp3(quillory::renderer::BlockSource& renderer, std::uint64_t songFrames,
-                 encoder::Mp3Stream& stream, Mp3Output& file, Percent& percent) {
+                 quillory::renderer::Mp3Take& take, Percent& percent) {
     BlockQueue queue(kQueueBlocks);
     std::string synthFailure;
     std::thread producer(produceBlocks, std::ref(renderer), std::ref(queue),
@@ -154,10 +98,7 @@ void streamToMp3(quillory::renderer::BlockSource& renderer, std::uint64_t songFr
         AudioBlock block;
         std::uint64_t done = 0;
         while (queue.pop(block)) {
-            const auto bytes = stream.encode(block.samples.data(), block.frames);
-            if (!bytes)
-                throw ConversionError(stream.error());
-            file.write(*bytes);
+            take.add(block.samples.data(), block.frames);
             done += block.frames;
             percent.update(done, songFrames);
         }
@@ -171,9 +112,9 @@ void streamToMp3(quillory::renderer::BlockSource& renderer, std::uint64_t songFr
         throw ConversionError(synthFailure);
 }
 
-// Measures the whole song into the work folder, then encodes it levelled.
-void levelToMp3(LevelledSource& levelled, encoder::Mp3Stream& stream, Mp3Output& file,
-                Percent& percent) {
+// Measures the whole song into the work folder (the first take only), then encodes it levelled.
+void levelToMp3(LevelledSource& levelled, quillory::renderer::Mp3Take& take, Percent& percent,
+                const fs::path& target) {
     std::vector<float> left(kSynthBlockFrames), right(kSynthBlockFrames);
     std::vector<float> interleaved(2 * kSynthBlockFrames);
     while (!levelled.finished()) {
@@ -181,20 +122,54 @@ void levelToMp3(LevelledSource& levelled, encoder::Mp3Stream& stream, Mp3Output&
         try {
             frames = levelled.render(left.data(), right.data(), kSynthBlockFrames);
         } catch (const quillory::renderer::WorkFileError& error) {
-            throw ConversionError("converting to " + platform::Quoted(file.path()) +
+            throw ConversionError("converting to " + platform::Quoted(target) +
                                   " failed: " + error.what());
         }
         if (frames > 0) {
-            for (std::size_t i = 0; i < frames; ++i) {
-                interleaved[2 * i] = left[i];
-                interleaved[2 * i + 1] = right[i];
-            }
-            const auto bytes = stream.encode(interleaved.data(), frames);
-            if (!bytes)
-                throw ConversionError(stream.error());
-            file.write(*bytes);
+            quillory::renderer::interleave(left.data(), right.data(), frames, interleaved.data());
+            take.add(interleaved.data(), frames);
         }
         percent.set(std::min(levelled.percent(), 99));
+    }
+}
+
+// What a finished take holds as decoded, a block at a time so that a stop need not wait.
+quillory::renderer::Loudness decodedTake(const fs::path& file, quillory::renderer::LossyCodec codec,
+                                         Percent& percent) {
+    quillory::renderer::DecodedLoudness meter(file, codec);
+    while (meter.step() > 0)
+        percent.set(99);
+    return meter.result();
+}
+
+// The levelled song encoded take after take until one keeps the promise as decoded
+// (LossyLevelling.h), each in a file of its own (newTake); `take` ends as the best of them,
+// finished. Returns what it holds as decoded, where it was judged: a file written to a device or
+// a pipe, or a song that the work folder turned to the fixed gain half-way, cannot be.
+std::optional<quillory::renderer::Loudness>
+levelledTakes(LevelledSource& levelled, std::optional<quillory::renderer::LossyLevelling>& lossy,
+              std::unique_ptr<quillory::renderer::Mp3Take>& take, Percent& percent,
+              const fs::path& target,
+              const std::function<std::unique_ptr<quillory::renderer::Mp3Take>()>& newTake) {
+    std::unique_ptr<quillory::renderer::Mp3Take> best;
+    for (;;) {
+        levelToMp3(levelled, *take, percent, target);
+        take->finish();
+        if (!lossy || take->direct() || !levelled.notice().empty())
+            return std::nullopt;
+        const std::optional<double> gain = lossy->retake(
+            levelled.gainDb(),
+            decodedTake(take->written(), quillory::renderer::LossyCodec::Mp3, percent));
+        if (lossy->lastIsBest())
+            best = std::move(take);
+        else
+            take->discard();
+        if (!gain) {
+            take = std::move(best);
+            return lossy->bestDecoded();
+        }
+        take = newTake();
+        levelled.relevel(*gain);
     }
 }
 
@@ -240,8 +215,10 @@ std::string midiToSound(MidiFile song, Synthesizer& synth,
     job.close();
     percent.set(100);
     if (job.levelled()) {
-        facts.loudness = job.levelling()->measured();
-        facts.gainDb = job.levelling()->gainDb();
+        // A lossy file is described as it decodes.
+        facts.loudness = job.decoded() ? *job.decoded() : job.levelling()->measured();
+        facts.gainDb = job.gainDb();
+        facts.takes = job.takes();
     }
     facts.frames = job.framesWritten();
     facts.threadSeconds = job.threadSeconds();
@@ -253,12 +230,14 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
                       const encoder::Mp3Settings& settings, const Levelling& levelling,
                       quillory::output::OutputFile output, const ProgressFn& progress,
                       Facts& facts) {
+    using quillory::renderer::Mp3Take;
     facts.seconds = song.lengthMs() / 1000.0;
     facts.sampleRate = synthRate;
     const std::uint64_t maxFrames = ParallelSongRenderer::maxFrames(song, synthRate);
-    encoder::Mp3Stream stream;
-    if (!stream.open(settings, synthRate, 2, quillory::renderer::songTags(song)))
-        throw ConversionError(stream.error());
+    const fs::path target = output.target();
+    const quillory::output::Existing existing = output.existing();
+    const quillory::tags::TextTags tags = quillory::renderer::songTags(song);
+    auto take = std::make_unique<Mp3Take>(settings, synthRate, tags, std::move(output));
     const std::uint64_t songFrames = song.frameAt(song.endTime(), synthRate);
     auto synthesis = std::make_unique<ParallelSongRenderer>(
         std::move(song), synth, synthRate,
@@ -270,47 +249,59 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
     SilenceWatch renderer(std::move(synthesis));
     std::string notice;
     std::unique_ptr<LevelledSource> levelled;
+    std::optional<quillory::renderer::LossyLevelling> lossy;
     if (levelling.loudness) {
         const fs::path folder =
             levelling.workFolder.empty() ? fs::temp_directory_path() : levelling.workFolder;
         const std::uint64_t mp3Bytes =
             (maxFrames / std::uint64_t(synthRate) + 1) * kMaxMp3BytesPerSecond;
         auto store = quillory::renderer::levellingWorkFile(
-            folder, folderOf(output.target()), maxFrames, mp3Bytes,
+            folder, folderOf(target), maxFrames, mp3Bytes,
             levelling.space ? levelling.space : quillory::renderer::freeSpace, notice);
         // Measured as the decoded MP3 will sound.
         if (store) {
             const quillory::renderer::Mp3Levelling mp3 =
-                quillory::renderer::levellingForMp3(*levelling.loudness, stream);
-            levelled =
-                std::make_unique<LevelledSource>(renderer, synthRate, mp3.channels,
-                                                 std::move(store), mp3.target, kMp3SynthesisShare);
+                quillory::renderer::levellingForMp3(*levelling.loudness, take->stream());
+            levelled = std::make_unique<LevelledSource>(renderer, synthRate, mp3.channels,
+                                                        std::move(store), mp3.lossy.firstTake(),
+                                                        kMp3SynthesisShare);
             levelled->keepSong(songFrames);
+            if (levelling.judgeDecoded) {
+                lossy.emplace(mp3.lossy);
+                levelled->keepForRetakes();
+            }
         }
     }
-    Mp3Output file(std::move(output), stream.id3v2Tag());
     Percent percent(progress);
-    if (levelled)
-        levelToMp3(*levelled, stream, file, percent);
-    else
-        streamToMp3(renderer, songFrames, stream, file, percent);
-    const auto tail = stream.flush();
-    if (!tail)
-        throw ConversionError(stream.error());
+    std::optional<quillory::renderer::Loudness> decoded;
+    // The MP3's own failures (a full disk) name the MP3, as the conversion's do.
+    try {
+        if (levelled) {
+            decoded = levelledTakes(*levelled, lossy, take, percent, target, [&] {
+                return std::make_unique<Mp3Take>(settings, synthRate, tags,
+                                                 quillory::output::OutputFile(target, existing));
+            });
+        } else {
+            streamToMp3(renderer, songFrames, *take, percent);
+            take->finish();
+        }
+    } catch (const quillory::renderer::RenderError& error) {
+        throw ConversionError(error.what());
+    }
     if (!renderer.heard())
         throw ConversionError(kSilenceMessage);
-    file.write(*tail);
-    file.finish(stream.header());
+    take->commit();
     percent.set(100);
-    facts.sampleRate = stream.plan().sampleRate;
-    facts.channels = stream.plan().outputChannels();
-    facts.frames = stream.framesOut();
+    facts.sampleRate = take->stream().plan().sampleRate;
+    facts.channels = take->stream().plan().outputChannels();
+    facts.frames = take->stream().framesOut();
     facts.labels = played.labels();
-    facts.labelScale = double(stream.plan().sampleRate) / double(synthRate);
+    facts.labelScale = double(facts.sampleRate) / double(synthRate);
     facts.threadSeconds = levelled ? levelled->threadSeconds() : renderer.threadSeconds();
     if (levelled && levelled->notice().empty()) {
-        facts.loudness = levelled->measured();
-        facts.gainDb = levelled->gainDb();
+        facts.loudness = decoded ? *decoded : levelled->measured();
+        facts.gainDb = decoded ? lossy->bestGainDb() : levelled->gainDb();
+        facts.takes = lossy ? lossy->takes() : 0;
     }
     // A work folder that filled up half-way turned the rest of the song to the fixed gain.
     return levelled && !levelled->notice().empty() ? levelled->notice() : notice;

@@ -8,9 +8,12 @@
 // MIDI is evened out as the levelling options say (a loudness target, the work folder for the
 // song's float copy): synthesised and measured first, then written with its one gain. A song
 // that cannot be levelled (no room in the work folder) is converted at the fixed gain, and the
-// conversion returns why, for a warning. An MP3 is levelled as it will sound once decoded
-// (Mp3Levelling.h). Whatever comes from MIDI carries the song's title and
-// copyright in its tags.
+// conversion returns why, for a warning. A lossy file (MP3, Ogg Vorbis, Opus) is levelled as it
+// will sound once decoded: each take is decoded and measured, and made again with its gain
+// corrected where it misses (LossyLevelling.h); what its Facts say of its loudness is what the
+// file holds as decoded. An MP3 is made of the samples the window's 16-bit WAV holds, so that the
+// window and the converter make the same MP3. Whatever comes from MIDI carries the song's title
+// and copyright in its tags.
 #pragma once
 
 #include "components/encoder/Mp3Plan.h"
@@ -80,6 +83,9 @@ struct Facts {
     std::vector<quillory::renderer::NoteLabel> labels;
     double labelScale = 1.0;
     std::filesystem::path labelsFile; // where they were written
+    // The takes a lossy file needed before it kept the promise as decoded; 0 where none was
+    // judged.
+    int takes = 0;
 };
 
 // Both return why the song was not evened out although asked, or an empty string. Every format

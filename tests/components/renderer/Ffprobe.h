@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -117,6 +118,31 @@ inline void readLines(const std::string& output, Facts& facts,
         else if (!line.empty())
             facts.warnings.push_back(line);
     }
+}
+
+// What ffmpeg's own loudness meter (its ebur128 filter, which oversamples to 192 kHz for the
+// true peak) finds in a file as ffmpeg decodes it; a mono file as dual mono, as ours measures it.
+struct Loudness {
+    bool ran = false;
+    double lufs = -1e9;
+    double truePeakDbtp = -1e9;
+};
+
+inline Loudness loudness(const std::filesystem::path& file) {
+    std::string output;
+    Loudness level;
+    level.ran = capture("ffmpeg -v error -nostats -i " + shellQuoted(file) +
+                            " -af ebur128=peak=true:dualmono=true:metadata=1,"
+                            "ametadata=mode=print:file=- -f null - 2>/dev/null",
+                        output);
+    // Each frame prints the integrated loudness and the true peak so far; the last count.
+    const auto last = [&](const std::string& key) {
+        const std::size_t at = output.rfind(key + "=");
+        return at == std::string::npos ? -1e9 : std::atof(output.c_str() + at + key.size() + 1);
+    };
+    level.lufs = last("lavfi.r128.I");
+    level.truePeakDbtp = 20 * std::log10(last("lavfi.r128.true_peak"));
+    return level;
 }
 
 inline Facts probe(const std::filesystem::path& file) {

@@ -28,6 +28,7 @@
 #include <vector>
 
 using namespace quillory::renderer;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -328,6 +329,54 @@ TEST(LoudnessPass, TheTailEndsOnceItStaysBelowMinus90DecibelsAsHeardButTheSongIs
     // A song that ends in silence of its own keeps it.
     EXPECT_EQ(level(song, folder.path(), song.left.size() - 100).samples.size() / 2,
               song.left.size());
+}
+
+// A lossy file that missed is made again from the work file with another gain: every sample is
+// the song's times the new gain, the tail ends where it dies away with that gain, and the work
+// file stays until it is dropped.
+TEST(LoudnessPass, HandsTheSongOutAgainWithAnotherGainForAnotherTake) {
+    rendertest::TempFolder folder;
+    Stereo song = silence(2);
+    addSine(song, 440, 0.01);
+    const std::size_t tailStart = song.left.size();
+    for (std::size_t i = 0; i < std::size_t(2 * kRate); ++i) {
+        const double decay = std::pow(0.5, double(i) / (0.05 * kRate));
+        const double v = 0.01 * decay * std::sin(2 * std::numbers::pi * 440 * double(i) / kRate);
+        song.left.push_back(float(v));
+        song.right.push_back(float(v));
+    }
+    BufferSource source(song);
+    LevelledSource levelled(source, kRate, 2, std::make_unique<FloatIntermediate>(folder.path()),
+                            {}, 95);
+    levelled.keepSong(tailStart);
+    levelled.keepForRetakes();
+    const auto take = [&] {
+        std::vector<float> left(1000), right(1000), all;
+        while (!levelled.finished()) {
+            const std::size_t n = levelled.render(left.data(), right.data(), 1000);
+            all.insert(all.end(), left.begin(), left.begin() + long(n));
+        }
+        return all;
+    };
+    const std::vector<float> first = take();
+    const double firstGain = levelled.gainDb();
+    EXPECT_FALSE(fs::is_empty(folder.path())) << "the work file is kept for another take";
+    levelled.relevel(firstGain - 10.0);
+    const std::vector<float> second = take();
+    EXPECT_EQ(levelled.gainDb(), firstGain - 10.0);
+    const auto factor = float(dbToFactor(firstGain - 10.0));
+    ASSERT_LT(second.size(), first.size()) << "10 dB quieter, the tail dies away sooner";
+    std::size_t loudEnd = tailStart;
+    for (std::size_t i = tailStart; i < song.left.size(); ++i)
+        if (std::fabs(song.left[i]) >= std::pow(10.0, -90.0 / 20.0) / factor)
+            loudEnd = i + 1;
+    EXPECT_EQ(second.size(), loudEnd + std::size_t(kRate / 10));
+    std::size_t differ = 0;
+    for (std::size_t i = 0; i < second.size(); ++i)
+        differ += second[i] != song.left[i] * factor;
+    EXPECT_EQ(differ, 0u);
+    levelled.dropWorkFile();
+    EXPECT_TRUE(fs::is_empty(folder.path()));
 }
 
 TEST(LoudnessPass, MonoOutputIsMeasuredAsItWillBeHeard) {
