@@ -48,7 +48,7 @@ printf 'MThd not really' >midi/a/broken.mid
 songs=16
 
 # The one machine's list, each path once however it is spelled.
-block 1 | head -n 1 >make-list.sh
+block 1 | head -n 2 >make-list.sh
 sh make-list.sh
 head -n 2 list.txt | sed 's|^|./|' >>list.txt
 
@@ -67,10 +67,10 @@ sh parallel.sh 2>parallel.err || true
 for k in 0 1 2 3; do [ -s out/report-$k.jsonl ] || fail "shard $k wrote no report"; done
 
 # The failures and the counts, as the README finds them.
-[ "$(block 4 | head -n 2 | sh)" = "$(printf 'midi/a/broken.mid\t')$(jq -r 'select(.status=="failed") | .error' out/report*.jsonl)" ] ||
-    fail "jq failures: $(block 4 | head -n 2 | sh)"
-[ "$(block 4 | sed -n 5,6p | sh | jq -c .)" = "{\"failed\":1,\"ok\":$songs}" ] ||
-    fail "jq counts: $(block 4 | sed -n 5,6p | sh)"
+[ "$(block 4 | head -n 3 | sh)" = "$(printf 'midi/a/broken.mid\t')$(jq -r 'select(.status=="failed") | .error' out/report*.jsonl)" ] ||
+    fail "jq failures: $(block 4 | head -n 3 | sh)"
+[ "$(block 4 | sed -n 7,9p | sh | jq -c .)" = "{\"done\":$songs,\"failed\":1}" ] ||
+    fail "jq counts: $(block 4 | sed -n 7,9p | sh)"
 
 # One shard killed half-way, then resumed: everything complete, nothing converted twice.
 rm -rf out
@@ -90,6 +90,9 @@ quillory-convert "$@" 2>/dev/null || fail "resumed: $(endings)"
 [ -z "$(endings | grep '^ok ' | uniq -d)" ] || fail "converted twice: $(endings)"
 [ "$(count skipped)" -ge "$before" ] || fail "resumed: not every file done is skipped: $(endings)"
 [ -z "$(find out -name '*.part')" ] || fail "a .part file is left: $(find out -name '*.part')"
+# The count after a resume: what an earlier run converted and this one skipped is done.
+[ "$(block 4 | sed -n 7,9p | sh | jq -r '.done')" = $((songs / 2)) ] ||
+    fail "jq counts after the resume: $(block 4 | sed -n 7,9p | sh)"
 
 # The Slurm script, as three tasks of an array see it.
 rm -rf out
