@@ -147,9 +147,8 @@ ParallelSongRenderer::ParallelSongRenderer(MidiFile song, Synthesizer& synth, in
     , maxThreads_(maxThreads == 0 ? budget.total() : maxThreads)
     , policy_(policy)
     , stop_(stop)
-    , songFrames_(song_.frameAt(song_.endTime(), sampleRate))
-    , lastFrame_(songFrames_ + SongTail::longest(sampleRate))
-    , cursor_(song_)
+    , lastFrame_(song_.frameAt(song_.endTime(), sampleRate) + SongTail::longest(sampleRate))
+    , timeline_(song_, sampleRate)
     , tail_(sampleRate) {
 }
 
@@ -168,13 +167,7 @@ bool ParallelSongRenderer::finished() const {
 }
 
 int ParallelSongRenderer::percent() const {
-    if (single_)
-        return single_->percent();
-    if (finished_)
-        return 100;
-    if (songFrames_ == 0)
-        return 99;
-    return static_cast<int>(std::min<std::uint64_t>(99, position_ * 100 / songFrames_));
+    return single_ ? single_->percent() : timeline_.percent(finished_);
 }
 
 std::vector<double> ParallelSongRenderer::laneWork() const {
@@ -250,12 +243,6 @@ void ParallelSongRenderer::split(Synthesizers spare, unsigned threads) {
     threads_ = int(ensemble_->threads());
     left_.resize(Ensemble::kBlock);
     right_.resize(Ensemble::kBlock);
-    MidiEvent event;
-    if (cursor_.next(event)) {
-        pending_ = true;
-        pendingEvent_ = event;
-        pendingFrame_ = song_.frameAt(event.time, sampleRate_);
-    }
 }
 
 void ParallelSongRenderer::renderSingle() {
@@ -310,7 +297,7 @@ std::size_t ParallelSongRenderer::render(float* left, float* right, std::size_t 
     std::copy_n(left_.data() + given_, count, left);
     std::copy_n(right_.data() + given_, count, right);
     given_ += count;
-    position_ = std::min(songFrames_, position_ + count);
+    timeline_.advance(count);
     if (tail_.over() && given_ == blockFrames_) {
         finished_ = true;
         stopHelpers();
@@ -345,8 +332,8 @@ void ParallelSongRenderer::nextBlock() {
     ++summed_;
     blockFrames_ = frames;
     given_ = 0;
-    if (start + frames > songFrames_) {
-        const std::size_t song = std::size_t(songFrames_ > start ? songFrames_ - start : 0);
+    if (const std::uint64_t end = timeline_.songFrames(); start + frames > end) {
+        const std::size_t song = std::size_t(end > start ? end - start : 0);
         blockFrames_ = song + tail_.take(left_.data() + song, right_.data() + song, frames - song);
     }
 }
@@ -361,23 +348,15 @@ void ParallelSongRenderer::dispatch(std::uint64_t block) {
         job.frames = frames;
         job.events.clear();
     }
-    while (pending_ && pendingFrame_ < start + frames) {
-        if (pendingEvent_.status != 0xFF) {
-            const TimedEvent timed{std::uint32_t(pendingFrame_ > start ? pendingFrame_ - start : 0),
-                                   pendingEvent_};
-            const int lane = sharer_->laneFor(pendingEvent_, pendingFrame_);
-            for (std::size_t i = 0; i < ensemble_->size(); ++i)
-                if (lane < 0 || std::size_t(lane) == i)
-                    ensemble_->job(i, block).events.push_back(timed);
-        }
-        MidiEvent event;
-        if (cursor_.next(event)) {
-            pendingEvent_ = event;
-            pendingFrame_ = song_.frameAt(event.time, sampleRate_);
-        } else {
-            pending_ = false;
-        }
-    }
+    timeline_.takeBefore(start + frames, [&](const MidiEvent& event, std::uint64_t frame) {
+        if (event.status == 0xFF)
+            return;
+        const TimedEvent timed{std::uint32_t(frame > start ? frame - start : 0), event};
+        const int lane = sharer_->laneFor(event, frame);
+        for (std::size_t i = 0; i < ensemble_->size(); ++i)
+            if (lane < 0 || std::size_t(lane) == i)
+                ensemble_->job(i, block).events.push_back(timed);
+    });
 }
 
 } // namespace quillory::renderer

@@ -34,6 +34,7 @@
 #include "components/synthesis/NoteLog.h"
 #include "components/synthesis/NotePlan.h"
 #include "components/synthesis/SongRenderer.h"
+#include "components/synthesis/SongTimeline.h"
 #include "components/synthesis/Synthesizer.h"
 #include "components/synthesis/ThreadBudget.h"
 
@@ -75,7 +76,7 @@ public:
     int percent() const override;
     // Before the first render().
     void raiseLaterBy(double boostDb) override;
-    std::uint64_t songFrames() const { return songFrames_; }
+    std::uint64_t songFrames() const { return timeline_.songFrames(); }
     const MidiFile& song() const { return song_; }
     // Before the first render(): write down where every note sounded (NoteLog), for labels()
     // once the song is finished.
@@ -125,7 +126,6 @@ private:
     unsigned maxThreads_;
     SplitPolicy policy_;
     const std::atomic<bool>* stop_;
-    std::uint64_t songFrames_;
     std::uint64_t lastFrame_;
     int instances_ = 0;
     int threads_ = 0;
@@ -139,10 +139,7 @@ private:
     std::unique_ptr<Ensemble> ensemble_;
     std::vector<double> laneSeconds_;
 
-    MidiFile::Cursor cursor_;
-    bool pending_ = false;
-    MidiEvent pendingEvent_;
-    std::uint64_t pendingFrame_ = 0;
+    SongTimeline timeline_;
     // Blocks handed to the instances, and summed.
     std::uint64_t dispatched_ = 0;
     std::uint64_t summed_ = 0;
@@ -151,7 +148,6 @@ private:
     std::vector<float> right_;
     std::size_t blockFrames_ = 0;
     std::size_t given_ = 0;
-    std::uint64_t position_ = 0;
     std::uint64_t totalGiven_ = 0;
     SongTail tail_;
     bool finished_ = false;

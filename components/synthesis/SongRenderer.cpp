@@ -24,59 +24,43 @@ std::uint64_t SongRenderer::maxFrames(const MidiFile& song, int sampleRate) {
 SongRenderer::SongRenderer(MidiFile song, Synthesizer& synth, int sampleRate)
     : song_(std::move(song))
     , synth_(synth)
-    , cursor_(song_)
-    , songFrames_(song_.frameAt(song_.endTime(), prepared(synth, sampleRate)))
+    , timeline_(song_, prepared(synth, sampleRate))
     , tail_(sampleRate) {
-    MidiEvent event;
-    if (cursor_.next(event)) {
-        pending_ = event;
-        pendingFrame_ = song_.frameAt(event.time, sampleRate);
-    }
 }
 
 int SongRenderer::percent() const {
-    if (finished_)
-        return 100;
-    if (songFrames_ == 0)
-        return 99;
-    return static_cast<int>(std::min<std::uint64_t>(99, position_ * 100 / songFrames_));
+    return timeline_.percent(finished_);
 }
 
 std::size_t SongRenderer::render(float* left, float* right, std::size_t maxFrames) {
     if (finished_ || maxFrames == 0)
         return 0;
-    return position_ < songFrames_ ? renderSong(left, right, maxFrames)
-                                   : renderTail(left, right, maxFrames);
+    return timeline_.position() < timeline_.songFrames() ? renderSong(left, right, maxFrames)
+                                                         : renderTail(left, right, maxFrames);
 }
 
 void SongRenderer::playDueEvents() {
-    while (pending_ && pendingFrame_ <= position_) {
-        synth_.play(*pending_);
-        MidiEvent event;
-        if (cursor_.next(event)) {
-            pending_ = event;
-            pendingFrame_ = song_.frameAt(event.time, synth_.sampleRate());
-        } else {
-            pending_.reset();
-        }
-    }
+    timeline_.takeBefore(timeline_.position() + 1,
+                         [this](const MidiEvent& event, std::uint64_t) { synth_.play(event); });
 }
 
 // Renders up to the next event, plays it, and so on, so each event lands on its own frame.
 std::size_t SongRenderer::renderSong(float* left, float* right, std::size_t frames) {
     std::size_t filled = 0;
-    while (filled < frames && position_ < songFrames_) {
+    const std::uint64_t end = timeline_.songFrames();
+    while (filled < frames && timeline_.position() < end) {
         playDueEvents();
-        std::uint64_t until = std::min<std::uint64_t>(songFrames_, position_ + (frames - filled));
-        if (pending_)
-            until = std::min(until, pendingFrame_);
-        const int count = static_cast<int>(until - position_);
+        const std::uint64_t at = timeline_.position();
+        std::uint64_t until = std::min<std::uint64_t>(end, at + (frames - filled));
+        if (timeline_.pending())
+            until = std::min(until, timeline_.eventFrame());
+        const int count = static_cast<int>(until - at);
         synth_.render(left + filled, right + filled, count);
         filled += std::size_t(count);
-        position_ = until;
+        timeline_.advance(std::uint64_t(count));
     }
     // The song's last moment: the final note-offs sound in the tail, not after it.
-    if (position_ >= songFrames_)
+    if (timeline_.position() >= end)
         playDueEvents();
     return filled;
 }

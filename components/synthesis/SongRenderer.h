@@ -10,11 +10,11 @@
 #include "components/audio/BlockSource.h"
 #include "components/midi/MidiFile.h"
 #include "components/synthesis/SongTail.h"
+#include "components/synthesis/SongTimeline.h"
 #include "components/synthesis/Synthesizer.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 
 namespace quillory::renderer {
 
@@ -23,6 +23,8 @@ public:
     // Resets the synth for the song at the given rate; throws SynthError when it cannot be set
     // to that rate. The synth serves this song alone until it is finished or dropped.
     SongRenderer(MidiFile song, Synthesizer& synth, int sampleRate);
+    SongRenderer(const SongRenderer&) = delete;
+    SongRenderer& operator=(const SongRenderer&) = delete;
 
     // Renders up to maxFrames more frames into left and right; returns how many, 0 only once the
     // song and its tail are complete.
@@ -30,7 +32,7 @@ public:
     bool finished() const override { return finished_; }
     // The whole percentage of the song rendered; 100 only once finished.
     int percent() const override;
-    std::uint64_t songFrames() const { return songFrames_; }
+    std::uint64_t songFrames() const { return timeline_.songFrames(); }
     const MidiFile& song() const { return song_; }
     void raiseLaterBy(double boostDb) override { tail_.lowerFloorBy(boostDb); }
 
@@ -44,11 +46,7 @@ private:
 
     MidiFile song_;
     Synthesizer& synth_;
-    MidiFile::Cursor cursor_;
-    std::optional<MidiEvent> pending_;
-    std::uint64_t pendingFrame_ = 0;
-    std::uint64_t songFrames_ = 0;
-    std::uint64_t position_ = 0;
+    SongTimeline timeline_;
     SongTail tail_;
     bool finished_ = false;
 };

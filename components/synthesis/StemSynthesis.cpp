@@ -171,9 +171,8 @@ StemSynthesis::StemSynthesis(MidiFile song, Synthesizer& synth, int sampleRate,
     , maxThreads_(maxThreads == 0 ? budget.total() : maxThreads)
     , stems_(soundingChannels(song_))
     , stemOfChannel_(kMidiChannels, -1)
-    , songFrames_(song_.frameAt(song_.endTime(), sampleRate))
-    , lastFrame_(songFrames_ + SongTail::longest(sampleRate))
-    , cursor_(song_)
+    , lastFrame_(song_.frameAt(song_.endTime(), sampleRate) + SongTail::longest(sampleRate))
+    , timeline_(song_, sampleRate)
     , stemLeft_(stems_.size(), std::vector<float>(kBlock))
     , stemRight_(stems_.size(), std::vector<float>(kBlock))
     , left_(kBlock)
@@ -188,11 +187,7 @@ StemSynthesis::~StemSynthesis() {
 }
 
 int StemSynthesis::percent() const {
-    if (finished_)
-        return 100;
-    if (songFrames_ == 0)
-        return 99;
-    return static_cast<int>(std::min<std::uint64_t>(99, position_ * 100 / songFrames_));
+    return timeline_.percent(finished_);
 }
 
 double StemSynthesis::threadSeconds() const {
@@ -218,12 +213,6 @@ void StemSynthesis::start() {
                                          shareOut(stems_, load, lanes), effects_,
                                          keepLabels_ ? &logs_ : nullptr);
     }
-    MidiEvent event;
-    if (cursor_.next(event)) {
-        pending_ = true;
-        pendingEvent_ = event;
-        pendingFrame_ = song_.frameAt(event.time, sampleRate_);
-    }
 }
 
 std::size_t StemSynthesis::render(float* left, float* right, std::size_t maxFrames) {
@@ -239,7 +228,7 @@ std::size_t StemSynthesis::render(float* left, float* right, std::size_t maxFram
     lastOffset_ = given_;
     given_ += count;
     totalGiven_ += count;
-    position_ = std::min(songFrames_, position_ + count);
+    timeline_.advance(count);
     if (tail_.over() && given_ == blockFrames_) {
         finished_ = true;
         // Their time outlives them, for the caller to count at the end.
@@ -288,8 +277,8 @@ void StemSynthesis::nextBlock() {
     sum(0, frames);
     blockFrames_ = frames;
     given_ = 0;
-    if (start + frames > songFrames_) {
-        const std::size_t song = std::size_t(songFrames_ > start ? songFrames_ - start : 0);
+    if (const std::uint64_t end = timeline_.songFrames(); start + frames > end) {
+        const std::size_t song = std::size_t(end > start ? end - start : 0);
         const std::uint64_t tailFrom = tail_.frames();
         blockFrames_ = song + tail_.take(left_.data() + song, right_.data() + song, frames - song);
         for (std::size_t i = 0; i < stems_.size(); ++i)
@@ -305,12 +294,7 @@ void StemSynthesis::dispatch(std::uint64_t block) {
     const std::uint64_t start = block * kBlock;
     const std::size_t frames = std::size_t(std::min<std::uint64_t>(kBlock, lastFrame_ - start));
     if (!lanes_) {
-        while (pending_ && pendingFrame_ < start + frames) {
-            MidiEvent event;
-            pending_ = cursor_.next(event);
-            pendingEvent_ = event;
-            pendingFrame_ = song_.frameAt(event.time, sampleRate_);
-        }
+        timeline_.takeBefore(start + frames, [](const MidiEvent&, std::uint64_t) {});
         return;
     }
     LanePool& pool = lanes_->pool();
@@ -318,25 +302,17 @@ void StemSynthesis::dispatch(std::uint64_t block) {
         pool.job(i, block).frames = frames;
         pool.job(i, block).events.clear();
     }
-    while (pending_ && pendingFrame_ < start + frames) {
-        const TimedEvent timed{std::uint32_t(pendingFrame_ > start ? pendingFrame_ - start : 0),
-                               pendingEvent_};
-        const int channel = channelOf(pendingEvent_);
-        if (pendingEvent_.status == 0xF0 || pendingEvent_.status == 0xF7) {
+    timeline_.takeBefore(start + frames, [&](const MidiEvent& event, std::uint64_t frame) {
+        const TimedEvent timed{std::uint32_t(frame > start ? frame - start : 0), event};
+        const int channel = channelOf(event);
+        if (event.status == 0xF0 || event.status == 0xF7) {
             for (std::size_t i = 0; i < stems_.size(); ++i)
                 pool.job(i, block).events.push_back(timed);
         } else if (channel >= 0 && stemOfChannel_[std::size_t(channel)] >= 0) {
             pool.job(std::size_t(stemOfChannel_[std::size_t(channel)]), block)
                 .events.push_back(timed);
         }
-        MidiEvent event;
-        if (cursor_.next(event)) {
-            pendingEvent_ = event;
-            pendingFrame_ = song_.frameAt(event.time, sampleRate_);
-        } else {
-            pending_ = false;
-        }
-    }
+    });
 }
 
 } // namespace quillory::renderer

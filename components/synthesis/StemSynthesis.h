@@ -21,6 +21,7 @@
 #include "components/midi/MidiFile.h"
 #include "components/synthesis/NoteLog.h"
 #include "components/synthesis/SongTail.h"
+#include "components/synthesis/SongTimeline.h"
 #include "components/synthesis/Synthesizer.h"
 #include "components/synthesis/ThreadBudget.h"
 
@@ -73,7 +74,7 @@ public:
     // Stem i of the frames the last render() gave.
     const float* stemLeft(std::size_t i) const { return stemLeft_[i].data() + lastOffset_; }
     const float* stemRight(std::size_t i) const { return stemRight_[i].data() + lastOffset_; }
-    std::uint64_t songFrames() const { return songFrames_; }
+    std::uint64_t songFrames() const { return timeline_.songFrames(); }
     const MidiFile& song() const { return song_; }
     // How many threads the synthesisers share; 0 before the first render().
     int threads() const;
@@ -99,7 +100,6 @@ private:
     unsigned maxThreads_;
     std::vector<StemChannel> stems_;
     std::vector<int> stemOfChannel_; // -1 for a channel without a stem
-    std::uint64_t songFrames_;
     std::uint64_t lastFrame_;
     bool effects_ = true;
     bool started_ = false;
@@ -107,10 +107,7 @@ private:
     ThreadBudget::Grant grant_;
     std::unique_ptr<Lanes> lanes_;
     double laneSeconds_ = 0; // the lanes' processor time, once they have ended
-    MidiFile::Cursor cursor_;
-    bool pending_ = false;
-    MidiEvent pendingEvent_;
-    std::uint64_t pendingFrame_ = 0;
+    SongTimeline timeline_;
     std::uint64_t dispatched_ = 0;
     std::uint64_t summed_ = 0;
 
@@ -121,7 +118,6 @@ private:
     std::size_t blockFrames_ = 0;
     std::size_t given_ = 0;
     std::size_t lastOffset_ = 0;
-    std::uint64_t position_ = 0;
     std::uint64_t totalGiven_ = 0;
     SongTail tail_;
     bool finished_ = false;
