@@ -89,6 +89,8 @@ public:
     // From the levelled pass on: what the song measured and the gain it gets.
     const Loudness& measured() const { return measured_; }
     double gainDb() const { return gainDb_; }
+    // From the levelled pass on: the frames it hands out in all, its tail cut where it dies away.
+    std::uint64_t levelledLength() const { return levelledEnd_; }
     // Frames read back for the true-peak check, and all frames of the song.
     std::uint64_t framesChecked() const { return checkedFrames_; }
     std::uint64_t frames() const { return synthesised_; }
