@@ -242,3 +242,50 @@ TEST_F(ConvertPlan, SingleOutputTypeComesFromItsExtensionInAnyCase) {
     EXPECT_EQ(plan.jobs[0].to, OutputType::Mp3);
     EXPECT_EQ(plan.jobs[0].output, fs::path("out.MP3"));
 }
+
+// "-" is standard input as an input and standard output as the output; what a stream cannot
+// take, or what would mix with the audio on standard output, is refused saying why.
+TEST(ConvertOptions, TheStandardStreamsTakeOneConversionAndNothingElse) {
+    const std::vector<BadLine> table = {
+        {{"a.mid", "-o", "-"}, "add --format wav, flac, ogg or opus"},
+        {{"a.mid", "-o", "-", "--format", "mp3"}, "MP3 cannot be written to standard output"},
+        {{"a.mid", "-o", "-", "--format", "wav", "--stems"}, "--stems"},
+        {{"a.mid", "-o", "-", "--format", "wav", "--report", "-"}, "--report - and -o -"},
+        {{"a.mid", "b.mid", "-o", "-", "--format", "wav"}, "2 inputs were given"},
+        {{"a.mid", "-o", "-", "--format", "wav", "--resume"}, "--resume"},
+        {{"-", "--output-dir", "d", "--format", "wav"}, "standard input (-) has no name"},
+        {{"-", "-o", "a.wav", "--resume"}, "--resume"},
+    };
+    for (const BadLine& line : table) {
+        const ParsedArguments parsed = parseArguments(line.args);
+        EXPECT_NE(parsed.error.find(line.mentions), std::string::npos)
+            << line.args.size() << " arguments -> \"" << parsed.error << "\"";
+    }
+    const ParsedArguments both = parse({"-", "-o", "-", "--format", "flac", "--report", "r.jsonl"});
+    ASSERT_EQ(both.error, "");
+    EXPECT_EQ(both.options.inputs, (std::vector<fs::path>{"-"}));
+    EXPECT_EQ(both.options.output, fs::path("-"));
+}
+
+TEST(ConvertPlanStreams, StandardInputTakesItsTypeFromItsContentAndGoesToStandardOutput) {
+    Options o;
+    o.inputs = {"-"};
+    o.output = "-";
+    o.format = OutputType::Opus;
+    for (const InputType type : {InputType::Midi, InputType::Wav}) {
+        const JobPlan plan = planJobs(o, type);
+        ASSERT_EQ(plan.error, "");
+        ASSERT_EQ(plan.jobs.size(), 1u);
+        EXPECT_EQ(plan.jobs[0].from, type);
+        EXPECT_EQ(plan.jobs[0].to, OutputType::Opus);
+        EXPECT_EQ(plan.jobs[0].output, fs::path("-"));
+    }
+    // "-" in a list is no stream, and a WAV from it makes no stems either.
+    EXPECT_NE(planJobs(o).error.find("on the command line"), std::string::npos);
+    o.output = "song.wav";
+    o.format.reset();
+    o.stems = true;
+    EXPECT_NE(planJobs(o, InputType::Wav).error.find("standard input is a WAV file"),
+              std::string::npos);
+    EXPECT_EQ(planJobs(o, InputType::Midi).error, "");
+}
