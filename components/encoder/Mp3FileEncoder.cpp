@@ -28,9 +28,9 @@ Mp3FileEncoder::~Mp3FileEncoder() {
 }
 
 bool Mp3FileEncoder::open(const fs::path& wavPath, quillory::output::OutputFile mp3,
-                          const Mp3Settings& settings) {
+                          const Mp3Settings& settings, const std::string& sourceName) {
     const fs::path mp3Path = mp3.target();
-    source_ = WavSource::openFile(wavPath, error_);
+    source_ = WavSource::openFile(wavPath, error_, sourceName);
     if (!source_)
         return false;
     std::error_code ec;

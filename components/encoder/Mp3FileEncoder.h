@@ -36,8 +36,9 @@ public:
 
     // Opens the source and starts the MP3 beside its target. False, with error() saying why, when
     // the source is no WAV that can be encoded or the MP3 cannot be created; nothing is left then.
+    // Messages call the source sourceName, or its path when that is empty.
     bool open(const std::filesystem::path& wavPath, quillory::output::OutputFile mp3,
-              const Mp3Settings& settings);
+              const Mp3Settings& settings, const std::string& sourceName = {});
 
     // Encodes up to maxFrames more frames of the source.
     Step encodeBlock(std::int64_t maxFrames = kBlockFrames);

@@ -67,15 +67,25 @@ bool isPlainSampleFormat(int format) {
     }
 }
 
+// The data sizes that a WAV written to a pipe carries, since its writer could not go back to
+// fill in the true one: "up to the end" (ffmpeg's, and ours), and sox's.
+bool isStreamingSize(long long size) {
+    return size == 0xFFFFFFFFll || size == 0x7FFFF000ll;
+}
+
 // libsndfile quietly shortens a data chunk that claims more bytes than the file has; its log is
-// the only place that says so ("data : <claimed> (should be <present>)").
+// the only place that says so ("data : <claimed> (should be <present>)"). A streamed WAV saved
+// whole (through standard input, say) claims its streaming size, which is no damage.
 bool dataChunkWasShortened(SNDFILE* file) {
     char log[8192] = {};
     sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
     for (const char* line = log; (line = std::strstr(line, "data")) != nullptr; ++line) {
         const char* end = std::strchr(line, '\n');
         const std::string text(line, end ? end : line + std::strlen(line));
-        if (text.find("should be") != std::string::npos)
+        // Not "'data' chunk should be an even number of bytes", which an odd chunk logs.
+        const std::size_t colon = text.find(" : ");
+        if (colon != std::string::npos && text.find("should be") != std::string::npos &&
+            !isStreamingSize(std::strtoll(text.c_str() + colon + 3, nullptr, 10)))
             return true;
     }
     return false;
@@ -124,8 +134,8 @@ struct WavSource::Memory {
 };
 
 std::unique_ptr<WavSource> WavSource::openFile(const std::filesystem::path& path,
-                                               std::string& error) {
-    const std::string name = path.string();
+                                               std::string& error, const std::string& shownAs) {
+    const std::string name = shownAs.empty() ? path.string() : shownAs;
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
         error = "The WAV file " + inQuotes(name) + " does not exist.";
@@ -139,7 +149,7 @@ std::unique_ptr<WavSource> WavSource::openFile(const std::filesystem::path& path
     std::unique_ptr<WavSource> source(new WavSource);
     source->name_ = name;
     SF_INFO info{};
-    SNDFILE* file = sf_open(name.c_str(), SFM_READ, &info);
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     if (file == nullptr) {
         error = openFailure(inQuotes(name));
         return nullptr;

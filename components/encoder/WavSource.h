@@ -27,9 +27,10 @@ public:
     static constexpr int kMinSampleRate = 1000;
     static constexpr int kMaxSampleRate = 768000;
 
-    // Null on failure, with the reason in error.
+    // Null on failure, with the reason in error. Messages call the file name, or its path when
+    // name is empty (a copy of standard input is called what the user knows it as).
     static std::unique_ptr<WavSource> openFile(const std::filesystem::path& path,
-                                               std::string& error);
+                                               std::string& error, const std::string& name = {});
     // Reads from bytes held by the caller, which must outlive the source; name appears in messages.
     static std::unique_ptr<WavSource> openMemory(std::span<const std::uint8_t> bytes,
                                                  const std::string& name, std::string& error);

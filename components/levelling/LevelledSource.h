@@ -96,6 +96,8 @@ public:
     // first frame, with another gain; its tail ends where it dies away with that gain. The
     // first pass is not repeated, so percent() goes back to where the levelled pass began.
     void relevel(double gainDb);
+    // From the levelled pass on: the frames it hands out in all, its tail cut where it dies away.
+    std::uint64_t levelledLength() const { return levelledEnd_; }
     // Frames read back for the true-peak check, and all frames of the song.
     std::uint64_t framesChecked() const { return checkedFrames_; }
     std::uint64_t frames() const { return synthesised_; }

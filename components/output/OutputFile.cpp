@@ -61,6 +61,14 @@ OutputFile::OutputFile(fs::path target, Existing existing)
     , existing_(existing) {
 }
 
+OutputFile OutputFile::stream(int fd, fs::path name) {
+    OutputFile output(std::move(name));
+    output.stream_ = fd;
+    output.direct_ = true;
+    output.created_ = true;
+    return output;
+}
+
 OutputFile::~OutputFile() {
     discard();
 }
@@ -72,7 +80,8 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
     , existing_(other.existing_)
     , lock_(std::exchange(other.lock_, -1))
     , created_(std::exchange(other.created_, false))
-    , direct_(std::exchange(other.direct_, false)) {
+    , direct_(std::exchange(other.direct_, false))
+    , stream_(std::exchange(other.stream_, -1)) {
 }
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
@@ -85,6 +94,7 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
         lock_ = std::exchange(other.lock_, -1);
         created_ = std::exchange(other.created_, false);
         direct_ = std::exchange(other.direct_, false);
+        stream_ = std::exchange(other.stream_, -1);
     }
     return *this;
 }
@@ -127,6 +137,8 @@ int OutputFile::open() const {
         errno = ENOENT;
         return -1;
     }
+    if (stream_ >= 0)
+        return ::fcntl(stream_, F_DUPFD_CLOEXEC, 0);
     if (direct_)
         return ::open(target_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     return ::open(temporary_.c_str(), O_RDWR | O_CLOEXEC);

@@ -41,6 +41,10 @@ public:
     // Implicit, so that "write this path" reads as a plain path at the call sites. Chooses the
     // temporary name; nothing is created yet.
     OutputFile(std::filesystem::path target, Existing existing = Existing::Replace);
+    // A stream the process holds open (its standard output), written directly through a copy of
+    // fd and never rewound: nothing is created, renamed or removed, and messages call it name.
+    // fd stays open for the caller.
+    static OutputFile stream(int fd, std::filesystem::path name);
     // Removes the temporary file unless it was committed.
     ~OutputFile();
     OutputFile(OutputFile&& other) noexcept;
@@ -54,6 +58,8 @@ public:
     // or anything else but an ordinary file, which a rename would replace (/dev/null, say).
     const std::filesystem::path& writePath() const { return direct_ ? target_ : temporary_; }
     bool direct() const { return direct_; }
+    // Whether this is a stream (see stream()), which the writer must never seek in.
+    bool stream() const { return stream_ >= 0; }
 
     // Creates the empty temporary file, so that a missing or read-only folder is reported before
     // any work; empty on success, else why not. A second call does nothing.
@@ -88,6 +94,8 @@ private:
     int lock_ = -1;
     bool created_ = false;
     bool direct_ = false;
+    // The stream's descriptor, which the caller owns; -1 for a file.
+    int stream_ = -1;
 };
 
 } // namespace quillory::output

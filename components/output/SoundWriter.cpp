@@ -7,6 +7,7 @@
 
 #include "components/audio/SamplePeak.h"
 #include "components/audio/StereoLayout.h"
+#include "components/output/StreamSink.h"
 
 #include <sndfile.h>
 
@@ -130,7 +131,9 @@ SoundWriter::SoundWriter(output::OutputFile target, const SoundFormat& format,
     info.channels = format.channels;
     switch (format.container) {
     case Container::Wav:
-        rf64_ = maxFrames > kMaxWavData / format.bytesPerFrame();
+        // A stream cannot be rewound to downgrade an RF64 header; a WAV too long for its sizes
+        // goes out with the streaming size instead.
+        rf64_ = maxFrames > kMaxWavData / format.bytesPerFrame() && !output_.stream();
         info.format = (rf64_ ? SF_FORMAT_RF64 : SF_FORMAT_WAV) | subtype(format);
         break;
     case Container::Flac:
@@ -146,10 +149,41 @@ SoundWriter::SoundWriter(output::OutputFile target, const SoundFormat& format,
     const int fd = output_.open();
     if (fd < 0)
         throw RenderError("cannot create " + path_.string() + " (" + std::strerror(errno) + ")");
-    file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
-    if (!file_)
-        throw RenderError("cannot create " + path_.string() + " (" + sf_strerror(nullptr) + ")");
+    open(fd, info);
     configure();
+}
+
+void SoundWriter::open(int fd, SF_INFO& info) {
+    if (!output_.stream()) {
+        file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
+    } else {
+        using output::StreamSink;
+        const StreamSink::Kind kind = format_.container == Container::Wav ? StreamSink::Kind::Wav
+                                      : format_.container == Container::Flac
+                                          ? StreamSink::Kind::Flac
+                                          : StreamSink::Kind::Ogg;
+        stream_ = std::make_unique<StreamSink>(fd, kind, int(format_.bytesPerFrame()));
+        SF_VIRTUAL_IO io{&StreamSink::length, &StreamSink::seek, &StreamSink::read,
+                         &StreamSink::write, &StreamSink::tell};
+        file_ = sf_open_virtual(&io, SFM_WRITE, &info, stream_.get());
+    }
+    if (!file_)
+        throw RenderError("cannot create " + path_.string() + " (" + why() + ")");
+}
+
+// libsndfile's reason, or the stream's own where it refused what libsndfile wrote.
+std::string SoundWriter::why() const {
+    if (stream_ && !stream_->failure().empty())
+        return stream_->failure();
+    return sf_strerror(file_);
+}
+
+void SoundWriter::expectFrames(std::uint64_t frames) {
+    if (frames_ > 0)
+        throw std::logic_error("SoundWriter::expectFrames after the first write");
+    expected_ = frames;
+    if (stream_)
+        stream_->expectFrames(frames);
 }
 
 // The encoders' settings, which libsndfile takes as a compression level from 0 (best) to 1.
@@ -250,7 +284,7 @@ void SoundWriter::writeSamples(const float* samples, std::size_t frames) {
         written = sf_writef_short(file_, shorts_.data(), sf_count_t(frames));
     }
     if (written != sf_count_t(frames))
-        throw RenderError("writing " + path_.string() + " failed (" + sf_strerror(file_) + ")");
+        throw RenderError("writing " + path_.string() + " failed (" + why() + ")");
     frames_ += frames;
 }
 
@@ -262,13 +296,23 @@ void SoundWriter::sync() {
 void SoundWriter::finish() {
     if (!file_)
         return;
+    // The stream's header has promised its length already.
+    if (stream_ && expected_ && *expected_ != frames_) {
+        discard();
+        throw RenderError("completing " + path_.string() + " failed (" +
+                          std::to_string(*expected_) + " frames were promised, " +
+                          std::to_string(frames_) + " written)");
+    }
     const int error = sf_error(file_);
-    const std::string why = error ? sf_strerror(file_) : "";
+    std::string reason = error ? why() : "";
     const int closed = sf_close(file_);
     file_ = nullptr;
-    if (error || closed != 0)
+    if (reason.empty() && stream_)
+        reason = stream_->failure();
+    stream_.reset();
+    if (error || closed != 0 || !reason.empty())
         throw RenderError("completing " + path_.string() + " failed" +
-                          (why.empty() ? std::string() : " (" + why + ")"));
+                          (reason.empty() ? std::string() : " (" + reason + ")"));
     const bool ogg = format_.container == Container::Vorbis || format_.container == Container::Opus;
     if (ogg && !output_.direct())
         if (const std::string failed = output::setOggSerial(output_.writePath()); !failed.empty())
@@ -291,6 +335,7 @@ void SoundWriter::discard() {
         file_ = nullptr;
     }
     finished_ = false;
+    stream_.reset();
     output_.discard();
 }
 

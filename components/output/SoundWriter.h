@@ -7,7 +7,9 @@
 // PCM is reduced from float with TPDF dither (DitherQuantizer), never by plain rounding; float and
 // the lossy formats take the samples as they are. A plain PCM WAV whenever the result fits one; a
 // render that might pass 4 GiB is written as RF64, which can describe it. The file appears at its
-// target only when it is closed: until then it is written beside it. Title, copyright and
+// target only when it is closed: until then it is written beside it. A stream (standard output)
+// is written through a StreamSink, which cannot be rewound: always a plain WAV, whose sizes are
+// exact when expectFrames() says the length before the audio begins. Title, copyright and
 // software go into the file's own tags: a WAV's LIST/INFO chunk (INAM, ICOP, ISFT), the Vorbis
 // comments of FLAC, Vorbis and Opus (TITLE, COPYRIGHT, SOFTWARE; libsndfile names itself as the
 // ENCODER of an Ogg stream).
@@ -20,11 +22,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 struct sf_private_tag;
+struct SF_INFO;
+
+namespace quillory::output {
+class StreamSink;
+}
 
 namespace quillory::renderer {
 
@@ -82,6 +91,11 @@ public:
     // the first write throws RenderError when libsndfile refuses a text. A file closed without
     // audio has no texts.
     void setTags(const tags::TextTags& tags);
+    // The frames the file will hold in all, when they are known before the first write: a WAV
+    // written to a stream then carries its true length from its first byte, and a stream that
+    // gets fewer or more fails at the close. A file gets its true length at the close anyway
+    // (a render stopped early is shorter).
+    void expectFrames(std::uint64_t frames);
     // Throws RenderError when the data cannot be written (a full disk, for example). Integer
     // samples beyond full scale are clipped.
     void write(const float* left, const float* right, std::size_t frames);
@@ -112,14 +126,18 @@ public:
     const std::filesystem::path& target() const { return path_; }
 
 private:
+    void open(int fd, SF_INFO& info);
     void configure();
     void writeTags();
+    std::string why() const;
     void writeSamples(const float* samples, std::size_t frames);
 
     output::OutputFile output_;
     std::filesystem::path path_; // the target, as messages name it
     SoundFormat format_;
     sf_private_tag* file_ = nullptr;
+    std::unique_ptr<output::StreamSink> stream_;
+    std::optional<std::uint64_t> expected_;
     tags::TextTags tags_;
     DitherQuantizer quantizer_;
     std::vector<float> interleaved_;

@@ -129,14 +129,16 @@ RenderJob::RenderJob(std::unique_ptr<BlockSource> synthesis, MidiFile song,
     // A render is refused up front rather than left to fill the disk.
     const std::uint64_t maxFrames = SongRenderer::maxFrames(song_, format_.sampleRate);
     const std::uint64_t targetBytes = maxFrames * format_.bytesPerFrame() + 4096;
-    const fs::space_info space = options.space(folderOf(target_));
+    // A stream takes what it is given; it fills no disk of ours.
+    const fs::space_info space =
+        output.stream() ? fs::space_info{} : options.space(folderOf(target_));
     if (space.capacity > 0 && space.available < targetBytes)
         throw RenderError("not enough free space for " + target_.string() + ": it needs up to " +
                           megabytes(targetBytes) + " MiB and " + megabytes(space.available) +
                           " MiB are free");
     maxFrames_ = maxFrames;
     if (options.loudness)
-        planLevelling(options, maxFrames, targetBytes);
+        planLevelling(options, maxFrames, output.stream() ? 0 : targetBytes);
     startOutputs(std::move(output), options, maxFrames);
 }
 
@@ -315,11 +317,15 @@ std::size_t RenderJob::render(std::size_t maxFrames) {
                 throw RenderError("writing " + target_.string() + " failed: " + e.what());
             }
             advanced = levelled_->advanced();
-            // The levelled song has begun: the fixed-gain copy for a stop is no longer needed.
+            // The levelled song has begun: the fixed-gain copy for a stop is no longer needed,
+            // and its length is known, which a stream's header can then say.
             if (written > 0 && provisional_) {
                 provisional_->discard();
                 provisional_.reset();
             }
+            if (written > 0 && writer_->framesWritten() == 0 &&
+                levelled_->pass() == LevelledSource::Pass::Levelled)
+                writer_->expectFrames(levelled_->levelledLength());
         } else {
             written = synthesis_->render(left_.data(), right_.data(), frames);
             advanced = written;

@@ -307,11 +307,11 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
     return levelled && !levelled->notice().empty() ? levelled->notice() : notice;
 }
 
-std::string wavToMp3(const fs::path& wav, const encoder::Mp3Settings& settings,
+std::string wavToMp3(const WavInput& wav, const encoder::Mp3Settings& settings,
                      quillory::output::OutputFile output, const ProgressFn& progress,
                      Facts& facts) {
     encoder::Mp3FileEncoder mp3;
-    if (!mp3.open(wav, std::move(output), settings))
+    if (!mp3.open(wav.file, std::move(output), settings, wav.name))
         throw ConversionError(mp3.error());
     facts.sampleRate = mp3.plan().sampleRate;
     facts.channels = mp3.plan().outputChannels();
@@ -353,11 +353,12 @@ int keptBits(const encoder::WavSource& source, Container container) {
 
 } // namespace
 
-std::string wavToSound(const fs::path& wav, SoundFormat format, bool bitsGiven, bool channelsGiven,
+std::string wavToSound(const WavInput& wav, SoundFormat format, bool bitsGiven, bool channelsGiven,
                        quillory::output::OutputFile output, const ProgressFn& progress,
                        Facts& facts) {
     std::string error;
-    const std::unique_ptr<encoder::WavSource> source = encoder::WavSource::openFile(wav, error);
+    const std::unique_ptr<encoder::WavSource> source =
+        encoder::WavSource::openFile(wav.file, error, wav.name);
     if (!source)
         throw ConversionError(error);
     const int rate = source->sampleRate();
@@ -378,7 +379,7 @@ std::string wavToSound(const fs::path& wav, SoundFormat format, bool bitsGiven, 
             !problem.empty())
             throw ConversionError(problem);
     } else if (const std::string problem = format.problem(); !problem.empty()) {
-        throw ConversionError(platform::Quoted(wav) + " cannot become " + format.extension() +
+        throw ConversionError(platform::Quoted(wav.name) + " cannot become " + format.extension() +
                               ": " + problem);
     }
     std::unique_ptr<encoder::Resampler> resampler;
@@ -392,6 +393,8 @@ std::string wavToSound(const fs::path& wav, SoundFormat format, bool bitsGiven, 
     quillory::tags::TextTags tags = source->tags();
     tags.software = std::string(quillory::tags::kSoftware);
     writer.setTags(tags);
+    if (!resampler)
+        writer.expectFrames(frames);
     Percent percent(progress);
     const std::size_t channels = std::size_t(source->channels());
     std::vector<float> block(kSynthBlockFrames * channels);

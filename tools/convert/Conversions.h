@@ -103,8 +103,17 @@ std::string midiToMp3(quillory::renderer::MidiFile song, quillory::renderer::Syn
                       const Levelling& levelling, quillory::output::OutputFile output,
                       const ProgressFn& progress, Facts& facts);
 
+// A WAV to convert, and what messages call it: its path, unless it is a copy of standard input.
+struct WavInput {
+    WavInput(std::filesystem::path file, std::string name = {})
+        : file(std::move(file))
+        , name(name.empty() ? this->file.string() : std::move(name)) {}
+    std::filesystem::path file;
+    std::string name;
+};
+
 // Returns a warning for the user (a damaged but usable WAV), or an empty string.
-std::string wavToMp3(const std::filesystem::path& wav, const encoder::Mp3Settings& settings,
+std::string wavToMp3(const WavInput& wav, const encoder::Mp3Settings& settings,
                      quillory::output::OutputFile output, const ProgressFn& progress, Facts& facts);
 
 // A WAV into any other libsndfile format, at its own level and rate (Opus takes 48000 Hz, or a
@@ -112,8 +121,10 @@ std::string wavToMp3(const std::filesystem::path& wav, const encoder::Mp3Setting
 // settings; its rate is the WAV's, and so are its channels and depth unless the command line
 // chose them. Samples that fit the output's depth are copied as they are, so WAV to FLAC is
 // lossless; only a reduction is dithered. Returns a warning, as wavToMp3 does.
-std::string wavToSound(const std::filesystem::path& wav, quillory::renderer::SoundFormat format,
-                       bool bitsGiven, bool channelsGiven, quillory::output::OutputFile output,
+// A WAV kept at its rate is written with its length known from the start (see
+// SoundWriter::expectFrames).
+std::string wavToSound(const WavInput& wav, quillory::renderer::SoundFormat format, bool bitsGiven,
+                       bool channelsGiven, quillory::output::OutputFile output,
                        const ProgressFn& progress, Facts& facts);
 
 } // namespace convert

@@ -21,6 +21,8 @@
 
 namespace convert {
 
+class StandardInput;
+
 // The SoundFont named with --soundfont, loaded to see that it can be, and held until a worker's
 // synthesiser holds its samples: from then on FluidSynth's cache shares them from there, and the
 // hold's own preset tables (about 8 MiB, which a split song would carry beside its synthesisers'
@@ -66,6 +68,10 @@ struct ConvertSettings {
     unsigned threadsPerSong = 0;
     // Whether a song takes every thread it is given or only as many as pay.
     quillory::renderer::SplitPolicy split = quillory::renderer::SplitPolicy::WherePays;
+    // What the input "-" reads, and the descriptor that the output "-" writes (the process's
+    // standard output, set aside for the audio alone); -1 without one.
+    std::shared_ptr<StandardInput> standardInput;
+    int standardOutput = -1;
 };
 
 struct ResolvedSettings {

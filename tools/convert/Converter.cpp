@@ -6,6 +6,7 @@
 #include "tools/convert/Interrupt.h"
 #include "tools/convert/OutputPolicy.h"
 #include "tools/convert/Reporter.h"
+#include "tools/convert/StandardStreams.h"
 #include "tools/convert/StemConversion.h"
 
 #include "components/synthesis/ThreadClock.h"
@@ -20,6 +21,18 @@ namespace fs = std::filesystem;
 using quillory::renderer::MidiError;
 using quillory::renderer::MidiFile;
 using quillory::renderer::Synthesizer;
+
+namespace {
+
+struct RemovedAfter {
+    fs::path file;
+    ~RemovedAfter() {
+        std::error_code ignored;
+        fs::remove(file, ignored);
+    }
+};
+
+} // namespace
 
 Converter::Converter(const ConvertSettings& settings, bool force, const Resume* resume)
     : settings_(settings)
@@ -39,6 +52,15 @@ Outcome Converter::convert(const Job& job, const ProgressFn& progress) {
 
 Outcome Converter::attempt(Job job, const ProgressFn& progress) {
     Outcome outcome;
+    // Standard output is no file: nothing to claim, to judge or to put in place.
+    if (isStandardStream(job.output)) {
+        quillory::output::Claim unclaimed;
+        runCaught(
+            job,
+            quillory::output::OutputFile::stream(settings_.standardOutput, kStandardOutputName),
+            unclaimed, progress, outcome);
+        return outcome;
+    }
     if (job.makeFolder) {
         std::error_code ec;
         fs::create_directories(job.output.parent_path(), ec);
@@ -72,28 +94,36 @@ Outcome Converter::attempt(Job job, const ProgressFn& progress) {
     std::optional<RemovedOnAbort> temporary;
     if (!output.direct())
         temporary.emplace(output.writePath());
-    try {
-        run(job, std::move(output), claim, progress, outcome);
-    } catch (const Interrupted& stopped) {
-        outcome.interrupted = true;
-        outcome.message = stopped.what();
-        return outcome;
-    } catch (const MidiError& error) {
-        // The line that reports it names the file already.
-        outcome.message = error.problem();
-        return outcome;
-    } catch (const std::exception& error) {
-        outcome.message = error.what();
+    if (!runCaught(job, std::move(output), claim, progress, outcome) && !outcome.interrupted) {
         // Someone else's output that appeared meanwhile, complete, is as good as this one.
         if (resume_ && !existed && fs::exists(fs::symlink_status(job.output, ec)))
             if (const std::string reason = resume_->complete(job); !reason.empty()) {
                 outcome.skipped = true;
                 outcome.message = reason + " (it appeared while this run converted it)";
             }
-        return outcome;
+    }
+    return outcome;
+}
+
+bool Converter::runCaught(const Job& job, quillory::output::OutputFile output,
+                          quillory::output::Claim& claim, const ProgressFn& progress,
+                          Outcome& outcome) {
+    try {
+        run(job, std::move(output), claim, progress, outcome);
+    } catch (const Interrupted& stopped) {
+        outcome.interrupted = true;
+        outcome.message = stopped.what();
+        return false;
+    } catch (const MidiError& error) {
+        // The line that reports it names the file already.
+        outcome.message = error.problem();
+        return false;
+    } catch (const std::exception& error) {
+        outcome.message = error.what();
+        return false;
     }
     outcome.ok = true;
-    return outcome;
+    return true;
 }
 
 std::string Converter::leftAsItIs(Job& job, const quillory::output::Claim& claim) const {
@@ -105,12 +135,20 @@ std::string Converter::leftAsItIs(Job& job, const quillory::output::Claim& claim
 void Converter::run(const Job& job, quillory::output::OutputFile output,
                     quillory::output::Claim& claim, const ProgressFn& progress, Outcome& outcome) {
     Facts& facts = outcome.facts;
-    if (job.from == InputType::Wav) {
+    if (job.from == InputType::Wav && isStandardStream(job.input)) {
+        // libsndfile reads a WAV from a file, so standard input is copied into one first.
+        const fs::path copy =
+            (settings_.workFolder.empty() ? fs::temp_directory_path() : settings_.workFolder) /
+            "__qlr_stdin.wav";
+        const RemovedOnAbort removedOnAbort(copy);
+        const RemovedAfter removed{copy};
+        standardInput().copyWav(copy, progress);
         outcome.message =
-            job.to == OutputType::Mp3
-                ? wavToMp3(job.input, settings_.mp3, std::move(output), progress, facts)
-                : wavToSound(job.input, settings_.sound, settings_.bitsGiven,
-                             settings_.channelsGiven, std::move(output), progress, facts);
+            convertWav(job, WavInput(copy, kStandardInputName), std::move(output), progress, facts);
+        return;
+    }
+    if (job.from == InputType::Wav) {
+        outcome.message = convertWav(job, job.input, std::move(output), progress, facts);
         return;
     }
     const std::string notice = convertMidi(job, std::move(output), claim, progress, facts);
@@ -135,10 +173,20 @@ void Converter::writeAllLabels(const fs::path& output, LabelForm form, Facts& fa
         write(stem.file, stem.labels);
 }
 
+std::string Converter::convertWav(const Job& job, const WavInput& wav,
+                                  quillory::output::OutputFile output, const ProgressFn& progress,
+                                  Facts& facts) {
+    return job.to == OutputType::Mp3
+               ? wavToMp3(wav, settings_.mp3, std::move(output), progress, facts)
+               : wavToSound(wav, settings_.sound, settings_.bitsGiven, settings_.channelsGiven,
+                            std::move(output), progress, facts);
+}
+
 std::string Converter::convertMidi(const Job& job, quillory::output::OutputFile output,
                                    quillory::output::Claim& claim, const ProgressFn& progress,
                                    Facts& facts) {
-    MidiFile song = MidiFile::read(job.input);
+    MidiFile song =
+        isStandardStream(job.input) ? standardInput().midi(progress) : MidiFile::read(job.input);
     if (const double seconds = song.lengthMs() / 1000.0; seconds > settings_.maxSeconds)
         throw ConversionError("the song lasts " + readableDuration(seconds) +
                               ", longer than --max-seconds " +
@@ -161,6 +209,12 @@ std::string Converter::convertMidi(const Job& job, quillory::output::OutputFile 
                                     facts);
     return midiToSound(std::move(song), synthesizer, settings_.sound, levelling, std::move(output),
                        progress, facts);
+}
+
+StandardInput& Converter::standardInput() const {
+    if (!settings_.standardInput)
+        throw ConversionError(std::string(kStandardInputName) + " was not read");
+    return *settings_.standardInput;
 }
 
 // A SoundFont that failed to load fails every MIDI file of this worker with the same reason,

@@ -42,13 +42,19 @@ private:
     Outcome attempt(Job job, const ProgressFn& progress);
     // Why the job is left as it is, or empty when it is to be converted.
     std::string leftAsItIs(Job& job, const quillory::output::Claim& claim) const;
+    // Whether the job converted; what it threw goes into the outcome.
+    bool runCaught(const Job& job, quillory::output::OutputFile output,
+                   quillory::output::Claim& claim, const ProgressFn& progress, Outcome& outcome);
     void run(const Job& job, quillory::output::OutputFile output, quillory::output::Claim& claim,
              const ProgressFn& progress, Outcome& outcome);
+    std::string convertWav(const Job& job, const WavInput& wav, quillory::output::OutputFile output,
+                           const ProgressFn& progress, Facts& facts);
     std::string convertMidi(const Job& job, quillory::output::OutputFile output,
                             quillory::output::Claim& claim, const ProgressFn& progress,
                             Facts& facts);
     void writeAllLabels(const std::filesystem::path& output, LabelForm form, Facts& facts) const;
     quillory::renderer::Synthesizer& synth(int sampleRate);
+    StandardInput& standardInput() const;
 
     const ConvertSettings& settings_;
     bool force_;

@@ -4,6 +4,7 @@
 #include "tools/convert/Options.h"
 
 #include "components/synthesis/UsableCores.h"
+#include "tools/convert/StandardStreams.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -127,7 +128,8 @@ std::vector<OptionSpec> options() {
     return {
         {{"o", "output"},
          "FILE",
-         "The one output file; .wav, .flac, .ogg (Vorbis), .opus or .mp3 sets the type.",
+         "The one output file; .wav, .flac, .ogg (Vorbis), .opus or .mp3 sets the type. - "
+         "writes to standard output, with --format wav, flac, ogg or opus.",
          [](Options& o, const S&, const S& v) { o.output = v; }},
         {{"output-dir"},
          "DIR",
@@ -136,7 +138,7 @@ std::vector<OptionSpec> options() {
          [](Options& o, const S&, const S& v) { o.outputDir = v; }},
         {{"format"},
          "wav|flac|ogg|opus|mp3",
-         "The output type with --output-dir.",
+         "The output type with --output-dir, or with -o -.",
          [](Options& o, const S& name, const S& v) {
              o.format = kTypes[std::size_t(oneOf(name, v, {"wav", "flac", "ogg", "opus", "mp3"}))];
          }},
@@ -191,7 +193,8 @@ std::vector<OptionSpec> options() {
          [](Options& o, const S& name, const S& v) { o.timeout = number(name, v, 1, 1 << 30); }},
         {{"report"},
          "FILE",
-         "Write a JSON object per input to FILE (- for standard output) as each one ends: "
+         "Write a JSON object per input to FILE (- for standard output, unless -o - writes the "
+         "audio there) as each one ends: "
          "status, settings, versions, loudness, stems and times.",
          [](Options& o, const S&, const S& v) { o.report = v; }},
         {{"force"},
@@ -294,6 +297,12 @@ const QString kDescription = QStringLiteral(
     "--channel-mode, --soundfont and --loudness replaces the file's value. A setting\n"
     "the output format cannot take is a usage error. Opus is always 48000 Hz. A WAV\n"
     "input keeps its level, rate and channels; WAV to FLAC keeps every sample.\n"
+    "The input - reads a MIDI or WAV file from standard input, and -o - writes the\n"
+    "one output to standard output as a stream, progress and messages staying on\n"
+    "stderr: a WAV there carries its exact length when it is known beforehand (a\n"
+    "WAV input, or a levelled song), and otherwise the size 0xFFFFFFFF, which readers\n"
+    "take as \"up to the end\"; a FLAC stream leaves its length and MD5 unknown. MP3\n"
+    "is not written there: its length goes into its first frame at the end.\n"
     "Each file gets one line on stderr, and a last line counts them with the batch's\n"
     "time: \"3 converted, 1 failed (2 min 05 s)\" (tenths of a second up to a minute,\n"
     "then min and s, then h, min and s).\n"
@@ -317,7 +326,8 @@ struct Parser {
                 byName.emplace(name, i);
         }
         parser.addPositionalArgument(QStringLiteral("INPUT"),
-                                     QStringLiteral("A MIDI or WAV file to convert."),
+                                     QStringLiteral("A MIDI or WAV file to convert; - reads one "
+                                                    "from standard input."),
                                      QStringLiteral("INPUT... (-o OUTPUT | --output-dir DIR)"));
     }
 
@@ -373,6 +383,38 @@ void applyInOrder(const Parser& p, Options& o) {
     }
 }
 
+// "-" reads standard input and writes standard output, each one file, once; nothing but the
+// audio may go to standard output then, and what a stream cannot take is refused here.
+void checkStandardStreams(const Options& o) {
+    if (std::count_if(o.inputs.begin(), o.inputs.end(), isStandardStream) > 1)
+        throw Failure{"standard input (-) can be read only once"};
+    const bool fromStdin = std::any_of(o.inputs.begin(), o.inputs.end(), isStandardStream);
+    if (fromStdin && o.outputDir)
+        throw Failure{"--output-dir names each output after its input, and standard input (-) "
+                      "has no name; use -o FILE, or -o - for standard output"};
+    if (fromStdin && o.resume)
+        throw Failure{"--resume reads the input to judge its output, and standard input (-) can "
+                      "be read only once"};
+    if (!o.output || !isStandardStream(*o.output))
+        return;
+    if (!o.format)
+        throw Failure{"-o - writes to standard output, which has no extension to tell the type: "
+                      "add --format wav, flac, ogg or opus"};
+    if (*o.format == OutputType::Mp3)
+        throw Failure{"MP3 cannot be written to standard output: its length and gapless delay go "
+                      "into its first frame once it is encoded, which a stream cannot take back; "
+                      "use -o FILE.mp3, or --format wav, flac, ogg or opus"};
+    if (o.stems)
+        throw Failure{"--stems writes a folder beside the output, and standard output (-o -) has "
+                      "no folder; use -o FILE"};
+    if (o.report && isStandardStream(*o.report))
+        throw Failure{"--report - and -o - would both write to standard output; give the report "
+                      "a file"};
+    if (o.resume)
+        throw Failure{"--resume skips outputs that are complete, and standard output (-o -) is "
+                      "never one"};
+}
+
 void checkCombinations(const Options& o) {
     if (o.overrides.bitRate && o.overrides.vbrMin)
         throw Failure{"--bitrate (constant) and --vbr (variable) exclude each other"};
@@ -389,10 +431,13 @@ void checkCombinations(const Options& o) {
     if (o.output && o.filesFrom)
         throw Failure{"-o names one output; use --output-dir DIR with --files-from"};
     if (o.output && o.inputs.size() > 1)
-        throw Failure{"-o names one output, but " + std::to_string(o.inputs.size()) +
+        throw Failure{(isStandardStream(*o.output) ? "-o - writes one conversion to standard output"
+                                                   : "-o names one output") +
+                      std::string(", but ") + std::to_string(o.inputs.size()) +
                       " inputs were given; use --output-dir DIR"};
     if (o.outputDir && !o.format)
         throw Failure{"--output-dir needs --format wav, flac, ogg, opus or mp3"};
+    checkStandardStreams(o);
     const std::optional<OutputType> type = o.format ? o.format : outputTypeOf(*o.output);
     if (type)
         if (const std::string problem = formatProblem(o, *type); !problem.empty())

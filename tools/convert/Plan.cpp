@@ -4,6 +4,7 @@
 #include "tools/convert/Plan.h"
 
 #include "platform/ShownName.h"
+#include "tools/convert/StandardStreams.h"
 
 #include <algorithm>
 #include <cctype>
@@ -21,6 +22,11 @@ std::string lowerExtension(const fs::path& path) {
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return char(std::tolower(c)); });
     return extension;
+}
+
+// What messages call an input: standard input, or the file in quotes.
+std::string quotedInput(const fs::path& path) {
+    return isStandardStream(path) ? kStandardInputName : platform::Quoted(path);
 }
 
 std::optional<InputType> inputType(const fs::path& path) {
@@ -50,11 +56,11 @@ std::string checkOutputDir(const fs::path& dir) {
 
 // The report is opened before the batch begins, and opening it empties the file.
 std::string reportClash(const std::optional<fs::path>& report, const std::vector<Job>& jobs) {
-    if (!report || *report == "-")
+    if (!report || isStandardStream(*report))
         return {};
     for (const Job& job : jobs)
         for (const fs::path& file : {job.input, job.output})
-            if (comparable(file) == comparable(*report))
+            if (!isStandardStream(file) && comparable(file) == comparable(*report))
                 return "the report " + platform::Quoted(*report) + " would replace " +
                        platform::Quoted(file);
     return {};
@@ -74,10 +80,12 @@ fs::path outputIn(const Options& options, const fs::path& input, const std::stri
 
 } // namespace
 
-JobPlan planJobs(const Options& options) {
+JobPlan planJobs(const Options& options, std::optional<InputType> standardInput) {
     JobPlan plan;
     std::optional<OutputType> to = options.format;
-    if (options.output) {
+    if (options.output && isStandardStream(*options.output)) {
+        // Standard output has no extension: --format says the type (see Options).
+    } else if (options.output) {
         const std::optional<OutputType> named = outputTypeOf(*options.output);
         if (!named) {
             plan.error = "the output " + platform::Quoted(*options.output) +
@@ -105,7 +113,12 @@ JobPlan planJobs(const Options& options) {
     const std::string newExtension = extensionOf(*to);
     std::map<fs::path, fs::path> inputOf; // output -> the input that claimed it
     for (const fs::path& input : options.inputs) {
-        const std::optional<InputType> from = inputType(input);
+        const std::optional<InputType> from =
+            isStandardStream(input) ? standardInput : inputType(input);
+        if (!from && isStandardStream(input))
+            return JobPlan{{},
+                           "the input - (standard input) goes on the command line, with -o FILE "
+                           "or -o -; a file named - is ./-"};
         if (!from) {
             return JobPlan{{},
                            "the input " + platform::Quoted(input) +
@@ -114,7 +127,7 @@ JobPlan planJobs(const Options& options) {
         // A WAV has no MIDI channels to make stems of; without stems it would pass unnoticed.
         if (options.stems && *from == InputType::Wav)
             return JobPlan{{},
-                           "--stems makes stems of MIDI files, but " + platform::Quoted(input) +
+                           "--stems makes stems of MIDI files, but " + quotedInput(input) +
                                " is a WAV file"};
         if (options.labels && *from == InputType::Wav)
             return JobPlan{{},
@@ -125,7 +138,8 @@ JobPlan planJobs(const Options& options) {
             return JobPlan{{},
                            "the input " + platform::Quoted(input) + " is not below --keep-tree " +
                                platform::Quoted(*options.keepTree)};
-        if (comparable(output) == comparable(input))
+        if (!isStandardStream(output) && !isStandardStream(input) &&
+            comparable(output) == comparable(input))
             return JobPlan{
                 {}, "the output of " + platform::Quoted(input) + " would replace the input itself"};
         const auto [claimed, fresh] = inputOf.emplace(comparable(output), input);

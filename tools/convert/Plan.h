@@ -9,6 +9,7 @@
 #include "tools/convert/Options.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ struct JobPlan {
     std::string error; // a usage error when not empty
 };
 
-JobPlan planJobs(const Options& options);
+// standardInput: what the input "-" holds, as its first bytes say (StandardStreams.h).
+JobPlan planJobs(const Options& options, std::optional<InputType> standardInput = std::nullopt);
 
 } // namespace convert

@@ -5,6 +5,7 @@
 
 #include "platform/Console.h"
 #include "platform/ShownName.h"
+#include "tools/convert/StandardStreams.h"
 
 #include <algorithm>
 #include <cmath>
@@ -46,7 +47,7 @@ void Reporter::progress(std::size_t index, const Job& job, int percent) {
     if (!live_)
         return;
     std::lock_guard lock(mutex_);
-    active_[index] = {platform::ShownName(job.input.filename()), percent};
+    active_[index] = {shownInput(job.input.filename()), percent};
     drawLive();
 }
 
@@ -55,7 +56,7 @@ void Reporter::finished(std::size_t index, const Job& job, const Outcome& outcom
     active_.erase(index);
     ++done_;
     clearLive();
-    const std::string in = platform::ShownName(job.input);
+    const std::string in = shownInput(job.input);
     const std::string message = platform::TerminalSafe(outcome.message);
     if (outcome.interrupted) {
         if (!quiet_)
@@ -64,8 +65,8 @@ void Reporter::finished(std::size_t index, const Job& job, const Outcome& outcom
         std::fprintf(out_, "failed %s: %s\n", in.c_str(), message.c_str());
     else {
         if (!quiet_)
-            std::fprintf(out_, "ok %s -> %s (%s)\n", in.c_str(),
-                         platform::ShownName(job.output).c_str(), seconds(time).c_str());
+            std::fprintf(out_, "ok %s -> %s (%s)\n", in.c_str(), shownOutput(job.output).c_str(),
+                         seconds(time).c_str());
         if (!message.empty())
             std::fprintf(out_, "warning %s: %s\n", in.c_str(), message.c_str());
     }
@@ -79,7 +80,7 @@ void Reporter::notStarted(const Job& job) {
         return;
     std::lock_guard lock(mutex_);
     clearLive();
-    std::fprintf(out_, "not started %s\n", platform::ShownName(job.input).c_str());
+    std::fprintf(out_, "not started %s\n", shownInput(job.input).c_str());
     if (live_ && !active_.empty())
         drawLive();
     std::fflush(out_);
@@ -91,7 +92,7 @@ void Reporter::skipped(const Job& job, const std::string& reason) {
     if (quiet_)
         return;
     clearLive();
-    std::fprintf(out_, "skipped %s: %s\n", platform::ShownName(job.input).c_str(),
+    std::fprintf(out_, "skipped %s: %s\n", shownInput(job.input).c_str(),
                  platform::TerminalSafe(reason).c_str());
     if (live_ && !active_.empty())
         drawLive();

@@ -3,6 +3,7 @@
 
 // quillory-convert: converts MIDI and WAV files to WAV, FLAC, Ogg Vorbis, Opus or MP3 in batches,
 // with the program's settings and engines. Run it with --help for the options.
+#include "platform/Console.h"
 #include "platform/Files.h"
 #include "platform/InstanceFolder.h"
 #include "platform/ShownName.h"
@@ -15,9 +16,11 @@
 #include "tools/convert/Options.h"
 #include "tools/convert/Plan.h"
 #include "tools/convert/Reporter.h"
+#include "tools/convert/StandardStreams.h"
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -94,10 +97,12 @@ convert::RunFacts runFacts(const convert::JobPlan& plan, const convert::ConvertS
 }
 
 // The inputs of the command line and of --files-from, planned, and the shard's part of them.
-convert::JobPlan planCollection(convert::Options& options) {
+convert::JobPlan planCollection(convert::Options& options,
+                                const convert::StandardInput* standardInput) {
     if (std::string failed = convert::gatherInputs(options); !failed.empty())
         return {{}, std::move(failed)};
-    convert::JobPlan plan = convert::planJobs(options);
+    convert::JobPlan plan = convert::planJobs(
+        options, standardInput ? standardInput->type() : std::optional<convert::InputType>());
     if (plan.error.empty() && options.shard)
         plan.jobs = convert::shardOf(std::move(plan.jobs), *options.shard);
     return plan;
@@ -123,15 +128,36 @@ int main(int argc, char** argv) {
         std::printf("quillory-convert %s\n", QUILLORY_VERSION);
         return 0;
     }
-    const convert::JobPlan plan = planCollection(options);
+    // The input "-": its first bytes say whether it is MIDI or WAV, which the plan needs.
+    std::shared_ptr<convert::StandardInput> standardInput;
+    if (std::any_of(options.inputs.begin(), options.inputs.end(), convert::isStandardStream)) {
+        standardInput = std::make_shared<convert::StandardInput>(fileno(stdin));
+        if (!standardInput->error().empty())
+            return usageError(standardInput->error());
+    }
+    const convert::JobPlan plan = planCollection(options, standardInput.get());
     if (!plan.error.empty())
         return usageError(plan.error);
+    // From here on, standard output carries the audio of -o - alone.
+    int standardOutput = -1;
+    if (options.output && convert::isStandardStream(*options.output)) {
+        platform::IgnoreBrokenPipe();
+        standardOutput = platform::SetAsideStdout();
+        if (standardOutput < 0) {
+            std::fprintf(stderr,
+                         "quillory-convert: cannot keep standard output for the audio: %s\n",
+                         std::strerror(errno));
+            return kExitFailures;
+        }
+    }
     const QString programFolder = platform::ProgramFolder();
-    const convert::ResolvedSettings settings =
+    convert::ResolvedSettings settings =
         convert::resolveSettings(options, convert::programSettingsFile(programFolder.toStdString()),
                                  programFolder.toStdString());
     if (!settings.error.empty())
         return usageError(settings.error);
+    settings.settings.standardInput = standardInput;
+    settings.settings.standardOutput = standardOutput;
     if (const std::string failed = makeOutputFolder(options); !failed.empty()) {
         std::fprintf(stderr, "quillory-convert: %s\n", platform::TerminalSafe(failed).c_str());
         return kExitFailures;

@@ -5,6 +5,7 @@
 // the UI thread with 100 last and only for a complete, closed file, several runs in a row, stop,
 // destruction mid-run, a failure half-way, and a killed encoding that leaves no half file.
 #include "components/encoder/LameMp3Encoder.h"
+#include "components/encoder/WavSource.h"
 #include "tests/components/encoder/Mp3Probe.h"
 #include "tests/components/encoder/WavFixtures.h"
 
@@ -259,6 +260,34 @@ TEST_F(LameMp3EncoderTest, DataRunningPastTheEndOfTheFileIsEncodedWithAWarning) 
     ASSERT_TRUE(encoder.EncodeFile(path("whole.wav"), path("whole.mp3")));
     EXPECT_TRUE(encoder.warningText().isEmpty());
     ASSERT_TRUE(WaitUntil([&] { return events.ended(); }));
+}
+
+// A WAV written to a pipe carries a streaming size where its length would go (ours and ffmpeg's
+// 0xFFFFFFFF, sox's 0x7FFFF000), and an odd chunk of 8-bit mono may end without its pad byte:
+// neither is a damaged file, while a chunk cut short still is.
+TEST_F(LameMp3EncoderTest, AStreamingSizeOrAnOddChunkIsNoDamageButACutChunkIs) {
+    const auto warningOf = [&](const fixtures::RawWav& wav, std::int64_t frames) {
+        fixtures::writeBytes(fsPath("in.wav"), fixtures::rawWavBytes(wav));
+        std::string error;
+        const auto source = encoder::WavSource::openFile(fsPath("in.wav"), error);
+        EXPECT_TRUE(source) << error;
+        EXPECT_EQ(source ? source->frames() : -1, frames);
+        return source ? source->warning() : error;
+    };
+    fixtures::RawWav stream;
+    stream.data.assign(4000, 0);
+    for (const std::uint32_t declared : {0xFFFFFFFFu, 0x7FFFF000u}) {
+        stream.declaredDataBytes = declared;
+        EXPECT_EQ(warningOf(stream, 1000), "") << declared;
+    }
+    stream.declaredDataBytes = 8000;
+    EXPECT_NE(warningOf(stream, 1000).find("declares more audio"), std::string::npos);
+    fixtures::RawWav odd;
+    odd.channels = 1;
+    odd.bits = 8;
+    odd.data.assign(1001, 128);
+    odd.declaredDataBytes = 1001;
+    EXPECT_EQ(warningOf(odd, 1001), "");
 }
 
 // A folder this process cannot create files in. Root ignores permission bits, so for root the
