@@ -12,6 +12,12 @@
 
 namespace quillory::renderer {
 
+// The frames every stage of a render hands on at a time: the synthesisers' blocks, the work file
+// read back, the writer's and the encoder's. 4096 frames (93 ms at 44.1 kHz) is a whole number of
+// FluidSynth's 64-frame blocks, small enough that a stop waits at most one of them, and large
+// enough that handing a block between threads costs nothing beside synthesising it.
+inline constexpr std::size_t kBlockFrames = 4096;
+
 class BlockSource {
 public:
     virtual ~BlockSource() = default;

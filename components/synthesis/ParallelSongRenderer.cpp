@@ -26,7 +26,7 @@ namespace quillory::renderer {
 // for room there; on a thread that renders several lanes it comes last, after the sends it needs.
 class ParallelSongRenderer::Ensemble {
 public:
-    static constexpr std::size_t kBlock = 4096;
+    static constexpr std::size_t kBlock = kBlockFrames;
     static constexpr std::size_t kDepth = 32;
 
     // logs: one per lane to write its notes down in, or none.

@@ -51,7 +51,7 @@ std::vector<StemChannel> soundingChannels(const MidiFile& song);
 
 class StemSynthesis final : public BlockSource {
 public:
-    static constexpr std::size_t kBlock = 4096;
+    static constexpr std::size_t kBlock = kBlockFrames;
 
     // Throws SynthError when the synth cannot run at the rate. The caller's synth plays the first
     // stem; the others load its SoundFont on their threads at the first render(), which waits
