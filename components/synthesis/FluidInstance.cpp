@@ -44,7 +44,7 @@ std::string fluidSynthVersion() {
     return fluid_version_str();
 }
 
-FluidInstance::FluidInstance(const std::filesystem::path& soundFont, int sampleRate, int polyphony,
+FluidInstance::FluidInstance(const SoundFontStack& soundFonts, int sampleRate, int polyphony,
                              Samples samples, bool shareable, int midiChannels) {
     installFluidLog();
     settings_ = new_fluid_settings();
@@ -64,13 +64,15 @@ FluidInstance::FluidInstance(const std::filesystem::path& soundFont, int sampleR
         release();
         throw SynthError("the synthesizer cannot be created");
     }
-    firstFluidMessage.clear();
-    if (fluid_synth_sfload(synth_, soundFont.string().c_str(), 1) == FLUID_FAILED) {
-        release();
-        const std::string why =
-            firstFluidMessage.empty() ? "FluidSynth gives no reason" : firstFluidMessage;
-        throw SynthError("SoundFont " + soundFont.string() + " cannot be loaded (" + why + ")",
-                         why);
+    for (auto font = soundFonts.rbegin(); font != soundFonts.rend(); ++font) {
+        firstFluidMessage.clear();
+        if (fluid_synth_sfload(synth_, font->string().c_str(), 1) == FLUID_FAILED) {
+            release();
+            const std::string why =
+                firstFluidMessage.empty() ? "FluidSynth gives no reason" : firstFluidMessage;
+            throw SynthError("SoundFont " + font->string() + " cannot be loaded (" + why + ")",
+                             why);
+        }
     }
     sampleRate_ = sampleRate;
     keepEffects();

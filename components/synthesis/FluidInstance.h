@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 struct _fluid_hashtable_t;
 struct _fluid_synth_t;
@@ -35,6 +36,10 @@ private:
 // FluidSynth's version, as the library in use reports it.
 std::string fluidSynthVersion();
 
+// SoundFonts played as one: a preset is taken from the first that has it, as FluidSynth's own
+// stack of loaded SoundFonts does (the last loaded is searched first, so they load in reverse).
+using SoundFontStack = std::vector<std::filesystem::path>;
+
 class FluidInstance {
 public:
     // FluidSynth's default of 0.2 takes a dense General MIDI tutti (16 channels of loud chords)
@@ -51,8 +56,12 @@ public:
     // shareable: with FluidSynth's LADSPA host on, idle until a split song shares its reverb and
     // chorus through it (EffectShare), where the host and the plugin are there. midiChannels:
     // 16, or more for channels of one's own beside a song's.
-    FluidInstance(const std::filesystem::path& soundFont, int sampleRate, int polyphony = 256,
+    FluidInstance(const SoundFontStack& soundFonts, int sampleRate, int polyphony = 256,
                   Samples samples = Samples::All, bool shareable = false, int midiChannels = 16);
+    FluidInstance(const std::filesystem::path& soundFont, int sampleRate, int polyphony = 256,
+                  Samples samples = Samples::All, bool shareable = false, int midiChannels = 16)
+        : FluidInstance(SoundFontStack{soundFont}, sampleRate, polyphony, samples, shareable,
+                        midiChannels) {}
     ~FluidInstance();
     FluidInstance(FluidInstance&& other) noexcept;
     FluidInstance& operator=(FluidInstance&& other) noexcept;

@@ -54,8 +54,8 @@ std::size_t NoteProbe::KeyHash::operator()(const Key& k) const {
     return hash;
 }
 
-NoteProbe::NoteProbe(const std::filesystem::path& soundFont)
-    : fluid_(soundFont, kRate, kMostVoices, FluidInstance::Samples::All, false, 2 * kChannels) {
+NoteProbe::NoteProbe(const SoundFontStack& soundFonts)
+    : fluid_(soundFonts, kRate, kMostVoices, FluidInstance::Samples::All, false, 2 * kChannels) {
     fluid_synth_reverb_on(fluid_.get(), -1, 0);
     fluid_synth_chorus_on(fluid_.get(), -1, 0);
 }

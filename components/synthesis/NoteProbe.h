@@ -55,7 +55,7 @@ public:
 
     // Loads the SoundFont as its own synthesiser (sharing the samples of any other); throws
     // SynthError as Synthesizer does.
-    explicit NoteProbe(const std::filesystem::path& soundFont);
+    explicit NoteProbe(const SoundFontStack& soundFonts);
 
     // Starts a new song: puts every channel back as a new song finds it; what was measured is
     // kept.

@@ -115,7 +115,7 @@ private:
     Synthesizer& ready(std::size_t stem) {
         Synthesizer* synth = &primary_;
         if (stem != 0) {
-            own_[stem] = std::make_unique<Synthesizer>(primary_.soundFont(), sampleRate_);
+            own_[stem] = std::make_unique<Synthesizer>(primary_.soundFonts(), sampleRate_);
             synth = own_[stem].get();
         }
         synth->prepare(sampleRate_);

@@ -13,21 +13,25 @@ namespace quillory::renderer {
 
 namespace {
 
-FluidInstance loaded(const std::filesystem::path& soundFont, int sampleRate) {
+FluidInstance loaded(const SoundFontStack& soundFonts, int sampleRate) {
     Synthesizer::checkRate(sampleRate);
-    return FluidInstance(soundFont, sampleRate, 256, FluidInstance::Samples::All, true);
+    return FluidInstance(soundFonts, sampleRate, 256, FluidInstance::Samples::All, true);
 }
 
 } // namespace
 
-Synthesizer::Synthesizer(const std::filesystem::path& soundFont, int sampleRate)
-    : soundFont_(soundFont) {
+Synthesizer::Synthesizer(SoundFontStack soundFonts, int sampleRate)
+    : soundFonts_(std::move(soundFonts)) {
+    if (soundFonts_.empty())
+        throw SynthError("no SoundFont was given");
     std::error_code ec;
-    if (!std::filesystem::exists(soundFont, ec))
-        throw SynthError("SoundFont " + soundFont.string() + " does not exist");
-    if (!std::filesystem::is_regular_file(soundFont, ec))
-        throw SynthError("SoundFont " + soundFont.string() + " is not a file");
-    instance_ = loaded(soundFont, sampleRate);
+    for (const std::filesystem::path& soundFont : soundFonts_) {
+        if (!std::filesystem::exists(soundFont, ec))
+            throw SynthError("SoundFont " + soundFont.string() + " does not exist");
+        if (!std::filesystem::is_regular_file(soundFont, ec))
+            throw SynthError("SoundFont " + soundFont.string() + " is not a file");
+    }
+    instance_ = loaded(soundFonts_, sampleRate);
     sampleRate_ = sampleRate;
 }
 
@@ -56,7 +60,7 @@ void Synthesizer::prepare(int sampleRate) {
     if (sampleRate != sampleRate_) {
         // The new synth is built while the old one still holds the samples, so they are shared
         // from FluidSynth's sample cache instead of being read again.
-        instance_ = loaded(soundFont_, sampleRate);
+        instance_ = loaded(soundFonts_, sampleRate);
         sampleRate_ = sampleRate;
         framesRendered_ = 0;
     }
@@ -73,7 +77,7 @@ void Synthesizer::prepare(int sampleRate) {
 void Synthesizer::makeSpares(unsigned count, int sampleRate) {
     try {
         while (spares_.size() < count)
-            spares_.push_back(std::make_unique<Synthesizer>(soundFont_, sampleRate));
+            spares_.push_back(std::make_unique<Synthesizer>(soundFonts_, sampleRate));
     } catch (const std::exception&) {
     }
 }
@@ -154,7 +158,7 @@ void Synthesizer::startWeighing() {
 
 Synthesizer::NoteCost Synthesizer::weigh(const MidiEvent& event) {
     if (!probe_)
-        probe_ = std::make_unique<NoteProbe>(soundFont_);
+        probe_ = std::make_unique<NoteProbe>(soundFonts_);
     return probe_->weigh(event);
 }
 

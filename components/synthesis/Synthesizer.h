@@ -25,8 +25,11 @@ public:
     static constexpr int kMinRate = 8000;
     static constexpr int kMaxRate = 96000;
 
-    // Loads the SoundFont; throws SynthError when it is missing or not a usable SoundFont.
-    explicit Synthesizer(const std::filesystem::path& soundFont, int sampleRate = 44100);
+    // Loads the SoundFonts (see SoundFontStack); throws SynthError when one is missing or not a
+    // usable SoundFont.
+    explicit Synthesizer(SoundFontStack soundFonts, int sampleRate = 44100);
+    explicit Synthesizer(const std::filesystem::path& soundFont, int sampleRate = 44100)
+        : Synthesizer(SoundFontStack{soundFont}, sampleRate) {}
     ~Synthesizer();
     Synthesizer(const Synthesizer&) = delete;
     Synthesizer& operator=(const Synthesizer&) = delete;
@@ -38,7 +41,9 @@ public:
     // more for a large SoundFont, so a window asks from a worker thread.
     static std::string loadProblem(const std::filesystem::path& soundFont);
 
-    const std::filesystem::path& soundFont() const { return soundFont_; }
+    // The first SoundFont, and all of them.
+    const std::filesystem::path& soundFont() const { return soundFonts_.front(); }
+    const SoundFontStack& soundFonts() const { return soundFonts_; }
     int sampleRate() const { return sampleRate_; }
 
     // Readies the synth for a new song at the given rate: it is reset fully (FluidInstance::reset),
@@ -84,7 +89,7 @@ private:
     void makeSpares(unsigned count, int sampleRate);
     void awaitSpares(); // joins spareLoader_ if it runs
 
-    std::filesystem::path soundFont_;
+    SoundFontStack soundFonts_;
     int sampleRate_ = 0;
     FluidInstance instance_;
     std::uint64_t framesRendered_ = 0;
