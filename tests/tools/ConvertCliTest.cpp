@@ -1171,6 +1171,20 @@ TEST_F(ConvertCli, LabelsAreWrittenBesideTheOutputAndEachStem) {
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const auto rows = mirEvalRows(readText(path("mir.labels.txt")));
     EXPECT_EQ(rows.size(), sounded) << "the notes that sounded";
+    // mir_eval's own loader, where Debian's python3-mir-eval is installed.
+    QProcess mirEval;
+    mirEval.start("/usr/bin/python3", {"-c",
+                                       "import sys, mir_eval\n"
+                                       "i, f = mir_eval.io.load_valued_intervals(sys.argv[1])\n"
+                                       "mir_eval.util.validate_intervals(i)\n"
+                                       "print(len(f))",
+                                       qpath("mir.labels.txt")});
+    mirEval.waitForFinished(60000);
+    if (mirEval.exitCode() == 0)
+        EXPECT_EQ(mirEval.readAllStandardOutput().trimmed().toULongLong(), sounded);
+    else
+        EXPECT_TRUE(mirEval.readAllStandardError().contains("No module named 'mir_eval'"))
+            << mirEval.readAllStandardError().toStdString();
 
     fixtures::writeWav(path("tone.wav"), {22050, 1, 0, 0.5});
     result = run({qpath("tone.wav"), "-o", qpath("tone.flac"), "--labels"});
