@@ -3,14 +3,16 @@
 
 #include "components/levelling/DecodedLoudness.h"
 
+#include "components/levelling/GatedLoudness.h"
+#include "components/levelling/TruePeakScan.h"
 #include "components/output/SoundWriter.h"
 
-#include <ebur128.h>
 #include <mpg123.h>
 #include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 
 namespace quillory::renderer {
@@ -85,32 +87,41 @@ struct DecodedLoudness::Decoder {
 };
 
 struct DecodedLoudness::Meter {
-    ebur128_state* state = nullptr;
-    ~Meter() {
-        if (state)
-            ebur128_destroy(&state);
+    GatedLoudness loudness;
+    TruePeakScan peaks;
+    std::vector<float> pairs; // mono as (m, m)
+
+    Meter(int rate, int channels)
+        : loudness(rate)
+        , peaks(rate, channels) {}
+
+    // Mono as the pair (m, m), which GatedLoudness measures as dual mono.
+    void add(const float* samples, std::size_t frames, int channels) {
+        peaks.add(samples, frames);
+        if (channels == 2) {
+            loudness.add(samples, frames);
+            return;
+        }
+        pairs.resize(2 * frames);
+        for (std::size_t i = 0; i < frames; ++i)
+            pairs[2 * i] = pairs[2 * i + 1] = samples[i];
+        loudness.add(pairs.data(), frames);
     }
 };
 
 DecodedLoudness::DecodedLoudness(const std::filesystem::path& file, LossyCodec codec)
     : file_(file)
-    , decoder_(std::make_unique<Decoder>())
-    , meter_(std::make_unique<Meter>()) {
+    , decoder_(std::make_unique<Decoder>()) {
     if (codec == LossyCodec::Mp3)
         decoder_->openMp3(file);
     else
         decoder_->openSound(file);
-    if (decoder_->channels < 1 || decoder_->channels > 2 || decoder_->rate <= 0)
+    if (decoder_->channels < 1 || decoder_->channels > 2 || decoder_->rate <= 0 ||
+        decoder_->rate > std::numeric_limits<int>::max())
         throw RenderError("cannot measure " + file.string() + ": " +
                           std::to_string(decoder_->channels) + " channels at " +
                           std::to_string(decoder_->rate) + " Hz");
-    meter_->state =
-        ebur128_init(unsigned(decoder_->channels), static_cast<unsigned long>(decoder_->rate),
-                     EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
-    if (!meter_->state)
-        throw RenderError("the loudness meter could not be set up (out of memory)");
-    if (decoder_->channels == 1)
-        ebur128_set_channel(meter_->state, 0, EBUR128_DUAL_MONO);
+    meter_ = std::make_unique<Meter>(int(decoder_->rate), decoder_->channels);
     block_.resize(kBlockFrames * std::size_t(decoder_->channels));
 }
 
@@ -121,28 +132,24 @@ std::size_t DecodedLoudness::step() {
         return 0;
     const std::size_t frames = decoder_->read(block_.data(), kBlockFrames, file_);
     if (frames == 0) {
+        meter_->peaks.finish();
         finished_ = true;
         return 0;
     }
-    if (ebur128_add_frames_float(meter_->state, block_.data(), frames) != EBUR128_SUCCESS)
-        throw RenderError("the loudness meter ran out of memory");
+    meter_->add(block_.data(), frames, decoder_->channels);
     frames_ += frames;
     return frames;
 }
 
 Loudness DecodedLoudness::result() const {
     Loudness result;
-    double lufs = 0;
-    if (ebur128_loudness_global(meter_->state, &lufs) == EBUR128_SUCCESS && std::isfinite(lufs))
-        result.integratedLufs = lufs;
-    double peak = 0;
-    for (int channel = 0; channel < decoder_->channels; ++channel) {
-        double one = 0;
-        if (ebur128_true_peak(meter_->state, unsigned(channel), &one) == EBUR128_SUCCESS)
-            peak = std::max(peak, one);
-    }
-    result.truePeakDbtp = 20.0 * std::log10(peak);
+    result.integratedLufs = meter_->loudness.integratedLufs();
+    result.truePeakDbtp = 20.0 * std::log10(meter_->peaks.peak());
     return result;
+}
+
+std::uint64_t DecodedLoudness::framesChecked() const {
+    return meter_->peaks.framesChecked();
 }
 
 Loudness decodedLoudness(const std::filesystem::path& file, LossyCodec codec) {

@@ -3,14 +3,19 @@
 
 // What a lossy file holds once it is decoded, measured as a listener will hear it: an MP3 decoded
 // by libmpg123 as players do (the encoder's delay and padding cut off, as its LAME header says),
-// an Ogg Vorbis or Opus file by libsndfile; the samples measured with libebur128, integrated
-// loudness and true peak over the whole file, mono as dual mono as the levelling meter does. A
+// an Ogg Vorbis or Opus file by libsndfile; integrated loudness and true peak over the whole
+// file, mono as dual mono, as the levelling meter measures the song before it is encoded. A
 // codec moves the peaks (decoded MP3s and Opus files peak up to about 0.6 dB above what was
 // encoded) and, a little, the loudness, so the promise a lossy file makes is kept only where it
 // is judged like this.
 //
-// A block at a time, so that a caller can stop between any two: the true peak costs about as
-// much as decoding.
+// The measuring is the levelling meter's: the loudness is GatedLoudness's, which agrees with
+// libebur128 to within rounding, and the true peak TruePeakScan's, which is libebur128's for the
+// whole file but runs its interpolator only where the peak could be. Measured with libebur128
+// throughout, ten minutes of MP3 took 2.4 s of processor time, four times what decoding them
+// does; now they take 0.6 s, most of it decoding.
+//
+// A block at a time, so that a caller can stop between any two.
 #pragma once
 
 #include "components/levelling/Loudness.h"
@@ -38,9 +43,12 @@ public:
     // RenderError when the file turns out damaged.
     std::size_t step();
     bool finished() const { return finished_; }
-    // Of what was decoded so far; the whole file's once finished.
+    // The whole file's once finished; before, of what was decoded so far, but for the last few
+    // frames of the true peak.
     Loudness result() const;
     std::uint64_t frames() const { return frames_; }
+    // The frames whose true peak was measured (see TruePeakScan).
+    std::uint64_t framesChecked() const;
 
 private:
     struct Decoder;

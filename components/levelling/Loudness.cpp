@@ -19,17 +19,6 @@ namespace quillory::renderer {
 
 namespace {
 
-// How far above the largest input sample within its reach libebur128's interpolator can go: the
-// largest sum of coefficient magnitudes of one phase of its 49-tap Hann-windowed sinc (see
-// Loudness.h), rounded up. At 192 kHz and above it does not interpolate.
-double interpolationBound(int sampleRate) {
-    if (sampleRate < 96000)
-        return 1.8643;
-    if (sampleRate < 192000)
-        return 2.3070;
-    return 1.0;
-}
-
 ebur128_state* newMeter(int sampleRate, int channels, int mode) {
     ebur128_state* meter =
         ebur128_init(unsigned(channels), static_cast<unsigned long>(sampleRate), mode);
@@ -150,7 +139,7 @@ void LoudnessMeter::measure(const float* samples, std::size_t frames) {
 
 std::vector<FrameRange> LoudnessMeter::stretchesToCheck(const LoudnessTarget& target) const {
     std::vector<FrameRange> ranges;
-    const double bound = interpolationBound(sampleRate_);
+    const double bound = truePeakBound(sampleRate_);
     const double samplePeak =
         stretchPeaks_.empty() ? 0.0 : *std::max_element(stretchPeaks_.begin(), stretchPeaks_.end());
     if (bound <= 1.0 || !(samplePeak > 0.0))
@@ -216,6 +205,24 @@ double loudnessGainDb(const Loudness& measured, const LoudnessTarget& target) {
 
 double dbToFactor(double db) {
     return std::pow(10.0, db / 20.0);
+}
+
+// The largest sum of coefficient magnitudes of one phase of the interpolator's 49-tap
+// Hann-windowed sinc (see Loudness.h), rounded up. At 192 kHz and above it does not interpolate.
+double truePeakBound(int sampleRate) {
+    if (sampleRate < 96000)
+        return 1.8643;
+    if (sampleRate < 192000)
+        return 2.3070;
+    return 1.0;
+}
+
+std::size_t truePeakReach(int sampleRate) {
+    if (sampleRate < 96000)
+        return 13;
+    if (sampleRate < 192000)
+        return 25;
+    return 1;
 }
 
 } // namespace quillory::renderer

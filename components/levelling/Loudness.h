@@ -154,4 +154,12 @@ double loudnessGainDb(const Loudness& measured, const LoudnessTarget& target = {
 // A level in dB as a factor on the samples.
 double dbToFactor(double db);
 
+// libebur128's true-peak interpolator at a rate (see above): how far above the largest input
+// sample within its reach an interpolated value can go (1 where it does not interpolate), and
+// that reach, the frames its delay line holds: the frame a value is computed for and those before
+// it, 13 or 25 (1 where it does not interpolate), at most kMaxTruePeakReach.
+double truePeakBound(int sampleRate);
+std::size_t truePeakReach(int sampleRate);
+constexpr std::size_t kMaxTruePeakReach = 25;
+
 } // namespace quillory::renderer
