@@ -8,9 +8,8 @@
 #include "app/decoration/FieldAccessible.h"
 #include "app/decoration/Messages.h"
 #include "app/decoration/Twips.h"
-#include "app/settings/LoudnessSetting.h"
+#include "app/settings/RendererChoices.h"
 #include "app/settings/Settings.h"
-#include "app/settings/SoundFontSetting.h"
 
 #include <QAction>
 #include <QCheckBox>
