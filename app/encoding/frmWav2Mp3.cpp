@@ -108,7 +108,7 @@ void frmWav2Mp3::setTabOrder() {
 
 void frmWav2Mp3::load() {
     PutEncoderProperties(*MP3X_, Settings());
-    PaintGradient({*this, surface_}, 0, 0, width(), height(), GradientEdge, GradientMiddle);
+    PaintGradient({surface_, {}}, 0, 0, width(), height(), GradientEdge, GradientMiddle);
     EncodingViaTemp = false;
 }
 

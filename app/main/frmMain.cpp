@@ -196,7 +196,8 @@ void frmMain::setTabOrder() {
 }
 
 void frmMain::startUp() {
-    PaintGradient({*this, surface_}, 0, 0, width(), height(), GradientEdge, GradientMiddle);
+    PaintGradient({surface_, {txtOpen_, txtSave_, optMP3_, optWAV_, pbCur_}}, 0, 0, width(),
+                  height(), GradientEdge, GradientMiddle);
     frameTextBox(surface_.shapes[ShpOpen].rect, txtOpen_);
     frameTextBox(surface_.shapes[ShpSave].rect, txtSave_);
     cmdOpen_->move(cmdOpen_->x(), surface_.shapes[ShpOpen].rect.top());
