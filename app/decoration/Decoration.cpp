@@ -17,21 +17,9 @@ namespace {
 constexpr platform::OleColor TextBlue = 0xFF0000;
 constexpr platform::OleColor TextRed = 0x0000FF;
 
-const char* const MainWindowControls[] = {"txtOpen", "txtSave", "optMP3", "OptWAV", "pbCur"};
-const char* const OptionsControls[] = {"LabelMP3", "LabelWAV",      "chkVBR",       "cboBitrate",
-                                       "cboBits",  "cboChannels",   "cboFrequency", "cboMax",
-                                       "cboMin",   "cboWAVChannels"};
-
 int component(int from, int to, int n, int i) {
     const double value = from + double(to - from) / (n + 1) * i;
     return int(platform::RoundHalfEven(value));
-}
-
-template <std::size_t N>
-void tintAll(QWidget& window, const char* const (&names)[N], std::int32_t row,
-             platform::OleColor colour) {
-    for (const char* name : names)
-        TintIfCentred(window.findChild<QWidget*>(QString::fromLatin1(name)), row, colour);
 }
 
 } // namespace
@@ -44,16 +32,18 @@ platform::OleColor BandRowColour(platform::OleColor from, platform::OleColor to,
     return OleColor(red) + 256u * OleColor(green) + 65536u * OleColor(blue);
 }
 
-void PaintGradient(GradientTarget target, std::int32_t left, std::int32_t top, std::int32_t right,
-                   std::int32_t bottom, platform::OleColor first, platform::OleColor second) {
+void PaintGradient(const GradientTarget& target, std::int32_t left, std::int32_t top,
+                   std::int32_t right, std::int32_t bottom, platform::OleColor first,
+                   platform::OleColor second) {
     target.surface.clear();
     const std::int32_t middle = bottom / 2;
     PaintBand(target, left, top, right, middle, first, second);
     PaintBand(target, left, middle, right, bottom, second, first);
 }
 
-void PaintBand(GradientTarget target, std::int32_t left, std::int32_t top, std::int32_t right,
-               std::int32_t bottom, platform::OleColor from, platform::OleColor to) {
+void PaintBand(const GradientTarget& target, std::int32_t left, std::int32_t top,
+               std::int32_t right, std::int32_t bottom, platform::OleColor from,
+               platform::OleColor to) {
     const std::int64_t rows = std::int64_t(bottom) - top;
     // The row counter is 16-bit; no window comes near a taller band, so such a band is skipped.
     if (rows > std::numeric_limits<std::int16_t>::max())
@@ -62,18 +52,14 @@ void PaintBand(GradientTarget target, std::int32_t left, std::int32_t top, std::
     for (int i = 0; i <= n; ++i) {
         const platform::OleColor colour = BandRowColour(from, to, n, i);
         target.surface.drawLine(QPoint(left, top + i), QPoint(right, top + i), colour);
-        TintControlsAtRow(target.window, top + i, colour);
+        TintControlsAtRow(target.tinted, top + i, colour);
     }
 }
 
-void TintControlsAtRow(QWidget& window, std::int32_t row, platform::OleColor colour) {
-    const QString caption = window.windowTitle();
-    if (caption.contains(QLatin1String("About")))
-        return;
-    if (caption.contains(QLatin1String("Quillory")))
-        tintAll(window, MainWindowControls, row, colour);
-    if (caption.contains(QLatin1String("Options")))
-        tintAll(window, OptionsControls, row, colour);
+void TintControlsAtRow(const std::vector<QWidget*>& controls, std::int32_t row,
+                       platform::OleColor colour) {
+    for (QWidget* control : controls)
+        TintIfCentred(control, row, colour);
 }
 
 void TintIfCentred(QWidget* control, std::int32_t row, platform::OleColor colour) {

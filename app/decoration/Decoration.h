@@ -7,27 +7,31 @@
 
 #include "platform/Colour.h"
 
-#include <QString>
 #include <cstdint>
+#include <vector>
 
 class QWidget;
 class Surface;
 class SkinButton;
 
-// The window whose background is painted: its caption picks the controls to tint.
+// The surface a window's background is painted on, and the controls of that window that take
+// the colour of the row through their middle; each window names its own, most name none.
 struct GradientTarget {
-    QWidget& window;
     Surface& surface;
+    std::vector<QWidget*> tinted;
 };
 
 constexpr platform::OleColor GradientEdge = 0xFFF6EB;
 constexpr platform::OleColor GradientMiddle = 0xFED399;
 
-void PaintGradient(GradientTarget target, std::int32_t left, std::int32_t top, std::int32_t right,
-                   std::int32_t bottom, platform::OleColor first, platform::OleColor second);
-void PaintBand(GradientTarget target, std::int32_t left, std::int32_t top, std::int32_t right,
-               std::int32_t bottom, platform::OleColor from, platform::OleColor to);
-void TintControlsAtRow(QWidget& window, std::int32_t row, platform::OleColor colour);
+void PaintGradient(const GradientTarget& target, std::int32_t left, std::int32_t top,
+                   std::int32_t right, std::int32_t bottom, platform::OleColor first,
+                   platform::OleColor second);
+void PaintBand(const GradientTarget& target, std::int32_t left, std::int32_t top,
+               std::int32_t right, std::int32_t bottom, platform::OleColor from,
+               platform::OleColor to);
+void TintControlsAtRow(const std::vector<QWidget*>& controls, std::int32_t row,
+                       platform::OleColor colour);
 void TintIfCentred(QWidget* control, std::int32_t row, platform::OleColor colour);
 
 // The colour of row i of a band of n + 1 rows.

@@ -9,7 +9,7 @@
 #include "components/button/SkinButton.h"
 #include "platform/Colour.h"
 
-#include "app/settings/FolderMemory.h"
+#include "app/shared/FolderMemory.h"
 #include "platform/CommonDialog.h"
 
 #include <QFont>

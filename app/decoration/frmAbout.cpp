@@ -30,7 +30,7 @@ frmAbout::frmAbout(QWidget* owner, ButtonFactory makeButton)
     connect(cmdOK_, &SkinButton::clicked, this, &QDialog::accept);
     connect(lblWebsite_, &LinkLabel::followed, this, &frmAbout::OpenWebsite);
     ForwardHoverToHighlight(cmdOK_);
-    PaintGradient({*this, surface_}, 0, 0, width(), height(), GradientEdge, GradientMiddle);
+    PaintGradient({surface_, {}}, 0, 0, width(), height(), GradientEdge, GradientMiddle);
 }
 
 frmAbout::~frmAbout() = default;

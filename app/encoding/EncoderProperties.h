@@ -7,7 +7,6 @@
 
 #include "app/settings/Settings.h"
 #include "components/encoder/Mp3Encoder.h"
-#include "components/encoder/Mp3Plan.h"
 
 inline void PutEncoderProperties(Mp3Encoder& encoder, const SettingsRecord& s) {
     encoder.setVbrMode(s.VBR ? 1 : 0);
@@ -15,9 +14,4 @@ inline void PutEncoderProperties(Mp3Encoder& encoder, const SettingsRecord& s) {
     encoder.setChannelMode(s.Mp3Channels);
     encoder.setMaxBitRateKbps(s.MaxBitrate);
     encoder.setMinBitRateKbps(s.MinBitrate);
-}
-
-// The same five settings as the encoder engine takes them, for the renderer of an MP3's source.
-inline encoder::Mp3Settings Mp3SettingsOf(const SettingsRecord& s) {
-    return {s.VBR ? 1 : 0, s.Bitrate, s.Mp3Channels, s.MinBitrate, s.MaxBitrate};
 }

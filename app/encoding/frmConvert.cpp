@@ -6,9 +6,9 @@
 #include "app/decoration/Messages.h"
 #include "app/decoration/Twips.h"
 #include "app/encoding/EncoderProperties.h"
-#include "app/main/ConversionState.h"
-#include "app/main/TempFiles.h"
 #include "app/settings/Settings.h"
+#include "app/shared/ConversionState.h"
+#include "app/shared/TempFiles.h"
 #include "platform/MessageBox.h"
 
 frmConvert::frmConvert(QWidget* owner, EncodingStageSetup setup)

@@ -10,10 +10,10 @@
 #include "app/decoration/ProgressBar.h"
 #include "app/decoration/Twips.h"
 #include "app/encoding/EncoderProperties.h"
-#include "app/encoding/KeptResult.h"
-#include "app/main/OpenedFile.h"
-#include "app/main/TempFiles.h"
 #include "app/settings/Settings.h"
+#include "app/shared/OpenedFile.h"
+#include "app/shared/TempFiles.h"
+#include "components/conversion/KeptResult.h"
 #include "platform/DesktopSession.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
@@ -27,6 +27,9 @@
 #include <utility>
 
 namespace {
+
+using quillory::conversion::KeepEncodedFile;
+using quillory::conversion::UncopiedResultMessage;
 
 constexpr int CopyDelayMs = 1000;
 constexpr platform::OleColor White = 0xFFFFFF;
@@ -105,7 +108,7 @@ void frmWav2Mp3::setTabOrder() {
 
 void frmWav2Mp3::load() {
     PutEncoderProperties(*MP3X_, Settings());
-    PaintGradient({*this, surface_}, 0, 0, width(), height(), GradientEdge, GradientMiddle);
+    PaintGradient({surface_, {}}, 0, 0, width(), height(), GradientEdge, GradientMiddle);
     EncodingViaTemp = false;
 }
 

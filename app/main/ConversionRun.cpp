@@ -4,15 +4,14 @@
 #include "app/main/ConversionRun.h"
 
 #include "app/decoration/Messages.h"
-#include "app/encoding/EncoderProperties.h"
-#include "app/encoding/KeptResult.h"
-#include "app/main/ConversionState.h"
 #include "app/main/PlayingTime.h"
-#include "app/main/TempFiles.h"
-#include "app/settings/LoudnessSetting.h"
+#include "app/settings/RendererChoices.h"
 #include "app/settings/Settings.h"
-#include "app/settings/SoundFontSetting.h"
+#include "app/shared/ConversionState.h"
+#include "app/shared/TempFiles.h"
 #include "components/button/SkinButton.h"
+#include "components/conversion/KeptResult.h"
+#include "components/conversion/OutputSettings.h"
 #include "platform/Colour.h"
 #include "platform/DesktopSession.h"
 #include "platform/Files.h"
@@ -125,7 +124,8 @@ void ConversionRun::ApplyRenderFormat(bool mp3) {
     rendler1_->setChannelCount(mp3 ? 2 : s.WavChannels);
     rendler1_->setBitsPerSample(mp3 ? 16 : s.Bits);
     rendler1_->setSampleRate(mp3 ? 44100 : s.Frequency);
-    rendler1_->setMp3Settings(mp3 ? std::optional(Mp3SettingsOf(s)) : std::nullopt);
+    rendler1_->setMp3Settings(mp3 ? std::optional(quillory::conversion::Mp3SettingsOf(s))
+                                  : std::nullopt);
 }
 
 void ConversionRun::SetControlsEnabled(bool enabled) {
@@ -232,6 +232,6 @@ void ConversionRun::copyFallbackResult() {
     const QString target = c_.txtSave->text();
     if (platform::CopyFile(TempMp3Path(), target))
         return;
-    const QString kept = KeepEncodedFile(TempMp3Path(), target);
-    ShowError(c_.window, UncopiedResultMessage(target, kept));
+    const QString kept = quillory::conversion::KeepEncodedFile(TempMp3Path(), target);
+    ShowError(c_.window, quillory::conversion::UncopiedResultMessage(target, kept));
 }

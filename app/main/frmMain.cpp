@@ -15,15 +15,14 @@
 #include "app/encoding/frmConvert.h"
 #include "app/encoding/frmWav2Mp3.h"
 #include "app/main/ConversionRun.h"
-#include "app/main/OpenedFile.h"
-#include "app/main/TargetName.h"
-#include "app/main/TempFiles.h"
-#include "app/settings/FolderMemory.h"
-#include "app/settings/LoudnessSetting.h"
+#include "app/settings/RendererChoices.h"
 #include "app/settings/Settings.h"
-#include "app/settings/SoundFontSetting.h"
 #include "app/settings/frmOptions.h"
+#include "app/shared/FolderMemory.h"
+#include "app/shared/OpenedFile.h"
+#include "app/shared/TempFiles.h"
 #include "components/button/SkinButton.h"
+#include "components/conversion/TargetName.h"
 #include "platform/CommonDialog.h"
 #include "platform/Files.h"
 #include "platform/MessageBox.h"
@@ -43,6 +42,9 @@
 #include <QShortcut>
 
 namespace {
+
+using quillory::conversion::LastFourLower;
+using quillory::conversion::SwitchExtension;
 
 constexpr platform::OleColor LabelText = 0x404040;
 constexpr platform::OleColor FrameColour = 0xFF8080;
@@ -194,7 +196,8 @@ void frmMain::setTabOrder() {
 }
 
 void frmMain::startUp() {
-    PaintGradient({*this, surface_}, 0, 0, width(), height(), GradientEdge, GradientMiddle);
+    PaintGradient({surface_, {txtOpen_, txtSave_, optMP3_, optWAV_, pbCur_}}, 0, 0, width(),
+                  height(), GradientEdge, GradientMiddle);
     frameTextBox(surface_.shapes[ShpOpen].rect, txtOpen_);
     frameTextBox(surface_.shapes[ShpSave].rect, txtSave_);
     cmdOpen_->move(cmdOpen_->x(), surface_.shapes[ShpOpen].rect.top());

@@ -8,9 +8,8 @@
 #include "app/decoration/FieldAccessible.h"
 #include "app/decoration/Messages.h"
 #include "app/decoration/Twips.h"
-#include "app/settings/LoudnessSetting.h"
+#include "app/settings/RendererChoices.h"
 #include "app/settings/Settings.h"
-#include "app/settings/SoundFontSetting.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -116,6 +115,7 @@ void frmOptions::createControls(const ButtonFactory& makeButton) {
         SetTextColour(caption, GroupCaptionText);
         caption->move(at);
         caption->adjustSize();
+        return caption;
     };
     const auto label = [&](const char* name, const QString& text, QPoint at) {
         return PlaceLabel(this, name, text, at, font);
@@ -124,7 +124,7 @@ void frmOptions::createControls(const ButtonFactory& makeButton) {
     const QRect wavFrame = TwipsRect(240, 3360, 3735, 1815);
     surface_.shapes = {{mp3Frame, 0}, {mp3Frame, 0}, {wavFrame, 0}, {wavFrame, 0}};
 
-    groupCaption("LabelMP3", QStringLiteral("MP3 Settings"), TwipsPoint(480, 120));
+    labelMP3_ = groupCaption("LabelMP3", QStringLiteral("MP3 Settings"), TwipsPoint(480, 120));
     label("Label1", QStringLiteral("Bitrate"), TwipsPoint(480, 480));
     cboBitrate_ = createList("cboBitrate", TwipsRect(1680, 480, 2055, 315));
     label("Label2", QStringLiteral("Channels Mode"), TwipsPoint(480, 960));
@@ -140,7 +140,7 @@ void frmOptions::createControls(const ButtonFactory& makeButton) {
         SetDisabledTextColour(range, DisabledLabelText);
     cboMax_ = createList("cboMax", TwipsRect(1680, 2520, 2055, 315));
 
-    groupCaption("LabelWAV", QStringLiteral("WAV Settings"), TwipsPoint(480, 3240));
+    labelWAV_ = groupCaption("LabelWAV", QStringLiteral("WAV Settings"), TwipsPoint(480, 3240));
     label("Label8", QStringLiteral("Frequency:"), TwipsPoint(480, 3600));
     cboFrequency_ = createList("cboFrequency", TwipsRect(1680, 3600, 2055, 315));
     label("Label9", QStringLiteral("Channels:"), TwipsPoint(480, 4080));
@@ -221,12 +221,20 @@ void frmOptions::setTabOrder() {
 }
 
 void frmOptions::load() {
-    PaintGradient({*this, surface_}, 0, 0, width(), height(), GradientEdge, GradientMiddle);
+    PaintGradient({surface_, tintedControls()}, 0, 0, width(), height(), GradientEdge,
+                  GradientMiddle);
     drawEtchedFrames();
     fillLists();
     RestoreDefaults();
     UpdateVbrControls();
     ShowSettings();
+}
+
+// The group captions and the settings' own fields take the colour of the gradient behind them;
+// the buttons, the SoundFont field and the loudness box keep theirs.
+std::vector<QWidget*> frmOptions::tintedControls() const {
+    return {labelMP3_,    labelWAV_,     chkVBR_, cboBitrate_, cboBits_,
+            cboChannels_, cboFrequency_, cboMax_, cboMin_,     cboWAVChannels_};
 }
 
 void frmOptions::drawEtchedFrames() {

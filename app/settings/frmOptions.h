@@ -13,6 +13,7 @@
 #include <QDialog>
 #include <array>
 #include <cstdint>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -54,6 +55,7 @@ private:
     void connectControls();
     void setTabOrder();
     void load();
+    std::vector<QWidget*> tintedControls() const;
     void drawEtchedFrames();
     void fillLists();
     void cmdOK_Click(int index);
@@ -83,6 +85,8 @@ private:
     QComboBox* cboBits_ = nullptr;
     QCheckBox* chkVBR_ = nullptr;
     QCheckBox* chkLoudness_ = nullptr;
+    QLabel* labelMP3_ = nullptr;
+    QLabel* labelWAV_ = nullptr;
     QLabel* label3_ = nullptr;
     QLabel* label4_ = nullptr;
     QLineEdit* txtSoundFont_ = nullptr;

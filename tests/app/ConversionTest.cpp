@@ -2,11 +2,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #include "app/decoration/ProgressBar.h"
-#include "app/main/ConversionState.h"
 #include "app/main/PlayingTime.h"
-#include "app/main/TempFiles.h"
-#include "app/settings/LoudnessSetting.h"
+#include "app/settings/RendererChoices.h"
 #include "app/settings/Settings.h"
+#include "app/shared/ConversionState.h"
+#include "app/shared/TempFiles.h"
 #include "platform/Files.h"
 #include "tests/app/MainWindowFixture.h"
 

@@ -9,6 +9,8 @@
 #include <QPainter>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -68,10 +70,10 @@ TEST(BandRows, DivideByRowCountAndRoundHalvesToEven) {
 
 class GradientTest : public ::testing::Test {
 protected:
-    void paint(const QString& caption, int width, int height) {
-        window.setWindowTitle(caption);
+    void paint(std::vector<QWidget*> tinted, int width, int height) {
         surface.resize(QSize(width, std::max(height, 1)));
-        PaintGradient({window, surface}, 0, 0, width, height, GradientEdge, GradientMiddle);
+        PaintGradient({surface, std::move(tinted)}, 0, 0, width, height, GradientEdge,
+                      GradientMiddle);
     }
     QLineEdit* box(const char* name, int top, int height) {
         auto* b = new QLineEdit(&window);
@@ -84,7 +86,7 @@ protected:
 };
 
 TEST_F(GradientTest, EdgesArePaleAndTheMiddleRowIsSkyBlue) {
-    paint("Quillory", 463, 290);
+    paint({}, 463, 290);
     EXPECT_EQ(pixel(surface, 0, 0), QColor(235, 246, 255));
     EXPECT_EQ(pixel(surface, 462, 145), QColor(153, 211, 254));
     EXPECT_EQ(pixel(surface, 200, 146),
@@ -94,7 +96,7 @@ TEST_F(GradientTest, EdgesArePaleAndTheMiddleRowIsSkyBlue) {
 }
 
 TEST_F(GradientTest, ZeroHeightEndsWithTheSecondColourAtRowZero) {
-    paint("Quillory", 10, 0);
+    paint({}, 10, 0);
     EXPECT_EQ(pixel(surface, 3, 0), QColor(153, 211, 254));
 }
 
@@ -104,7 +106,7 @@ TEST_F(GradientTest, ControlsTakeTheLastRowWithinTwoUnitsOfTheirCentre) {
     QLineEdit* onMiddle = box("optMP3", 144, 2); // centre 145, the middle row
     QLineEdit* untinted = box("Other", 99, 2);
     const QColor before = base(untinted);
-    paint("Quillory 2.0", 463, 290);
+    paint({onRow, onHalf, onMiddle}, 463, 290);
     EXPECT_EQ(base(onRow),
               platform::ToQColor(BandRowColour(GradientEdge, GradientMiddle, 145, 101)));
     EXPECT_EQ(base(onHalf),
@@ -114,14 +116,14 @@ TEST_F(GradientTest, ControlsTakeTheLastRowWithinTwoUnitsOfTheirCentre) {
     EXPECT_EQ(base(untinted), before);
 }
 
-TEST_F(GradientTest, CaptionsChooseTheControls) {
+TEST_F(GradientTest, OnlyTheControlsTheWindowNamesAreTinted) {
     QLineEdit* text = box("txtOpen", 99, 2);
     QLineEdit* list = box("cboBitrate", 99, 2);
     const QColor before = base(text);
-    paint("About Quillory", 463, 290);
-    EXPECT_EQ(base(text), before) << "the About box tints nothing";
+    paint({}, 463, 290);
+    EXPECT_EQ(base(text), before) << "a window that names none, as the About box, tints nothing";
     EXPECT_EQ(base(list), before);
-    paint("Options", 463, 290);
+    paint({list}, 463, 290);
     EXPECT_EQ(base(text), before);
     EXPECT_NE(base(list), before);
 }
@@ -130,7 +132,7 @@ TEST_F(GradientTest, HostedControlsAreTintedThroughTheirProperty) {
     auto* bar = new PropertyControl(&window);
     bar->setObjectName("pbCur");
     bar->setGeometry(16, 176, 345, 21); // centre 186.5
-    paint("Quillory", 463, 290);
+    paint({bar}, 463, 290);
     EXPECT_EQ(bar->colour, BandRowColour(GradientMiddle, GradientEdge, 145, 188 - 145));
     EXPECT_EQ(bar->puts, 4) << "rows 185 to 188 lie within two units";
 }

@@ -3,7 +3,7 @@
 
 // The main window on the real renderer and encoder: a generated MIDI file becomes WAV or MP3
 // data in the settings' format, and the work folder is left empty.
-#include "app/main/TempFiles.h"
+#include "app/shared/TempFiles.h"
 #include "components/encoder/LameMp3Encoder.h"
 #include "components/renderer/SynthRenderer.h"
 #include "tests/app/MainWindowFixture.h"

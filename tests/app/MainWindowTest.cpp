@@ -3,11 +3,10 @@
 
 #include "app/decoration/Decoration.h"
 #include "app/decoration/ProgressBar.h"
-#include "app/main/TargetName.h"
-#include "app/main/TempFiles.h"
 #include "app/main/frmMain.h"
+#include "app/settings/RendererChoices.h"
 #include "app/settings/Settings.h"
-#include "app/settings/SoundFontSetting.h"
+#include "app/shared/TempFiles.h"
 #include "components/button/DappletButton.h"
 #include "components/button/SkinButton.h"
 #include "tests/app/MainWindowFixture.h"
@@ -182,16 +181,6 @@ TEST_F(MainWindowTest, TargetWithoutKnownExtensionClearsBothOptions) {
     chooseTarget("/out/Song.mp3");
     EXPECT_TRUE(mp3());
     EXPECT_FALSE(wav());
-}
-
-TEST(TargetName, ExtensionSwitchCases) {
-    EXPECT_EQ(SwitchExtension("Song.WAV", ".wav", ".mp3"), "Song.mp3");
-    EXPECT_EQ(SwitchExtension("  Song.wav  ", ".wav", ".mp3"), "Song.mp3");
-    EXPECT_EQ(SwitchExtension("Song", ".wav", ".mp3"), "Song");
-    EXPECT_EQ(SwitchExtension("", ".wav", ".mp3"), "");
-    EXPECT_EQ(SwitchExtension(".wav", ".wav", ".mp3"), ".mp3");
-    EXPECT_EQ(SwitchExtension("Grüße.Mp3", ".mp3", ".wav"), "Grüße.wav");
-    EXPECT_EQ(SwitchExtension("a.wav.mp3", ".wav", ".mp3"), "a.wav.mp3");
 }
 
 TEST_F(MainWindowTest, EmptyTargetStaysEmpty) {

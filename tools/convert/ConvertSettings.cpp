@@ -3,9 +3,9 @@
 
 #include "tools/convert/ConvertSettings.h"
 
-#include "app/settings/LoudnessSetting.h"
-#include "app/settings/Settings.h"
-#include "app/settings/SoundFontSetting.h"
+#include "components/conversion/OutputSettings.h"
+#include "components/conversion/RendererSettings.h"
+#include "components/conversion/SettingsFiles.h"
 #include "components/synthesis/SoundFontSearch.h"
 #include "platform/Files.h"
 
@@ -22,6 +22,7 @@ QString toQString(const fs::path& path) {
 }
 
 using quillory::renderer::Container;
+namespace conversion = quillory::conversion;
 
 // The settings file's WAV settings serve every libsndfile format, as far as each takes them.
 void applyFormat(const Overrides& o, OutputType type, quillory::renderer::SoundFormat& f) {
@@ -69,7 +70,7 @@ void applyOverrides(const Overrides& o, ConvertSettings& s) {
 } // namespace
 
 fs::path programSettingsFile(const fs::path& programFolder) {
-    return platform::ToFsPath(SettingsFilesFor(toQString(programFolder)).toRead());
+    return platform::ToFsPath(conversion::SettingsFilesFor(toQString(programFolder)).toRead());
 }
 
 ResolvedSettings resolveSettings(const Options& options, const fs::path& defaultSettingsFile,
@@ -82,10 +83,7 @@ ResolvedSettings resolveSettings(const Options& options, const fs::path& default
         return resolved;
     }
     // The program's own reader, so a file means exactly what it means to the program.
-    SetSettingsPath(toQString(file));
-    SetDefaultSettings();
-    LoadSettings();
-    const SettingsRecord& record = Settings();
+    const conversion::OutputSettings record = conversion::ReadOutputSettings(toQString(file));
     ConvertSettings& s = resolved.settings;
     s.output = options.format.value_or(
         options.output ? outputTypeOf(*options.output).value_or(OutputType::Wav) : OutputType::Wav);
@@ -93,9 +91,8 @@ ResolvedSettings resolveSettings(const Options& options, const fs::path& default
     s.labels = options.labels;
     s.maxSeconds = options.maxSeconds;
     s.sound = {record.Frequency, record.Bits, record.WavChannels};
-    s.mp3 = {record.VBR ? 1 : 0, record.Bitrate, record.Mp3Channels, record.MinBitrate,
-             record.MaxBitrate};
-    s.loudness = options.overrides.loudness.value_or(ReadLoudness(toQString(file)));
+    s.mp3 = conversion::Mp3SettingsOf(record);
+    s.loudness = options.overrides.loudness.value_or(conversion::ReadLoudness(toQString(file)));
     applyOverrides(options.overrides, s);
 
     if (options.overrides.soundFont) {
@@ -115,7 +112,8 @@ ResolvedSettings resolveSettings(const Options& options, const fs::path& default
             resolved.error = refused.what();
             return resolved;
         }
-    } else if (const QString chosen = ReadSoundFontPath(toQString(file)); !chosen.isEmpty()) {
+    } else if (const QString chosen = conversion::ReadSoundFontPath(toQString(file));
+               !chosen.isEmpty()) {
         s.soundFont = chosen.toStdString();
     } else {
         s.soundFont = quillory::renderer::findSoundFont(programFolder);

@@ -5,9 +5,8 @@
 // that starts each test like a fresh program with its own settings file and answered dialogs.
 #pragma once
 
-#include "app/settings/LoudnessSetting.h"
+#include "app/settings/RendererChoices.h"
 #include "app/settings/Settings.h"
-#include "app/settings/SoundFontSetting.h"
 #include "components/button/DappletButton.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/FileHelpers.h"

@@ -6,7 +6,7 @@
 // closing mid-way, failures; and real encodings of generated files.
 #include "app/decoration/ProgressBar.h"
 #include "app/encoding/frmWav2Mp3.h"
-#include "app/main/TempFiles.h"
+#include "app/shared/TempFiles.h"
 #include "components/encoder/LameMp3Encoder.h"
 #include "platform/Files.h"
 #include "platform/control/Registry.h"

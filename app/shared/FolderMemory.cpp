@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: the Quillory developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "app/settings/FolderMemory.h"
+#include "app/shared/FolderMemory.h"
 
 #include "platform/Profile.h"
 

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: the Quillory developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "app/main/ConversionState.h"
+#include "app/shared/ConversionState.h"
 
 QString& TempWavPath() {
     static QString path;

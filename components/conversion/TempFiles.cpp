@@ -1,22 +1,22 @@
 // SPDX-FileCopyrightText: the Quillory developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The folder belongs to this instance alone, so deleting by pattern there can only touch this
+// The folder belongs to one instance alone, so deleting by pattern there can only touch that
 // instance's own files, never those of another window converting at the same time.
-#include "app/main/TempFiles.h"
+#include "components/conversion/TempFiles.h"
 
 #include "platform/Files.h"
-#include "platform/InstanceFolder.h"
 
 #include <QFileInfo>
+#include <cstdint>
 #include <limits>
+
+namespace quillory::conversion {
 
 namespace {
 
-const QString Tag = QStringLiteral("__qlr_");
-
-QString inWorkFolder(const QString& name) {
-    return WindowsFolder() + platform::PathSeparator() + name;
+QString inFolder(const QString& folder, const QString& name) {
+    return folder + platform::PathSeparator() + name;
 }
 
 // Anything at the path, even a folder or a dangling link, makes the name unusable.
@@ -27,12 +27,8 @@ bool taken(const QString& path) {
 
 } // namespace
 
-QString WindowsFolder() {
-    return platform::InstanceFolder();
-}
-
-QString NewTempPath(const QString& extension) {
-    const QString base = inWorkFolder(Tag);
+QString NewTempPath(const QString& folder, const QString& extension) {
+    const QString base = inFolder(folder, QLatin1String(TempFileTag));
     for (std::int32_t n = 1; n < std::numeric_limits<std::int32_t>::max(); ++n) {
         const QString candidate = base + QString::number(n) + extension;
         if (!taken(candidate))
@@ -41,7 +37,10 @@ QString NewTempPath(const QString& extension) {
     return base + QString::number(std::numeric_limits<std::int32_t>::max()) + extension;
 }
 
-void DeleteTempFiles() {
-    platform::DeleteFiles(inWorkFolder(Tag + QStringLiteral("*.wav")));
-    platform::DeleteFiles(inWorkFolder(Tag + QStringLiteral("*.mp3")));
+void DeleteTempFiles(const QString& folder) {
+    const QString tag = QLatin1String(TempFileTag);
+    platform::DeleteFiles(inFolder(folder, tag + QStringLiteral("*.wav")));
+    platform::DeleteFiles(inFolder(folder, tag + QStringLiteral("*.mp3")));
 }
+
+} // namespace quillory::conversion

@@ -1,9 +1,8 @@
 // SPDX-FileCopyrightText: the Quillory developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// Temporary work files: "__qlr_<n>.wav" and "__qlr_<n>.mp3" in this instance's own folder
-// inside the private work folder. The folder's contents are the only record of which names are
-// in use.
+// The temporary work files of this running program: "__qlr_<n>.wav" and "__qlr_<n>.mp3" in
+// this instance's own folder inside the private work folder.
 #pragma once
 
 #include <QString>

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: the Quillory developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "app/main/OpenedFile.h"
+#include "app/shared/OpenedFile.h"
 
 #include "platform/Files.h"
 

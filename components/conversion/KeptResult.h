@@ -9,9 +9,13 @@
 
 #include <QString>
 
+namespace quillory::conversion {
+
 // The path the encoded file now has, or an empty string when it could not be renamed.
 QString KeepEncodedFile(const QString& encodedTemp, const QString& target);
 
 // What the user is told when the finished MP3 could not be copied to target; kept is where
 // KeepEncodedFile put it, or empty when it could not be kept either.
 QString UncopiedResultMessage(const QString& target, const QString& kept);
+
+} // namespace quillory::conversion

@@ -6,7 +6,7 @@
 // and their paths, one a line. Then it follows commands on stdin, answering each with a line:
 // "delete" runs DeleteTempFiles, "spawn" starts a detached child that sleeps and prints its
 // process id. End of input ends it the ordinary way.
-#include "app/main/TempFiles.h"
+#include "app/shared/TempFiles.h"
 #include "platform/InstanceFolder.h"
 
 #include <QCoreApplication>

@@ -1,60 +1,50 @@
 // SPDX-FileCopyrightText: the Quillory developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "app/settings/SoundFontSetting.h"
+#include "components/conversion/RendererSettings.h"
 
-#include "app/settings/Settings.h"
 #include "components/synthesis/Synthesizer.h"
 #include "platform/Files.h"
 
 #include <QFile>
 #include <QFileInfo>
 
+namespace quillory::conversion {
+
 namespace {
 
-const QString Section = QStringLiteral("Renderer");
-const QString Key = QStringLiteral("SoundFont");
+QString pathText(const QString& path) {
+    return path;
+}
 
-struct RememberedChoice {
-    bool known = false;
-    QString soundFont;
-};
+LoudnessChoice loudnessOf(const QString& text) {
+    return LoudnessChoice::parse(text.toStdString()).value_or(LoudnessChoice{});
+}
 
-RememberedChoice& remembered() {
-    static RememberedChoice choice;
-    return choice;
+QString loudnessText(const LoudnessChoice& loudness) {
+    return QString::fromStdString(loudness.text());
 }
 
 } // namespace
 
+constinit const SettingsKey<QString> SoundFontKey{{"Renderer", "SoundFont"}, &pathText, &pathText};
+constinit const SettingsKey<LoudnessChoice> LoudnessKey{
+    {"Renderer", "Loudness"}, &loudnessOf, &loudnessText};
+
 QString ReadSoundFontPath(const QString& settingsFile) {
-    return ReadIniValue(Section, Key, QString(), settingsFile);
+    return ReadKey(SoundFontKey, settingsFile);
 }
 
 bool WriteSoundFontPath(const QString& soundFont, const QString& settingsFile) {
-    // Removing a key that is not there must not create a settings file.
-    if (soundFont.isEmpty() && ReadSoundFontPath(settingsFile).isEmpty())
-        return true;
-    return WriteIniValue(Section, Key, soundFont, settingsFile) != 0;
+    return WriteKey(SoundFontKey, soundFont, settingsFile);
 }
 
-void LoadSoundFontPath() {
-    remembered() = {true, ReadSoundFontPath(SettingsReadPath())};
+LoudnessChoice ReadLoudness(const QString& settingsFile) {
+    return ReadKey(LoudnessKey, settingsFile);
 }
 
-QString SoundFontPath() {
-    if (!remembered().known)
-        LoadSoundFontPath();
-    return remembered().soundFont;
-}
-
-bool SetSoundFontPath(const QString& soundFont) {
-    remembered() = {true, soundFont};
-    // Asked of the file the choice was read from: clearing a choice that only a shipped file
-    // holds must still be saved, or the next start would bring it back.
-    if (soundFont.isEmpty() && ReadSoundFontPath(SettingsReadPath()).isEmpty())
-        return true;
-    return WriteSoundFontPath(soundFont, SettingsWritePath());
+bool WriteLoudness(const LoudnessChoice& loudness, const QString& settingsFile) {
+    return WriteKey(LoudnessKey, loudness, settingsFile);
 }
 
 QString SoundFontProblem(const QString& path) {
@@ -81,3 +71,5 @@ QString SoundFontLoadProblem(const QString& path) {
     return QStringLiteral("FluidSynth cannot load it: ") + QString::fromStdString(why) +
            QLatin1Char('.');
 }
+
+} // namespace quillory::conversion

@@ -1,9 +1,11 @@
 // SPDX-FileCopyrightText: the Quillory developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "app/main/TargetName.h"
+#include "components/conversion/TargetName.h"
 
 #include "platform/Text.h"
+
+namespace quillory::conversion {
 
 QString LastFourLower(const QString& text) {
     return text.right(4).toLower();
@@ -15,3 +17,5 @@ QString SwitchExtension(const QString& target, const QString& from, const QStrin
         return trimmed;
     return trimmed.left(trimmed.size() - 4) + to;
 }
+
+} // namespace quillory::conversion

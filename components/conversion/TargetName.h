@@ -7,8 +7,12 @@
 
 #include <QString>
 
+namespace quillory::conversion {
+
 // The last four characters in lower case: the extension test used throughout.
 QString LastFourLower(const QString& text);
 // The trimmed target with a final `from` extension (any case) replaced by `to`; otherwise the
 // trimmed target unchanged.
 QString SwitchExtension(const QString& target, const QString& from, const QString& to);
+
+} // namespace quillory::conversion

@@ -1,12 +1,15 @@
 // SPDX-FileCopyrightText: the Quillory developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "app/encoding/KeptResult.h"
+#include "components/conversion/KeptResult.h"
 
+#include "components/conversion/TempFiles.h"
 #include "platform/Files.h"
 
 #include <QFile>
 #include <QFileInfo>
+
+namespace quillory::conversion {
 
 namespace {
 
@@ -16,7 +19,7 @@ QString keptName(const QString& target) {
     QString name = QFileInfo(target).fileName();
     if (name.isEmpty())
         name = QStringLiteral("result.mp3");
-    if (name.startsWith(QLatin1String("__qlr_"), Qt::CaseInsensitive) ||
+    if (name.startsWith(QLatin1String(TempFileTag), Qt::CaseInsensitive) ||
         name.endsWith(QLatin1String(".lock"), Qt::CaseInsensitive))
         name.prepend(QStringLiteral("kept"));
     return name;
@@ -47,3 +50,5 @@ QString UncopiedResultMessage(const QString& target, const QString& kept) {
                            : crLf + QStringLiteral("It has been kept as:") + crLf + kept;
     return text;
 }
+
+} // namespace quillory::conversion
