@@ -3,6 +3,8 @@
 
 #include "components/synthesis/EffectShare.h"
 
+#include "platform/CodeFile.h"
+
 #include <fluidsynth.h>
 
 #include <dlfcn.h>
@@ -17,11 +19,13 @@ namespace {
 
 constexpr const char* kPluginFile = "quillory-effect-share.so";
 
-// Beside the program, as installed and as built.
+// Beside the file that holds this code, as installed and as built: the program, or the Python
+// module (which python3 runs, far from the program folder), beside which lies the plugin or a link
+// to the program's copy.
 std::filesystem::path pluginPath() {
-    std::error_code error;
-    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::filesystem::path() : program.parent_path() / kPluginFile;
+    const std::filesystem::path code =
+        platform::CodeFileOf(reinterpret_cast<const void*>(&pluginPath));
+    return code.empty() ? std::filesystem::path() : code.parent_path() / kPluginFile;
 }
 
 } // namespace
