@@ -8,7 +8,8 @@
 #      for MIDI and WAV files in the desktop's MIME cache (desktop-file-utils' trigger);
 #   3. as a new ordinary user with an empty home, who never registered anything:
 #      quillory-convert from the PATH turns a MIDI file into an MP3 that sox reads back with the
-#      right length and sound, and quillory from the PATH, under Xvfb, shows its main window
+#      right length and sound, the system's python3 imports the module quillory and renders the
+#      same song to an array, and quillory from the PATH, under Xvfb, shows its main window
 #      with the progress bar's border drawn (found in a screenshot);
 #   4. purges the package and checks that none of its files and no registration is left.
 # Each step prints how long it took.
@@ -103,6 +104,22 @@ awk -v s="$seconds" -v p="$peak" 'BEGIN { exit !(s >= 3.0 && s < 8.0 && p > 0.01
     fail "song.mp3 is not 3 to 8 seconds of sound"
 [ "$rate" = 44100 ] || fail "song.mp3 is not at 44100 Hz"
 step "quillory-convert made an MP3 as a new user"
+
+# The module from the system's Python, as a user of it meets it: the program's SoundFont, and
+# the effect plugin found beside the module through its link to the program folder.
+as_user /usr/bin/python3 -c '
+import quillory
+song = quillory.Renderer().render("song.mid")
+seconds = song.audio.shape[0] / song.rate
+print("python: %.2f s at %d Hz, %d notes, peak %.3f, %s" % (seconds, song.rate, len(song.labels),
+      abs(song.audio).max(), quillory.Renderer().soundfonts))
+assert song.audio.shape[1] == 2 and 3.0 <= seconds < 8.0 and abs(song.audio).max() > 0.01
+assert len(song.labels) == 3
+import os
+plugin = os.path.join(os.path.dirname(quillory.__file__), "quillory-effect-share.so")
+assert os.path.realpath(plugin) == "/usr/lib/quillory/quillory-effect-share.so", plugin
+' || fail "python3 -c 'import quillory' could not render song.mid"
+step "the Python module rendered the song as a new user"
 
 # The main window under Xvfb; screenshots until the progress bar's border shows, 60 s at most.
 cat >"$work/bar.py" <<'EOF'
