@@ -4,6 +4,7 @@
 #include "python/engine/ArrayRender.h"
 
 #include "components/conversion/RendererSettings.h"
+#include "components/levelling/LoudnessChoice.h"
 #include "components/output/Claim.h"
 #include "components/output/OutputFile.h"
 #include "components/output/SoundWriter.h"
@@ -28,6 +29,7 @@
 #include <cstring>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace quillory::python {
 
@@ -45,6 +47,8 @@ std::string quoted(const fs::path& file) {
     return "\"" + file.string() + "\"";
 }
 
+} // namespace
+
 // A file the user named must open for reading as a file; what the system says otherwise is
 // what Python reports.
 void checkReadable(const fs::path& file) {
@@ -58,6 +62,8 @@ void checkReadable(const fs::path& file) {
     }
     ::close(fd);
 }
+
+namespace {
 
 // The song as it was written, the converter's WAV included, read back as a file in memory.
 SoundData readBack(int fd, const std::string& name) {

@@ -169,6 +169,9 @@ private:
     std::unique_ptr<renderer::Synthesizer> synth_;
 };
 
+// Throws FileError when the file cannot be opened for reading, or is a folder.
+void checkReadable(const std::filesystem::path& file);
+
 // Reads a song as the converter reads it: FileError where the file itself cannot be opened.
 renderer::MidiFile readSong(const MidiInput& midi);
 

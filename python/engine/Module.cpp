@@ -9,6 +9,7 @@
 // signal handlers, and a KeyboardInterrupt they raise stops the render between two blocks.
 #include "python/engine/ArrayRender.h"
 #include "python/engine/RenderPool.h"
+#include "python/engine/SingleConversion.h"
 
 #include "components/output/SoundWriter.h"
 #include "components/synthesis/FluidInstance.h"
@@ -143,7 +144,53 @@ py::dict resultOf(const Rendered& song) {
     return result;
 }
 
-// A render on this thread, stopped by a signal Python catches meanwhile.
+// The progress hook of work done on this thread with the GIL released: now and then it takes
+// the GIL, lets Python run its signal handlers and calls the user's progress function; an
+// exception from either stops the work, and is raised again once it has stopped.
+class SignalHook {
+public:
+    explicit SignalHook(const std::optional<py::function>& progress)
+        : progress_(progress)
+        , last_(std::chrono::steady_clock::now()) {}
+
+    python::Progress hook() {
+        return [this](int percent) { return check(percent); };
+    }
+    // After the work ended with Stopped: the exception that stopped it, if Python raised one.
+    [[noreturn]] void rethrow() {
+        if (raised_)
+            throw *raised_;
+        throw python::Stopped();
+    }
+
+private:
+    bool check(int percent) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last_ < kSignalCheck && percent < 100)
+            return true;
+        last_ = now;
+        py::gil_scoped_acquire locked;
+        // Python runs its signal handlers on its main thread only; elsewhere this does nothing.
+        if (PyErr_CheckSignals() != 0) {
+            raised_.emplace();
+            return false;
+        }
+        if (progress_) {
+            try {
+                (*progress_)(percent);
+            } catch (py::error_already_set& error) {
+                raised_.emplace(std::move(error));
+                return false;
+            }
+        }
+        return true;
+    }
+
+    const std::optional<py::function>& progress_;
+    std::chrono::steady_clock::time_point last_;
+    std::optional<py::error_already_set> raised_;
+};
+
 class RendererHandle {
 public:
     explicit RendererHandle(Settings settings)
@@ -156,37 +203,13 @@ public:
                     const std::string& name, bool stems, bool labels,
                     const std::optional<py::function>& progress) {
         const MidiInput input = inputOf(file, data, name);
-        std::optional<py::error_already_set> raised;
-        auto last = std::chrono::steady_clock::now();
-        const python::Progress hook = [&](int percent) {
-            const auto now = std::chrono::steady_clock::now();
-            if (now - last < kSignalCheck && percent < 100)
-                return true;
-            last = now;
-            py::gil_scoped_acquire locked;
-            // Python runs its signal handlers on its main thread only; elsewhere this does nothing.
-            if (PyErr_CheckSignals() != 0) {
-                raised.emplace();
-                return false;
-            }
-            if (progress) {
-                try {
-                    (*progress)(percent);
-                } catch (py::error_already_set& error) {
-                    raised.emplace(std::move(error));
-                    return false;
-                }
-            }
-            return true;
-        };
+        SignalHook signals(progress);
         std::optional<Rendered> song;
         try {
             py::gil_scoped_release unlocked;
-            song.emplace(renderer_.render(input, stems, labels, hook));
+            song.emplace(renderer_.render(input, stems, labels, signals.hook()));
         } catch (const python::Stopped&) {
-            if (raised)
-                throw *raised;
-            throw;
+            signals.rethrow();
         }
         return resultOf(*song);
     }
@@ -196,6 +219,18 @@ public:
 private:
     ArrayRenderer renderer_;
 };
+
+std::string convertFile(const std::string& input, const std::string& output,
+                        const std::vector<std::string>& options,
+                        const std::optional<py::function>& progress) {
+    SignalHook signals(progress);
+    try {
+        py::gil_scoped_release unlocked;
+        return python::convertOne(input, output, options, signals.hook());
+    } catch (const python::Stopped&) {
+        signals.rethrow();
+    }
+}
 
 class PoolHandle {
 public:
@@ -302,8 +337,12 @@ PYBIND11_MODULE(_quillory, m) {
         .def("stop", &PoolHandle::stop)
         .def_property_readonly("workers", &PoolHandle::workers);
 
+    m.def("_convert", &convertFile, py::arg("input"), py::arg("output"), py::arg("options"),
+          py::arg("progress"));
+
     m.def("versions", [] {
         py::dict versions;
+        versions["quillory"] = QUILLORY_VERSION;
         versions["fluidsynth"] = renderer::fluidSynthVersion();
         versions["libsndfile"] = renderer::soundFileVersion();
         return versions;

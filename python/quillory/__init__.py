@@ -15,6 +15,9 @@ that add up to the mix.
     >>> for song in renderer.render_many(paths):    # in order, on every core
     ...     train_on(song.audio, song.labels)
 
+quillory.convert(input, output, **settings) converts one file as quillory-convert does, to any
+of its formats, with its options as keywords.
+
 Errors are exceptions: MidiError for a file that is not a playable MIDI file, SoundFontError for
 a SoundFont that cannot be used, OSError for a file that cannot be opened, Error for anything
 else a song can fail with (it renders to silence, it is too long). Ctrl+C stops a render.
@@ -27,13 +30,16 @@ from typing import Any, Callable, Iterable, Iterator, NamedTuple, Optional, Sequ
 
 import numpy as np
 
-from ._quillory import Error, MidiError, SoundFontError, _Pool, _Renderer, versions
+from ._quillory import Error, MidiError, SoundFontError, _convert, _Pool, _Renderer, versions
+
+__version__ = versions()["quillory"]
 
 __all__ = [
     "Renderer",
     "Result",
     "Loudness",
     "Results",
+    "convert",
     "LABEL_DTYPE",
     "Error",
     "MidiError",
@@ -270,3 +276,43 @@ class Results(Iterator[Result]):
 
     def __del__(self) -> None:
         self.close()
+
+
+# Options of the command line that concern a batch, not one file.
+_BATCH_ONLY = {"files_from", "output_dir", "keep_tree", "shard", "resume", "report", "jobs",
+               "quiet", "timeout", "output", "help", "version"}
+
+
+def convert(input: Union[str, "os.PathLike[str]"], output: Union[str, "os.PathLike[str]"], *,
+            progress: Optional[Callable[[int], None]] = None, **settings: Any) -> str:
+    """Converts one file as ``quillory-convert INPUT -o OUTPUT --OPTION=VALUE...`` does.
+
+    The settings are the command line's options, with "_" for "-": soundfont="a.sf2" (a list
+    for several, stacked), format="flac", rate=48000, bits=24 or "32f", channels=1,
+    loudness=-14.0 or None (off), bitrate=192, vbr="128-256", quality=6, channel_mode="joint",
+    stems=True, labels=True or "mir_eval", force=True, settings="options.ini", max_seconds=600.
+    Unset ones come from the program's options.ini, as for the command line.
+
+    Returns the warning the command line would print for a file that converted (a song not
+    evened out), or "". Raises what Renderer.render raises for the same failures (MidiError,
+    SoundFontError, OSError, Error), FileExistsError for an output that exists without
+    force=True, and ValueError for what the command line calls a usage error.
+    """
+    options = []
+    for key, value in settings.items():
+        if key in _BATCH_ONLY:
+            raise TypeError(f"convert() converts one file; {key}= belongs to quillory-convert")
+        option = "--" + key.replace("_", "-")
+        if key == "loudness" and value is None:
+            value = "off"
+        if key == "labels" and value is True:
+            value = "tsv"
+        if value is True:
+            options.append(option)
+        elif value is False or value is None:
+            continue
+        elif isinstance(value, (list, tuple)):
+            options += [f"{option}={os.fspath(v)}" for v in value]
+        else:
+            options.append(f"{option}={os.fspath(value) if isinstance(value, os.PathLike) else value}")
+    return _convert(os.fspath(input), os.fspath(output), options, progress)
