@@ -19,6 +19,7 @@
 #include <pybind11/stl.h>
 
 #include <chrono>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -207,6 +208,8 @@ public:
         std::optional<Rendered> song;
         try {
             py::gil_scoped_release unlocked;
+            // One song at a time on the renderer's synthesisers, whichever thread asks.
+            const std::lock_guard one(busy_);
             song.emplace(renderer_.render(input, stems, labels, signals.hook()));
         } catch (const python::Stopped&) {
             signals.rethrow();
@@ -218,6 +221,7 @@ public:
 
 private:
     ArrayRenderer renderer_;
+    std::mutex busy_;
 };
 
 std::string convertFile(const std::string& input, const std::string& output,

@@ -72,8 +72,9 @@ Song = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, Any]
 
 
 class Loudness(NamedTuple):
-    """What the levelling measured and did: integrated loudness (LUFS) and true peak (dBTP) of
-    the levelled song, and the gain (dB) it was given."""
+    """What the levelling measured and did: the integrated loudness (LUFS) and true peak (dBTP)
+    of the song as synthesised, and the gain (dB) it was given; the audio is louder by the gain,
+    as quillory-convert's report gives them."""
 
     integrated_lufs: float
     true_peak_dbtp: float

@@ -68,3 +68,20 @@ def test_other_threads_run_during_a_render(renderer):
     # (5 ms each) around it; released, it counts through most of the render.
     assert took > 0.3
     assert counted[0] > per_tenth
+
+
+def test_threads_may_share_a_renderer(renderer):
+    songs = [midi(notes(program, [60, 67])) for program in (0, 19, 40, 56)]
+    alone = [renderer.render(song).audio for song in songs]
+    results = [None] * len(songs)
+
+    def render(i):
+        results[i] = renderer.render(songs[i]).audio
+
+    threads = [threading.Thread(target=render, args=(i,)) for i in range(len(songs))]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    for got, want in zip(results, alone):
+        assert np.array_equal(got, want)
