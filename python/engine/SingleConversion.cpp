@@ -52,8 +52,8 @@ std::string convertOne(const fs::path& input, const fs::path& output,
     checkReadable(input);
     if (given.settingsFile)
         checkReadable(*given.settingsFile);
-    if (given.overrides.soundFont)
-        checkReadable(*given.overrides.soundFont);
+    for (const fs::path& soundFont : given.overrides.soundFonts)
+        checkReadable(soundFont);
     const convert::JobPlan plan = convert::planJobs(given);
     if (!plan.error.empty())
         throw std::invalid_argument(plan.error);
@@ -69,7 +69,7 @@ std::string convertOne(const fs::path& input, const fs::path& output,
     // The files were found above: what is left is a SoundFont that FluidSynth refuses.
     if (!resolved.error.empty())
         throw renderer::SynthError(resolved.error);
-    if (job.from == convert::InputType::Midi && resolved.settings.soundFont.empty())
+    if (job.from == convert::InputType::Midi && resolved.settings.soundFonts.empty())
         throw renderer::SynthError("no SoundFont found; name one with soundfont=");
     resolved.settings.workFolder = platform::ToFsPath(platform::InstanceFolder());
     convert::Converter converter(resolved.settings, given.force);

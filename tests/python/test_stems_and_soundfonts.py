@@ -2,13 +2,14 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 """Stems add up to the mix and are named after their channels; several SoundFonts play as one
 stack, a preset taken from the first that has it."""
+import json
 import math
 
 import numpy as np
 import pytest
 
 import quillory
-from conftest import SOUNDFONT, midi, notes
+from conftest import convert, midi, notes, read_float_wav
 
 
 def test_stems_add_up_to_the_mix(renderer, tmp_path):
@@ -49,3 +50,23 @@ def test_a_stack_takes_each_preset_from_the_first_font_that_has_it(fonts):
     assert not np.array_equal(render([square, sine], 0), render([sine], 0))
     assert quillory.Renderer([sine, square]).soundfonts == [sine, square]
 
+
+
+def test_the_command_line_stacks_soundfonts_and_reports_them(fonts, tmp_path):
+    sine, square = fonts
+    song = tmp_path / "song.mid"
+    song.write_bytes(midi(notes(0, [69]) + notes(1, [72])))
+    out, report = tmp_path / "song.wav", tmp_path / "report.jsonl"
+
+    def run(*fonts, resume=False):
+        convert(str(song), "-o", str(out), "--bits", "32f", "--report", str(report),
+                *[f"--soundfont={font}" for font in fonts], "--resume" if resume else "--force")
+        return json.loads(report.read_text().splitlines()[-1])
+
+    line = run(sine, square)
+    assert np.array_equal(read_float_wav(out), quillory.Renderer([sine, square]).render(song).audio)
+    assert [font["path"] for font in line["soundfonts"]] == [sine, square]
+    assert line["soundfont"] == line["soundfonts"][0] and len(line["soundfonts"][1]["sha256"]) == 64
+    # The report vouches for an output only when made with the same SoundFonts in the same order.
+    assert "same settings" in run(sine, square, resume=True)["reason"]
+    assert "length agrees" in run(square, sine, resume=True)["reason"]

@@ -272,7 +272,7 @@ TEST(ConvertLevels, WithoutRoomForTheWorkFileTheSongConvertsAtTheFixedGainWithAW
     TempFolder dir;
     midiwriter::save(dir / "piano.mid", rendertest::quietPianoLine());
     ConvertSettings settings;
-    settings.soundFont = rendertest::kSoundFont;
+    settings.soundFonts = {rendertest::kSoundFont};
     settings.workFolder = dir / "gone";
     Converter converter(settings, false);
     for (const char* name : {"piano.wav", "piano.mp3"}) {

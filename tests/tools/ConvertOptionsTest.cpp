@@ -107,7 +107,7 @@ TEST(ConvertOptions, ValuesReachTheOptionsInBothSpellings) {
     EXPECT_TRUE(o.force);
     EXPECT_TRUE(o.quiet);
     EXPECT_EQ(o.settingsFile, fs::path("o.ini"));
-    EXPECT_EQ(o.overrides.soundFont, fs::path("gm.sf2"));
+    EXPECT_EQ(o.overrides.soundFonts, std::vector<fs::path>{"gm.sf2"});
     // A negative target is the option's value, not an option of its own.
     EXPECT_EQ(o.overrides.loudness, (quillory::renderer::LoudnessChoice{true, -14.5}));
     EXPECT_EQ(parse({"--loudness=OFF", "a.mid", "-o", "a.wav"}).options.overrides.loudness,
@@ -154,7 +154,7 @@ TEST(ConvertOptions, FileNamesKeepEveryByteWhateverTheirEncoding) {
     ASSERT_EQ(parsed.error, "");
     EXPECT_EQ(parsed.options.inputs, (std::vector<fs::path>{"caf\xe9.mid"}));
     EXPECT_EQ(parsed.options.output, fs::path("\xff\xfe.mp3"));
-    EXPECT_EQ(parsed.options.overrides.soundFont, fs::path("\xc3.sf2"));
+    EXPECT_EQ(parsed.options.overrides.soundFonts, std::vector<fs::path>{"\xc3.sf2"});
 }
 
 class ConvertPlan : public ::testing::Test {

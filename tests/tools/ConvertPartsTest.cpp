@@ -67,14 +67,14 @@ TEST(ConvertSettingsTest, FileValuesThenCommandLineOverrides) {
     EXPECT_EQ(s.mp3.minBitRateKbps, 64);
     EXPECT_EQ(s.mp3.maxBitRateKbps, 160);
     EXPECT_EQ(s.mp3.channelMode, 2);
-    EXPECT_EQ(s.soundFont, fs::path("/sf/chosen.sf2"));
+    EXPECT_EQ(s.soundFonts, quillory::renderer::SoundFontStack{"/sf/chosen.sf2"});
     EXPECT_EQ(s.loudness, (quillory::renderer::LoudnessChoice{true, -20.0}));
 
     options.overrides.rate = 32000;
     options.overrides.bits = 16;
     options.overrides.bitRate = 96;
     options.overrides.channelMode = 1;
-    options.overrides.soundFont = rendertest::kSoundFont;
+    options.overrides.soundFonts = {rendertest::kSoundFont};
     resolved = resolveSettings(options, dir / "unused.ini", dir.path());
     ASSERT_EQ(resolved.error, "");
     EXPECT_EQ(resolved.settings.sound.sampleRate, 32000);
@@ -84,7 +84,8 @@ TEST(ConvertSettingsTest, FileValuesThenCommandLineOverrides) {
     EXPECT_EQ(resolved.settings.mp3.vbrMode, 0) << "--bitrate asks for a constant bit rate";
     EXPECT_EQ(resolved.settings.mp3.bitRateKbps, 96);
     EXPECT_EQ(resolved.settings.mp3.channelMode, 1);
-    EXPECT_EQ(resolved.settings.soundFont, rendertest::kSoundFont);
+    EXPECT_EQ(resolved.settings.soundFonts,
+              quillory::renderer::SoundFontStack{rendertest::kSoundFont});
 }
 
 TEST(ConvertSettingsTest, MissingDefaultMeansDefaultsButANamedFileMustExist) {
@@ -104,7 +105,7 @@ TEST(ConvertSettingsTest, MissingDefaultMeansDefaultsButANamedFileMustExist) {
     EXPECT_NE(resolveSettings(options, dir / "absent.ini", dir.path()).error.find("typo.ini"),
               std::string::npos);
     options.settingsFile.reset();
-    options.overrides.soundFont = dir / "none.sf2";
+    options.overrides.soundFonts = {dir / "none.sf2"};
     EXPECT_NE(resolveSettings(options, dir / "absent.ini", dir.path()).error.find("none.sf2"),
               std::string::npos);
 }
@@ -261,7 +262,7 @@ TEST(ConvertBatch, WorkersShareOneBudgetOfSynthesisThreadsAndALoneSongMayTakeItA
     TempFolder dir;
     midiwriter::save(dir / "chords.mid", rendertest::chordSong());
     ConvertSettings settings;
-    settings.soundFont = rendertest::kSoundFont;
+    settings.soundFonts = {rendertest::kSoundFont};
     settings.sound = {22050, 16, 2};
     settings.mp3SynthRate = 22050;
     settings.workFolder = dir.path();

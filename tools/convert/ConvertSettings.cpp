@@ -95,28 +95,29 @@ ResolvedSettings resolveSettings(const Options& options, const fs::path& default
     s.loudness = options.overrides.loudness.value_or(conversion::ReadLoudness(toQString(file)));
     applyOverrides(options.overrides, s);
 
-    if (options.overrides.soundFont) {
-        s.soundFont = *options.overrides.soundFont;
-        if (!fs::is_regular_file(s.soundFont, ec)) {
-            resolved.error = "the SoundFont \"" + s.soundFont.string() + "\" does not exist";
-            return resolved;
-        }
+    if (!options.overrides.soundFonts.empty()) {
+        s.soundFonts = options.overrides.soundFonts;
+        for (const fs::path& soundFont : s.soundFonts)
+            if (!fs::is_regular_file(soundFont, ec)) {
+                resolved.error = "the SoundFont \"" + soundFont.string() + "\" does not exist";
+                return resolved;
+            }
         // Loaded whole, as the renderer loads it: a damaged SoundFont often has a sound header.
         // The smallest synthesiser FluidSynth makes holds the samples as well as a full one,
         // without a full one's voices and effects (about 12 MiB).
         try {
             s.soundFontHold =
                 std::make_shared<SoundFontHold>(std::make_shared<quillory::renderer::FluidInstance>(
-                    s.soundFont, quillory::renderer::Synthesizer::kMinRate, 1));
+                    s.soundFonts, quillory::renderer::Synthesizer::kMinRate, 1));
         } catch (const std::exception& refused) {
             resolved.error = refused.what();
             return resolved;
         }
     } else if (const QString chosen = conversion::ReadSoundFontPath(toQString(file));
                !chosen.isEmpty()) {
-        s.soundFont = chosen.toStdString();
-    } else {
-        s.soundFont = quillory::renderer::findSoundFont(programFolder);
+        s.soundFonts = {fs::path(chosen.toStdString())};
+    } else if (fs::path found = quillory::renderer::findSoundFont(programFolder); !found.empty()) {
+        s.soundFonts = {found};
     }
     return resolved;
 }

@@ -23,7 +23,7 @@ namespace convert {
 
 class StandardInput;
 
-// The SoundFont named with --soundfont, loaded to see that it can be, and held until a worker's
+// The SoundFonts named with --soundfont, loaded to see that they can be, and held until a worker's
 // synthesiser holds its samples: from then on FluidSynth's cache shares them from there, and the
 // hold's own preset tables (about 8 MiB, which a split song would carry beside its synthesisers'
 // own) are let go.
@@ -56,7 +56,9 @@ struct ConvertSettings {
     // otherwise.
     int mp3SynthRate = 44100;
     encoder::Mp3Settings mp3;
-    std::filesystem::path soundFont;              // empty when none was named or found
+    // The SoundFonts MIDI is played with, the first searched first; empty when none was
+    // named or found.
+    quillory::renderer::SoundFontStack soundFonts;
     std::shared_ptr<SoundFontHold> soundFontHold; // with --soundfont
     quillory::renderer::LoudnessChoice loudness;
     // Where levelled songs keep their float copy: the batch's own folder in the work folder

@@ -223,13 +223,13 @@ Synthesizer& Converter::synth(int sampleRate) {
     if (!synth_) {
         if (!synthError_.empty())
             throw ConversionError(synthError_);
-        if (settings_.soundFont.empty())
+        if (settings_.soundFonts.empty())
             synthError_ = "no SoundFont found; name one with --soundfont";
         else {
             try {
                 const int rate =
                     std::clamp(sampleRate, Synthesizer::kMinRate, Synthesizer::kMaxRate);
-                synth_ = std::make_unique<Synthesizer>(settings_.soundFont, rate);
+                synth_ = std::make_unique<Synthesizer>(settings_.soundFonts, rate);
                 if (settings_.soundFontHold)
                     settings_.soundFontHold->release();
             } catch (const std::exception& error) {

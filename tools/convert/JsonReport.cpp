@@ -120,6 +120,13 @@ QJsonObject soundFontObject(const std::filesystem::path& soundFont) {
     return o;
 }
 
+QJsonArray soundFontObjects(const quillory::renderer::SoundFontStack& soundFonts) {
+    QJsonArray all;
+    for (const std::filesystem::path& soundFont : soundFonts)
+        all.append(soundFontObject(soundFont));
+    return all;
+}
+
 QJsonObject versionsObject(const std::string& quilloryVersion) {
     return {{"quillory", text(quilloryVersion)},
             {"fluidsynth", text(quillory::renderer::fluidSynthVersion())},
@@ -166,8 +173,11 @@ QJsonObject JsonReport::line(const Job& job, const char* status) const {
                   {"status", status},
                   {"settings", facts_.settings},
                   {"versions", facts_.versions}};
-    if (job.from == InputType::Midi && !facts_.soundFont.isEmpty())
-        o["soundfont"] = facts_.soundFont;
+    // "soundfont" is the first, as reports said before a stack could be played.
+    if (job.from == InputType::Midi && !facts_.soundFonts.isEmpty()) {
+        o["soundfont"] = facts_.soundFonts.first();
+        o["soundfonts"] = facts_.soundFonts;
+    }
     return o;
 }
 

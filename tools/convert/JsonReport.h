@@ -15,6 +15,7 @@
 #include "tools/convert/Converter.h"
 #include "tools/convert/Plan.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 
 #include <cstdio>
@@ -28,7 +29,7 @@ namespace convert {
 // What every line of a batch shares.
 struct RunFacts {
     QJsonObject settings;
-    QJsonObject soundFont; // empty when no input is MIDI
+    QJsonArray soundFonts; // each SoundFont's object, in order; empty when no input is MIDI
     QJsonObject versions;
 };
 
@@ -36,6 +37,8 @@ struct RunFacts {
 QJsonObject settingsObject(const ConvertSettings& settings);
 // The SoundFont's path, size and SHA-256 (read once, whole).
 QJsonObject soundFontObject(const std::filesystem::path& soundFont);
+// The same for each SoundFont of a stack, in order.
+QJsonArray soundFontObjects(const quillory::renderer::SoundFontStack& soundFonts);
 QJsonObject versionsObject(const std::string& quilloryVersion);
 
 class JsonReport {

@@ -262,8 +262,9 @@ std::vector<OptionSpec> options() {
          }},
         {{"soundfont"},
          "FILE",
-         "SoundFont for MIDI (.sf2/.sf3).",
-         [](Options& o, const S&, const S& v) { o.overrides.soundFont = v; }},
+         "SoundFont for MIDI (.sf2/.sf3). Given more than once, the SoundFonts play as one: "
+         "each preset from the first that has it.",
+         [](Options& o, const S&, const S& v) { o.overrides.soundFonts.emplace_back(v); }},
         {{"loudness"},
          "LUFS|off",
          "Bring MIDI renders to LUFS (-30 to -5), or off for the synthesiser's fixed gain.",

@@ -37,7 +37,8 @@ struct Overrides {
     std::optional<int> channelMode; // 0 stereo, 1 joint, 2 mono, 3 dual, as options.ini stores it
     std::optional<int> vbrMin;      // variable bit rate between vbrMin and vbrMax, kb/s
     std::optional<int> vbrMax;
-    std::optional<std::filesystem::path> soundFont;
+    // Every --soundfont in order: played as one stack, each preset from the first that has it.
+    std::vector<std::filesystem::path> soundFonts;
     std::optional<quillory::renderer::LoudnessChoice> loudness;
 };
 

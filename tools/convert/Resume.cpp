@@ -7,7 +7,9 @@
 #include "components/output/PartFile.h"
 #include "components/synthesis/SongTail.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QStringList>
 
 #include <fstream>
 #include <sndfile.h>
@@ -48,6 +50,19 @@ std::pair<double, double> inputTime(const Job& job) {
     }
 }
 
+// The SoundFonts' SHA-256 in order: a line written before stacks could be played names one.
+QStringList hashes(const QJsonArray& soundFonts) {
+    QStringList all;
+    for (const QJsonValue& soundFont : soundFonts)
+        all.append(soundFont.toObject().value("sha256").toString());
+    return all;
+}
+
+QStringList hashes(const QJsonObject& line) {
+    return line.contains("soundfonts") ? hashes(line.value("soundfonts").toArray())
+                                       : hashes(QJsonArray{line.value("soundfont")});
+}
+
 } // namespace
 
 bool lengthAgrees(double seconds, double inputSeconds, double longestTail) {
@@ -55,9 +70,9 @@ bool lengthAgrees(double seconds, double inputSeconds, double longestTail) {
            seconds <= inputSeconds + longestTail + kCodingSlack;
 }
 
-Resume::Resume(QJsonObject settings, QJsonObject soundFont, const fs::path& report)
+Resume::Resume(QJsonObject settings, QJsonArray soundFonts, const fs::path& report)
     : settings_(std::move(settings))
-    , soundFont_(std::move(soundFont)) {
+    , soundFonts_(std::move(soundFonts)) {
     std::ifstream lines(report, std::ios::binary);
     for (std::string line; std::getline(lines, line);) {
         // A run killed while it wrote leaves a last line cut short, which parses as nothing.
@@ -73,8 +88,7 @@ bool Resume::reportedOk(const Job& job) const {
         return false;
     const QJsonObject& line = found->second;
     return line.value("settings").toObject() == settings_ &&
-           (job.from != InputType::Midi ||
-            line.value("soundfont").toObject().value("sha256") == soundFont_.value("sha256"));
+           (job.from != InputType::Midi || hashes(line) == hashes(soundFonts_));
 }
 
 std::string Resume::complete(Job& job) const {

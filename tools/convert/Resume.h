@@ -12,6 +12,7 @@
 
 #include "tools/convert/Plan.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 
 #include <filesystem>
@@ -22,9 +23,9 @@ namespace convert {
 
 class Resume {
 public:
-    // settings and soundFont as the report of this run writes them; `report` is the report file
+    // settings and soundFonts as the report of this run writes them; `report` is the report file
     // that earlier runs appended to (none when it does not exist yet).
-    Resume(QJsonObject settings, QJsonObject soundFont, const std::filesystem::path& report);
+    Resume(QJsonObject settings, QJsonArray soundFonts, const std::filesystem::path& report);
 
     // Why the job's output is complete already, or empty when it is to be made, judged after the
     // output's folder is swept; an incomplete output is marked to be replaced.
@@ -34,7 +35,7 @@ private:
     bool reportedOk(const Job& job) const;
 
     QJsonObject settings_;
-    QJsonObject soundFont_;
+    QJsonArray soundFonts_;
     std::map<QString, QJsonObject> okLines_; // output -> the last "ok" line about it
 };
 

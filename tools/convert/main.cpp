@@ -91,8 +91,8 @@ convert::RunFacts runFacts(const convert::JobPlan& plan, const convert::ConvertS
     const bool midi = std::any_of(plan.jobs.begin(), plan.jobs.end(), [](const convert::Job& job) {
         return job.from == convert::InputType::Midi;
     });
-    if (midi && !settings.soundFont.empty())
-        facts.soundFont = convert::soundFontObject(settings.soundFont);
+    if (midi && !settings.soundFonts.empty())
+        facts.soundFonts = convert::soundFontObjects(settings.soundFonts);
     return facts;
 }
 
@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
         options.report ? runFacts(plan, settings.settings) : convert::RunFacts{};
     std::optional<convert::Resume> resume;
     if (options.resume)
-        resume.emplace(facts.settings, facts.soundFont,
+        resume.emplace(facts.settings, facts.soundFonts,
                        options.report && *options.report != "-" ? *options.report
                                                                 : std::filesystem::path());
     std::string reportError;
