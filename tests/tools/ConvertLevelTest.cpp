@@ -6,6 +6,7 @@
 // outside decoder and meter, the window's MP3s and the converter's compared byte for byte, a
 // full disk while the levelled song is encoded, and a work folder with no room, which converts
 // at the fixed gain and says so.
+#include "components/conversion/Conversions.h"
 #include "components/midi/MidiFile.h"
 #include "components/renderer/RenderJob.h"
 #include "components/synthesis/Synthesizer.h"
@@ -13,7 +14,6 @@
 #include "tests/components/renderer/Ffprobe.h"
 #include "tests/components/renderer/LevelProbe.h"
 #include "tests/components/renderer/RenderSupport.h"
-#include "tools/convert/Conversions.h"
 #include "tools/convert/Converter.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +25,7 @@
 
 namespace fs = std::filesystem;
 using namespace convert;
+using namespace quillory::conversion;
 using quillory::renderer::Container;
 using quillory::renderer::LoudnessTarget;
 using quillory::renderer::MidiFile;

@@ -4,15 +4,15 @@
 // The converter's parts in-process: settings and their overrides, which outputs it may write,
 // a streaming MIDI-to-MP3 conversion that is stopped half-way, and how a batch shares the cores.
 #include "components/audio/BlockQueue.h"
+#include "components/conversion/Conversions.h"
+#include "components/conversion/StemConversion.h"
 #include "components/midi/MidiFile.h"
 #include "components/synthesis/Synthesizer.h"
 #include "components/synthesis/ThreadBudget.h"
 #include "tests/components/renderer/RenderSupport.h"
 #include "tools/convert/Batch.h"
-#include "tools/convert/Conversions.h"
 #include "tools/convert/ConvertSettings.h"
 #include "tools/convert/OutputPolicy.h"
-#include "tools/convert/StemConversion.h"
 
 #include <atomic>
 #include <fstream>
@@ -23,6 +23,7 @@
 
 namespace fs = std::filesystem;
 using namespace convert;
+using namespace quillory::conversion;
 using quillory::renderer::AudioBlock;
 using quillory::renderer::BlockQueue;
 using rendertest::TempFolder;

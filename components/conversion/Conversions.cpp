@@ -1,10 +1,11 @@
 // SPDX-FileCopyrightText: the Quillory developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "tools/convert/Conversions.h"
+#include "components/conversion/Conversions.h"
 
 #include "components/audio/BlockQueue.h"
 #include "components/audio/StereoLayout.h"
+#include "components/conversion/Silence.h"
 #include "components/encoder/Mp3FileEncoder.h"
 #include "components/encoder/Mp3Stream.h"
 #include "components/encoder/Resampler.h"
@@ -16,13 +17,12 @@
 #include "components/renderer/RenderJob.h"
 #include "components/synthesis/ParallelSongRenderer.h"
 #include "platform/ShownName.h"
-#include "tools/convert/Silence.h"
 
 #include <algorithm>
 #include <functional>
 #include <thread>
 
-namespace convert {
+namespace quillory::conversion {
 
 namespace fs = std::filesystem;
 using quillory::renderer::AudioBlock;
@@ -46,28 +46,6 @@ constexpr std::uint64_t kMaxMp3BytesPerSecond = 40000;
 // About 0.75 s of audio at 44100 Hz: enough to ride out scheduling hiccups, small enough that
 // memory does not depend on the song.
 constexpr std::size_t kQueueBlocks = 8;
-
-// Reports each block's progress and turns a request to stop into the error that ends the
-// conversion.
-class Percent {
-public:
-    explicit Percent(const ProgressFn& progress)
-        : progress_(progress) {}
-    void update(std::uint64_t done, std::uint64_t total) {
-        const int percent = total == 0 ? 99 : int(std::min<std::uint64_t>(99, done * 100 / total));
-        set(percent);
-    }
-    void set(int percent) {
-        // Never backwards: a pass that hands over to the next may start below what was shown.
-        last_ = std::max(last_, percent);
-        if (progress_ && !progress_(last_))
-            throw Interrupted();
-    }
-
-private:
-    const ProgressFn& progress_;
-    int last_ = 0;
-};
 
 // The synthesis side of MIDI to MP3: renders blocks into the queue until the song ends or the
 // queue is abandoned, then closes it. A failure is kept for the encoding side to report.
@@ -129,7 +107,7 @@ void levelToMp3(LevelledSource& levelled, quillory::renderer::Mp3Take& take, Per
             quillory::renderer::interleave(left.data(), right.data(), frames, interleaved.data());
             take.add(interleaved.data(), frames);
         }
-        percent.set(std::min(levelled.percent(), 99));
+        percent.set(levelled.percent());
     }
 }
 
@@ -209,11 +187,11 @@ std::string midiToSound(MidiFile song, Synthesizer& synth,
     RenderJob job(std::move(watch), std::move(song), std::move(output), format, std::move(options));
     Percent percent(progress);
     while (job.render(RenderJob::kMaxBlockFrames) > 0)
-        percent.set(std::min(job.percent(), 99));
+        percent.set(job.percent());
     if (!heard.heard())
         throw ConversionError(kSilenceMessage);
     job.close();
-    percent.set(100);
+    percent.done();
     if (job.levelled()) {
         // A lossy file is described as it decodes.
         facts.loudness = job.decoded() ? *job.decoded() : job.levelling()->measured();
@@ -291,7 +269,7 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
     if (!renderer.heard())
         throw ConversionError(kSilenceMessage);
     take->commit();
-    percent.set(100);
+    percent.done();
     facts.sampleRate = take->stream().plan().sampleRate;
     facts.channels = take->stream().plan().outputChannels();
     facts.frames = take->stream().framesOut();
@@ -326,15 +304,15 @@ std::string wavToMp3(const WavInput& wav, const encoder::Mp3Settings& settings,
     }
     if (!mp3.finish())
         throw ConversionError(mp3.error());
-    percent.set(100);
+    percent.done();
     facts.frames = mp3.framesOut();
     facts.seconds = double(mp3.framesDone()) / double(std::max(1, mp3.sourceRate()));
     return mp3.warning();
 }
 
-} // namespace convert
+} // namespace quillory::conversion
 
-namespace convert {
+namespace quillory::conversion {
 
 namespace {
 
@@ -423,11 +401,11 @@ std::string wavToSound(const WavInput& wav, SoundFormat format, bool bitsGiven, 
             break;
     }
     writer.close();
-    percent.set(100);
+    percent.done();
     noteFormat(format, facts);
     facts.frames = writer.framesWritten();
     facts.seconds = double(done) / double(rate);
     return source->warning();
 }
 
-} // namespace convert
+} // namespace quillory::conversion

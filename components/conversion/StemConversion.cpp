@@ -1,15 +1,16 @@
 // SPDX-FileCopyrightText: the Quillory developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "tools/convert/StemConversion.h"
+#include "components/conversion/StemConversion.h"
 
+#include "components/audio/StereoLayout.h"
+#include "components/conversion/AbortList.h"
+#include "components/conversion/Silence.h"
 #include "components/levelling/LevelledSource.h"
 #include "components/output/PartFile.h"
 #include "components/synthesis/SongRenderer.h"
 #include "platform/DiskFiles.h"
 #include "platform/ShownName.h"
-#include "tools/convert/Interrupt.h"
-#include "tools/convert/Silence.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -23,7 +24,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace convert {
+namespace quillory::conversion {
 
 namespace fs = std::filesystem;
 using quillory::renderer::BlockSource;
@@ -164,21 +165,6 @@ struct StemOutput {
     std::size_t stem;
     fs::path file; // its final place
     std::unique_ptr<SoundWriter> writer;
-};
-
-class Percent {
-public:
-    explicit Percent(const ProgressFn& progress)
-        : progress_(progress) {}
-    void set(int percent) {
-        last_ = std::max(last_, std::min(percent, 99));
-        if (progress_ && !progress_(last_))
-            throw Interrupted();
-    }
-
-private:
-    const ProgressFn& progress_;
-    int last_ = 0;
 };
 
 void checkRoom(const Levelling& levelling, const fs::path& target, std::uint64_t bytes) {
@@ -341,25 +327,15 @@ private:
         }
         std::vector<float*> laid;
         for (std::size_t i = 0; i < outputs_.size(); ++i) {
-            layOut(stemLeft_[i].data(), stemRight_[i].data(), n, laid_[i].data());
+            // In the file's own layout: interleaved stereo, or mono as the writer makes it.
+            quillory::renderer::inChannels(stemLeft_[i].data(), stemRight_[i].data(), n,
+                                           int(channels_), laid_[i]);
             laid.push_back(laid_[i].data());
         }
         dither_->quantize(laid.data(), laid.size(), n * channels_, mixLaid_.data());
         for (std::size_t i = 0; i < outputs_.size(); ++i)
             put(*outputs_[i].writer, laid_[i].data(), n);
         put(mix_, mixLaid_.data(), n);
-    }
-
-    // In the file's own layout: interleaved stereo, or mono as the writer makes it.
-    void layOut(const float* left, const float* right, std::size_t n, float* out) const {
-        for (std::size_t f = 0; f < n; ++f) {
-            if (channels_ == 2) {
-                out[2 * f] = left[f];
-                out[2 * f + 1] = right[f];
-            } else {
-                out[f] = 0.5f * (left[f] + right[f]);
-            }
-        }
     }
 
     void put(SoundWriter& writer, const float* samples, std::size_t n) const {
@@ -487,4 +463,4 @@ std::string midiToSoundWithStems(MidiFile song, Synthesizer& synth, const SoundF
     return levelled && !levelled->notice().empty() ? levelled->notice() : notice;
 }
 
-} // namespace convert
+} // namespace quillory::conversion
