@@ -4,6 +4,7 @@
 #include "components/conversion/Conversions.h"
 
 #include "components/audio/BlockQueue.h"
+#include "components/audio/BlockSource.h"
 #include "components/audio/StereoLayout.h"
 #include "components/conversion/Silence.h"
 #include "components/encoder/Mp3FileEncoder.h"
@@ -12,6 +13,7 @@
 #include "components/encoder/WavSource.h"
 #include "components/levelling/DecodedLoudness.h"
 #include "components/levelling/LevelledSource.h"
+#include "components/midi/SongTags.h"
 #include "components/renderer/LossyLevelling.h"
 #include "components/renderer/Mp3Take.h"
 #include "components/renderer/RenderJob.h"
@@ -28,6 +30,7 @@ namespace fs = std::filesystem;
 using quillory::renderer::AudioBlock;
 using quillory::renderer::BlockQueue;
 using quillory::renderer::Container;
+using quillory::renderer::kBlockFrames;
 using quillory::renderer::LevelledSource;
 using quillory::renderer::MidiFile;
 using quillory::renderer::ParallelSongRenderer;
@@ -37,7 +40,6 @@ using quillory::renderer::Synthesizer;
 
 namespace {
 
-constexpr std::size_t kSynthBlockFrames = 4096;
 // The first pass of a levelled MP3 against the encoding of the levelled song: synthesis and
 // metering take about three quarters of the processor time of the two.
 constexpr int kMp3SynthesisShare = 75;
@@ -52,10 +54,10 @@ constexpr std::size_t kQueueBlocks = 8;
 void produceBlocks(quillory::renderer::BlockSource& renderer, BlockQueue& queue,
                    std::string& failure) {
     try {
-        std::vector<float> left(kSynthBlockFrames);
-        std::vector<float> right(kSynthBlockFrames);
+        std::vector<float> left(kBlockFrames);
+        std::vector<float> right(kBlockFrames);
         while (const std::size_t frames =
-                   renderer.render(left.data(), right.data(), kSynthBlockFrames)) {
+                   renderer.render(left.data(), right.data(), kBlockFrames)) {
             if (!queue.push(AudioBlock::interleaved(left.data(), right.data(), frames)))
                 return;
         }
@@ -93,12 +95,12 @@ void streamToMp3(quillory::renderer::BlockSource& renderer, std::uint64_t songFr
 // Measures the whole song into the work folder (the first take only), then encodes it levelled.
 void levelToMp3(LevelledSource& levelled, quillory::renderer::Mp3Take& take, Percent& percent,
                 const fs::path& target) {
-    std::vector<float> left(kSynthBlockFrames), right(kSynthBlockFrames);
-    std::vector<float> interleaved(2 * kSynthBlockFrames);
+    std::vector<float> left(kBlockFrames), right(kBlockFrames);
+    std::vector<float> interleaved(2 * kBlockFrames);
     while (!levelled.finished()) {
         std::size_t frames = 0;
         try {
-            frames = levelled.render(left.data(), right.data(), kSynthBlockFrames);
+            frames = levelled.render(left.data(), right.data(), kBlockFrames);
         } catch (const quillory::renderer::WorkFileError& error) {
             throw ConversionError("converting to " + platform::Quoted(target) +
                                   " failed: " + error.what());
@@ -375,7 +377,7 @@ std::string wavToSound(const WavInput& wav, SoundFormat format, bool bitsGiven, 
         writer.expectFrames(frames);
     Percent percent(progress);
     const std::size_t channels = std::size_t(source->channels());
-    std::vector<float> block(kSynthBlockFrames * channels);
+    std::vector<float> block(kBlockFrames * channels);
     std::uint64_t done = 0;
     const auto put = [&](const float* samples, std::size_t count) {
         if (channels == 2)
@@ -384,10 +386,10 @@ std::string wavToSound(const WavInput& wav, SoundFormat format, bool bitsGiven, 
             writer.write(samples, samples, count);
     };
     for (;;) {
-        const std::int64_t got = source->read(block.data(), std::int64_t(kSynthBlockFrames));
+        const std::int64_t got = source->read(block.data(), std::int64_t(kBlockFrames));
         if (got < 0)
             throw ConversionError(source->error());
-        const bool last = got < std::int64_t(kSynthBlockFrames);
+        const bool last = got < std::int64_t(kBlockFrames);
         if (resampler) {
             const std::vector<float>& out =
                 resampler->convert(block.data(), std::size_t(got), last);

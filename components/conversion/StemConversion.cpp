@@ -3,10 +3,12 @@
 
 #include "components/conversion/StemConversion.h"
 
+#include "components/audio/BlockSource.h"
 #include "components/audio/StereoLayout.h"
 #include "components/conversion/AbortList.h"
 #include "components/conversion/Silence.h"
 #include "components/levelling/LevelledSource.h"
+#include "components/midi/SongTags.h"
 #include "components/output/PartFile.h"
 #include "components/synthesis/SongRenderer.h"
 #include "platform/DiskFiles.h"
@@ -29,6 +31,7 @@ namespace quillory::conversion {
 namespace fs = std::filesystem;
 using quillory::renderer::BlockSource;
 using quillory::renderer::FloatIntermediate;
+using quillory::renderer::kBlockFrames;
 using quillory::renderer::LevelledSource;
 using quillory::renderer::MidiFile;
 using quillory::renderer::SoundFormat;
@@ -38,7 +41,6 @@ using quillory::renderer::Synthesizer;
 
 namespace {
 
-constexpr std::size_t kBlockFrames = 4096;
 // A stem that never reaches -120 dBFS is silence: a channel whose notes sound nothing still
 // carries the residue FluidSynth's reverb keeps from denormals, around -160 dBFS before the gain.
 constexpr float kSilence = 1e-6f;

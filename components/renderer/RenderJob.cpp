@@ -41,15 +41,6 @@ fs::space_info freeSpace(const fs::path& folder) {
     return ec ? fs::space_info{0, 0, 0} : space;
 }
 
-tags::TextTags songTags(const MidiFile& song) {
-    tags::TextTags tags;
-    tags.title = song.title().empty() ? tags::cleanTagText(fs::path(song.name()).stem().string())
-                                      : song.title();
-    tags.copyright = song.copyright();
-    tags.software = std::string(tags::kSoftware);
-    return tags;
-}
-
 namespace {
 
 std::string levellingRoomProblem(const fs::path& workFolder, const fs::path& targetFolder,

@@ -8,6 +8,7 @@
 // at the fixed gain and says so.
 #include "components/conversion/Conversions.h"
 #include "components/midi/MidiFile.h"
+#include "components/midi/SongTags.h"
 #include "components/renderer/RenderJob.h"
 #include "components/synthesis/Synthesizer.h"
 #include "tests/components/encoder/Mp3Probe.h"

@@ -4,6 +4,7 @@
 // The song's title and copyright, from a MIDI file's meta events to a WAV's INFO chunk: text in
 // either encoding files really use, cleaned of what must never reach a tag, and broken names that
 // cost only the name. The WAV is read back with ffprobe.
+#include "components/midi/SongTags.h"
 #include "components/midi/MidiFile.h"
 #include "components/midi/TagText.h"
 #include "components/output/SoundWriter.h"
