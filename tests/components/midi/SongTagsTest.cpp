@@ -8,7 +8,6 @@
 #include "components/midi/MidiFile.h"
 #include "components/midi/TagText.h"
 #include "components/output/SoundWriter.h"
-#include "components/renderer/RenderJob.h"
 #include "tests/components/renderer/Ffprobe.h"
 #include "tests/components/renderer/RenderSupport.h"
 #include "tests/components/renderer/WavProbe.h"
