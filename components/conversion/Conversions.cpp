@@ -153,10 +153,6 @@ levelledTakes(LevelledSource& levelled, std::optional<quillory::renderer::LossyL
     }
 }
 
-fs::path folderOf(const fs::path& file) {
-    return file.has_parent_path() ? file.parent_path() : fs::path(".");
-}
-
 void noteFormat(const quillory::renderer::SoundFormat& format, Facts& facts) {
     facts.sampleRate = format.sampleRate;
     facts.channels = format.channels;
@@ -236,7 +232,7 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
         const std::uint64_t mp3Bytes =
             (maxFrames / std::uint64_t(synthRate) + 1) * kMaxMp3BytesPerSecond;
         auto store = quillory::renderer::levellingWorkFile(
-            folder, folderOf(target), maxFrames, mp3Bytes,
+            folder, quillory::output::folderOf(target), maxFrames, mp3Bytes,
             levelling.space ? levelling.space : quillory::renderer::freeSpace, notice);
         // Measured as the decoded MP3 will sound.
         if (store) {

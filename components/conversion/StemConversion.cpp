@@ -45,10 +45,6 @@ namespace {
 // carries the residue FluidSynth's reverb keeps from denormals, around -160 dBFS before the gain.
 constexpr float kSilence = 1e-6f;
 
-fs::path folderOf(const fs::path& file) {
-    return file.has_parent_path() ? file.parent_path() : fs::path(".");
-}
-
 // Whether anything, a link to nothing included, has that name.
 bool there(const fs::path& path) {
     std::error_code ec;
@@ -171,7 +167,7 @@ struct StemOutput {
 
 void checkRoom(const Levelling& levelling, const fs::path& target, std::uint64_t bytes) {
     const auto space = levelling.space ? levelling.space : quillory::renderer::freeSpace;
-    const fs::space_info room = space(folderOf(target));
+    const fs::space_info room = space(quillory::output::folderOf(target));
     if (room.capacity > 0 && room.available < bytes)
         throw ConversionError("not enough free space for " + platform::Quoted(target) +
                               " and its stems: they need up to " +
@@ -191,11 +187,11 @@ Stores workFiles(const Levelling& levelling, const fs::path& target, std::size_t
     const fs::path folder =
         levelling.workFolder.empty() ? fs::temp_directory_path() : levelling.workFolder;
     const auto space = levelling.space ? levelling.space : quillory::renderer::freeSpace;
-    stores.mix = quillory::renderer::levellingWorkFile(folder, folderOf(target), maxFrames,
-                                                       outputBytes, space, notice);
+    stores.mix = quillory::renderer::levellingWorkFile(folder, quillory::output::folderOf(target),
+                                                       maxFrames, outputBytes, space, notice);
     for (std::size_t i = 0; stores.mix && i < count; ++i) {
-        auto store = quillory::renderer::levellingWorkFile(folder, folderOf(target), maxFrames, 0,
-                                                           space, notice);
+        auto store = quillory::renderer::levellingWorkFile(
+            folder, quillory::output::folderOf(target), maxFrames, 0, space, notice);
         if (!store)
             return {};
         stores.stems.push_back(std::move(store));

@@ -3,19 +3,13 @@
 
 #include "components/encoder/Mp3FileEncoder.h"
 
+#include "platform/ShownName.h"
+
 #include <system_error>
 
 namespace encoder {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string inQuotes(const fs::path& path) {
-    return "\"" + path.string() + "\"";
-}
-
-} // namespace
 
 Mp3FileEncoder::~Mp3FileEncoder() {
     if (!finished_)
@@ -31,7 +25,8 @@ bool Mp3FileEncoder::open(const fs::path& wavPath, quillory::output::OutputFile 
     std::error_code ec;
     if (fs::equivalent(wavPath, mp3Path, ec)) {
         source_.reset();
-        return fail("The MP3 file " + inQuotes(mp3Path) + " would overwrite its own source.");
+        return fail("The MP3 file " + platform::Quoted(mp3Path) +
+                    " would overwrite its own source.");
     }
     // The WAV's own title and copyright go with it; the software is the encoder that made the MP3.
     quillory::tags::TextTags tags = source_->tags();
@@ -102,7 +97,7 @@ bool Mp3FileEncoder::fail(std::string message) {
 
 bool Mp3FileEncoder::failed() {
     const Mp3Output::Failure& failure = output_.failure();
-    const std::string target = inQuotes(output_.target());
+    const std::string target = platform::Quoted(output_.target());
     switch (failure.step) {
     case Mp3Output::Step::Create:
         return fail("Cannot create the MP3 file " + target + ": " + failure.reason + ".");

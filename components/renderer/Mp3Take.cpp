@@ -4,16 +4,9 @@
 #include "components/renderer/Mp3Take.h"
 
 #include "components/output/SoundWriter.h"
+#include "platform/ShownName.h"
 
 namespace quillory::renderer {
-
-namespace {
-
-std::string quoted(const std::filesystem::path& path) {
-    return "\"" + path.string() + "\"";
-}
-
-} // namespace
 
 Mp3Take::Mp3Take(const encoder::Mp3Settings& settings, int sampleRate, const tags::TextTags& tags,
                  output::OutputFile file) {
@@ -31,7 +24,7 @@ Mp3Take::~Mp3Take() {
 // Throws what the file's failure was, naming the target.
 void Mp3Take::failed() const {
     const encoder::Mp3Output::Failure& failure = output_.failure();
-    const std::string target = quoted(output_.target());
+    const std::string target = platform::Quoted(output_.target());
     switch (failure.step) {
     case encoder::Mp3Output::Step::Create:
         throw RenderError("cannot create " + target + ": " + failure.reason);

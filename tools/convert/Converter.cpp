@@ -75,8 +75,8 @@ Outcome Converter::attempt(Job job, const ProgressFn& progress) {
         std::error_code ec;
         fs::create_directories(job.output.parent_path(), ec);
         if (ec) {
-            outcome.message = "cannot make the folder \"" + job.output.parent_path().string() +
-                              "\": " + ec.message();
+            outcome.message = "cannot make the folder " +
+                              platform::Quoted(job.output.parent_path()) + ": " + ec.message();
             return outcome;
         }
     }

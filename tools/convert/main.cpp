@@ -48,8 +48,8 @@ std::string makeOutputFolder(const convert::Options& options) {
     std::filesystem::create_directories(*options.outputDir, ec);
     if (!ec)
         return {};
-    return "cannot create the output folder \"" + options.outputDir->string() +
-           "\": " + ec.message();
+    return "cannot create the output folder " + platform::Quoted(*options.outputDir) + ": " +
+           ec.message();
 }
 
 // Like a window of the program, the batch keeps its work files in a folder of its own, which it
