@@ -53,8 +53,8 @@ elif [ "$flavour" = tsan ]; then
     build=$base/build-tsan
     # Only what the chosen tests run; optimised, since ThreadSanitizer slows a run five to fifteen
     # times, with the debug information that names every frame of ours.
-    QUILLORY_TARGETS="renderer_tests renderer_sound_tests convert_unit_tests convert_cli_tests
-        interrupt_race" "$top/scripts/build.sh" "$build" -DQUILLORY_TSAN=ON \
+    QUILLORY_TARGETS="renderer_tests renderer_sound_tests audio_tests conversion_tests
+        convert_unit_tests convert_cli_tests interrupt_race" "$top/scripts/build.sh" "$build" -DQUILLORY_TSAN=ON \
         -DQUILLORY_BENCH=OFF -DQUILLORY_REGISTER_GAUGE=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
     # Qt, GLib, FluidSynth and its OpenMP are not built with the sanitizer: it cannot see their
     # locks, so what their own threads hand each other would look unordered. It keeps their

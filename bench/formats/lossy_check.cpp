@@ -7,9 +7,9 @@
 // wall and processor time of each, the takes the check needed and what the kept file measured.
 // The SoundFont is loaded before any timing.
 //   lossy_check --soundfont FILE --format mp3|ogg|opus WORK_FOLDER SONG.mid...
+#include "components/conversion/Conversions.h"
 #include "components/midi/MidiFile.h"
 #include "components/synthesis/Synthesizer.h"
-#include "tools/convert/Conversions.h"
 
 #include <chrono>
 #include <cstdio>
@@ -34,12 +34,12 @@ double processSeconds() {
 struct Timed {
     double wall = 0;
     double cpu = 0;
-    convert::Facts facts;
+    quillory::conversion::Facts facts;
 };
 
 Timed convertOnce(const fs::path& song, const std::string& format, Synthesizer& synth,
                   const fs::path& work, bool check) {
-    convert::Levelling levelling;
+    quillory::conversion::Levelling levelling;
     levelling.loudness = LoudnessTarget{};
     levelling.workFolder = work;
     levelling.judgeDecoded = check;
@@ -48,11 +48,13 @@ Timed convertOnce(const fs::path& song, const std::string& format, Synthesizer& 
     const auto start = Clock::now();
     const double cpu = processSeconds();
     if (format == "mp3") {
-        convert::midiToMp3(MidiFile::read(song), synth, 44100, {}, levelling, out, {}, timed.facts);
+        quillory::conversion::midiToMp3(MidiFile::read(song), synth, 44100, {}, levelling, out, {},
+                                        timed.facts);
     } else {
         const SoundFormat sound{SoundFormat::kOpusRate, 16, 2,
                                 format == "ogg" ? Container::Vorbis : Container::Opus};
-        convert::midiToSound(MidiFile::read(song), synth, sound, levelling, out, {}, timed.facts);
+        quillory::conversion::midiToSound(MidiFile::read(song), synth, sound, levelling, out, {},
+                                          timed.facts);
     }
     timed.wall = std::chrono::duration<double>(Clock::now() - start).count();
     timed.cpu = processSeconds() - cpu;

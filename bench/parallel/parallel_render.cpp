@@ -10,6 +10,7 @@
 // with no voice (mixing, reverb and chorus), and per voice-second of the cost model on a given
 // song (a generated one: the real songs are what the estimate is checked on), which turns the
 // estimates into seconds; --stops times how soon a split render ends when it is dropped half-way.
+#include "components/midi/SongTags.h"
 #include "components/renderer/RenderJob.h"
 #include "components/synthesis/ParallelSongRenderer.h"
 #include "components/synthesis/SongRenderer.h"

@@ -3,24 +3,13 @@
 
 #include "components/encoder/Mp3FileEncoder.h"
 
-#include <cerrno>
-#include <cstring>
+#include "platform/ShownName.h"
+
 #include <system_error>
 
 namespace encoder {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string inQuotes(const fs::path& path) {
-    return "\"" + path.string() + "\"";
-}
-
-// Big enough that writing costs a small part of the encoding.
-constexpr std::size_t kWriteBuffer = 1 << 16;
-
-} // namespace
 
 Mp3FileEncoder::~Mp3FileEncoder() {
     if (!finished_)
@@ -36,7 +25,8 @@ bool Mp3FileEncoder::open(const fs::path& wavPath, quillory::output::OutputFile 
     std::error_code ec;
     if (fs::equivalent(wavPath, mp3Path, ec)) {
         source_.reset();
-        return fail("The MP3 file " + inQuotes(mp3Path) + " would overwrite its own source.");
+        return fail("The MP3 file " + platform::Quoted(mp3Path) +
+                    " would overwrite its own source.");
     }
     // The WAV's own title and copyright go with it; the software is the encoder that made the MP3.
     quillory::tags::TextTags tags = source_->tags();
@@ -45,28 +35,15 @@ bool Mp3FileEncoder::open(const fs::path& wavPath, quillory::output::OutputFile 
         source_.reset();
         return fail(stream_.error());
     }
-    if (const std::string refused = mp3.create(); !refused.empty()) {
+    if (!output_.open(std::move(mp3), stream_)) {
         source_.reset();
-        return fail("Cannot create the MP3 file " + inQuotes(mp3Path) + ": " + refused + ".");
+        return failed();
     }
-    target_ = mp3.openStream();
-    if (target_ == nullptr) {
-        const int code = errno;
-        source_.reset();
-        return fail("Cannot create the MP3 file " + inQuotes(mp3Path) + ": " + std::strerror(code) +
-                    ".");
-    }
-    std::setvbuf(target_, nullptr, _IOFBF, kWriteBuffer);
-    targetPath_ = mp3Path;
-    // A pipe or a device (/dev/null) written directly cannot be rewound for the header.
-    seekable_ = fs::is_regular_file(mp3.writePath(), ec);
-    output_ = std::move(mp3);
-    const std::vector<std::uint8_t>& tag = stream_.id3v2Tag();
-    return write(tag.data(), tag.size());
+    return true;
 }
 
 Mp3FileEncoder::Step Mp3FileEncoder::encodeBlock(std::int64_t maxFrames) {
-    if (target_ == nullptr)
+    if (!output_.isOpen())
         return Step::Failed;
     samples_.resize(static_cast<std::size_t>(maxFrames) *
                     static_cast<std::size_t>(source_->channels()));
@@ -80,51 +57,35 @@ Mp3FileEncoder::Step Mp3FileEncoder::encodeBlock(std::int64_t maxFrames) {
         fail(stream_.error());
         return Step::Failed;
     }
-    if (!write(bytes->data(), bytes->size()))
+    if (!write(*bytes))
         return Step::Failed;
     framesDone_ += got;
     return got < maxFrames ? Step::End : Step::More;
 }
 
 bool Mp3FileEncoder::finish() {
-    if (target_ == nullptr || finished_)
+    if (!output_.isOpen() || finished_)
         return false;
     const auto tail = stream_.flush();
     if (!tail)
         return fail(stream_.error());
-    if (!write(tail->data(), tail->size()))
+    if (!write(*tail))
         return false;
-    const std::vector<std::uint8_t> header = stream_.header();
-    // A pipe cannot be rewound; its stream simply keeps the placeholder frame. The header frame
-    // is the first frame of the audio, right after the tag.
-    if (!header.empty() && seekable_) {
-        if (std::fseek(target_, long(stream_.id3v2Tag().size()), SEEK_SET) != 0)
-            return fail("Cannot rewind " + inQuotes(targetPath_) + ": " + std::strerror(errno) +
-                        ".");
-        if (!write(header.data(), header.size()))
-            return false;
-    }
-    const int closed = std::fclose(target_);
-    const int code = errno;
-    target_ = nullptr;
-    if (closed != 0)
-        return fail("Writing " + inQuotes(targetPath_) + " failed: " + std::strerror(code) + ".");
-    if (const std::string failed = output_.commit(); !failed.empty())
-        return fail("The MP3 file could not be put in place: " + failed + ".");
+    if (!output_.close(stream_))
+        return failed();
+    if (const std::string refused = output_.commit(); !refused.empty())
+        return fail("The MP3 file could not be put in place: " + refused + ".");
     finished_ = true;
     return true;
 }
 
 void Mp3FileEncoder::abandon() {
-    closeTarget();
     if (!finished_)
         output_.discard();
 }
 
-bool Mp3FileEncoder::write(const std::uint8_t* bytes, std::size_t size) {
-    if (size == 0 || std::fwrite(bytes, 1, size, target_) == size)
-        return true;
-    return fail("Writing " + inQuotes(targetPath_) + " failed: " + std::strerror(errno) + ".");
+bool Mp3FileEncoder::write(std::span<const std::uint8_t> bytes) {
+    return output_.write(bytes) || failed();
 }
 
 // Records the reason and removes the partial target; always false, for `return fail(...)`.
@@ -134,11 +95,18 @@ bool Mp3FileEncoder::fail(std::string message) {
     return false;
 }
 
-void Mp3FileEncoder::closeTarget() {
-    if (target_ != nullptr) {
-        std::fclose(target_);
-        target_ = nullptr;
+bool Mp3FileEncoder::failed() {
+    const Mp3Output::Failure& failure = output_.failure();
+    const std::string target = platform::Quoted(output_.target());
+    switch (failure.step) {
+    case Mp3Output::Step::Create:
+        return fail("Cannot create the MP3 file " + target + ": " + failure.reason + ".");
+    case Mp3Output::Step::Rewind:
+        return fail("Cannot rewind " + target + ": " + failure.reason + ".");
+    case Mp3Output::Step::Write:
+        break;
     }
+    return fail("Writing " + target + " failed: " + failure.reason + ".");
 }
 
 } // namespace encoder

@@ -3,22 +3,23 @@
 
 // One WAV file into one MP3 file, a block at a time: open both, call encodeBlock until it says
 // End, then finish. The caller owns the loop, so it can report progress and stop between blocks.
-// The MP3 is written beside its target and renamed into place by finish, so a failure, an
-// abandon, destroying an unfinished encoder, or a killed process never leaves a half-written
-// file under the target's name. A target such as /dev/null is written directly and never
-// removed. The MP3 carries the WAV's INFO title and copyright in an ID3v2 tag, with this program
-// as the software.
+// The MP3 is written beside its target and renamed into place by finish (Mp3Output), so a
+// failure, an abandon, destroying an unfinished encoder, or a killed process never leaves a
+// half-written file under the target's name. A target such as /dev/null is written directly and
+// never removed. The MP3 carries the WAV's INFO title and copyright in an ID3v2 tag, with this
+// program as the software.
 #pragma once
 
+#include "components/encoder/Mp3Output.h"
 #include "components/encoder/Mp3Plan.h"
 #include "components/encoder/Mp3Stream.h"
 #include "components/encoder/WavSource.h"
 #include "components/output/OutputFile.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -59,16 +60,14 @@ public:
     const std::string& warning() const { return source_ ? source_->warning() : noWarning_; }
 
 private:
-    bool write(const std::uint8_t* bytes, std::size_t size);
+    bool write(std::span<const std::uint8_t> bytes);
     bool fail(std::string message);
-    void closeTarget();
+    // Fails with what the file's failure was, naming the target.
+    bool failed();
 
     std::unique_ptr<WavSource> source_;
     Mp3Stream stream_;
-    quillory::output::OutputFile output_;
-    std::FILE* target_ = nullptr;
-    std::filesystem::path targetPath_; // as messages name it
-    bool seekable_ = false;
+    Mp3Output output_;
     bool finished_ = false;
     std::vector<float> samples_;
     std::int64_t framesDone_ = 0;

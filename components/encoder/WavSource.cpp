@@ -3,6 +3,8 @@
 
 #include "components/encoder/WavSource.h"
 
+#include "platform/ShownName.h"
+
 #include <sndfile.h>
 
 #include <algorithm>
@@ -14,10 +16,6 @@
 namespace encoder {
 
 namespace {
-
-std::string inQuotes(const std::string& name) {
-    return "\"" + name + "\"";
-}
 
 std::string formatName(int format) {
     SF_FORMAT_INFO info{};
@@ -138,12 +136,12 @@ std::unique_ptr<WavSource> WavSource::openFile(const std::filesystem::path& path
     const std::string name = shownAs.empty() ? path.string() : shownAs;
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
-        error = "The WAV file " + inQuotes(name) + " does not exist.";
+        error = "The WAV file " + platform::Quoted(name) + " does not exist.";
         return nullptr;
     }
     // Refusing non-files here also keeps a FIFO from blocking the open below.
     if (!std::filesystem::is_regular_file(path, ec)) {
-        error = inQuotes(name) + " is not a file.";
+        error = platform::Quoted(name) + " is not a file.";
         return nullptr;
     }
     std::unique_ptr<WavSource> source(new WavSource);
@@ -151,7 +149,7 @@ std::unique_ptr<WavSource> WavSource::openFile(const std::filesystem::path& path
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     if (file == nullptr) {
-        error = openFailure(inQuotes(name));
+        error = openFailure(platform::Quoted(name));
         return nullptr;
     }
     if (!source->adopt(file, info, error))
@@ -169,7 +167,7 @@ std::unique_ptr<WavSource> WavSource::openMemory(std::span<const std::uint8_t> b
     SF_INFO info{};
     SNDFILE* file = sf_open_virtual(&io, SFM_READ, &info, source->memory_.get());
     if (file == nullptr) {
-        error = openFailure(inQuotes(name));
+        error = openFailure(platform::Quoted(name));
         return nullptr;
     }
     if (!source->adopt(file, info, error))
@@ -178,7 +176,7 @@ std::unique_ptr<WavSource> WavSource::openMemory(std::span<const std::uint8_t> b
 }
 
 bool WavSource::adopt(SNDFILE* file, const SF_INFO& info, std::string& error) {
-    const std::string name = inQuotes(name_);
+    const std::string name = platform::Quoted(name_);
     if (!isWavContainer(info.format))
         error = name + " is not a WAV file (it is " + formatName(info.format & SF_FORMAT_TYPEMASK) +
                 ").";
@@ -242,7 +240,7 @@ WavSource::~WavSource() {
 std::int64_t WavSource::read(float* out, std::int64_t maxFrames) {
     const sf_count_t got = sf_readf_float(file_, out, maxFrames);
     if (got < maxFrames && sf_error(file_) != SF_ERR_NO_ERROR) {
-        error_ = "Reading " + inQuotes(name_) + " failed: " + sf_strerror(file_);
+        error_ = "Reading " + platform::Quoted(name_) + " failed: " + sf_strerror(file_);
         return -1;
     }
     sanitiseSamples(out, static_cast<std::size_t>(got) * static_cast<std::size_t>(channels_));

@@ -3,6 +3,7 @@
 
 #include "components/levelling/DecodedLoudness.h"
 
+#include "components/audio/BlockSource.h"
 #include "components/levelling/GatedLoudness.h"
 #include "components/levelling/TruePeakScan.h"
 #include "components/output/SoundWriter.h"
@@ -16,12 +17,6 @@
 #include <string>
 
 namespace quillory::renderer {
-
-namespace {
-
-constexpr std::size_t kBlockFrames = 4096;
-
-} // namespace
 
 // libmpg123 or libsndfile behind one read: interleaved floats of the file's own channels.
 struct DecodedLoudness::Decoder {

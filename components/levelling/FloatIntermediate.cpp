@@ -69,11 +69,11 @@ std::uint64_t deviceOf(const fs::path& folder) {
     return stat(folder.c_str(), &info) == 0 ? std::uint64_t(info.st_dev) : 0;
 }
 
+} // namespace
+
 std::string megabytes(std::uint64_t bytes) {
     return std::to_string((bytes + (1 << 20) - 1) >> 20);
 }
-
-} // namespace
 
 FloatIntermediate::FloatIntermediate(const fs::path& folder, std::uint64_t maxFrames,
                                      const RoomCheck& check) {

@@ -42,6 +42,9 @@ public:
     using WorkFileError::WorkFileError;
 };
 
+// A size in whole MiB, rounded up, as the messages about room for a song give it.
+std::string megabytes(std::uint64_t bytes);
+
 class FloatIntermediate {
 public:
     static constexpr std::uint64_t kFrameBytes = 2 * sizeof(float);

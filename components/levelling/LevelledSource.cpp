@@ -23,8 +23,6 @@ constexpr std::size_t kQueueBlocks = 8;
 constexpr std::uint64_t kTailChunk = 16384;
 // Fewer frames to check than this are not worth a thread.
 constexpr std::uint64_t kSharedCheckFrames = 1 << 17;
-// What the other threads read back from the work file at a time.
-constexpr std::size_t kReadBlock = 4096;
 
 // The work file holds fewer frames than were written to it.
 [[noreturn]] void endsEarly(const FloatIntermediate& store) {
@@ -197,12 +195,13 @@ void LevelledSource::shareCheck() {
 void LevelledSource::checkOthers(std::size_t from) {
     try {
         TruePeakCheck peaks(sampleRate_, channels_);
-        std::vector<float> stereo(2 * kReadBlock);
+        std::vector<float> stereo(2 * kBlockFrames);
         for (std::size_t s = from; s < stretches_.size() && !stopChecker_; ++s) {
             const FrameRange& range = stretches_[s];
             peaks.begin();
             for (std::uint64_t at = range.begin; at < range.end && !stopChecker_;) {
-                const auto want = std::size_t(std::min<std::uint64_t>(kReadBlock, range.end - at));
+                const auto want =
+                    std::size_t(std::min<std::uint64_t>(kBlockFrames, range.end - at));
                 if (store_->readInterleavedAt(at, stereo.data(), want) < want)
                     endsEarly(*store_);
                 peaks.addStereo(stereo.data(), want);
@@ -299,7 +298,7 @@ void LevelledSource::readAhead() {
     try {
         for (std::uint64_t at = 0; at < levelledEnd_;) {
             AudioBlock block;
-            block.frames = std::size_t(std::min<std::uint64_t>(kReadBlock, levelledEnd_ - at));
+            block.frames = std::size_t(std::min<std::uint64_t>(kBlockFrames, levelledEnd_ - at));
             block.samples.resize(2 * block.frames);
             if (store_->readInterleavedAt(at, block.samples.data(), block.frames) < block.frames)
                 endsEarly(*store_);

@@ -3,6 +3,7 @@
 
 #include "components/output/Claim.h"
 
+#include "components/output/OutputFile.h"
 #include "platform/DiskFiles.h"
 
 #include <cerrno>
@@ -62,10 +63,6 @@ std::string nameHash(const std::string& name) {
     char text[24];
     std::snprintf(text, sizeof text, ".%016llx", static_cast<unsigned long long>(hash));
     return text;
-}
-
-fs::path folderOf(const fs::path& file) {
-    return file.parent_path().empty() ? fs::path(".") : file.parent_path();
 }
 
 // settleClaim on the claim file open as fd.

@@ -23,10 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path folderOf(const fs::path& file) {
-    return file.parent_path().empty() ? fs::path(".") : file.parent_path();
-}
-
 // The file that writing through path reaches: the end of a chain of symbolic links, each
 // relative to its own folder. A chain that loops stops where it is, and the write fails there.
 fs::path followLinks(fs::path path) {
@@ -55,6 +51,10 @@ void flushInBackground(int fd, fs::path folder) {
 }
 
 } // namespace
+
+fs::path folderOf(const fs::path& file) {
+    return file.has_parent_path() ? file.parent_path() : fs::path(".");
+}
 
 OutputFile::OutputFile(fs::path target, Existing existing)
     : target_(std::move(target))

@@ -35,6 +35,10 @@ enum class Flush { First, Afterwards, Never };
 using Rename = std::function<std::error_code(const std::filesystem::path& from,
                                              const std::filesystem::path& to)>;
 
+// The folder a file is in, "." for a bare name, which is where its temporary file and its
+// claim go.
+std::filesystem::path folderOf(const std::filesystem::path& file);
+
 class OutputFile {
 public:
     OutputFile() = default;

@@ -4,35 +4,16 @@
 #include "components/renderer/Mp3Take.h"
 
 #include "components/output/SoundWriter.h"
-
-#include <cerrno>
-#include <cstring>
+#include "platform/ShownName.h"
 
 namespace quillory::renderer {
 
-namespace {
-
-constexpr std::size_t kWriteBuffer = 1 << 16;
-
-std::string quoted(const std::filesystem::path& path) {
-    return "\"" + path.string() + "\"";
-}
-
-} // namespace
-
 Mp3Take::Mp3Take(const encoder::Mp3Settings& settings, int sampleRate, const tags::TextTags& tags,
-                 output::OutputFile file)
-    : output_(std::move(file))
-    , target_(output_.target()) {
+                 output::OutputFile file) {
     if (!stream_.open(settings, sampleRate, 2, tags))
         throw RenderError(stream_.error());
-    if (const std::string refused = output_.create(); !refused.empty())
-        throw RenderError("cannot create " + quoted(target_) + ": " + refused);
-    file_ = output_.openStream();
-    if (file_ == nullptr)
-        throw RenderError("cannot create " + quoted(target_) + ": " + std::strerror(errno));
-    std::setvbuf(file_, nullptr, _IOFBF, kWriteBuffer);
-    write(stream_.id3v2Tag());
+    if (!output_.open(std::move(file), stream_))
+        failed();
 }
 
 Mp3Take::~Mp3Take() {
@@ -40,9 +21,24 @@ Mp3Take::~Mp3Take() {
         discard();
 }
 
+// Throws what the file's failure was, naming the target.
+void Mp3Take::failed() const {
+    const encoder::Mp3Output::Failure& failure = output_.failure();
+    const std::string target = platform::Quoted(output_.target());
+    switch (failure.step) {
+    case encoder::Mp3Output::Step::Create:
+        throw RenderError("cannot create " + target + ": " + failure.reason);
+    case encoder::Mp3Output::Step::Rewind:
+        throw RenderError("cannot rewind " + target + ": " + failure.reason);
+    case encoder::Mp3Output::Step::Write:
+        break;
+    }
+    throw RenderError("writing " + target + " failed: " + failure.reason);
+}
+
 void Mp3Take::write(std::span<const std::uint8_t> bytes) {
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
-        throw RenderError("writing " + quoted(target_) + " failed: " + std::strerror(errno));
+    if (!output_.write(bytes))
+        failed();
 }
 
 std::span<const float> Mp3Take::encode(std::span<const float> samples) {
@@ -63,33 +59,18 @@ std::span<const float> Mp3Take::finish() {
     if (!tail)
         throw RenderError(stream_.error());
     write(*tail);
-    if (const std::vector<std::uint8_t> header = stream_.header(); !header.empty() && !direct()) {
-        if (std::fseek(file_, long(stream_.id3v2Tag().size()), SEEK_SET) != 0)
-            throw RenderError("cannot rewind " + quoted(target_) + ": " + std::strerror(errno));
-        write(header);
-    }
-    const int closed = std::fclose(file_);
-    file_ = nullptr;
-    if (closed != 0)
-        throw RenderError("writing " + quoted(target_) + " failed: " + std::strerror(errno));
+    if (!output_.close(stream_))
+        failed();
     finished_ = true;
     return last;
 }
 
 void Mp3Take::commit() {
-    if (const std::string failed = output_.commit(); !failed.empty())
-        throw RenderError(failed);
-}
-
-void Mp3Take::closeFile() {
-    if (file_ != nullptr) {
-        std::fclose(file_);
-        file_ = nullptr;
-    }
+    if (const std::string refused = output_.commit(); !refused.empty())
+        throw RenderError(refused);
 }
 
 void Mp3Take::discard() {
-    closeFile();
     output_.discard();
 }
 

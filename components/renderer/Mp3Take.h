@@ -3,22 +3,21 @@
 
 // One take of a song's MP3: its samples put on the 16-bit grid (Pcm16Grid), which is what the
 // window's 16-bit WAV holds and its encoder reads back, encoded by LAME and written beside the
-// target: its ID3v2 tag, the encoder's bytes in order, then the Xing/LAME header frame put back
-// over the first frame of the audio, right after the tag, where players look for the length.
-// Once finished, the file is complete where it is written, so that it can be decoded and
-// measured (DecodedLoudness) before it is put at its target, or dropped for another take.
+// target as every MP3 is (Mp3Output). Once finished, the file is complete where it is written, so
+// that it can be decoded and measured (DecodedLoudness) before it is put at its target, or dropped
+// for another take.
 //
 // The batch converter writes its MP3 so; the window's renderer writes a trial take into its work
 // folder while it writes the WAV, which its encoding stage then makes the same MP3 of.
 #pragma once
 
 #include "components/audio/Pcm16Grid.h"
+#include "components/encoder/Mp3Output.h"
 #include "components/encoder/Mp3Stream.h"
 #include "components/midi/TagText.h"
 #include "components/output/OutputFile.h"
 
 #include <cstddef>
-#include <cstdio>
 #include <filesystem>
 #include <span>
 #include <vector>
@@ -44,7 +43,7 @@ public:
     // completes the file where it is written; returns the grid samples of what was held back.
     std::span<const float> finish();
     // Where the file is written, to be read back once finished.
-    const std::filesystem::path& written() const { return output_.writePath(); }
+    const std::filesystem::path& written() const { return output_.written(); }
     // Whether the file is written to its target directly (a device or a pipe), and so can
     // neither be read back nor taken again.
     bool direct() const { return output_.direct(); }
@@ -57,13 +56,11 @@ public:
 private:
     void write(std::span<const std::uint8_t> bytes);
     std::span<const float> encode(std::span<const float> samples);
-    void closeFile();
+    [[noreturn]] void failed() const;
 
     encoder::Mp3Stream stream_;
     Pcm16Grid grid_;
-    output::OutputFile output_;
-    std::filesystem::path target_;
-    std::FILE* file_ = nullptr;
+    encoder::Mp3Output output_;
     bool finished_ = false;
 };
 

@@ -4,6 +4,7 @@
 #include "components/renderer/RenderJob.h"
 
 #include "components/audio/StereoLayout.h"
+#include "components/levelling/FloatIntermediate.h"
 #include "components/synthesis/ParallelSongRenderer.h"
 
 #include <algorithm>
@@ -15,14 +16,6 @@ namespace quillory::renderer {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string megabytes(std::uint64_t bytes) {
-    return std::to_string((bytes + (1 << 20) - 1) >> 20);
-}
-
-fs::path folderOf(const fs::path& file) {
-    return file.has_parent_path() ? file.parent_path() : fs::path(".");
-}
 
 std::unique_ptr<BlockSource> synthesisOf(const MidiFile& song, Synthesizer& synth,
                                          const SoundFormat& format, const RenderOptions& options) {
@@ -39,15 +32,6 @@ fs::space_info freeSpace(const fs::path& folder) {
     std::error_code ec;
     const fs::space_info space = fs::space(folder, ec);
     return ec ? fs::space_info{0, 0, 0} : space;
-}
-
-tags::TextTags songTags(const MidiFile& song) {
-    tags::TextTags tags;
-    tags.title = song.title().empty() ? tags::cleanTagText(fs::path(song.name()).stem().string())
-                                      : song.title();
-    tags.copyright = song.copyright();
-    tags.software = std::string(tags::kSoftware);
-    return tags;
 }
 
 namespace {
@@ -131,7 +115,7 @@ RenderJob::RenderJob(std::unique_ptr<BlockSource> synthesis, MidiFile song,
     const std::uint64_t targetBytes = maxFrames * format_.bytesPerFrame() + 4096;
     // A stream takes what it is given; it fills no disk of ours.
     const fs::space_info space =
-        output.stream() ? fs::space_info{} : options.space(folderOf(target_));
+        output.stream() ? fs::space_info{} : options.space(output::folderOf(target_));
     if (space.capacity > 0 && space.available < targetBytes)
         throw RenderError("not enough free space for " + target_.string() + ": it needs up to " +
                           megabytes(targetBytes) + " MiB and " + megabytes(space.available) +
@@ -155,7 +139,7 @@ void RenderJob::planLevelling(const RenderOptions& options, std::uint64_t maxFra
     const fs::path folder =
         options.workFolder.empty() ? fs::temp_directory_path() : options.workFolder;
     std::unique_ptr<FloatIntermediate> store = levellingWorkFile(
-        folder, folderOf(target_), maxFrames, targetBytes, options.space, notice_);
+        folder, output::folderOf(target_), maxFrames, targetBytes, options.space, notice_);
     if (!store)
         return;
     Mp3Levelling levelling{LossyLevelling(*options.loudness), format_.channels};

@@ -81,10 +81,6 @@ struct RenderOptions {
     bool labels = false;
 };
 
-// The tags of what is made from a song: its title (or else the file's base name), its
-// copyright notice, and this program as the software.
-tags::TextTags songTags(const MidiFile& song);
-
 // The work file for levelling a song of maxFrames, made in workFolder with room for the whole
 // song reserved; or null, and `notice` says why (no room, or the folder cannot be written). The
 // work file takes 8 bytes a frame; when the work folder shares a file system with the target
@@ -98,7 +94,8 @@ std::unique_ptr<FloatIntermediate> levellingWorkFile(const std::filesystem::path
 
 class RenderJob {
 public:
-    static constexpr std::size_t kMaxBlockFrames = 4096;
+    // The most render() does at a time: a block as every stage hands them on.
+    static constexpr std::size_t kMaxBlockFrames = kBlockFrames;
     // The first pass of a levelled WAV is nearly all the work: writing the levelled song back
     // costs a few percent of the synthesis.
     static constexpr int kSynthesisShare = 95;

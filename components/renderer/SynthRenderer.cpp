@@ -4,6 +4,7 @@
 #include "components/renderer/SynthRenderer.h"
 
 #include "components/midi/MidiFile.h"
+#include "components/midi/SongTags.h"
 #include "components/renderer/RenderJob.h"
 #include "components/synthesis/SoundFontSearch.h"
 #include "components/synthesis/Synthesizer.h"

@@ -3,7 +3,10 @@
 
 #include "python/engine/ArrayRender.h"
 
+#include "components/conversion/Conversions.h"
+#include "components/conversion/Progress.h"
 #include "components/conversion/RendererSettings.h"
+#include "components/conversion/StemConversion.h"
 #include "components/levelling/LoudnessChoice.h"
 #include "components/output/Claim.h"
 #include "components/output/OutputFile.h"
@@ -14,9 +17,7 @@
 #include "platform/Files.h"
 #include "platform/InstanceFolder.h"
 #include "platform/MemoryFile.h"
-#include "tools/convert/Conversions.h"
 #include "tools/convert/ConvertSettings.h"
-#include "tools/convert/StemConversion.h"
 
 #include <sndfile.h>
 
@@ -103,9 +104,9 @@ private:
     fs::path path_;
 };
 
-convert::Levelling levellingOf(const Settings& settings, renderer::ThreadBudget* threads,
-                               unsigned maxThreads, bool labels) {
-    convert::Levelling levelling;
+conversion::Levelling levellingOf(const Settings& settings, renderer::ThreadBudget* threads,
+                                  unsigned maxThreads, bool labels) {
+    conversion::Levelling levelling;
     if (settings.loudness)
         levelling.loudness = renderer::LoudnessTarget{.lufs = *settings.loudness};
     levelling.workFolder = PrivateFolder::workFolder();
@@ -257,9 +258,9 @@ Rendered ArrayRenderer::render(const MidiInput& midi, bool stems, bool labels,
                             " allows");
     try {
         return renderSong(std::move(song), stems, labels, progress);
-    } catch (const convert::Interrupted&) {
+    } catch (const conversion::Interrupted&) {
         throw Stopped();
-    } catch (const convert::ConversionError& error) {
+    } catch (const conversion::ConversionError& error) {
         throw RenderFailure(error.what());
     } catch (const renderer::RenderError& error) {
         throw RenderFailure(error.what());
@@ -273,11 +274,11 @@ Rendered ArrayRenderer::renderSong(MidiFile song, bool stems, bool labels,
     const std::string name = song.name();
     const renderer::SoundFormat format{
         .sampleRate = settings_.rate, .bitsPerSample = 32, .channels = settings_.channels};
-    const convert::Levelling levelling = levellingOf(settings_, threads_, maxThreads_, labels);
-    const convert::ProgressFn percent = [&progress](int done) {
+    const conversion::Levelling levelling = levellingOf(settings_, threads_, maxThreads_, labels);
+    const conversion::ProgressFn percent = [&progress](int done) {
         return !progress || progress(done);
     };
-    convert::Facts facts;
+    conversion::Facts facts;
     if (stems) {
         // The stem pipeline writes files and puts them in place as the command line does.
         const PrivateFolder folder;
@@ -285,11 +286,11 @@ Rendered ArrayRenderer::renderSong(MidiFile song, bool stems, bool labels,
         output::Claim claim = output::Claim::take(target);
         if (!claim.held())
             throw RenderFailure(claim.why());
-        rendered.notice =
-            convert::midiToSoundWithStems(std::move(song), synth(), format, levelling,
-                                          output::OutputFile(target), claim, true, percent, facts);
+        rendered.notice = conversion::midiToSoundWithStems(std::move(song), synth(), format,
+                                                           levelling, output::OutputFile(target),
+                                                           claim, true, percent, facts);
         rendered.audio = SoundData(openBack(target));
-        for (const convert::StemFact& fact : facts.stems)
+        for (const conversion::StemFact& fact : facts.stems)
             rendered.stems.push_back({fact.channel, fact.name, fact.drums, fact.programs,
                                       SoundData(openBack(fact.file))});
     } else {
@@ -307,8 +308,8 @@ Rendered ArrayRenderer::renderSong(MidiFile song, bool stems, bool labels,
             }
         } closer{fd};
         rendered.notice =
-            convert::midiToSound(std::move(song), synth(), format, levelling,
-                                 output::OutputFile::stream(fd, name), percent, facts);
+            conversion::midiToSound(std::move(song), synth(), format, levelling,
+                                    output::OutputFile::stream(fd, name), percent, facts);
         closer.kept = true;
         rendered.audio = readBack(fd, name);
     }

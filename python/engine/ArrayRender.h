@@ -17,6 +17,7 @@
 
 #include "components/levelling/Loudness.h"
 #include "components/midi/MidiFile.h"
+#include "components/midi/SongTags.h"
 #include "components/midi/TagText.h"
 #include "components/synthesis/FluidInstance.h"
 #include "components/synthesis/NoteLog.h"

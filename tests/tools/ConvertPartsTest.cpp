@@ -2,17 +2,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // The converter's parts in-process: settings and their overrides, which outputs it may write,
-// a streaming MIDI-to-MP3 conversion that is stopped half-way, and how a batch shares the cores.
-#include "components/audio/BlockQueue.h"
-#include "components/midi/MidiFile.h"
-#include "components/synthesis/Synthesizer.h"
+// how a batch shares the cores, and a song converted without room for its work file.
 #include "components/synthesis/ThreadBudget.h"
+#include "tests/components/renderer/LevelProbe.h"
 #include "tests/components/renderer/RenderSupport.h"
 #include "tools/convert/Batch.h"
-#include "tools/convert/Conversions.h"
 #include "tools/convert/ConvertSettings.h"
+#include "tools/convert/Converter.h"
 #include "tools/convert/OutputPolicy.h"
-#include "tools/convert/StemConversion.h"
 
 #include <atomic>
 #include <fstream>
@@ -23,8 +20,6 @@
 
 namespace fs = std::filesystem;
 using namespace convert;
-using quillory::renderer::AudioBlock;
-using quillory::renderer::BlockQueue;
 using rendertest::TempFolder;
 
 namespace {
@@ -164,100 +159,6 @@ TEST(ConvertOutputPolicy, WithoutForceAFileThatAppearsMeanwhileIsLeftAlone) {
     EXPECT_EQ(names(dir.path()), std::vector<std::string>{"out.wav"});
 }
 
-TEST(ConvertStreaming, ABlockedProducerIsReleasedWhenTheConsumerGivesUp) {
-    BlockQueue queue(2);
-    std::atomic<int> pushed{0};
-    std::thread producer([&] {
-        while (queue.push(AudioBlock{std::vector<float>(8), 4}))
-            ++pushed;
-    });
-    // Two blocks fill the queue; the producer then waits for room that never comes.
-    while (pushed < 2)
-        std::this_thread::yield();
-    queue.abandon();
-    producer.join(); // hangs if abandon leaves the producer waiting for room
-    EXPECT_EQ(pushed, 2);
-    AudioBlock block;
-    EXPECT_FALSE(queue.pop(block)) << "an abandoned queue hands out nothing more";
-}
-
-TEST(ConvertStreaming, ClosingStillDeliversWhatIsQueued) {
-    BlockQueue queue(4);
-    ASSERT_TRUE(queue.push(AudioBlock{std::vector<float>(2), 1}));
-    ASSERT_TRUE(queue.push(AudioBlock{std::vector<float>(4), 2}));
-    queue.close();
-    EXPECT_FALSE(queue.push(AudioBlock{std::vector<float>(2), 1}));
-    AudioBlock block;
-    ASSERT_TRUE(queue.pop(block));
-    EXPECT_EQ(block.frames, 1u);
-    ASSERT_TRUE(queue.pop(block));
-    EXPECT_EQ(block.frames, 2u);
-    EXPECT_FALSE(queue.pop(block));
-}
-
-TEST(ConvertStreaming, StoppingMidSongEndsBothThreadsAndReportsIt) {
-    TempFolder dir;
-    midiwriter::save(dir / "long.mid", rendertest::steadySong(120));
-    quillory::renderer::Synthesizer synth(rendertest::kSoundFont, 44100);
-    std::vector<int> seen;
-    Facts facts;
-    const ProgressFn stopAtFive = [&](int percent) {
-        seen.push_back(percent);
-        return percent < 5;
-    };
-    try {
-        midiToMp3(quillory::renderer::MidiFile::read(dir / "long.mid"), synth, 44100, {}, {},
-                  dir / "part.mp3", stopAtFive, facts);
-        FAIL() << "a stopped conversion must not end as a success";
-    } catch (const ConversionError& error) {
-        EXPECT_STREQ(error.what(), "interrupted");
-    }
-    ASSERT_FALSE(seen.empty());
-    EXPECT_EQ(seen.back(), 5);
-    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
-
-    // The synth is free again and whole: the next song converts completely.
-    midiwriter::save(dir / "short.mid", rendertest::chordSong());
-    seen.clear();
-    midiToMp3(
-        quillory::renderer::MidiFile::read(dir / "short.mid"), synth, 44100, {}, {},
-        dir / "short.mp3",
-        [&](int percent) {
-            seen.push_back(percent);
-            return true;
-        },
-        facts);
-    ASSERT_FALSE(seen.empty());
-    EXPECT_EQ(seen.back(), 100);
-    EXPECT_GT(fs::file_size(dir / "short.mp3"), 1000u);
-}
-
-TEST(ConvertStreaming, AFullDiskIsAnErrorNotAShortMp3) {
-    TempFolder dir;
-    midiwriter::save(dir / "song.mid", rendertest::steadySong(40));
-    quillory::renderer::Synthesizer synth(rendertest::kSoundFont, 44100);
-    const rendertest::FileSizeLimit limit(100 * 1024); // 40 s at 128 kb/s is about 640 KiB
-    Facts facts;
-    try {
-        midiToMp3(quillory::renderer::MidiFile::read(dir / "song.mid"), synth, 44100, {}, {},
-                  dir / "song.mp3", {}, facts);
-        FAIL() << "the write that did not fit went unnoticed";
-    } catch (const ConversionError& error) {
-        EXPECT_NE(std::string(error.what()).find("song.mp3"), std::string::npos) << error.what();
-    }
-}
-
-TEST(ConvertStems, ANameTheFileSystemRefusesBecomesNumberAndChannel) {
-    const quillory::renderer::StemChannel harp{.channel = 5, .programs = {46, 0}};
-    const auto refusesParentheses = [](const std::string& name) {
-        return name.find('(') == std::string::npos;
-    };
-    EXPECT_EQ(stemFileName(harp, ".flac", refusesParentheses), "06 Orchestral Harp.flac");
-    const quillory::renderer::StemChannel guitar{.channel = 11, .programs = {24}};
-    EXPECT_EQ(stemFileName(guitar, ".ogg", refusesParentheses), "12 Channel.ogg");
-    EXPECT_EQ(stemFolderFor("out/song.take 2.flac"), fs::path("out/song.take 2.stems"));
-}
-
 TEST(ConvertBatch, WorkersShareOneBudgetOfSynthesisThreadsAndALoneSongMayTakeItAll) {
     TempFolder dir;
     midiwriter::save(dir / "chords.mid", rendertest::chordSong());
@@ -301,4 +202,24 @@ TEST(ConvertReport, TheBatchTimeReadsAsPeopleSayIt) {
         {187.4, "3 min 07 s"}, {3599.6, "1 h 00 min 00 s"}, {37327, "10 h 22 min 07 s"}};
     for (const auto& [seconds, text] : table)
         EXPECT_EQ(readableDuration(seconds), text) << seconds;
+}
+
+TEST(ConvertLevels, WithoutRoomForTheWorkFileTheSongConvertsAtTheFixedGainWithAWarning) {
+    TempFolder dir;
+    midiwriter::save(dir / "piano.mid", rendertest::quietPianoLine());
+    ConvertSettings settings;
+    settings.soundFonts = {rendertest::kSoundFont};
+    settings.workFolder = dir / "gone";
+    Converter converter(settings, false);
+    for (const char* name : {"piano.wav", "piano.mp3"}) {
+        SCOPED_TRACE(name);
+        const Job job{dir / "piano.mid", dir / name, InputType::Midi,
+                      fs::path(name).extension() == ".wav" ? OutputType::Wav : OutputType::Mp3};
+        const Outcome outcome = converter.convert(job, {});
+        EXPECT_TRUE(outcome.ok);
+        EXPECT_EQ(outcome.message.rfind("not evened out, converted at the fixed volume: ", 0), 0u)
+            << outcome.message;
+        EXPECT_NE(outcome.message.find((dir / "gone").string()), std::string::npos);
+    }
+    EXPECT_LT(levelprobe::measureWav(dir / "piano.wav").lufs, -30.0);
 }

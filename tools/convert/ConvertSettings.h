@@ -21,6 +21,8 @@
 
 namespace convert {
 
+namespace conversion = quillory::conversion;
+
 class StandardInput;
 
 // The SoundFonts named with --soundfont, loaded to see that they can be, and held until a worker's
@@ -49,7 +51,7 @@ struct ConvertSettings {
     bool bitsGiven = false;
     bool channelsGiven = false;
     bool stems = false;
-    std::optional<LabelForm> labels;
+    std::optional<conversion::LabelForm> labels;
     // The longest song converted (--max-seconds).
     int maxSeconds = 14400;
     // Like the program, MIDI for an MP3 is synthesised at 44100 Hz stereo unless --rate says

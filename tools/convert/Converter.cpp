@@ -3,12 +3,13 @@
 
 #include "tools/convert/Converter.h"
 
-#include "tools/convert/Interrupt.h"
 #include "tools/convert/OutputPolicy.h"
 #include "tools/convert/Reporter.h"
 #include "tools/convert/StandardStreams.h"
-#include "tools/convert/StemConversion.h"
 
+#include "components/conversion/AbortList.h"
+#include "components/conversion/LabelFile.h"
+#include "components/conversion/StemConversion.h"
 #include "components/synthesis/ThreadClock.h"
 #include "platform/ShownName.h"
 
@@ -18,6 +19,15 @@
 namespace convert {
 
 namespace fs = std::filesystem;
+using quillory::conversion::ConversionError;
+using quillory::conversion::Facts;
+using quillory::conversion::Interrupted;
+using quillory::conversion::LabelForm;
+using quillory::conversion::Levelling;
+using quillory::conversion::ProgressFn;
+using quillory::conversion::RemovedOnAbort;
+using quillory::conversion::StemFact;
+using quillory::conversion::WavInput;
 using quillory::renderer::MidiError;
 using quillory::renderer::MidiFile;
 using quillory::renderer::Synthesizer;
@@ -65,8 +75,8 @@ Outcome Converter::attempt(Job job, const ProgressFn& progress) {
         std::error_code ec;
         fs::create_directories(job.output.parent_path(), ec);
         if (ec) {
-            outcome.message = "cannot make the folder \"" + job.output.parent_path().string() +
-                              "\": " + ec.message();
+            outcome.message = "cannot make the folder " +
+                              platform::Quoted(job.output.parent_path()) + ": " + ec.message();
             return outcome;
         }
     }
@@ -161,9 +171,10 @@ void Converter::run(const Job& job, quillory::output::OutputFile output,
 // The song's labels beside its output, and each stem's beside the stem.
 void Converter::writeAllLabels(const fs::path& output, LabelForm form, Facts& facts) const {
     const auto write = [&](const fs::path& beside, const auto& notes) {
-        const fs::path file = labelPathFor(beside, form);
-        const std::string text = labelText(notes, facts.sampleRate, facts.labelScale, form);
-        if (const std::string failed = writeLabels(file, text); !failed.empty())
+        const fs::path file = conversion::labelPathFor(beside, form);
+        const std::string text =
+            conversion::labelText(notes, facts.sampleRate, facts.labelScale, form);
+        if (const std::string failed = conversion::writeLabels(file, text); !failed.empty())
             throw ConversionError("the labels " + platform::Quoted(file) +
                                   " were not written: " + failed);
         return file;
@@ -177,9 +188,10 @@ std::string Converter::convertWav(const Job& job, const WavInput& wav,
                                   quillory::output::OutputFile output, const ProgressFn& progress,
                                   Facts& facts) {
     return job.to == OutputType::Mp3
-               ? wavToMp3(wav, settings_.mp3, std::move(output), progress, facts)
-               : wavToSound(wav, settings_.sound, settings_.bitsGiven, settings_.channelsGiven,
-                            std::move(output), progress, facts);
+               ? conversion::wavToMp3(wav, settings_.mp3, std::move(output), progress, facts)
+               : conversion::wavToSound(wav, settings_.sound, settings_.bitsGiven,
+                                        settings_.channelsGiven, std::move(output), progress,
+                                        facts);
 }
 
 std::string Converter::convertMidi(const Job& job, quillory::output::OutputFile output,
@@ -200,15 +212,16 @@ std::string Converter::convertMidi(const Job& job, quillory::output::OutputFile 
     levelling.split = settings_.split;
     levelling.labels = settings_.labels.has_value();
     if (job.to == OutputType::Mp3)
-        return midiToMp3(std::move(song), synth(settings_.mp3SynthRate), settings_.mp3SynthRate,
-                         settings_.mp3, levelling, std::move(output), progress, facts);
+        return conversion::midiToMp3(std::move(song), synth(settings_.mp3SynthRate),
+                                     settings_.mp3SynthRate, settings_.mp3, levelling,
+                                     std::move(output), progress, facts);
     Synthesizer& synthesizer = synth(settings_.sound.sampleRate);
     if (settings_.stems)
-        return midiToSoundWithStems(std::move(song), synthesizer, settings_.sound, levelling,
-                                    std::move(output), claim, force_ || job.replace, progress,
-                                    facts);
-    return midiToSound(std::move(song), synthesizer, settings_.sound, levelling, std::move(output),
-                       progress, facts);
+        return conversion::midiToSoundWithStems(std::move(song), synthesizer, settings_.sound,
+                                                levelling, std::move(output), claim,
+                                                force_ || job.replace, progress, facts);
+    return conversion::midiToSound(std::move(song), synthesizer, settings_.sound, levelling,
+                                   std::move(output), progress, facts);
 }
 
 StandardInput& Converter::standardInput() const {

@@ -7,9 +7,9 @@
 // (Claim.h) before anything else: a target that another running process converts is left to it.
 #pragma once
 
+#include "components/conversion/Conversions.h"
 #include "components/output/Claim.h"
 #include "components/synthesis/Synthesizer.h"
-#include "tools/convert/Conversions.h"
 #include "tools/convert/ConvertSettings.h"
 #include "tools/convert/Plan.h"
 #include "tools/convert/Resume.h"
@@ -19,12 +19,14 @@
 
 namespace convert {
 
+namespace conversion = quillory::conversion;
+
 struct Outcome {
     bool ok = false;
     bool interrupted = false; // stopped by the progress function, not failed
     bool skipped = false;     // left as it is: another process converts it, or it is complete
     std::string message; // why it failed or was skipped, or a warning about a file that converted
-    Facts facts;         // as far as the conversion got
+    conversion::Facts facts; // as far as the conversion got
     // Processor seconds of the worker's thread and the threads the conversion started.
     double cpuSeconds = 0;
 };
@@ -36,23 +38,26 @@ public:
     Converter(const ConvertSettings& settings, bool force, const Resume* resume = nullptr);
     ~Converter();
 
-    Outcome convert(const Job& job, const ProgressFn& progress);
+    Outcome convert(const Job& job, const conversion::ProgressFn& progress);
 
 private:
-    Outcome attempt(Job job, const ProgressFn& progress);
+    Outcome attempt(Job job, const conversion::ProgressFn& progress);
     // Why the job is left as it is, or empty when it is to be converted.
     std::string leftAsItIs(Job& job, const quillory::output::Claim& claim) const;
     // Whether the job converted; what it threw goes into the outcome.
     bool runCaught(const Job& job, quillory::output::OutputFile output,
-                   quillory::output::Claim& claim, const ProgressFn& progress, Outcome& outcome);
+                   quillory::output::Claim& claim, const conversion::ProgressFn& progress,
+                   Outcome& outcome);
     void run(const Job& job, quillory::output::OutputFile output, quillory::output::Claim& claim,
-             const ProgressFn& progress, Outcome& outcome);
-    std::string convertWav(const Job& job, const WavInput& wav, quillory::output::OutputFile output,
-                           const ProgressFn& progress, Facts& facts);
+             const conversion::ProgressFn& progress, Outcome& outcome);
+    std::string convertWav(const Job& job, const conversion::WavInput& wav,
+                           quillory::output::OutputFile output,
+                           const conversion::ProgressFn& progress, conversion::Facts& facts);
     std::string convertMidi(const Job& job, quillory::output::OutputFile output,
-                            quillory::output::Claim& claim, const ProgressFn& progress,
-                            Facts& facts);
-    void writeAllLabels(const std::filesystem::path& output, LabelForm form, Facts& facts) const;
+                            quillory::output::Claim& claim, const conversion::ProgressFn& progress,
+                            conversion::Facts& facts);
+    void writeAllLabels(const std::filesystem::path& output, conversion::LabelForm form,
+                        conversion::Facts& facts) const;
     quillory::renderer::Synthesizer& synth(int sampleRate);
     StandardInput& standardInput() const;
 

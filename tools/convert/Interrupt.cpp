@@ -3,21 +3,17 @@
 
 #include "tools/convert/Interrupt.h"
 
-#include "components/levelling/FloatIntermediate.h"
+#include "components/conversion/AbortList.h"
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <mutex>
-#include <set>
 #include <thread>
 #include <unistd.h>
 
 namespace convert {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -28,17 +24,6 @@ static_assert(std::atomic<int>::is_always_lock_free);
 
 // The handler wakes the cleaner thread through this pipe on a second request.
 int wakeCleaner[2] = {-1, -1};
-
-struct AbortList {
-    std::mutex mutex;
-    std::multiset<fs::path> paths;
-};
-
-// Never destroyed: the cleaner thread may use it while the program ends.
-AbortList& abortList() {
-    static AbortList* const list = new AbortList;
-    return *list;
-}
 
 [[noreturn]] void endBy(int signal) {
     std::signal(signal, SIG_DFL);
@@ -64,13 +49,7 @@ void cleanOnSecondRequest() {
     unsigned char byte = 0;
     while (read(wakeCleaner[0], &byte, 1) < 0 && errno == EINTR) {
     }
-    AbortList& list = abortList();
-    const std::lock_guard lock(list.mutex);
-    quillory::renderer::FloatIntermediate::removeAll();
-    for (const fs::path& path : list.paths) {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
+    quillory::conversion::removeListedForAbort();
     endBy(interruptSignal.load());
 }
 
@@ -94,27 +73,6 @@ bool interrupted() {
 void endAsInterrupted() {
     const int signal = interruptSignal.load();
     endBy(signal != 0 ? signal : SIGINT);
-}
-
-RemovedOnAbort::RemovedOnAbort(fs::path path)
-    : path_(std::move(path)) {
-    AbortList& list = abortList();
-    const std::lock_guard lock(list.mutex);
-    list.paths.insert(path_);
-}
-
-RemovedOnAbort::~RemovedOnAbort() {
-    AbortList& list = abortList();
-    const std::lock_guard lock(list.mutex);
-    list.paths.erase(list.paths.find(path_));
-}
-
-AbortHeldOff::AbortHeldOff() {
-    abortList().mutex.lock();
-}
-
-AbortHeldOff::~AbortHeldOff() {
-    abortList().mutex.unlock();
 }
 
 } // namespace convert

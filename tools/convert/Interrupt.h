@@ -6,10 +6,9 @@
 // program then ends as killed by the signal, once it has reported and tidied up. A shell sees
 // exit status 130 after Ctrl+C (143 after SIGTERM), and a script that runs the converter stops
 // with it, as it would for any program the user interrupts. A second request, from a user who
-// will not wait, removes the temporary files at once and ends the program the same way.
+// will not wait, removes the temporary files at once (AbortList.h) and ends the program the same
+// way.
 #pragma once
-
-#include <filesystem>
 
 namespace convert {
 
@@ -18,28 +17,5 @@ void catchInterrupts();
 bool interrupted();
 // Ends the program as the signal that interrupted it would have; the caller has tidied up.
 [[noreturn]] void endAsInterrupted();
-
-// A temporary file or folder that a second request removes before the program ends, for as long
-// as the object lives.
-class RemovedOnAbort {
-public:
-    explicit RemovedOnAbort(std::filesystem::path path);
-    ~RemovedOnAbort();
-    RemovedOnAbort(const RemovedOnAbort&) = delete;
-    RemovedOnAbort& operator=(const RemovedOnAbort&) = delete;
-
-private:
-    std::filesystem::path path_;
-};
-
-// Holds a second request's removals off for as long as it lives, for renames that must be made
-// all or none: the request then finds them made. No RemovedOnAbort may start or end meanwhile.
-class AbortHeldOff {
-public:
-    AbortHeldOff();
-    ~AbortHeldOff();
-    AbortHeldOff(const AbortHeldOff&) = delete;
-    AbortHeldOff& operator=(const AbortHeldOff&) = delete;
-};
 
 } // namespace convert

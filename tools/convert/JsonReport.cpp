@@ -19,6 +19,10 @@
 
 namespace convert {
 
+using quillory::conversion::Facts;
+using quillory::conversion::LabelForm;
+using quillory::conversion::StemFact;
+
 namespace {
 
 QString text(const std::string& s) {

@@ -156,8 +156,8 @@ std::vector<OptionSpec> options() {
          "was let go and when its sound ended; or, as mir_eval, NAME.labels.txt with \"onset "
          "offset frequency\" lines. The form may be left out: tsv.",
          [](Options& o, const S& name, const S& v) {
-             o.labels =
-                 oneOf(name, v, {"tsv", "mir_eval"}) == 0 ? LabelForm::Table : LabelForm::MirEval;
+             o.labels = oneOf(name, v, {"tsv", "mir_eval"}) == 0 ? conversion::LabelForm::Table
+                                                                 : conversion::LabelForm::MirEval;
          }},
         {{"files-from"},
          "FILE",

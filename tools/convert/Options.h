@@ -6,8 +6,8 @@
 // QCommandLineParser reads the line, so the tool takes its options the way Qt programs do.
 #pragma once
 
+#include "components/conversion/LabelFile.h"
 #include "components/levelling/LoudnessChoice.h"
-#include "tools/convert/LabelFile.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +17,8 @@
 #include <vector>
 
 namespace convert {
+
+namespace conversion = quillory::conversion;
 
 enum class OutputType { Wav, Flac, Vorbis, Opus, Mp3 };
 
@@ -65,8 +67,8 @@ struct Options {
     std::optional<std::filesystem::path> report; // --report; "-" for stdout
     Overrides overrides;
     bool stems = false;
-    std::optional<LabelForm> labels; // --labels
-    int jobs = 0;                    // 0: defaultJobs()
+    std::optional<conversion::LabelForm> labels; // --labels
+    int jobs = 0;                                // 0: defaultJobs()
     bool force = false;
     bool quiet = false;
     bool help = false;

@@ -16,6 +16,9 @@
 namespace convert {
 
 namespace fs = std::filesystem;
+using quillory::conversion::ConversionError;
+using quillory::conversion::Interrupted;
+using quillory::conversion::ProgressFn;
 using quillory::renderer::MidiError;
 using quillory::renderer::MidiFile;
 

@@ -11,8 +11,8 @@
 // conversion begins, gives a WAV output its exact header.
 #pragma once
 
+#include "components/conversion/Progress.h"
 #include "components/midi/MidiFile.h"
-#include "tools/convert/Conversions.h"
 #include "tools/convert/Plan.h"
 
 #include <cstdint>
@@ -23,6 +23,8 @@
 #include <vector>
 
 namespace convert {
+
+namespace conversion = quillory::conversion;
 
 inline constexpr const char* kStandardInputName = "standard input";
 inline constexpr const char* kStandardOutputName = "standard output";
@@ -46,14 +48,14 @@ public:
 
     // The whole MIDI file; throws MidiError when it is too large for one or cannot be read, and
     // Interrupted when progress says stop while it waits for more.
-    quillory::renderer::MidiFile midi(const ProgressFn& progress);
+    quillory::renderer::MidiFile midi(const conversion::ProgressFn& progress);
     // Copies the WAV into the new file copy (in the work folder); throws ConversionError when it
     // cannot (naming the folder), Interrupted as midi() does. The caller removes the copy.
-    void copyWav(const std::filesystem::path& copy, const ProgressFn& progress);
+    void copyWav(const std::filesystem::path& copy, const conversion::ProgressFn& progress);
 
 private:
     // Up to size more bytes; 0 at the end. Throws when the read fails or progress says stop.
-    std::size_t next(std::uint8_t* into, std::size_t size, const ProgressFn& progress);
+    std::size_t next(std::uint8_t* into, std::size_t size, const conversion::ProgressFn& progress);
 
     int fd_;
     std::vector<std::uint8_t> head_;

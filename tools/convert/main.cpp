@@ -3,6 +3,7 @@
 
 // quillory-convert: converts MIDI and WAV files to WAV, FLAC, Ogg Vorbis, Opus or MP3 in batches,
 // with the program's settings and engines. Run it with --help for the options.
+#include "components/conversion/AbortList.h"
 #include "platform/Console.h"
 #include "platform/Files.h"
 #include "platform/InstanceFolder.h"
@@ -47,8 +48,8 @@ std::string makeOutputFolder(const convert::Options& options) {
     std::filesystem::create_directories(*options.outputDir, ec);
     if (!ec)
         return {};
-    return "cannot create the output folder \"" + options.outputDir->string() +
-           "\": " + ec.message();
+    return "cannot create the output folder " + platform::Quoted(*options.outputDir) + ": " +
+           ec.message();
 }
 
 // Like a window of the program, the batch keeps its work files in a folder of its own, which it
@@ -59,7 +60,7 @@ convert::BatchCount convertAll(const convert::Options& options, const convert::J
     const platform::InstanceFolderClaim instanceFolder;
     const QString folder = platform::InstanceFolder();
     settings.workFolder = platform::ToFsPath(folder);
-    std::optional<convert::RemovedOnAbort> ownFolder;
+    std::optional<quillory::conversion::RemovedOnAbort> ownFolder;
     if (folder != platform::WorkFolder())
         ownFolder.emplace(settings.workFolder);
     const int parallel = options.jobs > 0 ? options.jobs : convert::defaultJobs();

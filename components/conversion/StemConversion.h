@@ -18,15 +18,15 @@
 // force, which replaces it. A stem name the file system refuses becomes "NN Channel".
 #pragma once
 
+#include "components/conversion/Conversions.h"
 #include "components/output/Claim.h"
 #include "components/synthesis/StemSynthesis.h"
-#include "tools/convert/Conversions.h"
 
 #include <filesystem>
 #include <functional>
 #include <string>
 
-namespace convert {
+namespace quillory::conversion {
 
 // NAME.stems beside an output NAME.ext.
 std::filesystem::path stemFolderFor(const std::filesystem::path& output);
@@ -47,4 +47,4 @@ std::string midiToSoundWithStems(quillory::renderer::MidiFile song,
                                  quillory::output::Claim& claim, bool force,
                                  const ProgressFn& progress, Facts& facts);
 
-} // namespace convert
+} // namespace quillory::conversion

@@ -1,15 +1,18 @@
 // SPDX-FileCopyrightText: the Quillory developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "tools/convert/StemConversion.h"
+#include "components/conversion/StemConversion.h"
 
+#include "components/audio/BlockSource.h"
+#include "components/audio/StereoLayout.h"
+#include "components/conversion/AbortList.h"
+#include "components/conversion/Silence.h"
 #include "components/levelling/LevelledSource.h"
+#include "components/midi/SongTags.h"
 #include "components/output/PartFile.h"
 #include "components/synthesis/SongRenderer.h"
 #include "platform/DiskFiles.h"
 #include "platform/ShownName.h"
-#include "tools/convert/Interrupt.h"
-#include "tools/convert/Silence.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -23,11 +26,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace convert {
+namespace quillory::conversion {
 
 namespace fs = std::filesystem;
 using quillory::renderer::BlockSource;
 using quillory::renderer::FloatIntermediate;
+using quillory::renderer::kBlockFrames;
 using quillory::renderer::LevelledSource;
 using quillory::renderer::MidiFile;
 using quillory::renderer::SoundFormat;
@@ -37,14 +41,9 @@ using quillory::renderer::Synthesizer;
 
 namespace {
 
-constexpr std::size_t kBlockFrames = 4096;
 // A stem that never reaches -120 dBFS is silence: a channel whose notes sound nothing still
 // carries the residue FluidSynth's reverb keeps from denormals, around -160 dBFS before the gain.
 constexpr float kSilence = 1e-6f;
-
-fs::path folderOf(const fs::path& file) {
-    return file.has_parent_path() ? file.parent_path() : fs::path(".");
-}
 
 // Whether anything, a link to nothing included, has that name.
 bool there(const fs::path& path) {
@@ -166,24 +165,9 @@ struct StemOutput {
     std::unique_ptr<SoundWriter> writer;
 };
 
-class Percent {
-public:
-    explicit Percent(const ProgressFn& progress)
-        : progress_(progress) {}
-    void set(int percent) {
-        last_ = std::max(last_, std::min(percent, 99));
-        if (progress_ && !progress_(last_))
-            throw Interrupted();
-    }
-
-private:
-    const ProgressFn& progress_;
-    int last_ = 0;
-};
-
 void checkRoom(const Levelling& levelling, const fs::path& target, std::uint64_t bytes) {
     const auto space = levelling.space ? levelling.space : quillory::renderer::freeSpace;
-    const fs::space_info room = space(folderOf(target));
+    const fs::space_info room = space(quillory::output::folderOf(target));
     if (room.capacity > 0 && room.available < bytes)
         throw ConversionError("not enough free space for " + platform::Quoted(target) +
                               " and its stems: they need up to " +
@@ -203,11 +187,11 @@ Stores workFiles(const Levelling& levelling, const fs::path& target, std::size_t
     const fs::path folder =
         levelling.workFolder.empty() ? fs::temp_directory_path() : levelling.workFolder;
     const auto space = levelling.space ? levelling.space : quillory::renderer::freeSpace;
-    stores.mix = quillory::renderer::levellingWorkFile(folder, folderOf(target), maxFrames,
-                                                       outputBytes, space, notice);
+    stores.mix = quillory::renderer::levellingWorkFile(folder, quillory::output::folderOf(target),
+                                                       maxFrames, outputBytes, space, notice);
     for (std::size_t i = 0; stores.mix && i < count; ++i) {
-        auto store = quillory::renderer::levellingWorkFile(folder, folderOf(target), maxFrames, 0,
-                                                           space, notice);
+        auto store = quillory::renderer::levellingWorkFile(
+            folder, quillory::output::folderOf(target), maxFrames, 0, space, notice);
         if (!store)
             return {};
         stores.stems.push_back(std::move(store));
@@ -341,25 +325,15 @@ private:
         }
         std::vector<float*> laid;
         for (std::size_t i = 0; i < outputs_.size(); ++i) {
-            layOut(stemLeft_[i].data(), stemRight_[i].data(), n, laid_[i].data());
+            // In the file's own layout: interleaved stereo, or mono as the writer makes it.
+            quillory::renderer::inChannels(stemLeft_[i].data(), stemRight_[i].data(), n,
+                                           int(channels_), laid_[i]);
             laid.push_back(laid_[i].data());
         }
         dither_->quantize(laid.data(), laid.size(), n * channels_, mixLaid_.data());
         for (std::size_t i = 0; i < outputs_.size(); ++i)
             put(*outputs_[i].writer, laid_[i].data(), n);
         put(mix_, mixLaid_.data(), n);
-    }
-
-    // In the file's own layout: interleaved stereo, or mono as the writer makes it.
-    void layOut(const float* left, const float* right, std::size_t n, float* out) const {
-        for (std::size_t f = 0; f < n; ++f) {
-            if (channels_ == 2) {
-                out[2 * f] = left[f];
-                out[2 * f + 1] = right[f];
-            } else {
-                out[f] = 0.5f * (left[f] + right[f]);
-            }
-        }
     }
 
     void put(SoundWriter& writer, const float* samples, std::size_t n) const {
@@ -487,4 +461,4 @@ std::string midiToSoundWithStems(MidiFile song, Synthesizer& synth, const SoundF
     return levelled && !levelled->notice().empty() ? levelled->notice() : notice;
 }
 
-} // namespace convert
+} // namespace quillory::conversion

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: the Quillory developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The conversions the tool makes, each into the output it is given: written beside its
+// The conversions of one MIDI or WAV file, each into the output it is given: written beside its
 // target and put in place only when complete. Each throws ConversionError (or the engines'
 // errors) with a sentence for the user, and then leaves the target as it was.
 //
@@ -16,6 +16,7 @@
 // and copyright in its tags.
 #pragma once
 
+#include "components/conversion/Progress.h"
 #include "components/encoder/Mp3Plan.h"
 #include "components/midi/MidiFile.h"
 #include "components/output/OutputFile.h"
@@ -25,30 +26,11 @@
 #include "components/synthesis/Synthesizer.h"
 
 #include <filesystem>
-#include <functional>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-namespace convert {
-
-class ConversionError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// A conversion that stopped because the progress function asked it to.
-class Interrupted : public ConversionError {
-public:
-    Interrupted()
-        : ConversionError("interrupted") {}
-};
-
-// Called after every block of work with the whole percentage done; returns false to stop, which
-// ends the conversion with Interrupted. Every block, so that a stop never waits for the next
-// percent: in the output pass of a long song a percent can take seconds.
-using ProgressFn = std::function<bool(int percent)>;
+namespace quillory::conversion {
 
 // The loudness target (none for the fixed gain), the work folder, the thread budget the song's
 // synthesis draws from with the most it may take, and, for tests, the free-space probe; the tags
@@ -127,4 +109,4 @@ std::string wavToSound(const WavInput& wav, quillory::renderer::SoundFormat form
                        bool channelsGiven, quillory::output::OutputFile output,
                        const ProgressFn& progress, Facts& facts);
 
-} // namespace convert
+} // namespace quillory::conversion

@@ -1,33 +1,36 @@
 // SPDX-FileCopyrightText: the Quillory developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "tools/convert/Conversions.h"
+#include "components/conversion/Conversions.h"
 
 #include "components/audio/BlockQueue.h"
+#include "components/audio/BlockSource.h"
 #include "components/audio/StereoLayout.h"
+#include "components/conversion/Silence.h"
 #include "components/encoder/Mp3FileEncoder.h"
 #include "components/encoder/Mp3Stream.h"
 #include "components/encoder/Resampler.h"
 #include "components/encoder/WavSource.h"
 #include "components/levelling/DecodedLoudness.h"
 #include "components/levelling/LevelledSource.h"
+#include "components/midi/SongTags.h"
 #include "components/renderer/LossyLevelling.h"
 #include "components/renderer/Mp3Take.h"
 #include "components/renderer/RenderJob.h"
 #include "components/synthesis/ParallelSongRenderer.h"
 #include "platform/ShownName.h"
-#include "tools/convert/Silence.h"
 
 #include <algorithm>
 #include <functional>
 #include <thread>
 
-namespace convert {
+namespace quillory::conversion {
 
 namespace fs = std::filesystem;
 using quillory::renderer::AudioBlock;
 using quillory::renderer::BlockQueue;
 using quillory::renderer::Container;
+using quillory::renderer::kBlockFrames;
 using quillory::renderer::LevelledSource;
 using quillory::renderer::MidiFile;
 using quillory::renderer::ParallelSongRenderer;
@@ -37,7 +40,6 @@ using quillory::renderer::Synthesizer;
 
 namespace {
 
-constexpr std::size_t kSynthBlockFrames = 4096;
 // The first pass of a levelled MP3 against the encoding of the levelled song: synthesis and
 // metering take about three quarters of the processor time of the two.
 constexpr int kMp3SynthesisShare = 75;
@@ -47,37 +49,15 @@ constexpr std::uint64_t kMaxMp3BytesPerSecond = 40000;
 // memory does not depend on the song.
 constexpr std::size_t kQueueBlocks = 8;
 
-// Reports each block's progress and turns a request to stop into the error that ends the
-// conversion.
-class Percent {
-public:
-    explicit Percent(const ProgressFn& progress)
-        : progress_(progress) {}
-    void update(std::uint64_t done, std::uint64_t total) {
-        const int percent = total == 0 ? 99 : int(std::min<std::uint64_t>(99, done * 100 / total));
-        set(percent);
-    }
-    void set(int percent) {
-        // Never backwards: a pass that hands over to the next may start below what was shown.
-        last_ = std::max(last_, percent);
-        if (progress_ && !progress_(last_))
-            throw Interrupted();
-    }
-
-private:
-    const ProgressFn& progress_;
-    int last_ = 0;
-};
-
 // The synthesis side of MIDI to MP3: renders blocks into the queue until the song ends or the
 // queue is abandoned, then closes it. A failure is kept for the encoding side to report.
 void produceBlocks(quillory::renderer::BlockSource& renderer, BlockQueue& queue,
                    std::string& failure) {
     try {
-        std::vector<float> left(kSynthBlockFrames);
-        std::vector<float> right(kSynthBlockFrames);
+        std::vector<float> left(kBlockFrames);
+        std::vector<float> right(kBlockFrames);
         while (const std::size_t frames =
-                   renderer.render(left.data(), right.data(), kSynthBlockFrames)) {
+                   renderer.render(left.data(), right.data(), kBlockFrames)) {
             if (!queue.push(AudioBlock::interleaved(left.data(), right.data(), frames)))
                 return;
         }
@@ -115,12 +95,12 @@ void streamToMp3(quillory::renderer::BlockSource& renderer, std::uint64_t songFr
 // Measures the whole song into the work folder (the first take only), then encodes it levelled.
 void levelToMp3(LevelledSource& levelled, quillory::renderer::Mp3Take& take, Percent& percent,
                 const fs::path& target) {
-    std::vector<float> left(kSynthBlockFrames), right(kSynthBlockFrames);
-    std::vector<float> interleaved(2 * kSynthBlockFrames);
+    std::vector<float> left(kBlockFrames), right(kBlockFrames);
+    std::vector<float> interleaved(2 * kBlockFrames);
     while (!levelled.finished()) {
         std::size_t frames = 0;
         try {
-            frames = levelled.render(left.data(), right.data(), kSynthBlockFrames);
+            frames = levelled.render(left.data(), right.data(), kBlockFrames);
         } catch (const quillory::renderer::WorkFileError& error) {
             throw ConversionError("converting to " + platform::Quoted(target) +
                                   " failed: " + error.what());
@@ -129,7 +109,7 @@ void levelToMp3(LevelledSource& levelled, quillory::renderer::Mp3Take& take, Per
             quillory::renderer::interleave(left.data(), right.data(), frames, interleaved.data());
             take.add(interleaved.data(), frames);
         }
-        percent.set(std::min(levelled.percent(), 99));
+        percent.set(levelled.percent());
     }
 }
 
@@ -173,10 +153,6 @@ levelledTakes(LevelledSource& levelled, std::optional<quillory::renderer::LossyL
     }
 }
 
-fs::path folderOf(const fs::path& file) {
-    return file.has_parent_path() ? file.parent_path() : fs::path(".");
-}
-
 void noteFormat(const quillory::renderer::SoundFormat& format, Facts& facts) {
     facts.sampleRate = format.sampleRate;
     facts.channels = format.channels;
@@ -209,11 +185,11 @@ std::string midiToSound(MidiFile song, Synthesizer& synth,
     RenderJob job(std::move(watch), std::move(song), std::move(output), format, std::move(options));
     Percent percent(progress);
     while (job.render(RenderJob::kMaxBlockFrames) > 0)
-        percent.set(std::min(job.percent(), 99));
+        percent.set(job.percent());
     if (!heard.heard())
         throw ConversionError(kSilenceMessage);
     job.close();
-    percent.set(100);
+    percent.done();
     if (job.levelled()) {
         // A lossy file is described as it decodes.
         facts.loudness = job.decoded() ? *job.decoded() : job.levelling()->measured();
@@ -256,7 +232,7 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
         const std::uint64_t mp3Bytes =
             (maxFrames / std::uint64_t(synthRate) + 1) * kMaxMp3BytesPerSecond;
         auto store = quillory::renderer::levellingWorkFile(
-            folder, folderOf(target), maxFrames, mp3Bytes,
+            folder, quillory::output::folderOf(target), maxFrames, mp3Bytes,
             levelling.space ? levelling.space : quillory::renderer::freeSpace, notice);
         // Measured as the decoded MP3 will sound.
         if (store) {
@@ -291,7 +267,7 @@ std::string midiToMp3(MidiFile song, Synthesizer& synth, int synthRate,
     if (!renderer.heard())
         throw ConversionError(kSilenceMessage);
     take->commit();
-    percent.set(100);
+    percent.done();
     facts.sampleRate = take->stream().plan().sampleRate;
     facts.channels = take->stream().plan().outputChannels();
     facts.frames = take->stream().framesOut();
@@ -326,15 +302,15 @@ std::string wavToMp3(const WavInput& wav, const encoder::Mp3Settings& settings,
     }
     if (!mp3.finish())
         throw ConversionError(mp3.error());
-    percent.set(100);
+    percent.done();
     facts.frames = mp3.framesOut();
     facts.seconds = double(mp3.framesDone()) / double(std::max(1, mp3.sourceRate()));
     return mp3.warning();
 }
 
-} // namespace convert
+} // namespace quillory::conversion
 
-namespace convert {
+namespace quillory::conversion {
 
 namespace {
 
@@ -397,7 +373,7 @@ std::string wavToSound(const WavInput& wav, SoundFormat format, bool bitsGiven, 
         writer.expectFrames(frames);
     Percent percent(progress);
     const std::size_t channels = std::size_t(source->channels());
-    std::vector<float> block(kSynthBlockFrames * channels);
+    std::vector<float> block(kBlockFrames * channels);
     std::uint64_t done = 0;
     const auto put = [&](const float* samples, std::size_t count) {
         if (channels == 2)
@@ -406,10 +382,10 @@ std::string wavToSound(const WavInput& wav, SoundFormat format, bool bitsGiven, 
             writer.write(samples, samples, count);
     };
     for (;;) {
-        const std::int64_t got = source->read(block.data(), std::int64_t(kSynthBlockFrames));
+        const std::int64_t got = source->read(block.data(), std::int64_t(kBlockFrames));
         if (got < 0)
             throw ConversionError(source->error());
-        const bool last = got < std::int64_t(kSynthBlockFrames);
+        const bool last = got < std::int64_t(kBlockFrames);
         if (resampler) {
             const std::vector<float>& out =
                 resampler->convert(block.data(), std::size_t(got), last);
@@ -423,11 +399,11 @@ std::string wavToSound(const WavInput& wav, SoundFormat format, bool bitsGiven, 
             break;
     }
     writer.close();
-    percent.set(100);
+    percent.done();
     noteFormat(format, facts);
     facts.frames = writer.framesWritten();
     facts.seconds = double(done) / double(rate);
     return source->warning();
 }
 
-} // namespace convert
+} // namespace quillory::conversion

@@ -1,20 +1,19 @@
 // SPDX-FileCopyrightText: the Quillory developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The batch converter's MIDI conversions evened out in loudness, measured on the written files:
-// lossy files (MP3s, the window's too, Ogg Vorbis and Opus) decoded and measured by ffmpeg, an
-// outside decoder and meter, the window's MP3s and the converter's compared byte for byte, a
-// full disk while the levelled song is encoded, and a work folder with no room, which converts
-// at the fixed gain and says so.
+// The MIDI conversions evened out in loudness, measured on the written files: lossy files (MP3s,
+// the window's too, Ogg Vorbis and Opus) decoded and measured by ffmpeg, an outside decoder and
+// meter, the window's MP3s and the converter's compared byte for byte, and a full disk while the
+// levelled song is encoded.
+#include "components/conversion/Conversions.h"
 #include "components/midi/MidiFile.h"
+#include "components/midi/SongTags.h"
 #include "components/renderer/RenderJob.h"
 #include "components/synthesis/Synthesizer.h"
 #include "tests/components/encoder/Mp3Probe.h"
 #include "tests/components/renderer/Ffprobe.h"
 #include "tests/components/renderer/LevelProbe.h"
 #include "tests/components/renderer/RenderSupport.h"
-#include "tools/convert/Conversions.h"
-#include "tools/convert/Converter.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +23,7 @@
 #include <optional>
 
 namespace fs = std::filesystem;
-using namespace convert;
+using namespace quillory::conversion;
 using quillory::renderer::Container;
 using quillory::renderer::LoudnessTarget;
 using quillory::renderer::MidiFile;
@@ -266,24 +265,4 @@ TEST(ConvertLevels, AFullDiskWhileTheLevelledSongIsEncodedNamesTheMp3AndLeavesNo
     fullDisk.reset();
     EXPECT_TRUE(isEmpty(dir / "out"));
     EXPECT_TRUE(isEmpty(dir / "work"));
-}
-
-TEST(ConvertLevels, WithoutRoomForTheWorkFileTheSongConvertsAtTheFixedGainWithAWarning) {
-    TempFolder dir;
-    midiwriter::save(dir / "piano.mid", rendertest::quietPianoLine());
-    ConvertSettings settings;
-    settings.soundFonts = {rendertest::kSoundFont};
-    settings.workFolder = dir / "gone";
-    Converter converter(settings, false);
-    for (const char* name : {"piano.wav", "piano.mp3"}) {
-        SCOPED_TRACE(name);
-        const Job job{dir / "piano.mid", dir / name, InputType::Midi,
-                      fs::path(name).extension() == ".wav" ? OutputType::Wav : OutputType::Mp3};
-        const Outcome outcome = converter.convert(job, {});
-        EXPECT_TRUE(outcome.ok);
-        EXPECT_EQ(outcome.message.rfind("not evened out, converted at the fixed volume: ", 0), 0u)
-            << outcome.message;
-        EXPECT_NE(outcome.message.find((dir / "gone").string()), std::string::npos);
-    }
-    EXPECT_LT(levelprobe::measureWav(dir / "piano.wav").lufs, -30.0);
 }

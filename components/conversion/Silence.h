@@ -12,7 +12,7 @@
 #include <atomic>
 #include <memory>
 
-namespace convert {
+namespace quillory::conversion {
 
 inline constexpr const char* kSilenceMessage =
     "renders to silence: no instrument of the SoundFont sounds";
@@ -50,4 +50,4 @@ private:
     std::atomic<bool> heard_{false};
 };
 
-} // namespace convert
+} // namespace quillory::conversion

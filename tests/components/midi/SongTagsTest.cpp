@@ -4,10 +4,10 @@
 // The song's title and copyright, from a MIDI file's meta events to a WAV's INFO chunk: text in
 // either encoding files really use, cleaned of what must never reach a tag, and broken names that
 // cost only the name. The WAV is read back with ffprobe.
+#include "components/midi/SongTags.h"
 #include "components/midi/MidiFile.h"
 #include "components/midi/TagText.h"
 #include "components/output/SoundWriter.h"
-#include "components/renderer/RenderJob.h"
 #include "tests/components/renderer/Ffprobe.h"
 #include "tests/components/renderer/RenderSupport.h"
 #include "tests/components/renderer/WavProbe.h"

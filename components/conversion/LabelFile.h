@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace convert {
+namespace quillory::conversion {
 
 enum class LabelForm { Table, MirEval };
 
@@ -28,4 +28,4 @@ std::string labelText(const std::vector<quillory::renderer::NoteLabel>& notes, i
 // Writes the text beside its output, in place only when complete; empty, or why it failed.
 std::string writeLabels(const std::filesystem::path& file, const std::string& text);
 
-} // namespace convert
+} // namespace quillory::conversion

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: the Quillory developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "tools/convert/LabelFile.h"
+#include "components/conversion/LabelFile.h"
 
 #include "components/output/OutputFile.h"
 #include "platform/ShownName.h"
@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace convert {
+namespace quillory::conversion {
 
 namespace fs = std::filesystem;
 using quillory::renderer::NoteLabel;
@@ -73,4 +73,4 @@ std::string writeLabels(const fs::path& file, const std::string& text) {
     return output.commit();
 }
 
-} // namespace convert
+} // namespace quillory::conversion
