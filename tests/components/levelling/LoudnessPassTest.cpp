@@ -197,6 +197,21 @@ double rmsDb(const std::vector<std::int16_t>& samples) {
 
 enum class Binds { Loudness, Peak };
 
+// Two seconds of a soft tone, then a tail that dies away by 6 dB every 50 ms; tailStart is where
+// the tail begins.
+Stereo toneWithTail(std::size_t& tailStart) {
+    Stereo song = silence(2);
+    addSine(song, 440, 0.01);
+    tailStart = song.left.size();
+    for (std::size_t i = 0; i < std::size_t(2 * kRate); ++i) {
+        const double decay = std::pow(0.5, double(i) / (0.05 * kRate));
+        const double v = 0.01 * decay * std::sin(2 * std::numbers::pi * 440 * double(i) / kRate);
+        song.left.push_back(float(v));
+        song.right.push_back(float(v));
+    }
+    return song;
+}
+
 } // namespace
 
 TEST(LoudnessPass, BringsSongsOfEveryLevelToTheTargetOrThePeakCeiling) {
@@ -308,16 +323,8 @@ TEST(LoudnessPass, RaisesNearSilenceBy24DecibelsAtMostAndLeavesSilenceAlone) {
 
 TEST(LoudnessPass, TheTailEndsOnceItStaysBelowMinus90DecibelsAsHeardButTheSongIsKeptWhole) {
     rendertest::TempFolder folder;
-    // Two seconds of a soft tone, then a tail that dies away by 6 dB every 50 ms.
-    Stereo song = silence(2);
-    addSine(song, 440, 0.01);
-    const std::size_t tailStart = song.left.size();
-    for (std::size_t i = 0; i < std::size_t(2 * kRate); ++i) {
-        const double decay = std::pow(0.5, double(i) / (0.05 * kRate));
-        const double v = 0.01 * decay * std::sin(2 * std::numbers::pi * 440 * double(i) / kRate);
-        song.left.push_back(float(v));
-        song.right.push_back(float(v));
-    }
+    std::size_t tailStart = 0;
+    const Stereo song = toneWithTail(tailStart);
     const Levelled out = level(song, folder.path(), tailStart);
     ASSERT_GT(out.gainDb, 10.0);
     const double floor = std::pow(10.0, (-90.0 - out.gainDb) / 20.0);
@@ -336,15 +343,8 @@ TEST(LoudnessPass, TheTailEndsOnceItStaysBelowMinus90DecibelsAsHeardButTheSongIs
 // file stays until it is dropped.
 TEST(LoudnessPass, HandsTheSongOutAgainWithAnotherGainForAnotherTake) {
     rendertest::TempFolder folder;
-    Stereo song = silence(2);
-    addSine(song, 440, 0.01);
-    const std::size_t tailStart = song.left.size();
-    for (std::size_t i = 0; i < std::size_t(2 * kRate); ++i) {
-        const double decay = std::pow(0.5, double(i) / (0.05 * kRate));
-        const double v = 0.01 * decay * std::sin(2 * std::numbers::pi * 440 * double(i) / kRate);
-        song.left.push_back(float(v));
-        song.right.push_back(float(v));
-    }
+    std::size_t tailStart = 0;
+    const Stereo song = toneWithTail(tailStart);
     BufferSource source(song);
     LevelledSource levelled(source, kRate, 2, std::make_unique<FloatIntermediate>(folder.path()),
                             {}, 95);
