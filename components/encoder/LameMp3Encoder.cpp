@@ -6,6 +6,7 @@
 #include "components/encoder/Mp3FileEncoder.h"
 
 #include "platform/Files.h"
+#include "platform/ThreadName.h"
 
 #include <QFile>
 #include <QMetaObject>
@@ -65,6 +66,7 @@ bool LameMp3Encoder::Stop() {
 }
 
 void LameMp3Encoder::encodeOnWorker(quint64 run) {
+    platform::NameThisThread("quillory-mp3");
     using Step = encoder::Mp3FileEncoder::Step;
     const std::int64_t total = job_->totalFrames();
     int lastPercent = -1;

@@ -6,6 +6,7 @@
 #include "components/audio/StereoLayout.h"
 #include "components/synthesis/SongTail.h"
 #include "components/synthesis/ThreadClock.h"
+#include "platform/ThreadName.h"
 
 #include <algorithm>
 #include <cmath>
@@ -55,6 +56,7 @@ LevelledSource::~LevelledSource() {
 
 // The second thread: each block, interleaved once, to the meter, the work file and the listener.
 void LevelledSource::keep() {
+    platform::NameThisThread("quillory-level");
     try {
         AudioBlock block;
         while (queue_.pop(block)) {
@@ -193,6 +195,7 @@ void LevelledSource::shareCheck() {
 }
 
 void LevelledSource::checkOthers(std::size_t from) {
+    platform::NameThisThread("quillory-peaks");
     try {
         TruePeakCheck peaks(sampleRate_, channels_);
         std::vector<float> stereo(2 * kBlockFrames);
@@ -295,6 +298,7 @@ void LevelledSource::relevel(double gainDb) {
 }
 
 void LevelledSource::readAhead() {
+    platform::NameThisThread("quillory-read");
     try {
         for (std::uint64_t at = 0; at < levelledEnd_;) {
             AudioBlock block;

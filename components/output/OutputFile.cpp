@@ -6,6 +6,7 @@
 #include "components/output/PartFile.h"
 #include "platform/DiskFiles.h"
 #include "platform/ShownName.h"
+#include "platform/ThreadName.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -41,6 +42,7 @@ fs::path followLinks(fs::path path) {
 void flushInBackground(int fd, fs::path folder) {
     try {
         std::thread([fd, folder = std::move(folder)] {
+            platform::NameThisThread("quillory-flush");
             platform::SyncFile(fd);
             platform::SyncFolder(folder);
             platform::CloseFile(fd);

@@ -10,6 +10,7 @@
 #include "components/synthesis/Synthesizer.h"
 
 #include "platform/Files.h"
+#include "platform/ThreadName.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -161,6 +162,7 @@ void SynthRenderer::post(unsigned generation, std::function<void()> notify) {
 }
 
 void SynthRenderer::runWorker(unsigned generation) {
+    platform::NameThisThread("quillory-render");
     int shown = -1;
     try {
         while (!stop_ && !job_->finished()) {

@@ -4,6 +4,7 @@
 #include "components/synthesis/LanePool.h"
 
 #include "components/synthesis/ThreadClock.h"
+#include "platform/ThreadName.h"
 
 #include <algorithm>
 #include <atomic>
@@ -50,6 +51,7 @@ LanePool::~LanePool() {
 }
 
 void LanePool::run(std::size_t index) {
+    platform::NameThisThread("quillory-lane");
     Thread& self = *threads_[index];
     std::vector<Synthesizer*> synths;
     try {

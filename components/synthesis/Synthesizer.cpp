@@ -3,6 +3,8 @@
 
 #include "components/synthesis/Synthesizer.h"
 
+#include "platform/ThreadName.h"
+
 #include <fluidsynth.h>
 
 #include <algorithm>
@@ -90,7 +92,10 @@ void Synthesizer::awaitSpares() {
 void Synthesizer::loadSpares(unsigned count, int sampleRate) {
     awaitSpares();
     try {
-        spareLoader_ = std::thread(&Synthesizer::makeSpares, this, count, sampleRate);
+        spareLoader_ = std::thread([this, count, sampleRate] {
+            platform::NameThisThread("quillory-spares");
+            makeSpares(count, sampleRate);
+        });
     } catch (const std::system_error&) {
         // spares() makes them on the caller's thread instead
     }

@@ -3,6 +3,7 @@
 
 #include "tools/convert/Batch.h"
 
+#include "platform/ThreadName.h"
 #include "tools/convert/Interrupt.h"
 
 #include <algorithm>
@@ -88,7 +89,10 @@ BatchCount runBatch(const std::vector<Job>& jobs, const ConvertSettings& setting
     };
     std::vector<std::thread> threads;
     for (std::size_t w = 1; w < workers; ++w)
-        threads.emplace_back(work);
+        threads.emplace_back([&work] {
+            platform::NameThisThread("quillory-song");
+            work();
+        });
     work();
     for (std::thread& thread : threads)
         thread.join();

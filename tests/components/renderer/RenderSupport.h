@@ -14,8 +14,10 @@
 #include <cmath>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <sys/resource.h>
+#include <vector>
 
 namespace rendertest {
 
@@ -176,6 +178,23 @@ inline int threadCount() {
          std::filesystem::directory_iterator("/proc/self/task"))
         ++count;
     return count;
+}
+
+// The names of this process's threads now, sorted, from /proc, leaving out those that flush a
+// file already in place to the disk: a busy disk keeps them for as long as it likes.
+inline std::string workingThreads() {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::string name;
+        std::getline(std::ifstream(entry.path() / "comm"), name);
+        if (name != "quillory-flush")
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    std::string joined;
+    for (const std::string& name : names)
+        joined += name + ' ';
+    return joined;
 }
 
 } // namespace rendertest
