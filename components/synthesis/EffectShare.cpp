@@ -80,15 +80,9 @@ bool EffectShare::join(fluid_synth_t* synth, int pool, int tap) {
              fluid_ladspa_effect_link(fx, name, "Out", "Reverb:Send") == FLUID_OK;
     ok = ok && fluid_ladspa_effect_set_mix(fx, name, 1, 1.0f) == FLUID_OK;
     ok = ok && fluid_ladspa_activate(fx) == FLUID_OK;
-    if (!ok) {
+    if (!ok)
         clear(synth);
-        return false;
-    }
-    if (!gathers) {
-        fluid_synth_reverb_on(synth, -1, 0);
-        fluid_synth_chorus_on(synth, -1, 0);
-    }
-    return true;
+    return ok;
 }
 
 void EffectShare::clear(fluid_synth_t* synth) {

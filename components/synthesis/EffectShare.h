@@ -26,8 +26,8 @@ public:
 
     // Sets up a synthesiser made with its LADSPA host on (FluidInstance's shareable) for one
     // split song: the first (tap < 0) gathers the sends of the others and runs its reverb and
-    // chorus on them all; a further one (tap 0, 1, ...) runs no effects and hands its sends on.
-    // False when FluidSynth refused: the synthesiser keeps its own effects.
+    // chorus on them all; a further one (tap 0, 1, ...) hands its sends on, and its owner then
+    // turns its own effects off. False when FluidSynth refused: the synthesiser keeps its own.
     bool join(_fluid_synth_t* synth, int pool, int tap);
     // Back to a synthesiser with its own effects: before it renders anything else.
     static void clear(_fluid_synth_t* synth);

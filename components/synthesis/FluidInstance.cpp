@@ -7,6 +7,7 @@
 
 #include <fluidsynth.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -94,17 +95,34 @@ void FluidInstance::keepEffects() {
 namespace {
 
 constexpr int kBlock = 64; // FluidSynth's own block
+// The frames of FluidSynth's chorus delay line: 2048, and one for its interpolation.
+constexpr std::uint64_t kChorusLineFrames = 2049;
+// The most frames one call renders while the synthesiser renders what nobody hears.
+constexpr std::uint64_t kScratchFrames = 64 * kBlock;
 
-void renderBlock(fluid_synth_t* synth, int frames = kBlock) {
-    float scratch[2 * kBlock];
-    fluid_synth_write_float(synth, frames, scratch, 0, 1, scratch + kBlock, 0, 1);
+} // namespace
+
+void FluidInstance::write(float* left, float* right, int frames) {
+    framesWritten_ += std::uint64_t(frames);
+    fluid_synth_write_float(synth_, frames, left, 0, 1, right, 0, 1);
+}
+
+void FluidInstance::renderUnheard(std::uint64_t frames) {
+    std::vector<float> scratch(2 * std::min(frames, kScratchFrames));
+    const std::size_t half = scratch.size() / 2;
+    for (std::uint64_t left = frames; left > 0;) {
+        const int piece = int(std::min<std::uint64_t>(left, half));
+        write(scratch.data(), scratch.data() + half, piece);
+        left -= std::uint64_t(piece);
+    }
 }
 
 // FluidSynth ramps a new voice's output gains (left, right, reverb and chorus sends) over its
 // first block from where the last voice in the same slot left them, and a new synthesiser's
 // slots start from nothing. So at no gain every slot gets a voice for one block, which leaves
 // all its gains at nothing.
-void quietEveryVoiceSlot(fluid_synth_t* synth) {
+void FluidInstance::quietEveryVoiceSlot() {
+    fluid_synth_t* synth = synth_;
     fluid_synth_set_gain(synth, 0.0f);
     const int slots = fluid_synth_get_polyphony(synth);
     for (int program = 0; program < 128; ++program)
@@ -115,25 +133,23 @@ void quietEveryVoiceSlot(fluid_synth_t* synth) {
             for (int key = 0; key < 128 && fluid_synth_get_active_voice_count(synth) < slots; ++key)
                 fluid_synth_noteon(synth, channel, key, 127);
         }
-    renderBlock(synth);
+    renderUnheard(kBlock);
     fluid_synth_all_sounds_off(synth, -1);
-    renderBlock(synth);
+    renderUnheard(kBlock);
     fluid_synth_set_gain(synth, FluidInstance::kGain);
 }
 
-} // namespace
-
-void FluidInstance::reset(std::uint64_t framesRendered) {
+void FluidInstance::reset() {
     EffectShare::clear(synth_);
-    if (const auto rest = int((kBlock - framesRendered % kBlock) % kBlock); rest > 0)
-        renderBlock(synth_, rest);
+    renderUnheard((kBlock - framesWritten_ % kBlock) % kBlock);
     // Every voice is let go at once, and gone from the mixer after one more block.
     fluid_synth_all_sounds_off(synth_, -1);
-    renderBlock(synth_);
+    renderUnheard(kBlock);
+    alignChorusLine();
     // The quiet voices leave their slots their channel's pan and sends: on channels as a new song
     // finds them, whatever the last song set; and the channels are set back again after them.
     fluid_synth_system_reset(synth_);
-    quietEveryVoiceSlot(synth_);
+    quietEveryVoiceSlot();
     fluid_synth_system_reset(synth_);
     // FluidSynth keeps the tunings a song defined by MIDI Tuning messages, and a later song
     // could select one; a new synthesiser has none, which sounds as equal temperament does.
@@ -146,8 +162,7 @@ void FluidInstance::reset(std::uint64_t framesRendered) {
     for (const auto& [b, p] : tunings)
         fluid_synth_activate_octave_tuning(synth_, b, p, "equal", equal, 0);
     const Effects& e = effects_;
-    fluid_synth_reverb_on(synth_, -1, 1);
-    fluid_synth_chorus_on(synth_, -1, 1);
+    setEffects(true);
     fluid_synth_set_reverb_group_roomsize(synth_, -1, e.roomSize);
     fluid_synth_set_reverb_group_damp(synth_, -1, e.damp);
     fluid_synth_set_reverb_group_width(synth_, -1, e.width);
@@ -162,6 +177,37 @@ void FluidInstance::reset(std::uint64_t framesRendered) {
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     fluid_synth_set_sample_rate(synth_, float(sampleRate_));
 #pragma GCC diagnostic pop
+}
+
+void FluidInstance::setEffects(bool on) {
+    countChorusBlocks();
+    fluid_synth_reverb_on(synth_, -1, on);
+    fluid_synth_chorus_on(synth_, -1, on);
+    chorusOn_ = on;
+}
+
+// FluidSynth renders a block when the first of its frames is asked for, and an on or off takes
+// effect from the next block it renders: the blocks it has rendered so far ran as the chorus was.
+void FluidInstance::countChorusBlocks() {
+    const std::uint64_t blocks = (framesWritten_ + kBlock - 1) / kBlock;
+    if (chorusOn_)
+        chorusBlocks_ += blocks - blocksCounted_;
+    blocksCounted_ = blocks;
+}
+
+// Runs the chorus alone, on silence (the voices are gone and its line is cleared later), until
+// its line is where a new synthesiser's is at this point: then the next song's chorus is read
+// from the same places, whatever the synthesiser played before. A new synthesiser waits for
+// nothing; one that played waits a little under three seconds of blocks at most, all silent.
+void FluidInstance::alignChorusLine() {
+    countChorusBlocks();
+    fluid_synth_reverb_on(synth_, -1, 0);
+    fluid_synth_chorus_on(synth_, -1, 1);
+    chorusOn_ = true;
+    const std::uint64_t at = chorusBlocks_ % kChorusLineFrames;
+    if (!chorusStart_)
+        chorusStart_ = at;
+    renderUnheard((*chorusStart_ + kChorusLineFrames - at) % kChorusLineFrames * kBlock);
 }
 
 void FluidInstance::play(const MidiEvent& event) const {
@@ -212,7 +258,12 @@ FluidInstance::FluidInstance(FluidInstance&& other) noexcept
     : settings_(std::exchange(other.settings_, nullptr))
     , synth_(std::exchange(other.synth_, nullptr))
     , effects_(other.effects_)
-    , sampleRate_(other.sampleRate_) {
+    , sampleRate_(other.sampleRate_)
+    , framesWritten_(other.framesWritten_)
+    , chorusBlocks_(other.chorusBlocks_)
+    , blocksCounted_(other.blocksCounted_)
+    , chorusOn_(other.chorusOn_)
+    , chorusStart_(other.chorusStart_) {
 }
 
 FluidInstance& FluidInstance::operator=(FluidInstance&& other) noexcept {
@@ -222,6 +273,11 @@ FluidInstance& FluidInstance::operator=(FluidInstance&& other) noexcept {
         synth_ = std::exchange(other.synth_, nullptr);
         effects_ = other.effects_;
         sampleRate_ = other.sampleRate_;
+        framesWritten_ = other.framesWritten_;
+        chorusBlocks_ = other.chorusBlocks_;
+        blocksCounted_ = other.blocksCounted_;
+        chorusOn_ = other.chorusOn_;
+        chorusStart_ = other.chorusStart_;
     }
     return *this;
 }

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -74,9 +75,13 @@ public:
     // song's events then fall on the same frames), every voice stops, every channel's program,
     // bank, controllers, tuning, pitch-bend range and drum or melodic part go back to their
     // start, the tunings a song defined become equal temperament, reverb and chorus get their
-    // start settings and lose their tails and their modulation's place. framesRendered: all the
-    // frames rendered since it was made.
-    void reset(std::uint64_t framesRendered);
+    // start settings and lose their tails and their modulation's place.
+    void reset();
+    // Renders the next frames into left and right; every frame the synthesiser renders goes
+    // through here, so that it knows where FluidSynth's blocks fall.
+    void write(float* left, float* right, int frames);
+    // Reverb and chorus on (as loaded) or off from the next block on.
+    void setEffects(bool on);
     // Sends one event to the synthesiser at once: a channel message, or SysEx without its
     // framing; meta events mean nothing to it.
     void play(const MidiEvent& event) const;
@@ -91,11 +96,25 @@ private:
     };
     void release();
     void keepEffects();
+    void countChorusBlocks();
+    void alignChorusLine();
+    void renderUnheard(std::uint64_t frames);
+    void quietEveryVoiceSlot();
 
     _fluid_hashtable_t* settings_ = nullptr;
     _fluid_synth_t* synth_ = nullptr;
     Effects effects_;
     double sampleRate_ = 0;
+    // FluidSynth's chorus writes each block into a delay line of kChorusLineFrames whose write
+    // position no reset, setting or rate change brings back, and the modulated read position
+    // is a float offset from it: so the same song rounds differently with the line elsewhere.
+    // Counted here are the frames rendered and the blocks the chorus ran since it was made.
+    std::uint64_t framesWritten_ = 0;
+    std::uint64_t chorusBlocks_ = 0;
+    std::uint64_t blocksCounted_ = 0;
+    bool chorusOn_ = true;
+    // Where a new synthesiser's line is when its first reset lets the effects run again.
+    std::optional<std::uint64_t> chorusStart_;
 };
 
 } // namespace quillory::renderer

@@ -70,7 +70,7 @@ void Synthesizer::prepare(int sampleRate) {
     // (which of a slot's two voice records is in use, the order the mixer sums them in) that
     // move a song's samples by float rounding. After a reset they are the same whatever played
     // before, so a song sounds the same first in a process or after any other.
-    instance_.reset(framesRendered_);
+    instance_.reset();
     // reset() leaves FluidSynth at the start of a 64-frame block, where a new one starts.
     framesRendered_ = 0;
 }
@@ -122,7 +122,7 @@ void Synthesizer::play(const MidiEvent& event) {
 void Synthesizer::render(float* left, float* right, int frames) {
     if (!log_) {
         framesRendered_ += std::uint64_t(frames);
-        fluid_synth_write_float(instance_.get(), frames, left, 0, 1, right, 0, 1);
+        instance_.write(left, right, frames);
         return;
     }
     // FluidSynth renders a block when its first frame is asked for: the voices are then as they
@@ -131,7 +131,7 @@ void Synthesizer::render(float* left, float* right, int frames) {
         const bool blockStarts = framesRendered_ % kFluidBlock == 0;
         const int piece = int(std::min<std::uint64_t>(std::uint64_t(frames - done),
                                                       kFluidBlock - framesRendered_ % kFluidBlock));
-        fluid_synth_write_float(instance_.get(), piece, left + done, 0, 1, right + done, 0, 1);
+        instance_.write(left + done, right + done, piece);
         if (blockStarts)
             log_->blockRendered(instance_.get(), framesRendered_);
         framesRendered_ += std::uint64_t(piece);
@@ -140,12 +140,15 @@ void Synthesizer::render(float* left, float* right, int frames) {
 }
 
 void Synthesizer::setEffects(bool on) {
-    fluid_synth_reverb_on(instance_.get(), -1, on);
-    fluid_synth_chorus_on(instance_.get(), -1, on);
+    instance_.setEffects(on);
 }
 
 bool Synthesizer::shareEffects(EffectShare& share, int pool, int tap) {
-    return share.join(instance_.get(), pool, tap);
+    if (!share.join(instance_.get(), pool, tap))
+        return false;
+    if (tap >= 0)
+        instance_.setEffects(false);
+    return true;
 }
 
 bool Synthesizer::canShareEffects() const {

@@ -1107,6 +1107,19 @@ TEST_F(ConvertCli, ASongGivesTheSameBytesAloneInABatchAndOnAnyNumberOfCores) {
     }
     EXPECT_TRUE(readText(path("b1/dup/all.wav")) == readText(path("alone/all.wav")))
         << "the same song later in the same batch";
+    // Every song second on one worker, after a song of another length.
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string& first = names[(i + 1) % names.size()];
+        const std::string& name = names[i];
+        const std::string folder = "w" + std::to_string(i);
+        ASSERT_EQ(run({qpath(first + ".mid"), qpath(name + ".mid"), "--output-dir", qpath(folder),
+                       "--format", "wav", "--bits", "32f", "--jobs", "1"})
+                      .exitCode,
+                  0);
+        EXPECT_TRUE(readText(path(folder) / (name + ".wav")) ==
+                    readText(path("alone") / (name + ".wav")))
+            << name << " after " << first << " on one worker";
+    }
     // Ogg Vorbis, Opus and FLAC too: the song twice in one batch.
     for (const char* format : {"ogg", "opus", "flac"}) {
         ASSERT_EQ(run({qpath("all.mid"), qpath("dup/all.mid"), "--keep-tree", qpath(""),
