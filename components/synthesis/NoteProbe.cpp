@@ -81,7 +81,6 @@ NoteProbe::Key NoteProbe::keyOf(int channel, int key, int velocity) const {
 NoteProbe::Cost NoteProbe::weigh(const MidiEvent& event) {
     const int kind = event.status & 0xF0;
     const int channel = event.status & 0x0F;
-    fluid_synth_t* synth = fluid_.get();
     if (kind != 0x90 || event.data2 == 0) {
         const bool note = kind == 0x80 || kind == 0x90 || kind == 0xA0;
         if (!note && !(kind == 0xB0 && heldOrModal(event.data1)))
@@ -189,7 +188,7 @@ double NoteProbe::soundingSeconds(int channel, int key, int velocity, Then then,
         const int step =
             int(frames < kHoldFrames ? std::min<long>(kStepFrames, kHoldFrames - frames)
                                      : long(kStepFrames));
-        fluid_synth_write_float(synth, step, left, 0, 1, right, 0, 1);
+        fluid_.write(left, right, step);
         frames += step;
         if (fluid_synth_get_active_voice_count(synth) <= gone) {
             silence(channel);
@@ -204,7 +203,7 @@ double NoteProbe::soundingSeconds(int channel, int key, int velocity, Then then,
 void NoteProbe::silence(int channel) {
     fluid_synth_all_sounds_off(fluid_.get(), channel);
     float left[64], right[64];
-    fluid_synth_write_float(fluid_.get(), 64, left, 0, 1, right, 0, 1);
+    fluid_.write(left, right, 64);
 }
 
 } // namespace quillory::renderer
