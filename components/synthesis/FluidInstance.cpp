@@ -103,7 +103,7 @@ constexpr std::uint64_t kScratchFrames = 64 * kBlock;
 } // namespace
 
 void FluidInstance::write(float* left, float* right, int frames) {
-    framesWritten_ += std::uint64_t(frames);
+    count_.framesWritten += std::uint64_t(frames);
     fluid_synth_write_float(synth_, frames, left, 0, 1, right, 0, 1);
 }
 
@@ -141,7 +141,7 @@ void FluidInstance::quietEveryVoiceSlot() {
 
 void FluidInstance::reset() {
     EffectShare::clear(synth_);
-    renderUnheard((kBlock - framesWritten_ % kBlock) % kBlock);
+    renderUnheard((kBlock - count_.framesWritten % kBlock) % kBlock);
     // Every voice is let go at once, and gone from the mixer after one more block.
     fluid_synth_all_sounds_off(synth_, -1);
     renderUnheard(kBlock);
@@ -183,16 +183,16 @@ void FluidInstance::setEffects(bool on) {
     countChorusBlocks();
     fluid_synth_reverb_on(synth_, -1, on);
     fluid_synth_chorus_on(synth_, -1, on);
-    chorusOn_ = on;
+    count_.chorusOn = on;
 }
 
 // FluidSynth renders a block when the first of its frames is asked for, and an on or off takes
 // effect from the next block it renders: the blocks it has rendered so far ran as the chorus was.
 void FluidInstance::countChorusBlocks() {
-    const std::uint64_t blocks = (framesWritten_ + kBlock - 1) / kBlock;
-    if (chorusOn_)
-        chorusBlocks_ += blocks - blocksCounted_;
-    blocksCounted_ = blocks;
+    const std::uint64_t blocks = (count_.framesWritten + kBlock - 1) / kBlock;
+    if (count_.chorusOn)
+        count_.chorusBlocks += blocks - count_.blocksCounted;
+    count_.blocksCounted = blocks;
 }
 
 // Runs the chorus alone, on silence (the voices are gone and its line is cleared later), until
@@ -203,11 +203,11 @@ void FluidInstance::alignChorusLine() {
     countChorusBlocks();
     fluid_synth_reverb_on(synth_, -1, 0);
     fluid_synth_chorus_on(synth_, -1, 1);
-    chorusOn_ = true;
-    const std::uint64_t at = chorusBlocks_ % kChorusLineFrames;
-    if (!chorusStart_)
-        chorusStart_ = at;
-    renderUnheard((*chorusStart_ + kChorusLineFrames - at) % kChorusLineFrames * kBlock);
+    count_.chorusOn = true;
+    const std::uint64_t at = count_.chorusBlocks % kChorusLineFrames;
+    if (!count_.chorusStart)
+        count_.chorusStart = at;
+    renderUnheard((*count_.chorusStart + kChorusLineFrames - at) % kChorusLineFrames * kBlock);
 }
 
 void FluidInstance::play(const MidiEvent& event) const {
@@ -259,11 +259,7 @@ FluidInstance::FluidInstance(FluidInstance&& other) noexcept
     , synth_(std::exchange(other.synth_, nullptr))
     , effects_(other.effects_)
     , sampleRate_(other.sampleRate_)
-    , framesWritten_(other.framesWritten_)
-    , chorusBlocks_(other.chorusBlocks_)
-    , blocksCounted_(other.blocksCounted_)
-    , chorusOn_(other.chorusOn_)
-    , chorusStart_(other.chorusStart_) {
+    , count_(other.count_) {
 }
 
 FluidInstance& FluidInstance::operator=(FluidInstance&& other) noexcept {
@@ -273,11 +269,7 @@ FluidInstance& FluidInstance::operator=(FluidInstance&& other) noexcept {
         synth_ = std::exchange(other.synth_, nullptr);
         effects_ = other.effects_;
         sampleRate_ = other.sampleRate_;
-        framesWritten_ = other.framesWritten_;
-        chorusBlocks_ = other.chorusBlocks_;
-        blocksCounted_ = other.blocksCounted_;
-        chorusOn_ = other.chorusOn_;
-        chorusStart_ = other.chorusStart_;
+        count_ = other.count_;
     }
     return *this;
 }

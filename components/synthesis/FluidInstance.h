@@ -106,15 +106,19 @@ private:
     Effects effects_;
     double sampleRate_ = 0;
     // FluidSynth's chorus writes each block into a delay line of kChorusLineFrames whose write
-    // position no reset, setting or rate change brings back, and the modulated read position
-    // is a float offset from it: so the same song rounds differently with the line elsewhere.
-    // Counted here are the frames rendered and the blocks the chorus ran since it was made.
-    std::uint64_t framesWritten_ = 0;
-    std::uint64_t chorusBlocks_ = 0;
-    std::uint64_t blocksCounted_ = 0;
-    bool chorusOn_ = true;
-    // Where a new synthesiser's line is when its first reset lets the effects run again.
-    std::optional<std::uint64_t> chorusStart_;
+    // position no reset, setting or rate change brings back, and reads it at a place computed in
+    // floating point from that position: so the same song rounds differently with the line
+    // elsewhere. Counted here since the synthesiser was made: the frames rendered and the
+    // blocks the chorus ran.
+    struct ChorusCount {
+        std::uint64_t framesWritten = 0;
+        std::uint64_t chorusBlocks = 0;
+        std::uint64_t blocksCounted = 0;
+        bool chorusOn = true;
+        // Where a new synthesiser's line is when its first reset lets the effects run again.
+        std::optional<std::uint64_t> chorusStart;
+    };
+    ChorusCount count_;
 };
 
 } // namespace quillory::renderer
